@@ -1,0 +1,35 @@
+#pragma once
+
+#include "platform/Platform.h"
+
+class QApplication;
+
+namespace velmora {
+
+// The platform on a real Qt application.
+class QtPlatform final : public Platform
+{
+public:
+    explicit QtPlatform(QApplication& app);
+
+    MsgAnswer messageBox(const MessageBoxRequest& request) override;
+    void pause(int milliseconds) override;
+    int showModal(QDialog& dialog) override;
+    void repaintNow(QWidget& window) override;
+    void setApplicationTitle(const QString& title) override;
+    QString applicationTitle() const override;
+    void requestEnd() override;
+    bool endRequested() const override { return m_endRequested; }
+    int runMessageLoop(QWidget* mainWindow) override;
+    QString executableFolder() const override;
+
+private:
+    QApplication& m_app;
+    bool m_endRequested = false;
+};
+
+// Chinese standard buttons (是/否/确定) and the Windows font names of the
+// windows mapped onto installed Chinese fonts.
+void installChineseUi(QApplication& app);
+
+} // namespace velmora

@@ -1,0 +1,87 @@
+#include "platform/QtPlatform.h"
+
+#include <QAbstractButton>
+#include <QApplication>
+#include <QMessageBox>
+#include <QTimer>
+#include <QtTest>
+
+using namespace velmora;
+
+class TestQtPlatform : public QObject
+{
+    Q_OBJECT
+
+private slots:
+    void initTestCase() { installChineseUi(*qApp); }
+
+    void standardButtonsSpeakChinese_data()
+    {
+        QTest::addColumn<int>("buttons");
+        QTest::addColumn<QStringList>("captions");
+        QTest::addColumn<int>("answer");
+        QTest::newRow("yes/no") << int(MsgButtons::YesNo) << QStringList{"是", "否"} << int(MsgAnswer::Yes);
+        QTest::newRow("ok") << int(MsgButtons::Ok) << QStringList{"确定"} << int(MsgAnswer::Ok);
+    }
+
+    // The box shows the caption, text and Chinese buttons it was given, and
+    // Enter presses its default button.
+    void standardButtonsSpeakChinese()
+    {
+        QFETCH(int, buttons);
+        QFETCH(QStringList, captions);
+        QFETCH(int, answer);
+
+        QtPlatform platform(*qApp);
+        QStringList seen;
+        QString caption;
+        QTimer::singleShot(0, [&] {
+            QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
+            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
+            if (box == nullptr) {
+                QApplication::activeModalWidget()->close();
+                return;
+            }
+            caption = box->windowTitle();
+            const auto list = box->buttons();
+            for (QAbstractButton* b : list)
+                seen << b->text().remove(QLatin1Char('&'));
+            QTest::keyClick(box, Qt::Key_Return);
+        });
+        MessageBoxRequest request;
+        request.text = QStringLiteral("联接数据库服务器失败,是否重新配置连接?");
+        request.caption = QStringLiteral("提示");
+        request.buttons = MsgButtons(buttons);
+        request.defaultButton = buttons == int(MsgButtons::YesNo) ? MsgAnswer::Yes : MsgAnswer::Ok;
+        request.icon = MsgIcon::Information;
+        const MsgAnswer got = platform.messageBox(request);
+
+        QCOMPARE(caption, QStringLiteral("提示"));
+        // Qt's translation adds the accelerator: "是(Y)".
+        for (const QString& c : captions)
+            QVERIFY2(std::any_of(seen.cbegin(), seen.cend(), [&](const QString& s) { return s.startsWith(c); }),
+                     qPrintable(seen.join(',')));
+        QCOMPARE(int(got), answer);
+    }
+
+    void executableFolderEndsWithSeparator()
+    {
+        QtPlatform platform(*qApp);
+        const QString folder = platform.executableFolder();
+        QVERIFY(folder.endsWith('/'));
+        QCOMPARE(folder, QCoreApplication::applicationDirPath() + '/');
+    }
+
+    void endRequestSkipsMessageLoop()
+    {
+        QtPlatform platform(*qApp);
+        QWidget window;
+        platform.requestEnd();
+        QVERIFY(platform.endRequested());
+        QCOMPARE(platform.runMessageLoop(&window), 0);
+        QVERIFY(!window.isVisible());
+    }
+};
+
+QTEST_MAIN(TestQtPlatform)
+#include "tst_qtplatform.moc"
