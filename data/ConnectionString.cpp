@@ -1,0 +1,162 @@
+#include "data/ConnectionString.h"
+
+#include "data/Errors.h"
+
+namespace velmora::data {
+
+namespace {
+
+bool isBlank(char c)
+{
+    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
+}
+
+std::string_view trimmed(std::string_view s)
+{
+    while (!s.empty() && isBlank(s.front()))
+        s.remove_prefix(1);
+    while (!s.empty() && isBlank(s.back()))
+        s.remove_suffix(1);
+    return s;
+}
+
+char lowerAscii(char c)
+{
+    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
+}
+
+[[noreturn]] void malformed(std::size_t position)
+{
+    throw DatabaseError("Format of the initialization string does not conform to the OLE DB specification "
+                        "(at character " +
+                        std::to_string(position + 1) + ").");
+}
+
+} // namespace
+
+bool equalsIgnoreCase(std::string_view a, std::string_view b)
+{
+    if (a.size() != b.size())
+        return false;
+    for (std::size_t i = 0; i < a.size(); ++i) {
+        if (lowerAscii(a[i]) != lowerAscii(b[i]))
+            return false;
+    }
+    return true;
+}
+
+ConnectionString ConnectionString::parse(std::string_view text)
+{
+    ConnectionString result;
+    std::size_t i = 0;
+    const std::size_t n = text.size();
+    while (i < n) {
+        // Key: up to the first single '='; "==" stands for an '=' inside the key.
+        std::string key;
+        const std::size_t keyStart = i;
+        bool sawEquals = false;
+        while (i < n) {
+            const char c = text[i];
+            if (c == '=') {
+                if (i + 1 < n && text[i + 1] == '=') {
+                    key += '=';
+                    i += 2;
+                    continue;
+                }
+                sawEquals = true;
+                ++i;
+                break;
+            }
+            if (c == ';')
+                break;
+            key += c;
+            ++i;
+        }
+        const std::string_view keyView = trimmed(key);
+        if (!sawEquals) {
+            // An empty piece (";;" or a trailing ';') is allowed; anything else needs a value.
+            if (!keyView.empty())
+                malformed(keyStart);
+            ++i; // past ';' (or past the end)
+            continue;
+        }
+        if (keyView.empty())
+            malformed(keyStart);
+
+        // Value: a quote starts quoting only as the value's first non-blank character.
+        while (i < n && isBlank(text[i]) && text[i] != ';')
+            ++i;
+        std::string value;
+        if (i < n && (text[i] == '"' || text[i] == '\'')) {
+            const char quote = text[i];
+            const std::size_t quoteStart = i;
+            ++i;
+            bool closed = false;
+            while (i < n) {
+                if (text[i] == quote) {
+                    if (i + 1 < n && text[i + 1] == quote) {
+                        value += quote;
+                        i += 2;
+                        continue;
+                    }
+                    closed = true;
+                    ++i;
+                    break;
+                }
+                value += text[i];
+                ++i;
+            }
+            if (!closed)
+                malformed(quoteStart);
+            while (i < n && isBlank(text[i]))
+                ++i;
+            if (i < n && text[i] != ';')
+                malformed(i);
+        } else {
+            const std::size_t valueStart = i;
+            while (i < n && text[i] != ';')
+                ++i;
+            value = trimmed(text.substr(valueStart, i - valueStart));
+        }
+        ++i; // past ';'
+        result.m_properties.emplace_back(std::string(keyView), std::move(value));
+    }
+    return result;
+}
+
+std::optional<std::string> ConnectionString::value(std::string_view key) const
+{
+    const std::string_view wanted = trimmed(key);
+    for (auto it = m_properties.rbegin(); it != m_properties.rend(); ++it) {
+        if (equalsIgnoreCase(it->first, wanted))
+            return it->second;
+    }
+    return std::nullopt;
+}
+
+std::string ConnectionString::valueOr(std::string_view key, std::string_view fallback) const
+{
+    if (auto v = value(key))
+        return *v;
+    return std::string(fallback);
+}
+
+std::string quoteValue(std::string_view value)
+{
+    const bool needsQuotes = value.find_first_of(";\"'") != std::string_view::npos ||
+                             (!value.empty() && (isBlank(value.front()) || isBlank(value.back())));
+    if (!needsQuotes)
+        return std::string(value);
+    std::string out;
+    out.reserve(value.size() + 2);
+    out += '"';
+    for (char c : value) {
+        out += c;
+        if (c == '"')
+            out += '"';
+    }
+    out += '"';
+    return out;
+}
+
+} // namespace velmora::data
