@@ -1,0 +1,115 @@
+// The provider named by a connection string, served over SQLite.
+#include "data/Backend.h"
+#include "data/ConnectionString.h"
+#include "data/Errors.h"
+#include "data/PasswordVerifier.h"
+#include "data/SqliteBackend.h"
+
+#include <sqlite3.h>
+
+#include <filesystem>
+#include <system_error>
+
+namespace velmora::data {
+
+namespace {
+
+namespace fs = std::filesystem;
+
+constexpr std::string_view ProviderName = "Microsoft.Jet.OLEDB.4.0";
+
+std::string resolvePath(const std::string& source, const std::string& executableFolder)
+{
+    fs::path p(source);
+    if (p.is_relative())
+        p = fs::path(executableFolder) / p;
+    // Absolute, so SQLite never reads it as a "file:" URI.
+    return fs::absolute(p).lexically_normal().string();
+}
+
+// Jet's own texts where it had one, always naming the file and the cause.
+[[noreturn]] void refuse(const std::string& text)
+{
+    throw DatabaseError(text);
+}
+
+} // namespace
+
+std::unique_ptr<Backend> connectProvider(const std::string& connectionString, const std::string& executableFolder)
+{
+    const ConnectionString properties = ConnectionString::parse(connectionString);
+
+    const auto provider = properties.value("Provider");
+    if (!provider || !equalsIgnoreCase(*provider, ProviderName))
+        refuse("Provider cannot be found. It may not be properly installed. (Provider '" +
+               provider.value_or(std::string()) + "'; this program serves only " + std::string(ProviderName) +
+               ".)");
+
+    const std::string source = properties.valueOr("Data Source");
+    if (source.empty())
+        refuse("Could not find file '': the connection string names no Data Source.");
+    const std::string path = resolvePath(source, executableFolder);
+
+    // The original provider had one account without a workgroup file.
+    const std::string user = properties.valueOr("User ID", "Admin");
+    if (!equalsIgnoreCase(user, "admin"))
+        refuse("Not a valid account name or password. The user '" + user + "' cannot open '" + path +
+               "'; the only account is Admin.");
+
+    // Looked at first so that opening can never create or block on anything.
+    std::error_code ec;
+    const fs::file_status status = fs::status(path, ec);
+    if (status.type() == fs::file_type::not_found)
+        refuse("Could not find file '" + path + "'.");
+    if (ec)
+        refuse("Could not use '" + path + "': " + ec.message() + ".");
+    if (status.type() == fs::file_type::directory)
+        refuse("Unrecognized database format '" + path + "': it is a folder, not a database file.");
+    if (status.type() != fs::file_type::regular)
+        refuse("Unrecognized database format '" + path + "': it is not a regular file.");
+    if (fs::file_size(path, ec) == 0 && !ec)
+        refuse("Unrecognized database format '" + path + "': the file is empty.");
+
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    SqliteHandle db(raw); // closed on every way out below
+    if (rc != SQLITE_OK) {
+        if (!fs::exists(path, ec))
+            refuse("Could not find file '" + path + "'.");
+        refuse("Could not use '" + path + "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".");
+    }
+    sqlite3_extended_result_codes(db.get(), 1);
+    sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
+
+    // Opening reads nothing: read the schema to find out whether it is a database.
+    {
+        sqlite3_stmt* probe = nullptr;
+        int result = sqlite3_prepare_v2(db.get(), "SELECT count(*) FROM sqlite_master", -1, &probe, nullptr);
+        SqliteStatement statement(probe);
+        if (result == SQLITE_OK)
+            result = sqlite3_step(statement.get());
+        if (result != SQLITE_ROW) {
+            const int primary = result & 0xFF;
+            const std::string cause = sqlite3_errmsg(db.get());
+            if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
+                refuse("Could not use '" + path + "'; file already in use.");
+            if (primary == SQLITE_NOTADB)
+                refuse("Unrecognized database format '" + path + "'.");
+            refuse("Unrecognized database format '" + path + "': " + cause + ".");
+        }
+    }
+
+    const std::string password = properties.valueOr("Jet OLEDB:Database Password");
+    bool accepted = false;
+    try {
+        accepted = passwordAccepted(db.get(), password);
+    } catch (const DatabaseError& e) {
+        refuse("Could not use '" + path + "': " + e.what());
+    }
+    if (!accepted)
+        refuse("Not a valid password. The database password does not open '" + path + "'.");
+
+    return std::make_unique<SqliteBackend>(std::move(db), path);
+}
+
+} // namespace velmora::data

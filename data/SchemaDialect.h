@@ -1,0 +1,57 @@
+#pragma once
+
+#include "data/Backend.h"
+
+#include <optional>
+#include <string>
+#include <string_view>
+
+namespace velmora::data {
+
+// The schema dialect: how a column's declared SQL type is reported as one of
+// the provider's data types. Case-insensitive, blanks allowed around words,
+// parentheses and commas.
+//
+// | declared type                       | reported as            | size / precision, scale          |
+// |-------------------------------------|------------------------|----------------------------------|
+// | NVARCHAR(n), TEXT(n)                | adVarWChar             | n characters (NVARCHAR alone 255)|
+// | VARCHAR(n)                          | adVarChar              | n characters (alone 255)         |
+// | NCHAR(n)                            | adWChar, fixed length  | n characters (alone 255)         |
+// | CHAR(n)                             | adChar, fixed length   | n characters (alone 255)         |
+// | MEMO, NTEXT, TEXT, LONGTEXT, LONGCHAR| adLongVarWChar         | 536870910                        |
+// | SMALLINT                            | adSmallInt             | precision 5                      |
+// | TINYINT, BYTE                       | adUnsignedTinyInt      | precision 3                      |
+// | INTEGER, INT, LONG                  | adInteger              | precision 10                     |
+// | BIGINT                              | adBigInt               | precision 19                     |
+// | REAL, FLOAT, DOUBLE                 | adDouble               | precision 15                     |
+// | DECIMAL(p,s), NUMERIC(p,s)          | adNumeric              | p, s (alone 18,0; with p only p,0)|
+// | CURRENCY, MONEY                     | adCurrency             | precision 19, scale 4            |
+// | DATETIME                            | adDate                 |                                  |
+// | DATE                                | adDBDate               |                                  |
+// | TIME                                | adDBTime               |                                  |
+// | BIT, BOOLEAN, YESNO                 | adBoolean              |                                  |
+// | INTEGER PRIMARY KEY [AUTOINCREMENT] | adInteger, auto-increment, not updatable                  |
+//
+// COUNTER is refused: SQLite numbers only its rowid, and a column is the rowid
+// only when declared exactly INTEGER PRIMARY KEY.
+struct TypeInfo
+{
+    AdoType type = AdoType::adEmpty;
+    int definedSize = 0; // characters for text; bytes otherwise, as the provider reported
+    int precision = 0;
+    int scale = 0;
+    bool fixedLength = false;
+};
+
+// The declared type read as the dialect says, or nothing for an unknown or
+// malformed declaration. Pure; never throws.
+std::optional<TypeInfo> parseDeclaredType(std::string_view declared);
+
+// parseDeclaredType for a column of a table; throws DatabaseError naming the
+// table and the column when the declaration is not part of the dialect.
+TypeInfo columnType(std::string_view table, std::string_view column, std::string_view declared);
+
+// A plain INTEGER declaration (the only one that makes a primary key the rowid).
+bool isRowidAliasType(std::string_view declared);
+
+} // namespace velmora::data
