@@ -55,7 +55,7 @@ std::string table()
 
 bool hasPasswordVerifier(sqlite3* db)
 {
-    Statement s = prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1");
+    Statement s = prepare(db, "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
     sqlite3_bind_text(s.get(), 1, PasswordVerifierTable, -1, SQLITE_STATIC);
     const int rc = sqlite3_step(s.get());
     if (rc == SQLITE_ROW)

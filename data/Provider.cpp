@@ -39,16 +39,17 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
 {
     const ConnectionString properties = ConnectionString::parse(connectionString);
 
+    const std::string source = properties.valueOr("Data Source");
+    const std::string path = source.empty() ? std::string() : resolvePath(source, executableFolder);
+
     const auto provider = properties.value("Provider");
     if (!provider || !equalsIgnoreCase(*provider, ProviderName))
         refuse("Provider cannot be found. It may not be properly installed. (Provider '" +
-               provider.value_or(std::string()) + "'; this program serves only " + std::string(ProviderName) +
-               ".)");
+               provider.value_or(std::string()) + "' for '" + path + "'; this program serves only " +
+               std::string(ProviderName) + ".)");
 
-    const std::string source = properties.valueOr("Data Source");
     if (source.empty())
         refuse("Could not find file '': the connection string names no Data Source.");
-    const std::string path = resolvePath(source, executableFolder);
 
     // The original provider had one account without a workgroup file.
     const std::string user = properties.valueOr("User ID", "Admin");

@@ -323,6 +323,7 @@ SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move
 SqliteBackend::~SqliteBackend()
 {
     m_inserts.clear();
+    m_schemaVersionQuery.reset();
     if (m_db && !sqlite3_get_autocommit(m_db.get()))
         sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
@@ -354,17 +355,22 @@ void SqliteBackend::execute(const std::string& sql)
     }
 }
 
-const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& table)
+void SqliteBackend::refreshTableCache()
 {
     // Another connection may have changed the schema since we looked.
-    {
-        SqliteStatement s = prepare("PRAGMA schema_version");
-        const int version = sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int(s.get(), 0) : -1;
-        if (version != m_schemaVersion) {
-            m_tables.clear();
-            m_schemaVersion = version;
-        }
+    if (!m_schemaVersionQuery)
+        m_schemaVersionQuery = prepare("PRAGMA schema_version");
+    sqlite3_stmt* st = m_schemaVersionQuery.get();
+    const int version = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_reset(st);
+    if (version != m_schemaVersion || version < 0) {
+        m_tables.clear();
+        m_schemaVersion = version;
     }
+}
+
+const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& table)
+{
     const std::string key = lowerAscii(table);
     if (auto it = m_tables.find(key); it != m_tables.end())
         return it->second;
@@ -388,7 +394,7 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
         fail({});
     if (keyColumns == 1 && isRowidAliasType(keyType)) {
         // A WITHOUT ROWID table has no rowid to alias.
-        SqliteStatement sql = prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1");
+        SqliteStatement sql = prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
         sqlite3_bind_text(sql.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
         std::string text;
         if (sqlite3_step(sql.get()) == SQLITE_ROW && sqlite3_column_text(sql.get(), 0))
@@ -429,6 +435,7 @@ ResultSet SqliteBackend::openCommand(const std::string& commandText)
 ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
 {
     ResultSet result;
+    refreshTableCache();
     const int n = sqlite3_column_count(st);
     result.columns.resize(static_cast<std::size_t>(n));
     std::vector<char> asBool(static_cast<std::size_t>(n), 0);
@@ -578,6 +585,7 @@ std::int64_t SqliteBackend::insertRow(const std::string& table,
         }
         sql += ") VALUES (" + placeholders + ")";
     }
+    refreshTableCache();
     const bool keyed = !tableInfo(table).rowidAlias.empty();
 
     auto it = m_inserts.find(sql);

@@ -57,7 +57,8 @@ private:
     };
 
     ResultSet read(sqlite3_stmt* statement, std::string_view commandText);
-    const TableInfo& tableInfo(const std::string& table);
+    void refreshTableCache();
+    const TableInfo& tableInfo(const std::string& table); // after refreshTableCache()
     SqliteStatement prepare(std::string_view sql);
     [[noreturn]] void fail(std::string_view context) const;
 
@@ -67,6 +68,7 @@ private:
     int m_schemaVersion = -1;
     std::unordered_map<std::string, TableInfo> m_tables; // by lower-case name
     std::unordered_map<std::string, SqliteStatement> m_inserts; // by statement text
+    SqliteStatement m_schemaVersionQuery;
 };
 
 // A table of a FROM clause and the name the statement calls it by (its alias,
