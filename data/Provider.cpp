@@ -95,7 +95,7 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
             if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
                 refuse("Could not use '" + path + "'; file already in use.");
             if (primary == SQLITE_NOTADB)
-                refuse("Unrecognized database format '" + path + "'.");
+                refuse("Unrecognized database format '" + path + "': it is not a database file.");
             refuse("Unrecognized database format '" + path + "': " + cause + ".");
         }
     }

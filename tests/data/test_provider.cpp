@@ -1,18 +1,29 @@
 #include "data/Backend.h"
 #include "data/Errors.h"
+#include "data/PasswordVerifier.h"
+#include "data/SqliteBackend.h"
 
 #include "test_access_support.h"
 
 #include <gtest/gtest.h>
+
+#include <fstream>
+#include <functional>
+#include <iterator>
 
 using namespace velmora::data;
 using velmora::data::test::TempDir;
 
 namespace {
 
-std::string connectionString(const std::string& user, const std::string& source, const std::string& password)
+namespace fs = std::filesystem;
+
+const std::string Secret = "S3cret-pw";
+
+std::string connectionString(const std::string& user, const std::string& source, const std::string& password,
+                             const std::string& provider = "Microsoft.Jet.OLEDB.4.0")
 {
-    return "Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";User ID=" + user + ";Data Source=" + source + ";" +
+    return "Provider=" + provider + ";Password=\"\";User ID=" + user + ";Data Source=" + source + ";" +
            "Mode=Share Deny None;Extended Properties=\"\";" + "Locale Identifier=1028;Jet OLEDB:System database=\"\";" +
            "Jet OLEDB:Registry Path=\"\";Jet OLEDB:" + "Database Password=" + password +
            ";Jet OLEDB:Engine Type=5;" + "Jet OLEDB:Database Locking Mode=1;" +
@@ -22,18 +33,239 @@ std::string connectionString(const std::string& user, const std::string& source,
            "Jet OLEDB:Compact Without Replica Repair=False;" + "Jet OLEDB:SFP=False;";
 }
 
-TEST(ProviderTest, OpensAnExistingFileAsAdmin)
+const char* const Schema = "CREATE TABLE partment (部门名称 VARCHAR(50));"
+                           "INSERT INTO partment VALUES ('药房');";
+
+// Open descriptors of this process on the file (or its journal files).
+int openDescriptors(const std::string& path)
+{
+    int n = 0;
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator("/proc/self/fd", ec)) {
+        std::error_code linkError;
+        const std::string target = fs::read_symlink(entry.path(), linkError).string();
+        if (!linkError && target.rfind(path, 0) == 0)
+            ++n;
+    }
+    return n;
+}
+
+std::string contents(const std::string& path)
+{
+    std::ifstream in(path, std::ios::binary);
+    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
+}
+
+void installVerifier(const std::string& path, const std::string& password)
+{
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    installPasswordVerifier(db, password);
+    sqlite3_close(db);
+}
+
+struct FailureCase
+{
+    const char* name;
+    std::function<void(const TempDir&)> prepare;
+    std::function<std::string(const TempDir&)> connectionString;
+    std::vector<std::string> mentions; // "{path}" stands for the file's full path
+};
+
+TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
+{
+    const auto withDb = [](const TempDir& d) { test::makeDatabase(d.file("velmdb.mdb"), Schema); };
+    const auto plain = [](const std::string& user, const std::string& source, const std::string& password) {
+        return [=](const TempDir&) { return connectionString(user, source, password); };
+    };
+    const std::vector<FailureCase> cases = {
+        {"missing file", [](const TempDir&) {}, plain("admin", "velmdb.mdb", Secret),
+         {"Could not find file '{path}'."}},
+        {"missing folder", [](const TempDir&) {}, plain("admin", "data/velmdb.mdb", Secret),
+         {"Could not find file '", "/data/velmdb.mdb'"}},
+        {"folder", [](const TempDir& d) { fs::create_directory(d.file("velmdb.mdb")); },
+         plain("admin", "velmdb.mdb", Secret), {"Unrecognized database format '{path}'", "folder"}},
+        {"empty file", [](const TempDir& d) { std::ofstream(d.file("velmdb.mdb")); },
+         plain("admin", "velmdb.mdb", Secret), {"Unrecognized database format '{path}'", "empty"}},
+        {"not a database",
+         [](const TempDir& d) {
+             std::ofstream out(d.file("velmdb.mdb"));
+             out << "[Velmora]\nDB_Source=velmdb.mdb\n" << std::string(5000, 'x');
+         },
+         plain("admin", "velmdb.mdb", Secret), {"Unrecognized database format '{path}'"}},
+        {"wrong user", withDb, plain("guest", "velmdb.mdb", Secret),
+         {"Not a valid account name or password.", "guest", "{path}"}},
+        {"empty user", withDb, plain("", "velmdb.mdb", Secret), {"Not a valid account name or password."}},
+        {"wrong provider", withDb, plain("admin", "velmdb.mdb", Secret),
+         {"Provider cannot be found.", "SQLOLEDB", "{path}"}},
+        {"no provider", withDb,
+         [](const TempDir&) { return "User ID=admin;Data Source=velmdb.mdb;Jet OLEDB:Database Password=" + Secret; },
+         {"Provider cannot be found."}},
+        {"no data source", withDb, plain("admin", "", Secret), {"Could not find file ''", "Data Source"}},
+        {"malformed string", withDb,
+         [](const TempDir&) { return connectionString("admin", "velmdb.mdb;x", Secret); },
+         {"does not conform to the OLE DB specification"}},
+        {"wrong password",
+         [&](const TempDir& d) {
+             withDb(d);
+             installVerifier(d.file("velmdb.mdb"), "right one");
+         },
+         plain("admin", "velmdb.mdb", Secret), {"Not a valid password.", "{path}"}},
+        {"damaged verifier",
+         [&](const TempDir& d) {
+             withDb(d);
+             test::makeDatabase(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT)");
+         },
+         plain("admin", "velmdb.mdb", Secret), {"{path}", "password verifier", "damaged"}},
+        {"foreign verifier",
+         [&](const TempDir& d) {
+             withDb(d);
+             test::makeDatabase(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT);"
+                                                      "INSERT INTO velmora_security VALUES ('" + Secret + "')");
+         },
+         plain("admin", "velmdb.mdb", Secret), {"Not a valid password."}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.name);
+        TempDir dir;
+        c.prepare(dir);
+        const std::string path = dir.file("velmdb.mdb");
+        const bool existed = fs::exists(path);
+        const std::string before = existed && fs::is_regular_file(path) ? contents(path) : std::string();
+        std::string text = c.connectionString(dir);
+        if (std::string(c.name) == "wrong provider")
+            text = connectionString("admin", "velmdb.mdb", Secret, "SQLOLEDB");
+        try {
+            connectProvider(text, dir.folder());
+            ADD_FAILURE() << "connected";
+        } catch (const DatabaseError& e) {
+            const std::string message = e.what();
+            for (std::string mention : c.mentions) {
+                if (const auto at = mention.find("{path}"); at != std::string::npos)
+                    mention.replace(at, 6, path);
+                EXPECT_NE(message.find(mention), std::string::npos) << message << "\nlacks: " << mention;
+            }
+            EXPECT_EQ(message.find(Secret), std::string::npos) << message;
+        }
+        EXPECT_EQ(openDescriptors(dir.path().string()), 0);
+        EXPECT_EQ(fs::exists(path), existed);
+        if (existed && fs::is_regular_file(path))
+            EXPECT_EQ(contents(path), before);
+        EXPECT_FALSE(fs::exists(path + "-journal"));
+    }
+}
+
+TEST(ProviderTest, OpensAsAdminInAnyLetterCase)
 {
     TempDir dir;
-    std::filesystem::create_directories(dir.path() / "data");
-    test::makeDatabase(dir.file("data/velmdb.mdb"), "CREATE TABLE partment (部门名称 VARCHAR(50));"
-                                                     "INSERT INTO partment VALUES ('药房');");
-    auto backend = connectProvider(connectionString("admin", "data/velmdb.mdb", "mivotelq"), dir.folder());
-    const ResultSet r = backend->openTable("partment");
-    ASSERT_EQ(r.rows.size(), 1u);
-    EXPECT_EQ(r.rows[0][0], Value(std::string("药房")));
-    EXPECT_EQ(r.columns[0].type, AdoType::adVarChar);
-    EXPECT_EQ(r.columns[0].definedSize, 50);
+    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    for (const auto& [user, provider] : std::vector<std::pair<std::string, std::string>>{
+             {"admin", "Microsoft.Jet.OLEDB.4.0"}, {"ADMIN", "microsoft.jet.oledb.4.0"}, {"Admin", "MICROSOFT.JET.OLEDB.4.0"}}) {
+        SCOPED_TRACE(user + " " + provider);
+        auto backend = connectProvider(connectionString(user, "velmdb.mdb", "", provider), dir.folder());
+        EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
+    }
+}
+
+TEST(ProviderTest, RelativeSourceResolvesAgainstTheExecutableFolder)
+{
+    TempDir exe;
+    TempDir elsewhere;
+    fs::create_directories(exe.path() / "data");
+    test::makeDatabase(exe.file("data/velmdb.mdb"), Schema);
+    // The working folder has no say.
+    const fs::path previous = fs::current_path();
+    fs::current_path(elsewhere.path());
+    std::unique_ptr<Backend> backend;
+    EXPECT_NO_THROW(backend = connectProvider(connectionString("admin", "data/velmdb.mdb", "x"), exe.folder()));
+    fs::current_path(previous);
+    ASSERT_TRUE(backend);
+    EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
+    EXPECT_FALSE(fs::exists(elsewhere.path() / "data"));
+
+    // An absolute source ignores the folder.
+    auto absolute = connectProvider(connectionString("admin", exe.file("data/velmdb.mdb"), "x"), elsewhere.folder());
+    EXPECT_EQ(absolute->openTable("partment").rows.size(), 1u);
+}
+
+TEST(ProviderTest, AFileWithAVerifierOpensOnlyWithItsPassword)
+{
+    TempDir dir;
+    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    installVerifier(dir.file("velmdb.mdb"), "mivotelq");
+
+    auto backend = connectProvider(connectionString("admin", "velmdb.mdb", "mivotelq"), dir.folder());
+    EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
+    backend.reset();
+    for (const std::string wrong : {"", "739015", "MIVOTELQ", "mivotelq2", "\"\"", "\" mivotelq\""}) {
+        SCOPED_TRACE(wrong);
+        EXPECT_THROW(connectProvider(connectionString("admin", "velmdb.mdb", wrong), dir.folder()), DatabaseError);
+    }
+    // A quoted value is the password without its quotes; an unquoted one without its outer blanks.
+    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", "\"mivotelq\""), dir.folder()));
+    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", " mivotelq "), dir.folder()));
+}
+
+TEST(ProviderTest, AFileWithoutVerifierOpensWithAnyPassword)
+{
+    TempDir dir;
+    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    for (const std::string password : {"", "mivotelq", "739015", "'any; thing'"}) {
+        SCOPED_TRACE(password);
+        EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", password), dir.folder()));
+    }
+}
+
+TEST(ProviderTest, TheVerifierCanBeReplacedAndRemoved)
+{
+    TempDir dir;
+    const std::string path = dir.file("velmdb.mdb");
+    test::makeDatabase(path, Schema);
+    sqlite3* db = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    EXPECT_FALSE(hasPasswordVerifier(db));
+    EXPECT_TRUE(passwordAccepted(db, "anything"));
+    installPasswordVerifier(db, "first");
+    installPasswordVerifier(db, "second");
+    EXPECT_TRUE(hasPasswordVerifier(db));
+    EXPECT_FALSE(passwordAccepted(db, "first"));
+    EXPECT_TRUE(passwordAccepted(db, "second"));
+    removePasswordVerifier(db);
+    EXPECT_TRUE(passwordAccepted(db, "first"));
+    sqlite3_close(db);
+}
+
+TEST(ProviderTest, ConnectingLeavesTheFileAndItsJournalModeAsTheyWere)
+{
+    TempDir dir;
+    const std::string path = dir.file("velmdb.mdb");
+    test::makeDatabase(path, Schema);
+    const std::string before = contents(path);
+    {
+        auto backend = connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder());
+        const ResultSet mode = backend->openCommand("PRAGMA journal_mode");
+        EXPECT_EQ(mode.rows.at(0).at(0), Value(std::string("delete")));
+    }
+    EXPECT_EQ(contents(path), before);
+    EXPECT_EQ(openDescriptors(dir.path().string()), 0);
+}
+
+TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)
+{
+    TempDir dir;
+    const std::string path = dir.file("velmdb.mdb");
+    createDatabaseFile(path)->execute(Schema);
+    EXPECT_THROW(createDatabaseFile(path), DatabaseError);
+
+    auto first = connectProvider(connectionString("admin", path, ""), dir.folder());
+    auto second = connectProvider(connectionString("admin", path, ""), dir.folder());
+    EXPECT_EQ(first->openCommand("PRAGMA journal_mode").rows.at(0).at(0), Value(std::string("wal")));
+    // A reader is not kept out by another connection's open write.
+    first->beginTransaction();
+    first->insertRow("partment", {{"部门名称", std::string("库房")}});
+    EXPECT_EQ(second->openTable("partment").rows.size(), 1u);
+    first->commit();
+    EXPECT_EQ(second->openTable("partment").rows.size(), 2u);
 }
 
 } // namespace
