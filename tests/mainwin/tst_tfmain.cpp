@@ -1,0 +1,526 @@
+#include "mainwin/ImageLists.h"
+#include "mainwin/Tfmain.h"
+#include "platform/QtPlatform.h"
+#include "platform/ScriptedPlatform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QMdiArea>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QStatusBar>
+#include <QTimer>
+#include <QToolBar>
+#include <QToolButton>
+#include <QtTest>
+
+#include <memory>
+#include <set>
+
+using namespace velmora;
+
+namespace {
+
+struct ExpectedItem
+{
+    const char* name;
+    const char* caption; // nullptr: separator
+    int picture;         // -1: none
+    bool hidden = false;
+};
+
+struct ExpectedEntry
+{
+    const char* name;
+    const char* caption;
+    std::vector<ExpectedItem> items;
+};
+
+// The menu as the shop's staff know it, written out independently of the
+// window's own catalogue.
+const std::vector<ExpectedEntry> expectedMenu{
+    {"xs",
+     "药品销售(&Y)",
+     {{"ls1", "药品零售", 0}, {"pf1", "药品批发", 1}, {"N12", nullptr, -1}, {"crlist1", "销售浏览", -1}}},
+    {"ch",
+     "存货管理(&S)",
+     {{"rk1", "药品入库", 2},
+      {"ty1", "药品退药", 3},
+      {"bs1", "药品报损", -1},
+      {"xl1", "库存限量", -1},
+      {"pd1", "库存盘点", -1},
+      {"N18", nullptr, -1},
+      {"kclist1", "存货浏览", -1}}},
+    {"tj",
+     "数据统计(&C)",
+     {{"xstj", "销售统计", 13},
+      {"kctj", "库存统计", -1},
+      {"N14", nullptr, -1},
+      {"djsearch", "单据查询", 6},
+      {"support", "决策支持", -1, true}}},
+    {"yp",
+     "药品管理(&M)",
+     {{"yplist1", "药品浏览", -1},
+      {"ypadd", "新增药品", 7},
+      {"ypedit", "药品修改", -1},
+      {"N24", nullptr, -1},
+      {"ypprice", "药品调价", 5}}},
+    {"GSP1", "GSP管理", {}},
+    {"dm",
+     "代码维护(&D)",
+     {{"yg1", "员工管理", 12},
+      {"bm1", "部门管理", 14},
+      {"company1", "往来单位", 11},
+      {"N29", nullptr, -1},
+      {"mm", "更换密码", -1},
+      {"user1", "用户管理", 10},
+      {"N37", nullptr, -1},
+      {"back1", "备份数据", 15},
+      {"N1", nullptr, -1}}},
+    {"help", "帮助(&H)", {{"systemhelp", "系统帮助", 18}, {"N41", nullptr, -1}, {"about", "关于程序", 17}}},
+    {"exit", "退出(&E)", {{"relogin", "更换用户", -1}, {"N36", nullptr, -1}, {"quit", "退出程序", 16}}},
+    {"N2", "模板编辑", {}},
+};
+
+bool samePicture(const QPixmap& a, const QPixmap& b)
+{
+    return !a.isNull() && !b.isNull() &&
+           a.toImage().convertToFormat(QImage::Format_ARGB32) == b.toImage().convertToFormat(QImage::Format_ARGB32);
+}
+
+} // namespace
+
+class TestTfmain : public QObject
+{
+    Q_OBJECT
+
+private:
+    ScriptedPlatform m_platform;
+    std::unique_ptr<Tfmain> m_window;
+
+    QAction* entryNamed(const QString& name) const
+    {
+        for (QAction* a : m_window->topLevelEntries()) {
+            if (a->objectName() == name)
+                return a;
+        }
+        return nullptr;
+    }
+
+    QToolButton* toolButton(const QString& name) const { return m_window->ToolBar1()->findChild<QToolButton*>(name); }
+
+private slots:
+    void initTestCase() { installChineseUi(*qApp); }
+    void init() { m_window = std::make_unique<Tfmain>(m_platform); }
+    void cleanup() { m_window.reset(); }
+
+    void windowSettings()
+    {
+        Tfmain& w = *m_window;
+        QCOMPARE(w.objectName(), QStringLiteral("fmain"));
+        QCOMPARE(w.windowTitle(), QStringLiteral("Tarvin医药管理系统"));
+        QVERIFY(qobject_cast<QMdiArea*>(w.centralWidget()) != nullptr);
+        QCOMPARE(w.centralWidget(), w.mdiArea());
+        QVERIFY(w.windowState().testFlag(Qt::WindowMaximized));
+        QCOMPARE(w.font().family(), QStringLiteral("MS Sans Serif"));
+        QCOMPARE(w.font().pixelSize(), 13);
+        QCOMPARE(w.MainMenu1(), w.findChild<QMenuBar*>(QStringLiteral("MainMenu1")));
+        QCOMPARE(w.StatusBar1(), w.findChild<QStatusBar*>(QStringLiteral("StatusBar1")));
+    }
+
+    void sessionEmptyAtCreation()
+    {
+        const Session& s = m_window->session();
+        QVERIFY(s.operatorId.isEmpty());
+        QCOMPARE(s.rightsWord, 0);
+        QCOMPARE(s.sessionNo, 0);
+        QCOMPARE(s.loginRecordId, 0);
+        m_window->session().operatorId = QStringLiteral("12");
+        QCOMPARE(m_window->session().operatorId, QStringLiteral("12"));
+    }
+
+    // The whole two-level menu against the table above: entries, items,
+    // captions, separators, pictures, visibility, enabled state, no shortcuts.
+    void menuMatchesTable()
+    {
+        const QList<QAction*> entries = m_window->topLevelEntries();
+        QCOMPARE(entries, m_window->MainMenu1()->actions());
+        QCOMPARE(entries.size(), int(expectedMenu.size()));
+        int commands = 0;
+        int separators = 0;
+        for (int e = 0; e < entries.size(); ++e) {
+            const ExpectedEntry& want = expectedMenu[e];
+            QAction* entry = entries[e];
+            QCOMPARE(entry->objectName(), QLatin1String(want.name));
+            QCOMPARE(entry->text(), QString::fromUtf8(want.caption));
+            QVERIFY(entry->isEnabled());
+            QVERIFY(entry->isVisible());
+            QVERIFY(entry->shortcut().isEmpty());
+
+            const QList<QAction*> items = Tfmain::itemsOf(entry);
+            QCOMPARE(items.size(), int(want.items.size()));
+            for (int i = 0; i < items.size(); ++i) {
+                const ExpectedItem& wi = want.items[i];
+                QAction* item = items[i];
+                const QByteArray where = QByteArray(want.name) + '/' + wi.name;
+                QVERIFY2(item->objectName() == QLatin1String(wi.name), where);
+                QVERIFY2(item->isVisible() == !wi.hidden, where);
+                // Qt reports a hidden action as disabled but keeps its own
+                // enabled flag, which shows again once the action is visible.
+                item->setVisible(true);
+                QVERIFY2(item->isEnabled(), where);
+                item->setVisible(!wi.hidden);
+                QVERIFY2(item->menu() == nullptr, where);
+                QVERIFY2(item->shortcut().isEmpty(), where);
+                QCOMPARE(m_window->command(QLatin1String(wi.name)), item);
+                if (wi.caption == nullptr) {
+                    QVERIFY2(item->isSeparator(), where);
+                    ++separators;
+                    continue;
+                }
+                ++commands;
+                QVERIFY2(!item->isSeparator(), where);
+                QCOMPARE(item->text(), QString::fromUtf8(wi.caption));
+                if (wi.picture < 0)
+                    QVERIFY2(item->icon().isNull(), where);
+                else
+                    QVERIFY2(
+                        samePicture(item->icon().pixmap(ImageLists::SmallSize), ImageLists::ImageList2(wi.picture)),
+                        where);
+            }
+        }
+        QCOMPARE(commands, 27);
+        QCOMPARE(separators, 9);
+        QVERIFY(m_window->command(QStringLiteral("GSP1")) == nullptr);
+        QVERIFY(m_window->command(QStringLiteral("nosuch")) == nullptr);
+    }
+
+    void catalogueDescribesTheMenu()
+    {
+        const auto& catalogue = Tfmain::menuCatalogue();
+        QCOMPARE(int(catalogue.size()), 36);
+        for (const CommandSpec& spec : catalogue) {
+            QAction* item = m_window->command(QLatin1String(spec.name));
+            QVERIFY2(item != nullptr, spec.name);
+            QCOMPARE(item->parent()->objectName(), QLatin1String(spec.entry) + QStringLiteral("Menu"));
+            QCOMPARE(item->isSeparator(), spec.group == CommandSpec::Separator);
+        }
+        QCOMPARE(int(Tfmain::entryCatalogue().size()), 9);
+    }
+
+    void groups()
+    {
+        const QList<int> sizes{3, 6, 4, 4, 3, 1, 1};
+        std::multiset<QString> seen;
+        for (int g = 0; g < sizes.size(); ++g) {
+            const QStringList names = Tfmain::commandsOfGroup(g);
+            QCOMPARE(names.size(), sizes[g]);
+            for (const QString& n : names)
+                seen.insert(n);
+        }
+        const QStringList always = Tfmain::alwaysAvailableCommands();
+        QCOMPARE(always, (QStringList{"mm", "systemhelp", "about", "relogin", "quit"}));
+        for (const QString& n : always)
+            seen.insert(n);
+
+        // Every command of the second level in exactly one group.
+        int commands = 0;
+        for (QAction* entry : m_window->topLevelEntries()) {
+            for (QAction* item : Tfmain::itemsOf(entry)) {
+                if (item->isSeparator()) {
+                    QCOMPARE(seen.count(item->objectName()), size_t(0));
+                    continue;
+                }
+                ++commands;
+                QVERIFY2(seen.count(item->objectName()) == 1, qPrintable(item->objectName()));
+            }
+        }
+        QCOMPARE(commands, 27);
+        QCOMPARE(int(seen.size()), 27);
+
+        // Groups 0 to 3 are the whole of their menus.
+        const QStringList wholeMenus{"xs", "ch", "tj", "yp"};
+        for (int g = 0; g < wholeMenus.size(); ++g) {
+            QStringList items;
+            for (QAction* item : Tfmain::itemsOf(entryNamed(wholeMenus[g]))) {
+                if (!item->isSeparator())
+                    items << item->objectName();
+            }
+            QCOMPARE(Tfmain::commandsOfGroup(g), items);
+        }
+        QCOMPARE(Tfmain::commandsOfGroup(4), (QStringList{"yg1", "bm1", "company1"}));
+        QVERIFY(Tfmain::commandsOfGroup(7).isEmpty());
+        QVERIFY(Tfmain::commandsOfGroup(-1).isEmpty());
+    }
+
+    void menuStyle()
+    {
+        QMenu* menu = m_window->topLevelEntries().first()->menu();
+        QVERIFY(menu != nullptr);
+        menu->ensurePolished();
+        QCOMPARE(menu->font().family(), QStringLiteral("宋体"));
+        QCOMPARE(menu->font().pixelSize(), 12);
+    }
+
+    void bareEntries_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::newRow("GSP1") << "GSP1";
+        QTest::newRow("N2") << "N2";
+    }
+
+    // A click on an entry without items opens no menu; it is chosen like a
+    // command (N2 runs N2Click, GSP1 has no handler).
+    void bareEntries()
+    {
+        QFETCH(QString, name);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QMenuBar* bar = m_window->MainMenu1();
+        QAction* entry = entryNamed(name);
+        QVERIFY(entry != nullptr);
+        QVERIFY(entry->menu() == nullptr);
+        QVERIFY(Tfmain::itemsOf(entry).isEmpty());
+        QSignalSpy chosen(entry, &QAction::triggered);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(entry).center());
+        QCOMPARE(chosen.count(), 1);
+        QVERIFY(QApplication::activePopupWidget() == nullptr);
+        QVERIFY(m_window->isVisible());
+    }
+
+    void menuChoice_data()
+    {
+        QTest::addColumn<QString>("entry");
+        QTest::addColumn<QString>("item");
+        QTest::addColumn<bool>("enabled");
+        QTest::newRow("ls1 enabled") << "xs"
+                                     << "ls1" << true;
+        QTest::newRow("ls1 disabled") << "xs"
+                                      << "ls1" << false;
+        QTest::newRow("user1 enabled") << "dm"
+                                       << "user1" << true;
+        QTest::newRow("user1 disabled") << "dm"
+                                        << "user1" << false;
+    }
+
+    // Choosing an item with the mouse runs its command only while enabled.
+    void menuChoice()
+    {
+        QFETCH(QString, entry);
+        QFETCH(QString, item);
+        QFETCH(bool, enabled);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QAction* command = m_window->command(item);
+        command->setEnabled(enabled);
+        QSignalSpy chosen(command, &QAction::triggered);
+
+        QMenuBar* bar = m_window->MainMenu1();
+        QAction* entryAction = entryNamed(entry);
+        QTest::mouseClick(bar, Qt::LeftButton, {}, bar->actionGeometry(entryAction).center());
+        QTRY_VERIFY(qobject_cast<QMenu*>(QApplication::activePopupWidget()) != nullptr);
+        auto* menu = qobject_cast<QMenu*>(QApplication::activePopupWidget());
+        QCOMPARE(menu, entryAction->menu());
+        QTest::mouseClick(menu, Qt::LeftButton, {}, menu->actionGeometry(command).center());
+        QCOMPARE(chosen.count(), enabled ? 1 : 0);
+        if (QApplication::activePopupWidget() != nullptr)
+            QApplication::activePopupWidget()->close();
+    }
+
+    void toolButtons_data()
+    {
+        QTest::addColumn<int>("position");
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("command"); // empty: divider
+        QTest::addColumn<QString>("caption");
+        QTest::addColumn<int>("picture");
+        const struct
+        {
+            const char* name;
+            const char* command;
+            const char* caption;
+            int picture;
+        } rows[] = {
+            {"ToolButton1", "ls1", "药品零售", 0},
+            {"ToolButton2", "pf1", "药品批发", 1},
+            {"ToolButton3", "", "", -1},
+            {"ToolButton4", "rk1", "药品入库", 2},
+            {"ToolButton5", "ty1", "药品退药", 3},
+            {"ToolButton6", "", "", -1},
+            {"ToolButton8", "xstj", "销售统计", 13},
+            {"ToolButton7", "djsearch", "单据查询", 6},
+            {"ToolButton10", "", "", -1},
+            {"ToolButton9", "ypadd", "新增药品", 7},
+            {"ToolButton11", "", "", -1},
+            {"ToolButton12", "yg1", "员工管理", 12},
+            {"ToolButton13", "bm1", "部门管理", 14},
+            {"ToolButton14", "company1", "往来单位", 11},
+            {"ToolButton15", "user1", "用户管理", 10},
+            {"ToolButton16", "back1", "备份数据", 15},
+            {"ToolButton17", "", "", -1},
+            {"ToolButton19", "about", "关于程序", 17},
+            {"ToolButton18", "quit", "退出程序", 16},
+        };
+        int position = 0;
+        for (const auto& r : rows) {
+            QTest::newRow(r.name) << position++ << QString::fromLatin1(r.name) << QString::fromLatin1(r.command)
+                                  << QString::fromUtf8(r.caption) << r.picture;
+        }
+    }
+
+    // The nineteen buttons in order; a command button shows its command's
+    // caption and the large form of its picture under a pointing hand.
+    void toolButtons()
+    {
+        QFETCH(int, position);
+        QFETCH(QString, name);
+        QFETCH(QString, command);
+        QFETCH(QString, caption);
+        QFETCH(int, picture);
+
+        const QList<QWidget*> buttons = m_window->toolButtons();
+        QCOMPARE(buttons.size(), 19);
+        QWidget* widget = buttons[position];
+        QCOMPARE(widget->objectName(), name);
+        QCOMPARE(widget->parentWidget(), static_cast<QWidget*>(m_window->ToolBar1()));
+        auto* button = qobject_cast<QToolButton*>(widget);
+        if (command.isEmpty()) {
+            QVERIFY(button == nullptr);
+            QCOMPARE(widget->width(), 8);
+            return;
+        }
+        QVERIFY(button != nullptr);
+        QAction* action = m_window->command(command);
+        QVERIFY(action != nullptr);
+        QCOMPARE(button->text(), caption);
+        QCOMPARE(button->text(), action->text());
+        QCOMPARE(button->toolTip(), action->toolTip());
+        QVERIFY(button->defaultAction() == nullptr);
+        QVERIFY(samePicture(button->icon().pixmap(ImageLists::LargeSize), ImageLists::ImageList1(picture)));
+        QCOMPARE(button->size(), QSize(59, 55));
+        QCOMPARE(button->toolButtonStyle(), Qt::ToolButtonTextUnderIcon);
+        QVERIFY(button->autoRaise());
+        QCOMPARE(button->cursor().shape(), Qt::PointingHandCursor);
+        QVERIFY(button->isEnabled());
+        QVERIFY(!button->isHidden());
+    }
+
+    void toolBarShape()
+    {
+        QToolBar* bar = m_window->ToolBar1();
+        QCOMPARE(bar->objectName(), QStringLiteral("ToolBar1"));
+        QCOMPARE(bar->size(), QSize(1011, 54));
+        QCOMPARE(m_window->findChild<QToolBar*>(QStringLiteral("CoolBar1"))->height(), 57);
+        QVERIFY(m_window->findChild<QWidget*>(QStringLiteral("scroll1")) != nullptr);
+        QVERIFY(bar->isAncestorOf(m_window->toolButtons().first()));
+    }
+
+    void toolButtonPress_data()
+    {
+        QTest::addColumn<QString>("button");
+        QTest::addColumn<QString>("command");
+        const char* const rows[][2] = {
+            {"ToolButton1", "ls1"},       {"ToolButton2", "pf1"},    {"ToolButton4", "rk1"},
+            {"ToolButton5", "ty1"},       {"ToolButton8", "xstj"},   {"ToolButton7", "djsearch"},
+            {"ToolButton9", "ypadd"},     {"ToolButton12", "yg1"},   {"ToolButton13", "bm1"},
+            {"ToolButton14", "company1"}, {"ToolButton15", "user1"}, {"ToolButton16", "back1"},
+            {"ToolButton19", "about"},
+        };
+        for (const auto& r : rows)
+            QTest::newRow(r[0]) << QString::fromLatin1(r[0]) << QString::fromLatin1(r[1]);
+    }
+
+    // A press runs the command while it is enabled; once the command is
+    // disabled a press does nothing and the button still looks enabled.
+    void toolButtonPress()
+    {
+        QFETCH(QString, button);
+        QFETCH(QString, command);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QToolButton* b = toolButton(button);
+        QAction* action = m_window->command(command);
+        QVERIFY(b != nullptr && action != nullptr);
+        QSignalSpy chosen(action, &QAction::triggered);
+
+        QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(chosen.count(), 1);
+
+        action->setEnabled(false);
+        QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(chosen.count(), 1);
+        QVERIFY(b->isEnabled());
+
+        action->setEnabled(true);
+        QTest::mouseClick(b, Qt::LeftButton);
+        QCOMPARE(chosen.count(), 2);
+    }
+
+    void quitButtonClosesWindow()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QTest::mouseClick(toolButton(QStringLiteral("ToolButton18")), Qt::LeftButton);
+        QTRY_VERIFY(!m_window->isVisible());
+    }
+
+    void closingIsAllowed()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(m_window->close());
+        QVERIFY(!m_window->isVisible());
+    }
+
+    void statusPanels()
+    {
+        QStatusBar* bar = m_window->StatusBar1();
+        QCOMPARE(bar->height(), 25);
+        const QList<int> widths{200, 200, 400};
+        for (int i = 0; i < widths.size(); ++i) {
+            auto* panel = bar->findChild<QLabel*>(QStringLiteral("panel%1").arg(i));
+            QVERIFY(panel != nullptr);
+            QCOMPARE(panel->width(), widths[i]);
+            QVERIFY(m_window->panelText(i).isEmpty());
+        }
+        QVERIFY(bar->currentMessage().isEmpty());
+
+        m_window->setPanelText(1, QStringLiteral("操作员:12"));
+        QCOMPARE(m_window->panelText(1), QStringLiteral("操作员:12"));
+        QCOMPARE(bar->findChild<QLabel*>(QStringLiteral("panel1"))->text(), QStringLiteral("操作员:12"));
+        QVERIFY(m_window->panelText(0).isEmpty());
+        // Out of range panels are ignored rather than fatal.
+        m_window->setPanelText(3, QStringLiteral("x"));
+        QVERIFY(m_window->panelText(3).isEmpty());
+        QVERIFY(m_window->panelText(-1).isEmpty());
+    }
+
+    void statusPanelsShownInOrder()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QStatusBar* bar = m_window->StatusBar1();
+        int left = -1;
+        for (int i = 0; i < 3; ++i) {
+            auto* panel = bar->findChild<QLabel*>(QStringLiteral("panel%1").arg(i));
+            QVERIFY(panel->isVisible());
+            QVERIFY(panel->x() > left);
+            left = panel->x();
+        }
+    }
+
+    void timer()
+    {
+        QTimer* t = m_window->findChild<QTimer*>(QStringLiteral("Timer1"));
+        QVERIFY(t != nullptr);
+        QCOMPARE(t, m_window->Timer1());
+        QVERIFY(t->isActive());
+        QCOMPARE(t->interval(), 1000);
+        QVERIFY(!t->isSingleShot());
+    }
+};
+
+QTEST_MAIN(TestTfmain)
+#include "tst_tfmain.moc"
