@@ -1,0 +1,397 @@
+#include "data/DMod.h"
+#include "data/Errors.h"
+#include "dmod_support.h"
+
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+using namespace velmora::data;
+using namespace velmora::data::test;
+
+namespace {
+
+// A data module connected to a database made from the schema, with chosen columns changed.
+class DatasetTest : public ::testing::Test
+{
+protected:
+    void makeDatabase(const std::vector<ColumnChange>& changes = {}, const std::string& rows = {})
+    {
+        runSql(path, schemaWith(changes) + rows);
+        dmod = std::make_unique<TDMod>(dir.folder());
+        dmod->ADOCON().setConnectionString(jetConnectionString(path));
+    }
+
+    // The text of a DatabaseError the call raises, or "" when it raises none.
+    template <typename F> static std::string errorOf(F&& call)
+    {
+        try {
+            call();
+        } catch (const DatabaseError& e) {
+            return e.what();
+        }
+        return {};
+    }
+
+    ScratchDir dir;
+    std::string path = dir.file("velmdb.mdb");
+    std::unique_ptr<TDMod> dmod;
+};
+
+struct OpenFailure
+{
+    ColumnChange change;
+    const char* dataset;
+    const char* message;
+};
+
+const OpenFailure openFailures[] = {
+    {{"ypzdk", "兑换点", std::nullopt}, "typzdk", "typzdk: Field '兑换点' not found"},
+    {{"oper", "operid", std::nullopt}, "toper", "toper: Field 'operid' not found"},
+    {{"partment", "部门名称", "NVARCHAR(50)"},
+     "tbm",
+     "tbm: Type mismatch for field '部门名称', expecting: String actual: WideString"},
+    {{"ypzdk", "名称", "VARCHAR(50)"},
+     "typzdk",
+     "typzdk: Type mismatch for field '名称', expecting: WideString actual: String"},
+    {{"oper", "登录时间", "NVARCHAR(20)"},
+     "toper",
+     "toper: Type mismatch for field '登录时间', expecting: DateTime actual: WideString"},
+    {{"company", "clientid", "DECIMAL(19,4)"},
+     "tdw",
+     "tdw: Type mismatch for field 'clientid', expecting: Float actual: BCD"},
+    {{"kc", "购进单价", "DECIMAL(10,2)"}, "tkc", "tkc: Size mismatch for field '购进单价', expecting: 4 actual: 2"},
+    // Scale 0 and fewer than 10 digits read as a 32-bit integer; with more digits it stays BCD.
+    {{"kc", "购进金额", "DECIMAL(9,0)"},
+     "tkc",
+     "tkc: Type mismatch for field '购进金额', expecting: BCD actual: Integer"},
+    {{"kc", "购进金额", "DECIMAL(15,0)"}, "tkc", "tkc: Size mismatch for field '购进金额', expecting: 4 actual: 0"},
+};
+
+TEST_F(DatasetTest, OpenFailsOnAColumnThatDoesNotFitItsDeclaredField)
+{
+    for (const OpenFailure& c : openFailures) {
+        SCOPED_TRACE(c.message);
+        dmod.reset();
+        std::filesystem::remove(path);
+        makeDatabase({c.change});
+        Dataset& dataset = dmod->dataset(c.dataset);
+        EXPECT_EQ(errorOf([&] { dataset.open(); }), c.message);
+        EXPECT_FALSE(dataset.active());
+        EXPECT_TRUE(dmod->ADOCON().connected());
+        EXPECT_EQ(dataset.recordCount(), 0);
+    }
+}
+
+TEST_F(DatasetTest, KindsOfOneFamilyBind)
+{
+    // A 16-bit field over a 32-bit column, a fixed-length field over a variable one, and the other way round.
+    makeDatabase({{"company", "出入", "INTEGER"}, {"company", "电话", "NVARCHAR(20)"}, {"ypzdk", "条码", "NCHAR(15)"}});
+    dmod->tdw().open();
+    dmod->typzdk().open();
+    EXPECT_EQ(dmod->tdw().fieldByName("出入").kind(), FieldKind::SmallInt);
+    EXPECT_EQ(dmod->tdw().fieldByName("电话").kind(), FieldKind::FixedWideString);
+}
+
+TEST_F(DatasetTest, DeclaredTextFieldTakesAShorterColumnsSize)
+{
+    struct SizeCase
+    {
+        const char* type;
+        int size;
+    };
+    for (const SizeCase& c :
+         {SizeCase{"NVARCHAR(30)", 30}, SizeCase{"NVARCHAR(80)", 50}, SizeCase{"NVARCHAR(50)", 50}}) {
+        SCOPED_TRACE(c.type);
+        dmod.reset();
+        std::filesystem::remove(path);
+        makeDatabase({{"ypzdk", "名称", c.type}});
+        dmod->typzdk().open();
+        EXPECT_EQ(dmod->typzdk().fieldByName("名称").size(), c.size);
+        dmod->typzdk().close();
+    }
+}
+
+TEST_F(DatasetTest, RequiredFieldRefusesTheRowWithItsLabel)
+{
+    makeDatabase();
+    Dataset& tbm = dmod->tbm();
+    tbm.open();
+    tbm.append();
+    tbm.fieldByName("部门负责人").setAsString("王五");
+    EXPECT_EQ(errorOf([&] { tbm.post(); }), "Field '部门名称' must have a value");
+    EXPECT_TRUE(tbm.editing());
+    EXPECT_EQ(queryNumber(path, "select count(*) from partment"), 0);
+
+    tbm.fieldByName("部门名称").setAsString("药房");
+    tbm.post();
+    EXPECT_FALSE(tbm.editing());
+    EXPECT_EQ(tbm.recordCount(), 1);
+    EXPECT_EQ(tbm.fieldByName("部门名称").asString(), "药房");
+    EXPECT_EQ(queryNumber(path, "select count(*) from partment where 部门名称='药房' and 部门负责人='王五'"), 1);
+}
+
+TEST_F(DatasetTest, DatasetWithoutDeclaredFieldsExposesEveryColumn)
+{
+    makeDatabase({{"OperatorTable", "备用", "NVARCHAR(20)"}},
+                 "insert into OperatorTable(username, userid, passwords, able, 备用) values ('admin', 1, '1234', "
+                 "1849316807, 'x');");
+    Dataset& tuser = dmod->tuser();
+    tuser.open();
+    ASSERT_EQ(tuser.fields().size(), 16u);
+    EXPECT_EQ(tuser.fieldByName("UserId").fieldName(), "userid");
+    EXPECT_EQ(tuser.fieldByName("UserId").asString(), "1");
+    EXPECT_EQ(tuser.fieldByName("passwords").asString(), "1234");
+    EXPECT_EQ(tuser.fieldByName("able").asLargeInt(), 1849316807);
+    EXPECT_EQ(tuser.fieldByName("备用").asString(), "x");
+    EXPECT_EQ(tuser.fieldByName("username").kind(), FieldKind::WideString);
+}
+
+TEST_F(DatasetTest, DeclaredDatasetDoesNotExposeOtherColumns)
+{
+    makeDatabase({{"oper", "备注", "NVARCHAR(20)"}});
+    Dataset& tyg = dmod->dataset("tyg");
+    tyg.open();
+    EXPECT_EQ(tyg.fields().size(), 13u);
+    EXPECT_EQ(tyg.findField("passwords"), nullptr);
+    EXPECT_EQ(errorOf([&] { tyg.fieldByName("passwords"); }), "tyg: Field 'passwords' not found");
+    EXPECT_TRUE(tyg.active());
+
+    Dataset& toper = dmod->toper();
+    toper.open();
+    std::vector<std::string> names;
+    for (const auto& field : toper.fields())
+        names.push_back(field->fieldName());
+    EXPECT_EQ(names, (std::vector<std::string>{"登录时间", "退出时间", "userid", "operid"}));
+    EXPECT_EQ(errorOf([&] { toper.fieldByName("备注"); }), "toper: Field '备注' not found");
+}
+
+TEST_F(DatasetTest, LoginRecordGetsTheKeyTheDatabaseAssignsAndStandsLast)
+{
+    makeDatabase({}, "insert into oper(operid, userid) values (3, '1'); insert into oper(operid, userid) values "
+                     "(7, '1'); delete from oper where operid = 7;");
+    Dataset& toper = dmod->toper();
+    toper.open();
+    ASSERT_EQ(toper.recordCount(), 1);
+    toper.append();
+    toper.fieldByName("登录时间").setAsDateTime({2026, 12, 10, 9, 5, 7});
+    toper.fieldByName("userid").setAsLargeInt(1);
+    toper.post();
+    toper.last();
+    EXPECT_EQ(toper.recNo(), 1);
+    // AUTOINCREMENT never reuses 7, so the key is the database's and not a count of rows.
+    EXPECT_EQ(toper.fieldByName("operid").asLargeInt(), 8);
+    EXPECT_EQ(queryNumber(path, "select max(operid) from oper"), 8);
+    EXPECT_EQ(toper.fieldByName("userid").asString(), "1");
+    EXPECT_EQ(toper.fieldByName("登录时间").asString(), "2026-12-10 09:05:07");
+    EXPECT_TRUE(toper.fieldByName("退出时间").isNull());
+    EXPECT_EQ(queryNumber(path, "select count(*) from oper where 登录时间 = '2026-12-10 09:05:07' and userid = '1' "
+                                "and 退出时间 is null"),
+              1);
+}
+
+TEST_F(DatasetTest, FieldsRefuseWritesOutsideEditingAndIntoTheKey)
+{
+    makeDatabase();
+    Dataset& toper = dmod->toper();
+    toper.open();
+    EXPECT_EQ(errorOf([&] { toper.fieldByName("userid").setAsString("1"); }),
+              "toper: Dataset not in edit or insert mode");
+    toper.append();
+    EXPECT_EQ(errorOf([&] { toper.fieldByName("operid").setAsLargeInt(5); }), "Field 'operid' cannot be modified");
+    toper.cancel();
+    EXPECT_EQ(toper.recordCount(), 0);
+    EXPECT_EQ(queryNumber(path, "select count(*) from oper"), 0);
+}
+
+struct ReadCase
+{
+    const char* username;
+    const char* asString; // of able
+    bool convertible;
+    std::int64_t asLargeInt;
+};
+
+// able holds what a damaged rights column might: fractions, text, nothing.
+const ReadCase readCases[] = {
+    {"whole", "1849316807", true, 1849316807},
+    {"half-even-down", "2.5", true, 2},
+    {"half-even-up", "3.5", true, 4},
+    {"negative-half", "-2.5", true, -2},
+    {"fraction", "12.7", true, 13},
+    {"text", "abc", false, 0},
+    {"empty", "", false, 0},
+    {"null", "", false, 0},
+};
+
+TEST_F(DatasetTest, ReadingFieldsConverts)
+{
+    makeDatabase({}, "insert into OperatorTable(username, able) values ('whole', 1849316807), ('half-even-down', "
+                     "2.5), ('half-even-up', 3.5), ('negative-half', -2.5), ('fraction', 12.7), "
+                     "('text', 'abc'), ('empty', ''), ('null', NULL);");
+    Dataset& tuser = dmod->tuser();
+    tuser.open();
+    for (const ReadCase& c : readCases) {
+        SCOPED_TRACE(c.username);
+        ASSERT_TRUE(tuser.locate("username", c.username));
+        Field& able = tuser.fieldByName("able");
+        EXPECT_EQ(able.asString(), c.asString);
+        if (c.convertible)
+            EXPECT_EQ(able.asLargeInt(), c.asLargeInt);
+        else
+            EXPECT_THROW(able.asLargeInt(), ConversionError);
+    }
+    ASSERT_TRUE(tuser.locate("username", "text"));
+    try {
+        tuser.fieldByName("able").asLargeInt();
+    } catch (const ConversionError& e) {
+        EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
+    }
+}
+
+TEST_F(DatasetTest, WholeDoublesDisplayWithoutAFraction)
+{
+    makeDatabase({}, "insert into OperatorTable(username, userid) values ('a', 12), ('b', 2.5), ('c', NULL), "
+                     "('d', 1e20), ('e', -0.125);");
+    Dataset& tuser = dmod->tuser();
+    tuser.open();
+    std::vector<std::string> shown;
+    for (tuser.first(); !tuser.eof(); tuser.next())
+        shown.push_back(tuser.fieldByName("userid").asString());
+    EXPECT_EQ(shown, (std::vector<std::string>{"12", "2.5", "", "1E20", "-0.125"}));
+}
+
+struct LocateCase
+{
+    const char* field;
+    const char* value;
+    LocateOptions options;
+    int row; // -1: not found, position unchanged
+};
+
+const LocateCase locateCases[] = {
+    {"username", "Admin", {}, 0},
+    {"username", "admin", {}, -1},
+    {"username", "admin", {true, false}, 0},
+    {"username", "cl", {}, -1},
+    {"username", "cl", {false, true}, 1},
+    {"username", "CL", {false, true}, -1},
+    {"username", "CL", {true, true}, 1},
+    {"USERNAME", "张", {true, true}, 2},
+    {"userid", "12", {}, 2},
+    {"UserId", "1", {true, true}, 0}, // a number column compares whole values, never prefixes
+    {"userid", "1.0", {}, 0},
+    {"userid", " 2 ", {}, 1},
+    {"userid", "abc", {true, true}, -1},
+    {"userid", "", {true, true}, -1},
+    {"passwords", "", {}, 2}, // an empty text is a value; a null is not
+};
+
+TEST_F(DatasetTest, LocateFindsTheFirstMatchingRow)
+{
+    makeDatabase({}, "insert into OperatorTable(username, userid, passwords) values ('Admin', 1, NULL), "
+                     "('clerk', 2, NULL), ('张三', 12, ''), ('clerk2', 2, 'x');");
+    Dataset& tuser = dmod->tuser();
+    tuser.open();
+    for (const LocateCase& c : locateCases) {
+        SCOPED_TRACE(std::string(c.field) + " '" + c.value + "'");
+        tuser.moveTo(3);
+        EXPECT_EQ(tuser.locate(c.field, c.value, c.options), c.row >= 0);
+        EXPECT_EQ(tuser.recNo(), c.row >= 0 ? c.row : 3);
+    }
+    EXPECT_THROW(tuser.locate("nothing", "x"), DatabaseError);
+}
+
+TEST_F(DatasetTest, NavigationMarksTheEnds)
+{
+    makeDatabase({}, "insert into partment(部门名称) values ('a'), ('b');");
+    Dataset& tbm = dmod->tbm();
+    tbm.open();
+    EXPECT_TRUE(tbm.bof());
+    EXPECT_EQ(tbm.recNo(), 0);
+    tbm.next();
+    EXPECT_EQ(tbm.recNo(), 1);
+    EXPECT_FALSE(tbm.eof());
+    tbm.next();
+    EXPECT_TRUE(tbm.eof());
+    EXPECT_EQ(tbm.recNo(), 1);
+    tbm.prior();
+    tbm.prior();
+    EXPECT_TRUE(tbm.bof());
+    EXPECT_EQ(tbm.fieldByName("部门名称").asString(), "a");
+    EXPECT_THROW(tbm.moveTo(2), DatabaseError);
+    tbm.close();
+    EXPECT_EQ(tbm.recNo(), -1);
+    EXPECT_TRUE(tbm.fieldByName("部门名称").isNull());
+}
+
+TEST_F(DatasetTest, BatchRowsReachTheTableOnlyWhenApplied)
+{
+    makeDatabase({}, "insert into ypzdk(id, 名称) values ('Y1', '阿莫西林');");
+    Dataset& tcr = dmod->dataset("tcr");
+    tcr.open();
+    for (const char* amount : {"10.5", "20"}) {
+        tcr.append();
+        tcr.fieldByName("ypid").setAsString("Y1");
+        tcr.fieldByName("金额").setAsString(amount);
+        tcr.fieldByName("类型").setAsString("零售");
+        tcr.post();
+    }
+    EXPECT_EQ(tcr.recordCount(), 2);
+    EXPECT_EQ(tcr.pendingUpdates(), 2);
+    EXPECT_EQ(queryNumber(path, "select count(*) from cr"), 0);
+    tcr.applyUpdates();
+    EXPECT_EQ(tcr.pendingUpdates(), 0);
+    EXPECT_EQ(queryNumber(path, "select count(*) from cr where ypid = 'Y1' and 类型 = '零售'"), 2);
+    EXPECT_EQ(queryNumber(path, "select sum(金额) * 10 from cr"), 305);
+    tcr.last();
+    EXPECT_EQ(tcr.fieldByName("crid").asLargeInt(), queryNumber(path, "select max(crid) from cr"));
+}
+
+TEST_F(DatasetTest, FailedBatchWritesNothing)
+{
+    makeDatabase({{"cr", "数量", "DOUBLE CHECK (\"数量\" < 100)"}});
+    Dataset& tcr = dmod->dataset("tcr");
+    tcr.open();
+    for (const char* quantity : {"5", "500"}) {
+        tcr.append();
+        tcr.fieldByName("金额").setAsString("1");
+        tcr.fieldByName("数量").setAsString(quantity);
+        tcr.post();
+    }
+    EXPECT_THROW(tcr.applyUpdates(), DatabaseError);
+    EXPECT_EQ(queryNumber(path, "select count(*) from cr"), 0);
+    EXPECT_EQ(tcr.pendingUpdates(), 2);
+    EXPECT_TRUE(tcr.fieldByName("crid").isNull());
+}
+
+TEST_F(DatasetTest, ConnectionFailureLeavesEverythingClosed)
+{
+    makeDatabase();
+    dmod->ADOCON().setConnectionString(jetConnectionString(dir.file("missing.mdb")));
+    EXPECT_THROW(dmod->ADOCON().open(), DatabaseError);
+    EXPECT_FALSE(dmod->ADOCON().connected());
+    EXPECT_THROW(dmod->toper().open(), DatabaseError);
+    EXPECT_FALSE(dmod->toper().active());
+    EXPECT_FALSE(dmod->ADOCON().connected());
+}
+
+TEST_F(DatasetTest, ConnectionStringChangesOnlyWhileClosed)
+{
+    makeDatabase();
+    Connection& connection = dmod->ADOCON();
+    const std::string held = connection.connectionString();
+    connection.open();
+    connection.setConnectionString(held); // the same value: nothing to do
+    EXPECT_THROW(connection.setConnectionString(held + ";"), DatabaseError);
+    EXPECT_EQ(connection.connectionString(), held);
+    dmod->tbm().open();
+    connection.close();
+    EXPECT_FALSE(dmod->tbm().active());
+    connection.setConnectionString(held + ";");
+    EXPECT_EQ(connection.connectionString(), held + ";");
+}
+
+} // namespace
