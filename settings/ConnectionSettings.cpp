@@ -1,0 +1,82 @@
+#include "settings/ConnectionSettings.h"
+
+#include "settings/ProfileFile.h"
+
+#include <QStringList>
+
+namespace velmora {
+
+namespace {
+
+bool isBlank(QChar c)
+{
+    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+}
+
+} // namespace
+
+QString settingsFilePath(const QString& executableFolder)
+{
+    return executableFolder + QStringLiteral("DBConn.ini");
+}
+
+QString connectionStringValue(const QString& value)
+{
+    // A leading '=' would be read as part of the property's name ("==").
+    const bool needsQuotes = value.contains(u';') || value.contains(u'"') || value.contains(u'\'') ||
+                             (!value.isEmpty() && (isBlank(value.front()) || isBlank(value.back()))) ||
+                             value.startsWith(u'=');
+    if (!needsQuotes)
+        return value;
+    QString inner = value;
+    inner.replace(u'"', QStringLiteral("\"\""));
+    return u'"' + inner + u'"';
+}
+
+ConnectionSettings::ConnectionSettings(QString executableFolder) : m_executableFolder(std::move(executableFolder)) {}
+
+QString ConnectionSettings::iniPath() const
+{
+    return settingsFilePath(m_executableFolder);
+}
+
+void ConnectionSettings::ReadConnectionSettings(const SettingsDefaults& defaults)
+{
+    const ProfileFile file(iniPath());
+    const QString section = QString::fromUtf16(SettingsSection);
+    DBSource = file.readString(section, QString::fromUtf16(SourceKey), defaults.source);
+    DBUser = file.readString(section, QString::fromUtf16(UserKey), defaults.user);
+    DBPassword = file.readString(section, QString::fromUtf16(PasswordKey), defaults.password);
+}
+
+void ConnectionSettings::BuildConnectionString()
+{
+    // The provider's own property list; the doubled quotes give empty values.
+    const QStringList pieces{
+        QStringLiteral("Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";User ID="),
+        connectionStringValue(DBUser),
+        QStringLiteral(";Data Source="),
+        connectionStringValue(DBSource),
+        QStringLiteral(";"),
+        QStringLiteral("Mode=Share Deny None;Extended Properties=\"\";"),
+        QStringLiteral("Locale Identifier=1028;Jet OLEDB:System database=\"\";"),
+        QStringLiteral("Jet OLEDB:Registry Path=\"\";Jet OLEDB:"),
+        QStringLiteral("Database Password="),
+        connectionStringValue(DBPassword),
+        QStringLiteral(";Jet OLEDB:Engine Type=5;"),
+        QStringLiteral("Jet OLEDB:Database Locking Mode=1;"),
+        QStringLiteral("Jet OLEDB:Global Partial Bulk Ops=2;"),
+        QStringLiteral("Jet OLEDB:Global Bulk Transactions=1;"),
+        QStringLiteral("Jet OLEDB:New Database Password=\"\";"),
+        QStringLiteral("Jet OLEDB:Create System Database=False;"),
+        QStringLiteral("Jet OLEDB:Encrypt Database=False;"),
+        QStringLiteral("Jet OLEDB:"),
+        QStringLiteral("Don"),
+        QStringLiteral("'t Copy Locale on Compact=False;"),
+        QStringLiteral("Jet OLEDB:Compact Without Replica Repair=False;"),
+        QStringLiteral("Jet OLEDB:SFP=False;"),
+    };
+    DBConnString = pieces.join(QString());
+}
+
+} // namespace velmora

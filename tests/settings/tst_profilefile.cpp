@@ -1,0 +1,281 @@
+#include "settings/ProfileFile.h"
+
+#include "SettingsTestSupport.h"
+
+#include <QDir>
+#include <QFileInfo>
+#include <QRandomGenerator>
+#include <QTemporaryDir>
+
+#include <gtest/gtest.h>
+
+#include <optional>
+
+#include <sys/stat.h>
+
+using namespace velmora;
+using namespace velmora::test;
+
+namespace {
+
+class ProfileFileTest : public ::testing::Test
+{
+protected:
+    QTemporaryDir dir;
+    QString path = dir.filePath(QStringLiteral("DBConn.ini"));
+
+    QString read(const QString& section, const QString& key, const QString& fallback = QStringLiteral("<default>"))
+    {
+        return ProfileFile(path).readString(section, key, fallback);
+    }
+};
+
+struct ReadCase
+{
+    const char* name;
+    QByteArray file; // empty: no file at all
+    const char* section;
+    const char* key;
+    QString expected;
+};
+
+class ProfileFileRead : public ProfileFileTest, public ::testing::WithParamInterface<ReadCase>
+{
+};
+
+TEST_P(ProfileFileRead, followsTheProfileRules)
+{
+    const ReadCase& c = GetParam();
+    if (!c.file.isNull())
+        writeBytes(path, c.file);
+    EXPECT_EQ(read(QString::fromUtf8(c.section), QString::fromUtf8(c.key)), c.expected);
+}
+
+const QByteArray Plain = "[Velmora]\nDB_Source=d:\\shop\\velmdb.mdb\nDB_User=admin\n";
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileFileRead,
+    ::testing::Values(
+        ReadCase{"noFile", QByteArray(), "Velmora", "DB_User", "<default>"},
+        ReadCase{"emptyFile", "", "Velmora", "DB_User", "<default>"},
+        ReadCase{"otherSection", "[Other]\nDB_User=x\n", "Velmora", "DB_User", "<default>"},
+        ReadCase{"otherKey", Plain, "Velmora", "DB_Password", "<default>"},
+        ReadCase{"present", Plain, "Velmora", "DB_Source", "d:\\shop\\velmdb.mdb"},
+        ReadCase{"emptyValueIsNotTheDefault", "[Velmora]\nDB_User=\n", "Velmora", "DB_User", ""},
+        ReadCase{"blankValueIsEmpty", "[Velmora]\nDB_User=   \n", "Velmora", "DB_User", ""},
+        ReadCase{"sectionInOtherCase", "[VELMORA]\nDB_User=x\n", "Velmora", "DB_User", "x"},
+        ReadCase{"keyInOtherCase", "[velmora]\ndb_uSER=x\n", "Velmora", "DB_User", "x"},
+        ReadCase{"blanksAroundEquals", "[ Velmora ]\n  DB_User  =  x y  \n", "Velmora", "DB_User", "x y"},
+        ReadCase{"windowsLineEnds", "[Velmora]\r\nDB_User=x\r\nDB_Password=y\r\n", "Velmora", "DB_User", "x"},
+        ReadCase{"equalsInValue", "[Velmora]\nDB_Password=a=b\n", "Velmora", "DB_Password", "a=b"},
+        ReadCase{"doubleQuotesDropped", "[Velmora]\nDB_Password=\" a b \"\n", "Velmora", "DB_Password", " a b "},
+        ReadCase{"singleQuotesDropped", "[Velmora]\nDB_Password='ab'\n", "Velmora", "DB_Password", "ab"},
+        ReadCase{"unmatchedQuoteKept", "[Velmora]\nDB_Password=\"ab'\n", "Velmora", "DB_Password", "\"ab'"},
+        ReadCase{"commentLinesIgnored", "; note\n[Velmora]\n# DB_User=no\nDB_User=yes\n", "Velmora", "DB_User", "yes"},
+        ReadCase{"utf8Value", "[Velmora]\nDB_Source=数据/药店.mdb\n", "Velmora", "DB_Source",
+                 QStringLiteral("数据/药店.mdb")},
+        ReadCase{"byteOrderMark", "\xEF\xBB\xBF[Velmora]\nDB_User=x\n", "Velmora", "DB_User", "x"},
+        // The first occurrence wins, as with the classic profile calls.
+        ReadCase{"duplicateKey", "[Velmora]\nDB_User=first\nDB_User=second\n", "Velmora", "DB_User", "first"},
+        ReadCase{"duplicateSection", "[Velmora]\nDB_User=a\n[Other]\nx=1\n[velmora]\nDB_Password=b\n", "Velmora",
+                 "DB_Password", "b"},
+        ReadCase{"textBeforeNul", QByteArray("[Velmora]\nDB_User=x\n\0DB_Password=y\n", 34), "Velmora", "DB_User", "x"},
+        ReadCase{"textAfterNul", QByteArray("[Velmora]\nDB_User=x\n\0DB_Password=y\n", 34), "Velmora", "DB_Password",
+                 "<default>"},
+        ReadCase{"invalidUtf8", "[Velmora]\nDB_User=\xFF\xFE\xC0x\n", "Velmora", "DB_User",
+                 QStringLiteral("\uFFFD\uFFFD\uFFFDx")},
+        ReadCase{"noSectionLine", "DB_User=x\n", "Velmora", "DB_User", "<default>"}),
+    [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
+
+TEST_F(ProfileFileTest, valuesAreCutAt2047Characters)
+{
+    struct Case
+    {
+        QString value;
+        QString expected;
+    };
+    const QString emoji = QStringLiteral("\U0001F600");
+    const Case cases[] = {
+        {QString(2047, u'a'), QString(2047, u'a')},
+        {QString(2048, u'b'), QString(2047, u'b')},
+        {QString(100000, u'c'), QString(2047, u'c')},
+        {QString(3000, u'药'), QString(2047, u'药')},
+        // Characters, not UTF-16 halves: a pair at the limit stays whole.
+        {QString(2046, u'd') + emoji + u'e', QString(2046, u'd') + emoji},
+    };
+    for (const Case& c : cases) {
+        writeBytes(path, "[Velmora]\nDB_Password=" + c.value.toUtf8() + "\n");
+        EXPECT_EQ(read("Velmora", "DB_Password"), c.expected) << c.value.size();
+    }
+    QFile::remove(path);
+    EXPECT_EQ(read("Velmora", "DB_Password", QString(2100, u'f')), QString(2047, u'f'));
+}
+
+TEST_F(ProfileFileTest, damagedFilesReadAsDefaults)
+{
+    // Binary garbage: no crash, no hang; whatever it reads as, it is text.
+    QRandomGenerator random(20240607);
+    for (int round = 0; round < 50; ++round) {
+        QByteArray garbage(int(random.bounded(1, 20000)), Qt::Uninitialized);
+        for (char& byte : garbage)
+            byte = char(random.bounded(256));
+        if (round % 2 == 1)
+            garbage.prepend("[Velmora]\nDB_User=");
+        writeBytes(path, garbage);
+        EXPECT_LE(read("Velmora", "DB_User").size(), 2 * ProfileFile::MaxValueLength);
+    }
+
+    // A directory, a FIFO and an oversized file in the file's place.
+    QFile::remove(path);
+    ASSERT_TRUE(QDir(dir.path()).mkdir("DBConn.ini"));
+    EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
+    ASSERT_TRUE(QDir(dir.path()).rmdir("DBConn.ini"));
+
+    ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
+    EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
+    QFile::remove(path);
+
+    QByteArray huge = "[Velmora]\nDB_User=x\n";
+    huge.append(QByteArray(ProfileFile::MaxFileSize, ';'));
+    writeBytes(path, huge);
+    EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
+}
+
+TEST_F(ProfileFileTest, writeCreatesFileAndSectionOwnerOnly)
+{
+    ProfileFile file(path);
+    file.writeString("Velmora", "DB_User", "clerk");
+    EXPECT_EQ(readBytes(path), "[Velmora]\nDB_User=clerk\n");
+    EXPECT_EQ(QFileInfo(path).permissions() & 0x7777,
+              QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser);
+
+    // An existing file keeps the permissions its owner gave it.
+    ASSERT_TRUE(QFile::setPermissions(path, QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser |
+                                                QFileDevice::WriteUser | QFileDevice::ReadGroup));
+    file.writeString("Velmora", "DB_User", "admin");
+    EXPECT_TRUE(QFileInfo(path).permissions() & QFileDevice::ReadGroup);
+}
+
+TEST_F(ProfileFileTest, writeReplacesKeyAndKeepsTheRest)
+{
+    writeBytes(path, "; shop settings, edited by hand\n"
+                     "\n"
+                     "[Printer]\n"
+                     "; the receipt printer\n"
+                     "Port=/dev/usb/lp0\n"
+                     "\n"
+                     "[VELMORA]\n"
+                     "db_user=old\n"
+                     "DB_User=older\n"
+                     "Other=\"\"quoted\"\"\n");
+    ProfileFile(path).writeString("Velmora", "DB_User", "new");
+    const QByteArray text = readBytes(path);
+    EXPECT_TRUE(text.startsWith("; shop settings, edited by hand\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("; the receipt printer\nPort=/dev/usb/lp0\n")) << text.toStdString();
+    EXPECT_TRUE(text.contains("[VELMORA]\nDB_User=new\nOther=\"\"quoted\"\"\n")) << text.toStdString();
+    EXPECT_EQ(text.count("DB_User") + text.count("db_user"), 1) << text.toStdString();
+    // Writing the same again changes nothing: the file does not creep.
+    ProfileFile(path).writeString("Velmora", "DB_User", "new");
+    EXPECT_EQ(readBytes(path), text);
+    EXPECT_EQ(read("Printer", "Port"), "/dev/usb/lp0");
+    EXPECT_EQ(read("Velmora", "Other"), "\"quoted\"");
+}
+
+TEST_F(ProfileFileTest, writeStringsWritesAllKeysInOrder)
+{
+    writeBytes(path, "[Velmora]\nDB_Password=old\n");
+    ProfileFile(path).writeStrings("Velmora", {{"DB_Source", "a.mdb"}, {"DB_User", "u"}, {"DB_Password", "p"}});
+    EXPECT_EQ(readBytes(path), "[Velmora]\nDB_Password=p\nDB_Source=a.mdb\nDB_User=u\n");
+    QFile::remove(path);
+    ProfileFile(path).writeStrings("Velmora", {{"DB_Source", "a.mdb"}, {"DB_User", "u"}, {"DB_Password", "p"}});
+    EXPECT_EQ(readBytes(path), "[Velmora]\nDB_Source=a.mdb\nDB_User=u\nDB_Password=p\n");
+}
+
+TEST_F(ProfileFileTest, writtenValuesReadBackUnchanged)
+{
+    const QString values[] = {
+        "",      " lead", "trail ", "\tboth ", "\"quoted\"", "'single'",      "\"",  "\"\"", "''", "a\"b'c", "a;b",
+        "#hash", ";semi", "[x]",    "a = b",   "<<<END",     "数据/药店.mdb", "   ", "x\ty",
+    };
+    for (const QString& value : values) {
+        ProfileFile(path).writeString("Velmora", "DB_Password", value);
+        EXPECT_EQ(read("Velmora", "DB_Password"), value);
+        EXPECT_EQ(read("Velmora", "Other"), "<default>");
+    }
+}
+
+const QByteArray Existing = "; keep me\n[Velmora]\nDB_Source=old.mdb\nDB_User=old\nDB_Password=secret\n";
+const ProfileFile::KeyValues NewValues{{"DB_Source", "new.mdb"}, {"DB_User", "new"}, {"DB_Password", "new"}};
+
+struct FailureCase
+{
+    const char* name;
+    // Prepares the folder and returns the path to write to.
+    QString (*prepare)(const QDir&);
+    ProfileFile::KeyValues values = NewValues;
+    bool diskFull = false;
+};
+
+QString existingFile(const QDir& d)
+{
+    writeBytes(d.filePath("DBConn.ini"), Existing);
+    return d.filePath("DBConn.ini");
+}
+
+class ProfileFileWriteFailure : public ::testing::TestWithParam<FailureCase>
+{
+};
+
+// Either every key is written or the file stays byte for byte as it was, and
+// no temporary file is left behind.
+TEST_P(ProfileFileWriteFailure, raisesUnableToWriteAndLeavesTheDiskAlone)
+{
+    const FailureCase& c = GetParam();
+    QTemporaryDir dir;
+    const QString path = c.prepare(QDir(dir.path()));
+    const QByteArray before = readBytes(path);
+    const auto entries = [&] {
+        return QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden);
+    };
+    const QStringList entriesBefore = entries();
+    try {
+        std::optional<FullDisk> full;
+        if (c.diskFull)
+            full.emplace();
+        ProfileFile(path).writeStrings("Velmora", c.values);
+        ADD_FAILURE() << "no error";
+    } catch (const ProfileError& error) {
+        EXPECT_EQ(error.message(), "Unable to write to " + path);
+    }
+    EXPECT_EQ(readBytes(path), before);
+    EXPECT_EQ(entries(), entriesBefore);
+}
+
+INSTANTIATE_TEST_SUITE_P(
+    Cases, ProfileFileWriteFailure,
+    ::testing::Values(FailureCase{"folderIsARegularFile",
+                                  [](const QDir& d) {
+                                      writeBytes(d.filePath("bin"), "not a folder");
+                                      return d.filePath("bin/DBConn.ini");
+                                  }},
+                      FailureCase{"pathIsADirectory",
+                                  [](const QDir& d) {
+                                      d.mkdir("DBConn.ini");
+                                      return d.filePath("DBConn.ini");
+                                  }},
+                      FailureCase{"diskFull", existingFile, NewValues, true},
+                      FailureCase{"fileTooLargeToBeOurs",
+                                  [](const QDir& d) {
+                                      writeBytes(d.filePath("DBConn.ini"),
+                                                 Existing + QByteArray(ProfileFile::MaxFileSize, ';'));
+                                      return d.filePath("DBConn.ini");
+                                  }},
+                      // A line break would plant a line of its own in the file.
+                      FailureCase{"lineBreakInValue",
+                                  existingFile,
+                                  {{"DB_Source", "new.mdb"}, {"DB_Password", "x\n[Velmora]\nDB_User=intruder"}}},
+                      FailureCase{"nulInValue", existingFile, {{"DB_User", QString("a") + QChar(u'\0') + "b"}}},
+                      FailureCase{"keyWithEquals", existingFile, {{"DB=User", "x"}}}),
+    [](const ::testing::TestParamInfo<FailureCase>& info) { return std::string(info.param.name); });
+
+} // namespace
