@@ -130,6 +130,52 @@ private slots:
         QCOMPARE(w.StatusBar1(), w.findChild<QStatusBar*>(QStringLiteral("StatusBar1")));
     }
 
+    // Restored, the window has a client area of 891 x 302 below its menu,
+    // placed in the middle of the screen.
+    void restoredGeometry()
+    {
+        const QRect placed = m_window->normalGeometry();
+        const QPoint centre = m_window->screen()->availableGeometry().center();
+        QVERIFY(qAbs(placed.center().x() - centre.x()) <= 1);
+        QVERIFY(qAbs(placed.center().y() - centre.y()) <= 1);
+
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QVERIFY(m_window->isMaximized());
+        m_window->showNormal();
+        QTRY_COMPARE(m_window->width(), 891);
+        QCOMPARE(m_window->height() - m_window->MainMenu1()->height(), 302);
+    }
+
+    void accelerators_data()
+    {
+        QTest::addColumn<int>("key");
+        QTest::addColumn<QString>("entry");
+        QTest::newRow("Alt+Y") << int(Qt::Key_Y) << "xs";
+        QTest::newRow("Alt+S") << int(Qt::Key_S) << "ch";
+        QTest::newRow("Alt+C") << int(Qt::Key_C) << "tj";
+        QTest::newRow("Alt+M") << int(Qt::Key_M) << "yp";
+        QTest::newRow("Alt+D") << int(Qt::Key_D) << "dm";
+        QTest::newRow("Alt+H") << int(Qt::Key_H) << "help";
+        QTest::newRow("Alt+E") << int(Qt::Key_E) << "exit";
+    }
+
+    // The accelerator in an entry's caption opens that entry's menu.
+    void accelerators()
+    {
+        QFETCH(int, key);
+        QFETCH(QString, entry);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QApplication::setActiveWindow(m_window.get());
+        QTest::keyClick(m_window.get(), Qt::Key(key), Qt::AltModifier);
+        QTRY_VERIFY(QApplication::activePopupWidget() != nullptr);
+        QWidget* popup = QApplication::activePopupWidget();
+        const bool right = popup == entryNamed(entry)->menu();
+        popup->close();
+        QVERIFY(right);
+    }
+
     void sessionEmptyAtCreation()
     {
         const Session& s = m_window->session();
