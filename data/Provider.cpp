@@ -71,8 +71,10 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     if (fs::file_size(path, ec) == 0 && !ec)
         refuse("Unrecognized database format '" + path + "': the file is empty.");
 
+    // Without CREATE: a connect never makes a file. One thread uses a
+    // connection, so SQLite need not lock around every call.
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE, nullptr);
+    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteHandle db(raw); // closed on every way out below
     if (rc != SQLITE_OK) {
         if (!fs::exists(path, ec))

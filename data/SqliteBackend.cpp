@@ -121,8 +121,7 @@ private:
         }
         if (std::isdigit(c)) {
             const std::size_t start = m_i;
-            while (m_i < m_sql.size() &&
-                   (std::isalnum(static_cast<unsigned char>(m_sql[m_i])) || m_sql[m_i] == '.'))
+            while (m_i < m_sql.size() && (std::isalnum(static_cast<unsigned char>(m_sql[m_i])) || m_sql[m_i] == '.'))
                 ++m_i;
             return {Token::Literal, std::string(m_sql.substr(start, m_i - start))};
         }
@@ -146,8 +145,8 @@ bool isPunct(const Token& t, char c)
 
 bool endsFromClause(const Token& t)
 {
-    static constexpr std::string_view words[] = {"WHERE",  "GROUP",     "ORDER",  "HAVING",   "LIMIT",
-                                                 "UNION",  "EXCEPT",    "INTERSECT", "WINDOW", "RETURNING"};
+    static constexpr std::string_view words[] = {"WHERE", "GROUP",  "ORDER",     "HAVING", "LIMIT",
+                                                 "UNION", "EXCEPT", "INTERSECT", "WINDOW", "RETURNING"};
     for (auto w : words) {
         if (isWord(t, w))
             return true;
@@ -157,8 +156,8 @@ bool endsFromClause(const Token& t)
 
 bool isJoinWord(const Token& t)
 {
-    static constexpr std::string_view words[] = {"JOIN", "INNER", "LEFT", "RIGHT", "FULL", "CROSS", "NATURAL",
-                                                 "OUTER", "ON", "USING", "INDEXED", "NOT"};
+    static constexpr std::string_view words[] = {"JOIN",    "INNER", "LEFT", "RIGHT", "FULL",    "CROSS",
+                                                 "NATURAL", "OUTER", "ON",   "USING", "INDEXED", "NOT"};
     for (auto w : words) {
         if (isWord(t, w))
             return true;
@@ -207,8 +206,8 @@ std::size_t readTableList(const std::vector<Token>& t, std::size_t i,
         std::string alias;
         if (i < t.size() && isWord(t[i], "AS"))
             ++i;
-        if (i < t.size() && (t[i].kind == Token::Quoted ||
-                             (t[i].kind == Token::Word && !endsFromClause(t[i]) && !isJoinWord(t[i]))))
+        if (i < t.size() &&
+            (t[i].kind == Token::Quoted || (t[i].kind == Token::Word && !endsFromClause(t[i]) && !isJoinWord(t[i]))))
             alias = t[i++].text;
         if (isTable)
             out.emplace_back(name, alias.empty() ? name : alias);
@@ -394,7 +393,8 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
         fail({});
     if (keyColumns == 1 && isRowidAliasType(keyType)) {
         // A WITHOUT ROWID table has no rowid to alias.
-        SqliteStatement sql = prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+        SqliteStatement sql =
+            prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
         sqlite3_bind_text(sql.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
         std::string text;
         if (sqlite3_step(sql.get()) == SQLITE_ROW && sqlite3_column_text(sql.get(), 0))
@@ -668,11 +668,12 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
         throw DatabaseError("Database '" + path + "' already exists.");
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE, nullptr);
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteHandle db(raw);
     if (rc != SQLITE_OK)
-        throw DatabaseError("Could not create database '" + path + "': " +
-                            (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+        throw DatabaseError("Could not create database '" + path +
+                            "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
     sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
     sqlite3_extended_result_codes(db.get(), 1);
     useWriteAheadLog(db.get());

@@ -38,8 +38,7 @@ public:
 
     ResultSet openTable(const std::string& table) override;
     ResultSet openCommand(const std::string& commandText) override;
-    std::int64_t insertRow(const std::string& table,
-                           const std::vector<std::pair<std::string, Value>>& values) override;
+    std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
     void beginTransaction() override;
     void commit() override;
     void rollback() override;
@@ -66,7 +65,7 @@ private:
     std::string m_path;
     bool m_inTransaction = false;
     int m_schemaVersion = -1;
-    std::unordered_map<std::string, TableInfo> m_tables; // by lower-case name
+    std::unordered_map<std::string, TableInfo> m_tables;        // by lower-case name
     std::unordered_map<std::string, SqliteStatement> m_inserts; // by statement text
     SqliteStatement m_schemaVersionQuery;
 };

@@ -21,9 +21,8 @@ public:
     {
         static std::atomic<int> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
-        m_path = std::filesystem::temp_directory_path() /
-                 ("velmora-access-" + std::to_string(::getpid()) + "-" + std::to_string(stamp) + "-" +
-                  std::to_string(counter++));
+        m_path = std::filesystem::temp_directory_path() / ("velmora-access-" + std::to_string(::getpid()) + "-" +
+                                                           std::to_string(stamp) + "-" + std::to_string(counter++));
         std::filesystem::create_directories(m_path);
     }
     ~TempDir()

@@ -35,10 +35,10 @@ TEST(ConnectionStringTest, ReadsPropertiesByTheOleDbRules)
         {"p='a\"b'", {{"p", "a\"b"}}},
         {"p=\"a'b\"", {{"p", "a'b"}}},
         {"p=  \" padded \"  ;", {{"p", " padded "}}},
-        {"p=it's", {{"p", "it's"}}},             // a quote inside a value does not start quoting
+        {"p=it's", {{"p", "it's"}}}, // a quote inside a value does not start quoting
         {"p=a\"b\"", {{"p", "a\"b\""}}},
         {"Don't Copy=False", {{"Don't Copy", "False"}}}, // nor does one inside a key
-        {"a==b=c", {{"a=b", "c"}}},              // a doubled '=' belongs to the key
+        {"a==b=c", {{"a=b", "c"}}},                      // a doubled '=' belongs to the key
         {"p=x=y", {{"p", "x=y"}}},
         {"p=", {{"p", ""}}},
         {"名称=药房;路径=数据/库.mdb", {{"名称", "药房"}, {"路径", "数据/库.mdb"}}},
@@ -69,14 +69,15 @@ TEST(ConnectionStringTest, KeysMatchWithoutLetterCaseAndTheLastRepeatWins)
 // The string the start-up builds, with the three settings in place.
 std::string startupString(const std::string& user, const std::string& source, const std::string& password)
 {
-    return std::string("Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";User ID=") + user + ";Data Source=" +
-           source + ";" + "Mode=Share Deny None;Extended Properties=\"\";" +
-           "Locale Identifier=1028;Jet OLEDB:System database=\"\";" + "Jet OLEDB:Registry Path=\"\";Jet OLEDB:" +
-           "Database Password=" + password + ";Jet OLEDB:Engine Type=5;" + "Jet OLEDB:Database Locking Mode=1;" +
-           "Jet OLEDB:Global Partial Bulk Ops=2;" + "Jet OLEDB:Global Bulk Transactions=1;" +
-           "Jet OLEDB:New Database Password=\"\";" + "Jet OLEDB:Create System Database=False;" +
-           "Jet OLEDB:Encrypt Database=False;" + "Jet OLEDB:" + "Don" + "'t Copy Locale on Compact=False;" +
-           "Jet OLEDB:Compact Without Replica Repair=False;" + "Jet OLEDB:SFP=False;";
+    return std::string("Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";User ID=") + user + ";Data Source=" + source +
+           ";" + "Mode=Share Deny None;Extended Properties=\"\";" +
+           "Locale Identifier=1028;Jet OLEDB:System database=\"\";" +
+           "Jet OLEDB:Registry Path=\"\";Jet OLEDB:" + "Database Password=" + password + ";Jet OLEDB:Engine Type=5;" +
+           "Jet OLEDB:Database Locking Mode=1;" + "Jet OLEDB:Global Partial Bulk Ops=2;" +
+           "Jet OLEDB:Global Bulk Transactions=1;" + "Jet OLEDB:New Database Password=\"\";" +
+           "Jet OLEDB:Create System Database=False;" + "Jet OLEDB:Encrypt Database=False;" + "Jet OLEDB:" + "Don" +
+           "'t Copy Locale on Compact=False;" + "Jet OLEDB:Compact Without Replica Repair=False;" +
+           "Jet OLEDB:SFP=False;";
 }
 
 TEST(ConnectionStringTest, ReadsTheStartupConnectionString)

@@ -79,11 +79,31 @@ TEST(SchemaDialectTest, MapsEachWord)
 
 TEST(SchemaDialectTest, RefusesUnknownAndMalformedDeclarations)
 {
-    for (const char* declared :
-         {"", "   ", "VARCHAR2(10)", "STRING", "INTEGER(4)", "DATETIME(3)", "NVARCHAR()", "NVARCHAR(0)",
-          "NVARCHAR(-1)", "NVARCHAR(10", "NVARCHAR(10,2)", "NVARCHAR(x)", "NVARCHAR(99999999999)",
-          "DECIMAL(4,5)", "DECIMAL(0)", "DECIMAL(10,2,1)", "DECIMAL(,2)", "DECIMAL(39)", "TEXT(10) x",
-          "COUNTER", "UNSIGNED BIG INT", "名称", "INTEGER;", "BIT BIT", "(10)"}) {
+    for (const char* declared : {"",
+                                 "   ",
+                                 "VARCHAR2(10)",
+                                 "STRING",
+                                 "INTEGER(4)",
+                                 "DATETIME(3)",
+                                 "NVARCHAR()",
+                                 "NVARCHAR(0)",
+                                 "NVARCHAR(-1)",
+                                 "NVARCHAR(10",
+                                 "NVARCHAR(10,2)",
+                                 "NVARCHAR(x)",
+                                 "NVARCHAR(99999999999)",
+                                 "DECIMAL(4,5)",
+                                 "DECIMAL(0)",
+                                 "DECIMAL(10,2,1)",
+                                 "DECIMAL(,2)",
+                                 "DECIMAL(39)",
+                                 "TEXT(10) x",
+                                 "COUNTER",
+                                 "UNSIGNED BIG INT",
+                                 "名称",
+                                 "INTEGER;",
+                                 "BIT BIT",
+                                 "(10)"}) {
         SCOPED_TRACE(declared);
         EXPECT_FALSE(parseDeclaredType(declared).has_value());
     }

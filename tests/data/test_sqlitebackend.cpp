@@ -51,20 +51,34 @@ struct DescriptionCase
 TEST_F(SqliteBackendTest, DescribesEachColumnByItsDeclaredType)
 {
     const std::vector<DescriptionCase> cases = {
-        {"NVARCHAR(10)", AdoType::adVarWChar, 10, 0, 0},   {"TEXT(50)", AdoType::adVarWChar, 50, 0, 0},
-        {"VARCHAR(12)", AdoType::adVarChar, 12, 0, 0},     {"NCHAR(16)", AdoType::adWChar, 16, 0, 0},
-        {"CHAR(18)", AdoType::adChar, 18, 0, 0},           {"SMALLINT", AdoType::adSmallInt, 2, 5, 0},
-        {"TINYINT", AdoType::adUnsignedTinyInt, 1, 3, 0},  {"BYTE", AdoType::adUnsignedTinyInt, 1, 3, 0},
-        {"INTEGER", AdoType::adInteger, 4, 10, 0},         {"INT", AdoType::adInteger, 4, 10, 0},
-        {"LONG", AdoType::adInteger, 4, 10, 0},            {"BIGINT", AdoType::adBigInt, 8, 19, 0},
-        {"REAL", AdoType::adDouble, 8, 15, 0},             {"FLOAT", AdoType::adDouble, 8, 15, 0},
-        {"DOUBLE", AdoType::adDouble, 8, 15, 0},           {"DECIMAL(15,4)", AdoType::adNumeric, 19, 15, 4},
-        {"NUMERIC(10, 2)", AdoType::adNumeric, 19, 10, 2}, {"DECIMAL", AdoType::adNumeric, 19, 18, 0},
-        {"CURRENCY", AdoType::adCurrency, 8, 19, 4},       {"MONEY", AdoType::adCurrency, 8, 19, 4},
-        {"DATETIME", AdoType::adDate, 8, 0, 0},            {"DATE", AdoType::adDBDate, 6, 0, 0},
-        {"TIME", AdoType::adDBTime, 6, 0, 0},              {"BIT", AdoType::adBoolean, 2, 0, 0},
-        {"BOOLEAN", AdoType::adBoolean, 2, 0, 0},          {"YESNO", AdoType::adBoolean, 2, 0, 0},
-        {"MEMO", AdoType::adLongVarWChar, 536870910, 0, 0}, {"NTEXT", AdoType::adLongVarWChar, 536870910, 0, 0},
+        {"NVARCHAR(10)", AdoType::adVarWChar, 10, 0, 0},
+        {"TEXT(50)", AdoType::adVarWChar, 50, 0, 0},
+        {"VARCHAR(12)", AdoType::adVarChar, 12, 0, 0},
+        {"NCHAR(16)", AdoType::adWChar, 16, 0, 0},
+        {"CHAR(18)", AdoType::adChar, 18, 0, 0},
+        {"SMALLINT", AdoType::adSmallInt, 2, 5, 0},
+        {"TINYINT", AdoType::adUnsignedTinyInt, 1, 3, 0},
+        {"BYTE", AdoType::adUnsignedTinyInt, 1, 3, 0},
+        {"INTEGER", AdoType::adInteger, 4, 10, 0},
+        {"INT", AdoType::adInteger, 4, 10, 0},
+        {"LONG", AdoType::adInteger, 4, 10, 0},
+        {"BIGINT", AdoType::adBigInt, 8, 19, 0},
+        {"REAL", AdoType::adDouble, 8, 15, 0},
+        {"FLOAT", AdoType::adDouble, 8, 15, 0},
+        {"DOUBLE", AdoType::adDouble, 8, 15, 0},
+        {"DECIMAL(15,4)", AdoType::adNumeric, 19, 15, 4},
+        {"NUMERIC(10, 2)", AdoType::adNumeric, 19, 10, 2},
+        {"DECIMAL", AdoType::adNumeric, 19, 18, 0},
+        {"CURRENCY", AdoType::adCurrency, 8, 19, 4},
+        {"MONEY", AdoType::adCurrency, 8, 19, 4},
+        {"DATETIME", AdoType::adDate, 8, 0, 0},
+        {"DATE", AdoType::adDBDate, 6, 0, 0},
+        {"TIME", AdoType::adDBTime, 6, 0, 0},
+        {"BIT", AdoType::adBoolean, 2, 0, 0},
+        {"BOOLEAN", AdoType::adBoolean, 2, 0, 0},
+        {"YESNO", AdoType::adBoolean, 2, 0, 0},
+        {"MEMO", AdoType::adLongVarWChar, 536870910, 0, 0},
+        {"NTEXT", AdoType::adLongVarWChar, 536870910, 0, 0},
         {"TEXT", AdoType::adLongVarWChar, 536870910, 0, 0},
     };
     std::string ddl = "CREATE TABLE 类型 (";
@@ -174,12 +188,13 @@ TEST_F(SqliteBackendTest, SeesAKeyAddedByAnotherConnection)
 }
 
 // The two tables behind the document-line texts, with the columns they share.
-const char* const LineSchema = "CREATE TABLE cr (crid INTEGER PRIMARY KEY AUTOINCREMENT, 编号 CHAR(18), "
-                               "生产批号 NVARCHAR(20), 供应商 NVARCHAR(30), ypid NVARCHAR(8), 金额 DECIMAL(15,4), "
-                               "数量 DOUBLE, 发票号码 NVARCHAR(20));"
-                               "CREATE TABLE ypzdk (id NVARCHAR(8), 编号 NCHAR(16), 批准文号 NVARCHAR(30), "
-                               "生产厂家 NVARCHAR(50), 生产批号 NVARCHAR(20), 供应商 NVARCHAR(50), 兑换点 DOUBLE);"
-                               "CREATE TABLE kc (kcid INTEGER PRIMARY KEY AUTOINCREMENT, ypid NVARCHAR(8), 数量 DOUBLE);";
+const char* const LineSchema =
+    "CREATE TABLE cr (crid INTEGER PRIMARY KEY AUTOINCREMENT, 编号 CHAR(18), "
+    "生产批号 NVARCHAR(20), 供应商 NVARCHAR(30), ypid NVARCHAR(8), 金额 DECIMAL(15,4), "
+    "数量 DOUBLE, 发票号码 NVARCHAR(20));"
+    "CREATE TABLE ypzdk (id NVARCHAR(8), 编号 NCHAR(16), 批准文号 NVARCHAR(30), "
+    "生产厂家 NVARCHAR(50), 生产批号 NVARCHAR(20), 供应商 NVARCHAR(50), 兑换点 DOUBLE);"
+    "CREATE TABLE kc (kcid INTEGER PRIMARY KEY AUTOINCREMENT, ypid NVARCHAR(8), 数量 DOUBLE);";
 
 TEST_F(SqliteBackendTest, CopiesOfOneNameAreCalledByTheirTablesAlias)
 {
@@ -246,19 +261,22 @@ TEST_F(SqliteBackendTest, FromClauseAliases)
 TEST_F(SqliteBackendTest, ComputedColumnsAreTypedByTheirValues)
 {
     m_db->execute("CREATE TABLE t (n INTEGER, d DOUBLE, s NVARCHAR(20), b BLOB)");
-    m_db->insertRow("t", {{"n", std::int64_t{2}}, {"d", 1.5}, {"s", std::string("药房名称")}, {"b", std::string("\x01\x00", 2)}});
+    m_db->insertRow(
+        "t", {{"n", std::int64_t{2}}, {"d", 1.5}, {"s", std::string("药房名称")}, {"b", std::string("\x01\x00", 2)}});
     m_db->insertRow("t", {{"n", std::int64_t{3}}, {"d", 2.5}, {"s", std::string("ab")}, {"b", std::monostate{}}});
-    const ResultSet r = m_db->openCommand("select sum(n) as total, sum(d) as dsum, s || '号' as label, "
-                                          "case when n = 2 then zeroblob(2) end as bytes, null as empty, n + d as mixed from t");
+    const ResultSet r =
+        m_db->openCommand("select sum(n) as total, sum(d) as dsum, s || '号' as label, "
+                          "case when n = 2 then zeroblob(2) end as bytes, null as empty, n + d as mixed from t");
     struct Expect
     {
         const char* name;
         AdoType type;
         int size;
     };
-    for (const Expect& e : {Expect{"total", AdoType::adBigInt, 8}, Expect{"dsum", AdoType::adDouble, 8},
-                            Expect{"label", AdoType::adVarWChar, 5}, Expect{"bytes", AdoType::adLongVarBinary, 2147483647},
-                            Expect{"empty", AdoType::adVarWChar, 255}, Expect{"mixed", AdoType::adDouble, 8}}) {
+    for (const Expect& e :
+         {Expect{"total", AdoType::adBigInt, 8}, Expect{"dsum", AdoType::adDouble, 8},
+          Expect{"label", AdoType::adVarWChar, 5}, Expect{"bytes", AdoType::adLongVarBinary, 2147483647},
+          Expect{"empty", AdoType::adVarWChar, 255}, Expect{"mixed", AdoType::adDouble, 8}}) {
         SCOPED_TRACE(e.name);
         const ColumnDescription& c = column(r, e.name);
         EXPECT_EQ(c.type, e.type);
@@ -278,12 +296,27 @@ TEST_F(SqliteBackendTest, ValuesRoundTripThroughInsertAndRead)
                   "k DECIMAL(15,4), d DATETIME)");
     const std::string tricky = "O'Brien\"; DROP TABLE t; --";
     const std::vector<std::vector<std::pair<std::string, Value>>> rows = {
-        {{"b", true}, {"x", 0.1}, {"n", std::numeric_limits<std::int64_t>::max()}, {"s", tricky},
-         {"m", std::string("主治\n头痛")}, {"k", 12.5}, {"d", std::string("2026-12-10 08:00:00")}},
-        {{"b", false}, {"x", -1e300}, {"n", std::numeric_limits<std::int64_t>::min()}, {"s", std::string()},
-         {"m", std::string("a\0b", 3)}, {"k", std::int64_t{7}}, {"d", std::monostate{}}},
-        {{"b", std::monostate{}}, {"x", std::monostate{}}, {"n", std::monostate{}}, {"s", std::monostate{}},
-         {"m", std::monostate{}}, {"k", std::monostate{}}, {"d", std::monostate{}}},
+        {{"b", true},
+         {"x", 0.1},
+         {"n", std::numeric_limits<std::int64_t>::max()},
+         {"s", tricky},
+         {"m", std::string("主治\n头痛")},
+         {"k", 12.5},
+         {"d", std::string("2026-12-10 08:00:00")}},
+        {{"b", false},
+         {"x", -1e300},
+         {"n", std::numeric_limits<std::int64_t>::min()},
+         {"s", std::string()},
+         {"m", std::string("a\0b", 3)},
+         {"k", std::int64_t{7}},
+         {"d", std::monostate{}}},
+        {{"b", std::monostate{}},
+         {"x", std::monostate{}},
+         {"n", std::monostate{}},
+         {"s", std::monostate{}},
+         {"m", std::monostate{}},
+         {"k", std::monostate{}},
+         {"d", std::monostate{}}},
     };
     for (const auto& row : rows)
         m_db->insertRow("t", row);
