@@ -1,0 +1,315 @@
+// velmora-db: sets up a shop's database file: creates it with the twelve tables, adds operators and lists
+// them. Passwords are never printed.
+
+#include "data/Backend.h"
+#include "data/ConnectionString.h"
+#include "data/Errors.h"
+#include "data/Field.h"
+#include "data/PasswordVerifier.h"
+#include "data/Rights.h"
+#include "data/Schema.h"
+#include "data/SqliteBackend.h"
+
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <map>
+#include <optional>
+#include <set>
+#include <stdexcept>
+#include <string>
+#include <vector>
+
+namespace {
+
+using namespace velmora::data;
+
+constexpr int exitFailure = 1;
+constexpr int exitUsage = 2;
+
+const char* const helpText = R"(Usage: velmora-db COMMAND FILE [OPTIONS]
+
+Sets up the database file of the Velmora pharmacy shell.
+
+Commands:
+  create FILE [--password P]
+        Creates FILE with the twelve tables of the schema, in write-ahead-log mode.
+        Refuses to overwrite an existing file. With --password the file carries a
+        verifier of the database password P: the program then connects only with
+        that password (DB_Password in DBConn.ini). The verifier is an access check,
+        not encryption.
+  add-operator FILE --username U --userid N --password P --groups LIST [--db-password P]
+        Adds an operator who signs on as U (at most 10 characters) with password P.
+        N is the number the login list shows. LIST names the granted rights groups:
+        numbers 0 to 6 separated by commas (for example 0,1,2), "all" or "none".
+          0 sales  1 stock  2 statistics  3 drugs  4 other information  5 and 6 reserved
+  list-operators FILE [--db-password P]
+        Lists every operator: user name, number and granted rights groups.
+  rights-word --groups LIST
+        Prints the rights word that grants exactly LIST.
+
+Options:
+  --db-password P   the database password of a file created with --password
+  --help            shows this text
+
+Exit status: 0 on success, 1 when the operation fails, 2 for wrong arguments.
+)";
+
+class UsageError : public std::runtime_error
+{
+public:
+    using std::runtime_error::runtime_error;
+};
+
+struct Arguments
+{
+    std::string command;
+    std::vector<std::string> positional;
+    std::map<std::string, std::string> options;
+
+    std::optional<std::string> option(const std::string& name) const
+    {
+        const auto it = options.find(name);
+        return it == options.end() ? std::nullopt : std::optional<std::string>(it->second);
+    }
+    std::string required(const std::string& name) const
+    {
+        if (auto value = option(name))
+            return *value;
+        throw UsageError(command + " needs --" + name);
+    }
+};
+
+Arguments parse(int argc, char** argv, const std::set<std::string>& known)
+{
+    Arguments args;
+    for (int i = 1; i < argc; ++i) {
+        std::string word = argv[i];
+        if (word.rfind("--", 0) == 0) {
+            std::string name = word.substr(2);
+            std::string value;
+            if (const auto equals = name.find('='); equals != std::string::npos) {
+                value = name.substr(equals + 1);
+                name.erase(equals);
+            } else {
+                if (!known.contains(name))
+                    throw UsageError("unknown option --" + name);
+                if (i + 1 >= argc)
+                    throw UsageError("--" + name + " needs a value");
+                value = argv[++i];
+            }
+            if (!known.contains(name))
+                throw UsageError("unknown option --" + name);
+            if (args.options.contains(name))
+                throw UsageError("--" + name + " is given twice");
+            args.options[name] = value;
+        } else if (args.command.empty()) {
+            args.command = word;
+        } else {
+            args.positional.push_back(word);
+        }
+    }
+    return args;
+}
+
+std::vector<int> parseGroups(const std::string& list)
+{
+    const std::string trimmed = text::trim(list);
+    if (text::equalsNoCase(trimmed, "all"))
+        return {0, 1, 2, 3, 4, 5, 6};
+    if (text::equalsNoCase(trimmed, "none"))
+        return {};
+    std::vector<int> groups;
+    std::size_t start = 0;
+    while (start <= trimmed.size()) {
+        const std::size_t comma = trimmed.find(',', start);
+        const std::string item =
+            text::trim(trimmed.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        std::int64_t group = -1;
+        if (!text::parseInteger(item, group) || group < 0 || group > 6)
+            throw UsageError("rights groups are numbers from 0 to 6 separated by commas, \"all\" or \"none\", not '" +
+                             list + "'");
+        groups.push_back(static_cast<int>(group));
+        if (comma == std::string::npos)
+            break;
+        start = comma + 1;
+    }
+    return groups;
+}
+
+std::string describeGroups(std::int64_t word)
+{
+    std::string out;
+    for (int g = 0; g < RightsGroupCount; ++g)
+        if (groupGranted(word, g))
+            out += (out.empty() ? "" : ",") + std::to_string(g);
+    return out.empty() ? "none" : out;
+}
+
+std::string singleFile(const Arguments& args)
+{
+    if (args.positional.size() != 1)
+        throw UsageError(args.command + " needs exactly one FILE");
+    return args.positional.front();
+}
+
+std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+{
+    const std::string path = std::filesystem::absolute(file).lexically_normal().string();
+    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + quoteValue(path);
+    if (auto password = args.option("db-password"))
+        connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
+    return connectProvider(connection, std::filesystem::current_path().string() + "/");
+}
+
+int create(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    const std::optional<std::string> password = args.option("password");
+    if (password && password->empty())
+        throw UsageError("--password needs a non-empty value; leave it out for a file without a password");
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
+        throw DatabaseError("'" + file + "' already exists; velmora-db does not overwrite a database");
+    auto backend = createDatabaseFile(file);
+    try {
+        backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
+        if (password)
+            installPasswordVerifier(backend->handle(), *password);
+    } catch (...) {
+        // A half-made database must not be mistaken for a good one.
+        const std::string path = backend->path();
+        backend.reset();
+        for (const char* suffix : {"", "-wal", "-shm"})
+            std::filesystem::remove(path + suffix, ec);
+        throw;
+    }
+    std::cout << "Created " << file << " with " << schemaTables().size() << " tables"
+              << (password ? ", protected by a database password" : "") << ".\n";
+    return 0;
+}
+
+int addOperator(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    const std::string username = text::trim(args.required("username"));
+    const std::string useridText = args.required("userid");
+    const std::string password = args.required("password");
+    const std::vector<int> groups = parseGroups(args.required("groups"));
+    if (username.empty())
+        throw UsageError("--username must not be empty");
+    if (text::utf8Length(username) > 10)
+        throw UsageError("--username holds at most 10 characters");
+    double userid = 0;
+    if (!text::parseNumber(useridText, userid))
+        throw UsageError("--userid must be a number, not '" + useridText + "'");
+
+    auto backend = openFile(file, args);
+    const ResultSet operators = backend->openTable("OperatorTable");
+    int usernameColumn = -1, useridColumn = -1;
+    for (std::size_t c = 0; c < operators.columns.size(); ++c) {
+        if (text::equalsNoCase(operators.columns[c].name, "username"))
+            usernameColumn = static_cast<int>(c);
+        if (text::equalsNoCase(operators.columns[c].name, "userid"))
+            useridColumn = static_cast<int>(c);
+    }
+    if (usernameColumn < 0 || useridColumn < 0)
+        throw DatabaseError("OperatorTable of '" + file + "' lacks username or userid");
+    for (const auto& row : operators.rows) {
+        if (text::equalsNoCase(text::trim(text::display(row[static_cast<std::size_t>(usernameColumn)])), username))
+            throw DatabaseError("an operator named '" + username + "' already exists");
+        double existing = 0;
+        if (text::parseNumber(text::display(row[static_cast<std::size_t>(useridColumn)]), existing) &&
+            existing == userid)
+            throw DatabaseError("an operator with userid " + text::formatDouble(userid) + " already exists");
+    }
+    const std::int64_t word = rightsWordFor(groups);
+    backend->insertRow("OperatorTable",
+                       {{"username", username}, {"userid", userid}, {"passwords", password}, {"able", word}});
+    std::cout << "Added operator " << username << " (userid " << text::formatDouble(userid) << ", rights groups "
+              << describeGroups(word) << ").\n";
+    return 0;
+}
+
+int listOperators(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    auto backend = openFile(file, args);
+    const ResultSet operators = backend->openTable("OperatorTable");
+    auto column = [&](std::string_view name) {
+        for (std::size_t c = 0; c < operators.columns.size(); ++c)
+            if (text::equalsNoCase(operators.columns[c].name, name))
+                return static_cast<int>(c);
+        throw DatabaseError("OperatorTable of '" + file + "' lacks the column " + std::string(name));
+    };
+    const auto usernameColumn = static_cast<std::size_t>(column("username"));
+    const auto useridColumn = static_cast<std::size_t>(column("userid"));
+    const auto ableColumn = static_cast<std::size_t>(column("able"));
+    std::cout << "username\tuserid\tgroups\n";
+    for (const auto& row : operators.rows) {
+        std::string groups;
+        const Value& able = row[ableColumn];
+        if (const auto* word = std::get_if<std::int64_t>(&able); word && *word > 1'000'000'000)
+            groups = describeGroups(*word);
+        else
+            groups = "(no valid rights word: the operator cannot sign on)";
+        std::cout << text::display(row[usernameColumn]) << '\t' << text::display(row[useridColumn]) << '\t' << groups
+                  << '\n';
+    }
+    return 0;
+}
+
+int rightsWord(const Arguments& args)
+{
+    if (!args.positional.empty())
+        throw UsageError("rights-word takes no FILE");
+    const std::int64_t word = rightsWordFor(parseGroups(args.required("groups")));
+    std::cout << word << '\n';
+    return 0;
+}
+
+struct Command
+{
+    const char* name;
+    std::set<std::string> options;
+    int (*run)(const Arguments&);
+};
+
+const Command commands[] = {
+    {"create", {"password"}, create},
+    {"add-operator", {"username", "userid", "password", "groups", "db-password"}, addOperator},
+    {"list-operators", {"db-password"}, listOperators},
+    {"rights-word", {"groups"}, rightsWord},
+};
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    for (int i = 1; i < argc; ++i) {
+        if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
+            std::cout << helpText;
+            return 0;
+        }
+    }
+    if (argc < 2) {
+        std::cerr << helpText;
+        return exitUsage;
+    }
+    const Command* command = nullptr;
+    for (const Command& c : commands)
+        if (argv[1] == std::string(c.name))
+            command = &c;
+    try {
+        if (!command)
+            throw UsageError(std::string("unknown command '") + argv[1] + "'");
+        const Arguments args = parse(argc, argv, command->options);
+        return command->run(args);
+    } catch (const UsageError& e) {
+        std::cerr << "velmora-db: " << e.what() << "\nTry 'velmora-db --help'.\n";
+        return exitUsage;
+    } catch (const std::exception& e) {
+        std::cerr << "velmora-db: " << e.what() << '\n';
+        return exitFailure;
+    }
+}
