@@ -143,8 +143,10 @@ std::string ConnectionString::valueOr(std::string_view key, std::string_view fal
 
 std::string quoteValue(std::string_view value)
 {
-    const bool needsQuotes = value.find_first_of(";\"'") != std::string_view::npos ||
-                             (!value.empty() && (isBlank(value.front()) || isBlank(value.back())));
+    // A leading '=' would pair with the one before the value and join the key.
+    const bool needsQuotes =
+        value.find_first_of(";\"'") != std::string_view::npos ||
+        (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || value.front() == '='));
     if (!needsQuotes)
         return std::string(value);
     std::string out;

@@ -133,6 +133,8 @@ TEST(ConnectionStringTest, QuotedValuesReadBackUnchanged)
         {"trail ", "\"trail \""},
         {"\"", "\"\"\"\""},
         {"a=b", "a=b"},
+        {"=b", "\"=b\""},
+        {"\tx\n", "\"\tx\n\""},
     };
     for (const auto& [value, quoted] : cases) {
         SCOPED_TRACE(value);
