@@ -146,7 +146,7 @@ void Dataset::open()
         m_settings.kind == DatasetKind::Table ? backend.openTable(m_source) : backend.openCommand(m_source);
     m_columns = std::move(result.columns);
     try {
-        bindFields();
+        bindFields(result.rows.empty());
     } catch (...) {
         m_columns.clear();
         unbindFields();
@@ -162,7 +162,7 @@ void Dataset::open()
     first();
 }
 
-void Dataset::bindFields()
+void Dataset::bindFields(bool emptyResult)
 {
     struct ColumnKind
     {
@@ -207,6 +207,12 @@ void Dataset::bindFields()
         if (found < 0)
             fail("Field '" + field->m_name + "' not found");
         const ColumnKind& column = kinds[static_cast<std::size_t>(found)];
+        // A computed column of an empty result has no values to tell its type by: it takes the field's.
+        const bool untyped = emptyResult && m_columns[static_cast<std::size_t>(found)].baseTable.empty();
+        if (untyped) {
+            field->m_column = found;
+            continue;
+        }
         if (familyOf(field->m_kind) != familyOf(column.kind))
             fail("Type mismatch for field '" + field->m_name + "', expecting: " + std::string(kindName(field->m_kind)) +
                  " actual: " + std::string(kindName(column.kind)));

@@ -120,7 +120,7 @@ private:
     Value fieldValueAt(const Field& field, int row);
     Value fieldValue(const Field& field);
     void setCell(const Field& field, Value value);
-    void bindFields();
+    void bindFields(bool emptyResult);
     void unbindFields();
     void makeDeclaredFields();
     void checkBrowseMode();
