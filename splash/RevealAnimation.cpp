@@ -19,10 +19,7 @@ QImage whiteFrame(int width, int height)
 
 } // namespace
 
-RevealAnimation::RevealAnimation(const QImage& picture)
-    : m_picture(picture.convertToFormat(QImage::Format_RGB888))
-{
-}
+RevealAnimation::RevealAnimation(const QImage& picture) : m_picture(picture.convertToFormat(QImage::Format_RGB888)) {}
 
 qint64 RevealAnimation::columnCopiesFor(int width)
 {

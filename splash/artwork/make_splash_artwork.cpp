@@ -157,26 +157,32 @@ QImage drawSplash()
     drawCloud(p, QPointF(60, 232), 22);
 
     // The branch enters from the right edge and reaches into the sky.
-    struct Limb { QPointF a, c1, c2, b; double w0, w1; };
+    struct Limb
+    {
+        QPointF a, c1, c2, b;
+        double w0, w1;
+    };
     const Limb limbs[] = {
         {{652, 30}, {610, 48}, {575, 70}, {520, 118}, 11, 3},   // main limb
         {{520, 118}, {500, 134}, {486, 150}, {468, 176}, 3, 1}, // its tip
         {{598, 58}, {592, 92}, {604, 126}, {590, 168}, 5, 1.5}, // down
         {{560, 88}, {548, 70}, {546, 52}, {530, 34}, 4, 1},     // up
-        {{652, 150}, {630, 160}, {612, 178}, {596, 214}, 7, 1.5},
-        {{630, 40}, {626, 22}, {640, 10}, {634, -4}, 4, 1.5},
+        {{652, 150}, {630, 160}, {612, 178}, {596, 214}, 7, 1.5}, {{630, 40}, {626, 22}, {640, 10}, {634, -4}, 4, 1.5},
         {{540, 104}, {528, 96}, {512, 96}, {496, 86}, 2.5, 1},
     };
     for (const Limb& l : limbs)
         drawLimb(p, l.a, l.c1, l.c2, l.b, l.w0, l.w1);
 
-    struct Flower { double x, y, r; bool deep; };
+    struct Flower
+    {
+        double x, y, r;
+        bool deep;
+    };
     const Flower flowers[] = {
-        {612, 44, 13, false}, {576, 66, 11, true},  {546, 96, 12, false}, {520, 120, 10, true},
-        {494, 146, 9, false}, {472, 172, 7, true},  {596, 98, 11, true},  {602, 132, 12, false},
-        {590, 166, 9, true},  {546, 54, 9, true},   {532, 36, 8, false},  {630, 174, 12, false},
-        {606, 204, 10, true}, {638, 14, 10, false}, {636, 92, 8, false},  {500, 88, 7, false},
-        {564, 128, 7, false}, {624, 64, 9, true},
+        {612, 44, 13, false}, {576, 66, 11, true},   {546, 96, 12, false},  {520, 120, 10, true}, {494, 146, 9, false},
+        {472, 172, 7, true},  {596, 98, 11, true},   {602, 132, 12, false}, {590, 166, 9, true},  {546, 54, 9, true},
+        {532, 36, 8, false},  {630, 174, 12, false}, {606, 204, 10, true},  {638, 14, 10, false}, {636, 92, 8, false},
+        {500, 88, 7, false},  {564, 128, 7, false},  {624, 64, 9, true},
     };
     for (const Flower& f : flowers)
         drawBlossom(p, QPointF(f.x, f.y), f.r, uniform(0, 2 * std::numbers::pi), f.deep);

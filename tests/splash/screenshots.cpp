@@ -43,8 +43,8 @@ bool settle(QWidget& window)
 bool saveScreenArea(const QWidget& window, const QString& path)
 {
     const QRect area = window.frameGeometry();
-    const QPixmap shot = QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(),
-                                                                      area.height());
+    const QPixmap shot =
+        QGuiApplication::primaryScreen()->grabWindow(0, area.x(), area.y(), area.width(), area.height());
     if (shot.isNull() || !shot.save(path, "PNG")) {
         std::fprintf(stderr, "cannot save %s\n", qPrintable(path));
         return false;

@@ -6,8 +6,8 @@
 #include <QPointer>
 #include <QPushButton>
 #include <QScreen>
-#include <QtTest>
 #include <QtTest/qtestspontaneevent.h>
+#include <QtTest>
 
 using namespace velmora;
 
@@ -84,14 +84,15 @@ private slots:
         QTest::addColumn<int>("pixelSize");
         QTest::addColumn<bool>("bold");
         const QString formFont = QStringLiteral("MS Sans Serif");
-        QTest::newRow("Label1") << "Label1" << QRect(57, 46, 440, 67) << "Velmora" << "楷体_GB2312" << 32 << true;
+        QTest::newRow("Label1") << "Label1" << QRect(57, 46, 440, 67) << "Velmora"
+                                << "楷体_GB2312" << 32 << true;
         QTest::newRow("Label2") << "Label2" << QRect(14, 248, 153, 17) << "版本号：1.0.0.0102" << formFont << 13
                                 << false;
-        QTest::newRow("Label3") << "Label3" << QRect(246, 247, 259, 18) << "版权所有 © Korvex工作室" << formFont
-                                << 13 << false;
-        QTest::newRow("Label4") << "Label4" << QRect(14, 190, 531, 25)
-                                << "欢迎使用Korvex工作室出品软件，程序正在连接后台数据库，请稍候..." << "幼圆" << 16
+        QTest::newRow("Label3") << "Label3" << QRect(246, 247, 259, 18) << "版权所有 © Korvex工作室" << formFont << 13
                                 << false;
+        QTest::newRow("Label4") << "Label4" << QRect(14, 190, 531, 25)
+                                << "欢迎使用Korvex工作室出品软件，程序正在连接后台数据库，请稍候..."
+                                << "幼圆" << 16 << false;
     }
 
     void controls()
@@ -219,8 +220,8 @@ private slots:
         QTest::newRow("alt alone") << int(Qt::Key_Alt) << int(Qt::NoModifier) << false << 1;
         QTest::newRow("letter") << int(Qt::Key_A) << int(Qt::NoModifier) << false << 1;
         QTest::newRow("shift, then F1") << int(Qt::Key_F1) << int(Qt::ShiftModifier) << false << 2;
-        QTest::newRow("ctrl, alt, then delete") << int(Qt::Key_Delete) << int(Qt::ControlModifier | Qt::AltModifier)
-                                                << false << 3;
+        QTest::newRow("ctrl, alt, then delete")
+            << int(Qt::Key_Delete) << int(Qt::ControlModifier | Qt::AltModifier) << false << 3;
         QTest::newRow("escape") << int(Qt::Key_Escape) << int(Qt::NoModifier) << false << 1;
         QTest::newRow("shift alone on BitBtn1") << int(Qt::Key_Shift) << int(Qt::NoModifier) << true << 1;
         QTest::newRow("space on BitBtn1") << int(Qt::Key_Space) << int(Qt::NoModifier) << true << 1;
