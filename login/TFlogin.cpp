@@ -1,0 +1,372 @@
+#include "login/TFlogin.h"
+
+#include "data/DMod.h"
+#include "data/Errors.h"
+#include "data/Rights.h"
+#include "login/LookupCombo.h"
+#include "mainwin/Tfmain.h"
+#include "platform/Platform.h"
+
+#include <QAction>
+#include <QApplication>
+#include <QKeyEvent>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPainter>
+#include <QProxyStyle>
+#include <QPushButton>
+#include <QScreen>
+
+#include <exception>
+#include <string>
+
+namespace velmora {
+
+namespace {
+
+constexpr std::int64_t RightsThreshold = 1'000'000'000;
+
+// Removes every byte from 0 to 32 at both ends, as the stored passwords were
+// entered: blanks and control characters around a password never count.
+std::string trimBlanks(const std::string& text)
+{
+    return data::text::trim(text);
+}
+
+// The password box masks with '*' whatever the desktop style prefers.
+class StarPasswordStyle : public QProxyStyle
+{
+public:
+    using QProxyStyle::QProxyStyle;
+
+    int styleHint(StyleHint hint, const QStyleOption* option, const QWidget* widget,
+                  QStyleHintReturn* returnData) const override
+    {
+        if (hint == QStyle::SH_LineEdit_PasswordCharacter)
+            return '*';
+        return QProxyStyle::styleHint(hint, option, widget, returnData);
+    }
+};
+
+// The buttons' two-state glyphs: a tick for signing on, a cross for leaving;
+// the second state is the greyed one a disabled button shows.
+QIcon buttonGlyph(bool tick)
+{
+    auto draw = [tick](const QColor& colour) {
+        QPixmap pixmap(16, 16);
+        pixmap.fill(Qt::transparent);
+        QPainter painter(&pixmap);
+        painter.setRenderHint(QPainter::Antialiasing);
+        painter.setPen(QPen(colour, 2.5, Qt::SolidLine, Qt::RoundCap, Qt::RoundJoin));
+        if (tick) {
+            painter.drawPolyline(QPolygonF({QPointF(2.5, 8.5), QPointF(6.5, 12.5), QPointF(13.5, 3.5)}));
+        } else {
+            painter.drawLine(QPointF(3.5, 3.5), QPointF(12.5, 12.5));
+            painter.drawLine(QPointF(12.5, 3.5), QPointF(3.5, 12.5));
+        }
+        return pixmap;
+    };
+    QIcon icon;
+    icon.addPixmap(draw(tick ? QColor(0, 128, 0) : QColor(192, 0, 0)), QIcon::Normal);
+    icon.addPixmap(draw(QColor(128, 128, 128)), QIcon::Disabled);
+    return icon;
+}
+
+bool isEnter(const QKeyEvent* event)
+{
+    return event->key() == Qt::Key_Return || event->key() == Qt::Key_Enter;
+}
+
+} // namespace
+
+TFlogin::TFlogin(Platform& platform, Tfmain& mainWindow, data::TDMod& dmod, QWidget* parent)
+    : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
+                          Qt::WindowCloseButtonHint),
+      m_platform(platform), m_main(mainWindow), m_dmod(dmod)
+{
+    setObjectName(QStringLiteral("Flogin"));
+    setWindowTitle(QStringLiteral("登录"));
+    setFixedSize(321, 138);
+    setSizeGripEnabled(false);
+
+    QFont formFont(QStringLiteral("MS Sans Serif"));
+    formFont.setPixelSize(11);
+    setFont(formFont);
+    QFont controlFont(QStringLiteral("MS Sans Serif"));
+    controlFont.setPixelSize(13);
+
+    QPalette background = palette();
+    background.setColor(QPalette::Window, QApplication::palette("QMenu").color(QPalette::Window));
+    setPalette(background);
+    setAutoFillBackground(true);
+
+    // The original asked for the Windows input method "中文 (简体) - 全拼" in
+    // yh and Edit2; Linux input methods are the desktop's to choose.
+    Edit2 = new QLineEdit(this);
+    Edit2->setObjectName(QStringLiteral("Edit2"));
+    Edit2->setGeometry(144, 56, 121, 22);
+    Edit2->setEchoMode(QLineEdit::Password);
+    auto* starStyle = new StarPasswordStyle();
+    starStyle->setParent(this);
+    Edit2->setStyle(starStyle);
+
+    Label1 = new QLabel(QStringLiteral("请选择用户名:"), this);
+    Label1->setObjectName(QStringLiteral("Label1"));
+    Label1->setGeometry(48, 24, 89, 13);
+
+    Label2 = new QLabel(QStringLiteral("请录入密码"), this);
+    Label2->setObjectName(QStringLiteral("Label2"));
+    Label2->setGeometry(48, 64, 89, 13);
+
+    btok = new QPushButton(buttonGlyph(true), QStringLiteral("登录(&P)"), this);
+    btok->setObjectName(QStringLiteral("btok"));
+    btok->setGeometry(72, 96, 81, 25);
+
+    btno = new QPushButton(buttonGlyph(false), QStringLiteral("退出(Esc)"), this);
+    btno->setObjectName(QStringLiteral("btno"));
+    btno->setGeometry(184, 96, 89, 25);
+
+    yh = new LookupCombo(this);
+    yh->setObjectName(QStringLiteral("yh"));
+    yh->setGeometry(144, 16, 121, 22);
+    yh->setListSource(&m_dmod.dsuser(), "username", "UserId");
+    yh->onError([this](const QString& text) { reportError(text); });
+
+    for (QWidget* control : {static_cast<QWidget*>(Edit2), static_cast<QWidget*>(Label1), static_cast<QWidget*>(Label2),
+                             static_cast<QWidget*>(btok), static_cast<QWidget*>(btno), static_cast<QWidget*>(yh)})
+        control->setFont(controlFont);
+
+    // Enter is the dialog's own key (see FormKeyDown), not a default button's.
+    btok->setAutoDefault(false);
+    btno->setAutoDefault(false);
+
+    setTabOrder(yh, Edit2);
+    setTabOrder(Edit2, btok);
+    setTabOrder(btok, btno);
+
+    // Key preview: the dialog sees each key before the focused control.
+    for (QObject* control : {static_cast<QObject*>(yh), static_cast<QObject*>(yh->lineEdit()),
+                             static_cast<QObject*>(Edit2), static_cast<QObject*>(btok), static_cast<QObject*>(btno)})
+        control->installEventFilter(this);
+
+    connect(btok, &QPushButton::clicked, this, [this] { btokClick(); });
+    connect(btno, &QPushButton::clicked, this, [this] { btnoClick(); });
+}
+
+TFlogin::~TFlogin() = default;
+
+QString TFlogin::defaultPassword()
+{
+    return QStringLiteral("1234");
+}
+
+QString TFlogin::contactLine()
+{
+    return QStringLiteral("Korvex工作室  联系邮箱: support@korvex.example");
+}
+
+void TFlogin::showEvent(QShowEvent* event)
+{
+    QDialog::showEvent(event);
+    if (event->spontaneous())
+        return;
+    if (const QScreen* screen = this->screen()) {
+        QRect frame = frameGeometry();
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+    FormShow();
+}
+
+void TFlogin::FormShow()
+{
+    m_attemptCount = 0;
+    m_loggedIn = false;
+    m_ending = false;
+    try {
+        yh->reload();
+    } catch (const std::exception& error) {
+        reportError(QString::fromUtf8(error.what()));
+    }
+    yh->setFocus();
+    Edit2->setText(defaultPassword());
+}
+
+void TFlogin::btokClick()
+{
+    const QString operatorText = yh->currentText();
+    if (operatorText.isEmpty())
+        return;
+    ++m_attemptCount;
+
+    try {
+        data::Dataset& users = m_dmod.tuser();
+        const std::string stored = trimBlanks(users.fieldByName("passwords").asString());
+        const std::int64_t rights = users.fieldByName("able").asLargeInt();
+        const std::string typed = trimBlanks(Edit2->text().toStdString());
+        // Text that names no operator must not sign on whichever row the
+        // dataset happens to stand on; it fails as a wrong password would, so
+        // the box tells nobody which names exist.
+        const QString rowOperator = QString::fromStdString(users.fieldByName("UserId").asString());
+        const bool sameOperator = operatorText.compare(rowOperator, Qt::CaseInsensitive) == 0;
+
+        if (sameOperator && stored == typed && rights > RightsThreshold) {
+            completeSignOn(rights);
+            accept();
+            return;
+        }
+        if (m_attemptCount >= 3) {
+            showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
+            btnoClick();
+            return;
+        }
+        if (!sameOperator || trimBlanks(Edit2->text().toStdString()) != stored) {
+            showMessage(QStringLiteral("密码不对,请重新录入!"));
+            Edit2->setFocus();
+            Edit2->selectAll();
+        } else {
+            showMessage(QStringLiteral("你的权限数据被破坏!请与管理员联系重新分配!"));
+            yh->setFocus();
+        }
+    } catch (const std::exception& error) {
+        reportError(QString::fromUtf8(error.what()));
+    }
+}
+
+void TFlogin::btnoClick()
+{
+    if (m_ending)
+        return;
+    m_ending = true;
+    m_platform.requestEnd();
+    if (isVisible())
+        QDialog::done(QDialog::Rejected);
+}
+
+void TFlogin::done(int result)
+{
+    if (m_loggedIn || m_ending) {
+        QDialog::done(result);
+        return;
+    }
+    // FormCloseQuery: leaving before a sign-on (close box, Alt+F4) is leaving
+    // the application.
+    btno->click();
+}
+
+void TFlogin::completeSignOn(qint64 rights)
+{
+    Session& session = m_main.session();
+    data::Dataset& users = m_dmod.tuser();
+    data::Field& userid = users.fieldByName("userid");
+    if (userid.isNull())
+        throw data::ConversionError("Could not convert variant of type (Null) into type (String)");
+    session.operatorId = QString::fromStdString(userid.asString());
+    session.rightsWord = rights;
+    session.sessionNo = 1;
+
+    data::Dataset& records = m_dmod.toper();
+    try {
+        if (!records.active())
+            records.open();
+        records.append();
+        records.fieldByName("登录时间").setAsDateTime(data::DateTime::nowLocal());
+        records.fieldByName("userid").setAsLargeInt(session.sessionNo);
+        records.post();
+        records.last();
+        session.loginRecordId = records.fieldByName("operid").asLargeInt();
+    } catch (...) {
+        // A half-made record must not linger into the next attempt.
+        if (records.active() && records.editing())
+            records.cancel();
+        throw;
+    }
+    applyRights(rights);
+}
+
+void TFlogin::applyRights(qint64 word)
+{
+    for (QAction* entry : m_main.topLevelEntries())
+        for (QAction* item : Tfmain::itemsOf(entry))
+            item->setEnabled(false);
+
+    const std::uint64_t mask = data::rightsMask(word);
+    for (int group = 0; group < data::RightsGroupCount; ++group) {
+        if (((mask >> group) & 1u) == 0)
+            continue;
+        for (const QString& name : Tfmain::commandsOfGroup(group))
+            if (QAction* command = m_main.command(name))
+                command->setEnabled(true);
+    }
+    for (const QString& name : Tfmain::alwaysAvailableCommands())
+        if (QAction* command = m_main.command(name))
+            command->setEnabled(true);
+
+    m_loggedIn = true;
+    m_main.setPanelText(1, QStringLiteral("操作员:") + m_main.session().operatorId);
+    m_main.setPanelText(2, contactLine());
+}
+
+void TFlogin::keyPressEvent(QKeyEvent* event)
+{
+    if (event->key() == Qt::Key_Escape && event->modifiers() == Qt::NoModifier) {
+        btno->click();
+        event->accept();
+        return;
+    }
+    QDialog::keyPressEvent(event);
+}
+
+bool TFlogin::eventFilter(QObject* watched, QEvent* event)
+{
+    if (event->type() == QEvent::KeyPress) {
+        auto* key = static_cast<QKeyEvent*>(event);
+        bool consumed = false;
+        FormKeyDown(watched, key, consumed);
+        if (consumed)
+            return true;
+        if (watched == Edit2 && isEnter(key))
+            Edit2KeyPress(key);
+    }
+    return QDialog::eventFilter(watched, event);
+}
+
+// Enter moves on to the next control, as operators expect; in the password box
+// it signs on (Edit2KeyPress) and on a button it presses that button.
+void TFlogin::FormKeyDown(QObject* watched, QKeyEvent* event, bool& consumed)
+{
+    if (!isEnter(event))
+        return;
+    if (watched == yh || watched == yh->lineEdit()) {
+        focusNextPrevChild(true);
+        consumed = true;
+    } else if (watched == btok || watched == btno) {
+        static_cast<QPushButton*>(watched)->click();
+        consumed = true;
+    }
+}
+
+void TFlogin::Edit2KeyPress(QKeyEvent* event)
+{
+    Q_UNUSED(event);
+    btok->click();
+}
+
+void TFlogin::showMessage(const QString& text)
+{
+    MessageBoxRequest request;
+    request.text = text;
+    request.caption = m_platform.applicationTitle();
+    request.buttons = MsgButtons::Ok;
+    request.defaultButton = MsgAnswer::Ok;
+    request.icon = MsgIcon::None;
+    request.owner = this;
+    m_platform.messageBox(request);
+}
+
+void TFlogin::reportError(const QString& text)
+{
+    showErrorReport(m_platform, text, this);
+}
+
+} // namespace velmora

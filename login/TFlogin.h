@@ -1,0 +1,80 @@
+#pragma once
+
+#include <QDialog>
+#include <QString>
+
+class QKeyEvent;
+class QLabel;
+class QLineEdit;
+class QPushButton;
+
+namespace velmora {
+
+class LookupCombo;
+class Platform;
+class Tfmain;
+
+namespace data {
+class TDMod;
+}
+
+// The sign-on dialog: the operator picks a name from the operator table and
+// types a password; a passing check fills the main window's Session, records
+// the sign-on and enables the operator's commands. Every other way out ends
+// the application.
+class TFlogin : public QDialog
+{
+    Q_OBJECT
+
+public:
+    TFlogin(Platform& platform, Tfmain& mainWindow, data::TDMod& dmod, QWidget* parent = nullptr);
+    ~TFlogin() override;
+    TFlogin(const TFlogin&) = delete;
+    TFlogin& operator=(const TFlogin&) = delete;
+
+    bool loggedIn() const { return m_loggedIn; }
+    int attemptCount() const { return m_attemptCount; }
+
+    // Throws the data module's errors; the caller reports them.
+    void completeSignOn(qint64 rights);
+    void applyRights(qint64 word);
+
+    // What FormShow puts into the password box.
+    static QString defaultPassword();
+    // Panel 2 of the main window's status bar after a sign-on.
+    static QString contactLine();
+
+    // Every close of the dialog passes here (FormCloseQuery).
+    void done(int result) override;
+
+protected:
+    void showEvent(QShowEvent* event) override;
+    void keyPressEvent(QKeyEvent* event) override;
+    bool eventFilter(QObject* watched, QEvent* event) override;
+
+private:
+    void FormShow();
+    void btokClick();
+    void btnoClick();
+    void FormKeyDown(QObject* watched, QKeyEvent* event, bool& consumed);
+    void Edit2KeyPress(QKeyEvent* event);
+    void showMessage(const QString& text);
+    void reportError(const QString& text);
+
+    Platform& m_platform;
+    Tfmain& m_main;
+    data::TDMod& m_dmod;
+
+    QLineEdit* Edit2 = nullptr;
+    QLabel* Label1 = nullptr;
+    QLabel* Label2 = nullptr;
+    QPushButton* btok = nullptr;
+    QPushButton* btno = nullptr;
+    LookupCombo* yh = nullptr;
+
+    bool m_loggedIn = false;
+    int m_attemptCount = 0;
+    bool m_ending = false;
+};
+
+} // namespace velmora
