@@ -102,7 +102,7 @@ struct Word
 };
 
 // Sizes for text words are the size used when none is given.
-const std::array<Word, 30> Words{{
+const std::array<Word, 35> Words{{
     {"NVARCHAR", Shape::Text, {AdoType::adVarWChar, 255, 0, 0, false}},
     {"TEXT", Shape::Text, {AdoType::adVarWChar, 0, 0, 0, false}},
     {"VARCHAR", Shape::Text, {AdoType::adVarChar, 255, 0, 0, false}},
@@ -133,6 +133,11 @@ const std::array<Word, 30> Words{{
     {"BOOLEAN", Shape::Plain, {AdoType::adBoolean, 2, 0, 0, false}},
     {"YESNO", Shape::Plain, {AdoType::adBoolean, 2, 0, 0, false}},
     {"LONGCHAR", Shape::Plain, {AdoType::adLongVarWChar, MemoSize, 0, 0, false}},
+    {"BINARY", Shape::Text, {AdoType::adBinary, 255, 0, 0, true}},
+    {"VARBINARY", Shape::Text, {AdoType::adVarBinary, 255, 0, 0, false}},
+    {"BLOB", Shape::Plain, {AdoType::adLongVarBinary, 2147483647, 0, 0, false}},
+    {"LONGBINARY", Shape::Plain, {AdoType::adLongVarBinary, 2147483647, 0, 0, false}},
+    {"IMAGE", Shape::Plain, {AdoType::adLongVarBinary, 2147483647, 0, 0, false}},
 }};
 
 constexpr int MaxTextSize = 1 << 30;

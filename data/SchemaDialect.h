@@ -18,22 +18,29 @@ namespace velmora::data {
 // | VARCHAR(n)                          | adVarChar              | n characters (alone 255)         |
 // | NCHAR(n)                            | adWChar, fixed length  | n characters (alone 255)         |
 // | CHAR(n)                             | adChar, fixed length   | n characters (alone 255)         |
-// | MEMO, NTEXT, TEXT, LONGTEXT, LONGCHAR| adLongVarWChar         | 536870910                        |
+// | MEMO, NTEXT, TEXT, LONGTEXT,        | adLongVarWChar         | 536870910                        |
+// |   LONGCHAR                          |                        |                                  |
 // | SMALLINT                            | adSmallInt             | precision 5                      |
 // | TINYINT, BYTE                       | adUnsignedTinyInt      | precision 3                      |
 // | INTEGER, INT, LONG                  | adInteger              | precision 10                     |
 // | BIGINT                              | adBigInt               | precision 19                     |
-// | REAL, FLOAT, DOUBLE                 | adDouble               | precision 15                     |
+// | REAL, FLOAT, DOUBLE [PRECISION]     | adDouble               | precision 15                     |
 // | DECIMAL(p,s), NUMERIC(p,s)          | adNumeric              | p, s (alone 18,0; with p only p,0)|
 // | CURRENCY, MONEY                     | adCurrency             | precision 19, scale 4            |
 // | DATETIME                            | adDate                 |                                  |
 // | DATE                                | adDBDate               |                                  |
 // | TIME                                | adDBTime               |                                  |
 // | BIT, BOOLEAN, YESNO                 | adBoolean              |                                  |
+// | BINARY(n)                           | adBinary, fixed length | n bytes (alone 255)              |
+// | VARBINARY(n)                        | adVarBinary            | n bytes (alone 255)              |
+// | BLOB, LONGBINARY, IMAGE             | adLongVarBinary        | 2147483647                       |
 // | INTEGER PRIMARY KEY [AUTOINCREMENT] | adInteger, auto-increment, not updatable                  |
 //
 // COUNTER is refused: SQLite numbers only its rowid, and a column is the rowid
-// only when declared exactly INTEGER PRIMARY KEY.
+// only when declared exactly INTEGER PRIMARY KEY. A column declared without a
+// type, and a computed column, is typed by the values read: integers
+// adBigInt, any real adDouble, any text adVarWChar sized to the longest value,
+// any blob adLongVarBinary, none at all adVarWChar(255).
 struct TypeInfo
 {
     AdoType type = AdoType::adEmpty;

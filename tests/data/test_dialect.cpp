@@ -61,6 +61,11 @@ const std::vector<DialectCase> Cases = {
     {"LONGTEXT", AdoType::adLongVarWChar, Memo, 0, 0, false},
     {"LONGCHAR", AdoType::adLongVarWChar, Memo, 0, 0, false},
     {" \tINTEGER\n ", AdoType::adInteger, 4, 10, 0, false},
+    {"BINARY(16)", AdoType::adBinary, 16, 0, 0, true},
+    {"VARBINARY(100)", AdoType::adVarBinary, 100, 0, 0, false},
+    {"BLOB", AdoType::adLongVarBinary, 2147483647, 0, 0, false},
+    {"LongBinary", AdoType::adLongVarBinary, 2147483647, 0, 0, false},
+    {"IMAGE", AdoType::adLongVarBinary, 2147483647, 0, 0, false},
 };
 
 TEST(SchemaDialectTest, MapsEachWord)
