@@ -153,9 +153,12 @@ void Dataset::open()
         throw;
     }
     m_rows.reset(static_cast<int>(m_columns.size()));
-    for (const std::vector<Value>& row : result.rows)
+    for (std::vector<Value>& row : result.rows) {
         m_rows.appendRow(row);
+        row = {}; // the packed copy replaces it at once, so the two never both hold the whole result
+    }
     result.rows = {};
+    m_rows.compact();
     m_pending.clear();
     m_editing = false;
     m_active = true;

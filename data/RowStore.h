@@ -33,6 +33,12 @@ public:
     int rowCount() const { return static_cast<int>(m_rowStart.size()); }
 
     void appendRow(std::span<const Value> cells);
+    // Gives back the spare capacity once the rows are read.
+    void compact()
+    {
+        m_bytes.shrink_to_fit();
+        m_rowStart.shrink_to_fit();
+    }
     // Re-encodes a row at the end of the buffer; the old bytes stay unused.
     void replaceRow(int row, std::span<const Value> cells);
 

@@ -304,6 +304,25 @@ TEST_F(DatasetTest, LocateFindsTheFirstMatchingRow)
     EXPECT_THROW(tuser.locate("nothing", "x"), DatabaseError);
 }
 
+// Rows are held packed: a result costs a small multiple of its values' bytes, however many columns are empty.
+TEST_F(DatasetTest, RowsTakeLittleMoreThanTheirValues)
+{
+    makeDatabase({}, "with recursive n(i) as (select 1 union all select i + 1 from n where i < 5000) "
+                     "insert into OperatorTable(username, userid, passwords, able) "
+                     "select 'user' || i, i, 'pw' || i, 1849316807 + i from n;");
+    Dataset& tuser = dmod->tuser();
+    tuser.open();
+    ASSERT_EQ(tuser.recordCount(), 5000);
+    std::size_t valueBytes = 0;
+    for (tuser.first(); !tuser.eof(); tuser.next())
+        valueBytes += tuser.fieldByName("username").asString().size() +
+                      tuser.fieldByName("passwords").asString().size() + 2 * sizeof(std::int64_t);
+    EXPECT_LT(tuser.rowBytes(), 3 * valueBytes) << "values " << valueBytes;
+    tuser.last();
+    EXPECT_EQ(tuser.fieldByName("username").asString(), "user5000");
+    EXPECT_EQ(tuser.fieldByName("able").asLargeInt(), 1849316807 + 5000);
+}
+
 TEST_F(DatasetTest, NavigationMarksTheEnds)
 {
     makeDatabase({}, "insert into partment(部门名称) values ('a'), ('b');");
