@@ -288,4 +288,23 @@ TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)
     EXPECT_EQ(second->openTable("partment").rows.size(), 2u);
 }
 
+TEST(ProviderTest, AFileLockedByAnotherProcessIsReportedInUse)
+{
+    TempDir dir;
+    const std::string path = dir.file("velmdb.mdb");
+    test::makeDatabase(path, Schema); // rollback journal: a writer's exclusive lock keeps readers out
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    try {
+        connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder());
+        ADD_FAILURE() << "connected";
+    } catch (const DatabaseError& e) {
+        EXPECT_EQ(std::string(e.what()), "Could not use '" + path + "'; file already in use.");
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder()));
+}
+
 } // namespace
