@@ -14,6 +14,7 @@
 #include <QPushButton>
 #include <QScopedValueRollback>
 #include <QScreen>
+#include <QShowEvent>
 
 #include <functional>
 
@@ -241,6 +242,15 @@ bool Tfac::event(QEvent* event)
     if (event->type() == QEvent::WindowActivate)
         FormActivate();
     return handled;
+}
+
+void Tfac::showEvent(QShowEvent* event)
+{
+    QWidget::showEvent(event);
+    // Showing the splash makes it the active window, as the start-up expects,
+    // also where no window manager activates new windows.
+    if (!event->spontaneous())
+        activateWindow();
 }
 
 void Tfac::childEvent(QChildEvent* event)
