@@ -4,10 +4,15 @@
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QInputMethodEvent>
 #include <QLabel>
 #include <QMenu>
 #include <QSignalSpy>
+#include <QTimer>
 #include <QToolButton>
+
+#include <algorithm>
+#include <limits>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -99,6 +104,9 @@ private slots:
     void leavingBeforeSignOnEndsApplication();
     void signOnFailureKeepsDialogOpen_data();
     void signOnFailureKeepsDialogOpen();
+
+    void modalShowingEndsWithTheDialog_data();
+    void modalShowingEndsWithTheDialog();
 
     void commandStateAfterSignOn_data();
     void commandStateAfterSignOn();
@@ -292,6 +300,7 @@ void TestLogin::dropDownChoosesByKeys()
     QCOMPARE(f.yh->chosenKey(), QStringLiteral("clerk"));
     QCOMPARE(f.currentUser(), QStringLiteral("clerk"));
     QCOMPARE(f.dialog->attemptCount(), 0); // Enter in the drop-down is no login
+    QCOMPARE(QApplication::focusWidget(), f.yh);
 }
 
 void TestLogin::dropDownChoosesByMouse()
@@ -767,6 +776,44 @@ void TestLogin::signOnFailureKeepsDialogOpen()
     // applyRights did not run.
     QVERIFY(f.mainWindow->command(QStringLiteral("ls1"))->isEnabled());
     QCOMPARE(f.mainWindow->panelText(1), QString());
+}
+
+void TestLogin::modalShowingEndsWithTheDialog_data()
+{
+    QTest::addColumn<bool>("signOn");
+    QTest::addColumn<int>("result");
+    QTest::newRow("signed on") << true << int(QDialog::Accepted);
+    QTest::newRow("Esc") << false << int(QDialog::Rejected);
+}
+
+// Shown modally as the start-up shows it, the dialog's own loop ends with it.
+void TestLogin::modalShowingEndsWithTheDialog()
+{
+    QFETCH(bool, signOn);
+    QFETCH(int, result);
+    LoginFixture f(numberOperators());
+    QVERIFY(f.ok());
+    f.platform.onModal([](QDialog& dialog) { return dialog.exec(); });
+
+    bool acted = false;
+    auto act = [&] {
+        QTRY_COMPARE(QApplication::activeModalWidget(), f.dialog.get());
+        QTRY_COMPARE(QApplication::focusWidget(), f.yh);
+        acted = true;
+        if (signOn)
+            f.typeAndSignOn("12", "5678");
+        else
+            QTest::keyClick(f.yh, Qt::Key_Escape);
+    };
+    QTimer::singleShot(0, [&] {
+        act();
+        if (f.dialog->isVisible()) // a failed check must not leave the loop running
+            f.dialog->done(QDialog::Rejected);
+    });
+    QCOMPARE(f.platform.showModal(*f.dialog), result);
+    QVERIFY(acted);
+    QCOMPARE(f.dialog->loggedIn(), signOn);
+    QCOMPARE(f.platform.endRequested(), !signOn);
 }
 
 void TestLogin::commandStateAfterSignOn_data()
