@@ -1,3 +1,4 @@
+#include "app/StartupSequence.h"
 #include "platform/QtPlatform.h"
 
 #include <QApplication>
@@ -5,6 +6,11 @@
 int main(int argc, char** argv)
 {
     QApplication app(argc, argv);
+    // Closing the splash or a dialog during start-up must not end the program;
+    // only the main window does that, once the message loop runs.
+    QApplication::setQuitOnLastWindowClosed(false);
     velmora::installChineseUi(app);
-    return 0;
+    velmora::QtPlatform platform(app);
+    velmora::StartupSequence sequence(platform);
+    return sequence.run();
 }

@@ -1,0 +1,168 @@
+#include "app/StartupSequence.h"
+
+#include "data/DMod.h"
+#include "login/TFlogin.h"
+#include "mainwin/Tfmain.h"
+#include "platform/Platform.h"
+#include "settings/Tfrm_DBini.h"
+#include "splash/Tfac.h"
+
+#include <QLabel>
+#include <QPushButton>
+
+#include <exception>
+
+namespace velmora {
+
+namespace {
+
+const QString RetryQuestion = QStringLiteral("联接数据库服务器失败,是否重新配置连接?");
+const QString FailureLine = QStringLiteral("联接失败，请检验后台数据库状态！");
+const QString SuccessLine = QStringLiteral("联接成功！请继续操作");
+const QString ApplicationTitle = QStringLiteral("Velmora");
+
+} // namespace
+
+StartupSequence::StartupSequence(Platform& platform)
+    : m_platform(platform), m_settings(platform.executableFolder())
+{
+}
+
+StartupSequence::~StartupSequence()
+{
+    endProgram();
+}
+
+int StartupSequence::run()
+{
+    try {
+        return runSteps();
+    } catch (const std::exception& e) {
+        // The general error report: the only failure nobody recovers from
+        // (a start-up dataset that cannot open).
+        showErrorReport(m_platform, QString::fromUtf8(e.what()));
+        endProgram();
+        return 1;
+    }
+}
+
+int StartupSequence::runSteps()
+{
+    showSplash();
+    m_platform.pause(1000);
+    m_platform.setApplicationTitle(ApplicationTitle);
+    m_dmod = std::make_unique<data::TDMod>(m_platform.executableFolder().toStdString());
+
+    m_settings.ReadConnectionSettings(FirstReadDefaults);
+    m_settings.BuildConnectionString();
+    assignConnectionString();
+
+    if (!tryConnect() && !reconfigureUntilConnected()) {
+        m_platform.requestEnd();
+        endProgram();
+        return 0;
+    }
+
+    openStartupDatasets();
+    closeSplash();
+    signOnAndRun();
+    endProgram();
+    return m_exitStatus;
+}
+
+void StartupSequence::showSplash()
+{
+    m_fac = new Tfac();
+    m_fac->BitBtn1->setVisible(false);
+    m_fac->Label4->setVisible(true);
+    m_fac->show();
+    m_platform.repaintNow(*m_fac);
+}
+
+void StartupSequence::assignConnectionString()
+{
+    m_dmod->ADOCON().setConnectionString(m_settings.DBConnString.toStdString());
+}
+
+bool StartupSequence::tryConnect()
+{
+    m_connectAttempts.push_back(m_settings.DBConnString);
+    try {
+        m_dmod->ADOCON().open();
+        return true;
+    } catch (const std::exception&) {
+        // The cause is not shown: the question that follows offers the fix.
+        return false;
+    }
+}
+
+bool StartupSequence::reconfigureUntilConnected()
+{
+    for (;;) {
+        MessageBoxRequest question;
+        question.text = RetryQuestion;
+        question.caption = QStringLiteral("提示");
+        question.buttons = MsgButtons::YesNo;
+        question.defaultButton = MsgAnswer::Yes;
+        question.icon = MsgIcon::Information;
+        if (m_platform.messageBox(question) == MsgAnswer::No)
+            return false;
+
+        {
+            Tfrm_DBini dialog(m_platform, m_platform.executableFolder());
+            m_platform.showModal(dialog);
+        }
+
+        m_settings.ReadConnectionSettings(ReReadDefaults);
+        m_settings.BuildConnectionString();
+        assignConnectionString();
+        if (tryConnect())
+            return true;
+
+        if (m_fac) {
+            m_fac->Label4->setText(FailureLine);
+            m_platform.repaintNow(*m_fac);
+        }
+        m_platform.pause(500);
+    }
+}
+
+void StartupSequence::openStartupDatasets()
+{
+    for (data::Dataset* dataset : {&m_dmod->toper(), &m_dmod->tuser(), &m_dmod->typzdk(), &m_dmod->tkc(),
+                                   &m_dmod->tbm(), &m_dmod->tdw()})
+        dataset->open();
+}
+
+void StartupSequence::closeSplash()
+{
+    if (!m_fac)
+        return;
+    m_fac->Label4->setText(SuccessLine);
+    m_fac->close();
+    delete m_fac.data(); // no-op when closing already destroyed it
+}
+
+void StartupSequence::signOnAndRun()
+{
+    // The sign-on writes into the main window, so it exists first; it stands
+    // behind the login dialog.
+    m_main = std::make_unique<Tfmain>(m_platform);
+    m_main->showMaximized();
+
+    m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);
+    m_platform.showModal(*m_login);
+
+    m_platform.runMessageLoop(m_main.get());
+}
+
+void StartupSequence::endProgram()
+{
+    m_login.reset();
+    m_main.reset();
+    m_dmod.reset();
+    if (m_fac)
+        delete m_fac.data();
+}
+
+} // namespace velmora

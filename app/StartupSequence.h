@@ -1,0 +1,66 @@
+#pragma once
+
+#include "settings/ConnectionSettings.h"
+
+#include <QPointer>
+#include <QString>
+
+#include <memory>
+#include <string>
+#include <vector>
+
+namespace velmora {
+
+class Platform;
+class Tfac;
+class Tfmain;
+class TFlogin;
+namespace data {
+class TDMod;
+}
+
+// Everything from process start to process end, in its fixed order: splash,
+// data module, settings, connect (asking for new settings while it fails),
+// the six start-up datasets, sign-on, then the message loop. run() returns
+// the process exit status.
+class StartupSequence
+{
+public:
+    explicit StartupSequence(Platform& platform);
+    ~StartupSequence();
+    StartupSequence(const StartupSequence&) = delete;
+    StartupSequence& operator=(const StartupSequence&) = delete;
+
+    int run();
+
+    // What the sequence holds, for tests and diagnostics.
+    const ConnectionSettings& settings() const { return m_settings; }
+    // The connection string of every connect attempt, in order.
+    const std::vector<QString>& connectAttempts() const { return m_connectAttempts; }
+    Tfmain* mainWindow() const { return m_main.get(); }
+    data::TDMod* dataModule() const { return m_dmod.get(); }
+
+private:
+    int runSteps();
+    void showSplash();
+    void assignConnectionString();
+    bool tryConnect();
+    bool reconfigureUntilConnected();
+    void openStartupDatasets();
+    void closeSplash();
+    void signOnAndRun();
+    void endProgram();
+
+    Platform& m_platform;
+    ConnectionSettings m_settings;
+    // The splash closes itself on close; QPointer tells whether it is still
+    // there, so it is destroyed exactly once whoever closes it first.
+    QPointer<Tfac> m_fac;
+    std::unique_ptr<data::TDMod> m_dmod;
+    std::unique_ptr<Tfmain> m_main;
+    std::unique_ptr<TFlogin> m_login;
+    std::vector<QString> m_connectAttempts;
+    int m_exitStatus = 0;
+};
+
+} // namespace velmora
