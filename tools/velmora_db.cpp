@@ -47,6 +47,9 @@ Commands:
         Lists every operator: user name, number and granted rights groups.
   rights-word --groups LIST
         Prints the rights word that grants exactly LIST.
+  schema
+        Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
+        velmora-db schema | sqlite3 FILE
 
 Options:
   --db-password P   the database password of a file created with --password
@@ -268,6 +271,14 @@ int rightsWord(const Arguments& args)
     return 0;
 }
 
+int schema(const Arguments& args)
+{
+    if (!args.positional.empty())
+        throw UsageError("schema takes no FILE");
+    std::cout << schemaScript();
+    return 0;
+}
+
 struct Command
 {
     const char* name;
@@ -280,6 +291,7 @@ const Command commands[] = {
     {"add-operator", {"username", "userid", "password", "groups", "db-password"}, addOperator},
     {"list-operators", {"db-password"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
+    {"schema", {}, schema},
 };
 
 } // namespace

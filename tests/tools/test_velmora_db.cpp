@@ -149,6 +149,34 @@ TEST_F(VelmoraDbTest, OperatorSignsOnThroughTheDataModule)
         EXPECT_EQ(groupGranted(word, g), g <= 1) << g;
 }
 
+// The printed schema, run by the plain sqlite3 tool, makes a database the start-up opens.
+TEST_F(VelmoraDbTest, PrintedSchemaMakesAWorkingDatabase)
+{
+    if (std::system("sqlite3 -version > /dev/null 2>&1") != 0)
+        GTEST_SKIP() << "the sqlite3 tool is not installed";
+    const ToolRun schema = velmoraDb({"schema"});
+    ASSERT_EQ(schema.status, 0);
+    std::ofstream(file("schema.sql")) << schema.output;
+    const std::string db = file("velmdb.mdb");
+    ASSERT_EQ(std::system(("sqlite3 " + shellQuote(db) + " < " + shellQuote(file("schema.sql"))).c_str()), 0);
+    TDMod dmod(folder());
+    dmod.ADOCON().setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + db);
+    for (const char* name : {"toper", "tuser", "typzdk", "tkc", "tbm", "tdw"}) {
+        dmod.dataset(name).open();
+        EXPECT_TRUE(dmod.dataset(name).active()) << name;
+    }
+}
+
+TEST_F(VelmoraDbTest, RightsWordGrantsTheListedGroups)
+{
+    const ToolRun run = velmoraDb({"rights-word", "--groups", "2,5"});
+    ASSERT_EQ(run.status, 0);
+    const std::int64_t word = std::stoll(run.output);
+    EXPECT_GT(word, 1'000'000'000);
+    for (int g = 0; g < 7; ++g)
+        EXPECT_EQ(groupGranted(word, g), g == 2 || g == 5) << g;
+}
+
 struct BadCall
 {
     std::vector<std::string> arguments; // "DB" stands for a created database
@@ -172,6 +200,8 @@ const BadCall badCalls[] = {
     {{"add-operator", "DB", "--username", "other", "--userid", "1", "--password", "p", "--groups", "all"}, 1},
     {{"list-operators", "DB", "DB"}, 2},
     {{"list-operators", "MISSING"}, 1},
+    {{"schema", "DB"}, 2},
+    {{"rights-word"}, 2},
 };
 
 TEST_F(VelmoraDbTest, BadCallsFailWithAMessage)
