@@ -140,10 +140,10 @@ void ProfileFile::writeString(const QString& section, const QString& key, const 
 
 void ProfileFile::writeStrings(const QString& section, const KeyValues& values)
 {
-    // A line break or NUL in a value would end the line early and could plant
-    // other keys; such a value cannot be stored, so the write fails instead.
     if (!isStorableSection(section))
         throw ProfileError(m_path);
+    // A line break or NUL in a value would end the line early and could plant
+    // other keys; such a value cannot be stored, so the write fails instead.
     for (const auto& [key, value] : values) {
         if (!isStorableKey(key) || hasLineBreakOrNul(value))
             throw ProfileError(m_path);

@@ -148,8 +148,9 @@ Tfrm_DBini::Tfrm_DBini(Platform& platform, QString executableFolder, QWidget* pa
     edt_UserId = makeEdit("edt_UserId", QRect(62, 39, 121, 20));
     Label4 = makeLabel("Label4", QStringLiteral("密  码："), 6, 69);
     medt_password = makeEdit("medt_password", QRect(62, 67, 122, 20));
+    // Owned by the dialog and made after the field, so it outlives the field.
     auto* mask = new HashMaskStyle;
-    mask->setParent(medt_password);
+    mask->setParent(this);
     medt_password->setStyle(mask);
     medt_password->setEchoMode(QLineEdit::Password);
     sbtn_sure = makeButton("sbtn_sure", QStringLiteral("确定"), checkMarkGlyph(), QRect(194, 38, 65, 22));

@@ -131,9 +131,21 @@ TEST_F(ProfileFileTest, damagedFilesReadAsDefaults)
     EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
     ASSERT_TRUE(QDir(dir.path()).rmdir("DBConn.ini"));
 
+    ASSERT_TRUE(QFile::link(path, path)); // a link to itself: a loop
+    EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
+    QFile::remove(path);
+
     ASSERT_EQ(mkfifo(QFile::encodeName(path).constData(), 0600), 0);
     EXPECT_EQ(read("Velmora", "DB_User"), "<default>");
     QFile::remove(path);
+
+    // A regular file whose reading fails: tests run as root, whom permissions
+    // do not stop, but the kernel refuses to read this one from its start.
+    const ProfileFile unreadable(QStringLiteral("/proc/self/mem"));
+    if (QFileInfo(unreadable.path()).isFile()) {
+        EXPECT_EQ(unreadable.readString("Velmora", "DB_User", "<default>"), "<default>");
+        EXPECT_THROW(ProfileFile(unreadable).writeString("Velmora", "DB_User", "x"), ProfileError);
+    }
 
     QByteArray huge = "[Velmora]\nDB_User=x\n";
     huge.append(QByteArray(ProfileFile::MaxFileSize, ';'));
