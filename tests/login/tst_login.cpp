@@ -7,6 +7,7 @@
 #include <QInputMethodEvent>
 #include <QLabel>
 #include <QMenu>
+#include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
@@ -157,6 +158,8 @@ void TestLogin::dialogLayout()
 
     // Tab order yh, Edit2, btok, btno.
     QVERIFY(f.show());
+    const QPoint offCentre = d.frameGeometry().center() - d.screen()->availableGeometry().center();
+    QVERIFY2(offCentre.manhattanLength() <= 2, "centred on the screen");
     QTest::keyClick(f.yh, Qt::Key_Tab);
     QCOMPARE(QApplication::focusWidget(), f.Edit2);
     QTest::keyClick(f.Edit2, Qt::Key_Tab);
@@ -451,6 +454,7 @@ void TestLogin::correctPasswordSignsOn()
     QCOMPARE(session.loginRecordId, records.last().operid);
     QCOMPARE(f.mainWindow->panelText(1), QStringLiteral("操作员:12"));
     QCOMPARE(f.mainWindow->panelText(2), TFlogin::contactLine());
+    QVERIFY(TFlogin::contactLine().contains(QLatin1Char('@')));
 }
 
 void TestLogin::failedAttemptKeepsDialogOpen_data()
