@@ -466,7 +466,14 @@ void Field::setValue(const Value& input)
         DateTime moment{0, 0, 0};
         if (!s || !parseDateTime(*s, moment))
             throw ConversionError(quotedText(text::display(input)) + " is not a valid date and time");
-        store(moment.toString());
+        const std::string full = moment.toString();
+        // A date column keeps only the date, a time column only the time of day.
+        if (m_kind == FieldKind::Date)
+            store(full.substr(0, 10));
+        else if (m_kind == FieldKind::Time)
+            store(full.substr(11));
+        else
+            store(full);
         return;
     }
     if (m_kind == FieldKind::Boolean) {
@@ -474,6 +481,8 @@ void Field::setValue(const Value& input)
             store(*b);
         } else if (const auto* i = std::get_if<std::int64_t>(&input)) {
             store(*i != 0);
+        } else if (const auto* d = std::get_if<double>(&input)) {
+            store(*d != 0);
         } else if (s && (text::equalsNoCase(text::trim(*s), "true") || text::trim(*s) == "1")) {
             store(true);
         } else if (s && (text::equalsNoCase(text::trim(*s), "false") || text::trim(*s) == "0")) {

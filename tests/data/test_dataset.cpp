@@ -251,6 +251,58 @@ TEST_F(DatasetTest, ReadingFieldsConverts)
     }
 }
 
+struct WriteCase
+{
+    const char* dataset;
+    const char* field;
+    const char* input;
+    const char* shown; // what asString gives back, or the error text
+    bool fails;
+};
+
+// Text written into fields of each kind, converted as the field's kind holds it.
+const WriteCase writeCases[] = {
+    {"tcr", "出库单位", " 12 ", "12", false},
+    {"tcr", "出库单位", "12.5", "'12.5' is not a valid integer value", true},
+    {"tcr", "出库单位", "abc", "'abc' is not a valid integer value", true},
+    {"tcr", "出库单位", "", "", false}, // no value
+    {"tdw", "出入", "40000", "40000 is not a valid value for field '出入'. The allowed range is -32768 to 32767", true},
+    {"tcr", "数量", "2.50", "2.5", false},
+    {"tcr", "数量", "1e3", "1000", false},
+    {"tcr", "数量", "x1", "'x1' is not a valid floating point value", true},
+    {"tcr", "金额", "19.99", "19.99", false},
+    {"tcr", "日期", "2026-1-5", "2026-01-05 00:00:00", false},
+    {"tcr", "日期", "2026-12-10 09:05", "2026-12-10 09:05:00", false},
+    {"tcr", "日期", "2026-02-30", "'2026-02-30' is not a valid date and time", true},
+    {"tcr", "出入", "true", "True", false},
+    {"tcr", "出入", "0", "False", false},
+    {"tcr", "出入", "maybe", "'maybe' is not a valid boolean value", true},
+    {"tcr", "操作人", "0123456789abcdef", "0123456789ab", false}, // cut to the field's 12 characters
+    {"tcr", "患者姓名", "欧阳一二三四五六七八九", "欧阳一二三四五六七八", false},
+};
+
+TEST_F(DatasetTest, WritingFieldsConvertsToTheirKind)
+{
+    makeDatabase();
+    for (const WriteCase& c : writeCases) {
+        SCOPED_TRACE(std::string(c.field) + " <- '" + c.input + "'");
+        Dataset& dataset = dmod->dataset(c.dataset);
+        dataset.open();
+        dataset.append();
+        Field& field = dataset.fieldByName(c.field);
+        try {
+            field.setAsString(c.input);
+            EXPECT_FALSE(c.fails);
+            EXPECT_EQ(field.asString(), c.shown);
+        } catch (const std::runtime_error& e) {
+            EXPECT_TRUE(c.fails);
+            EXPECT_EQ(std::string(e.what()), c.shown);
+            EXPECT_TRUE(field.isNull());
+        }
+        dataset.cancel();
+    }
+}
+
 TEST_F(DatasetTest, WholeDoublesDisplayWithoutAFraction)
 {
     makeDatabase({}, "insert into OperatorTable(username, userid) values ('a', 12), ('b', 2.5), ('c', NULL), "
