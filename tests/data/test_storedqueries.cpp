@@ -199,6 +199,24 @@ TEST_F(StoredQueryTest, DocumentLinesOpenEmptyAndLookUpTheirDrug)
     EXPECT_EQ(tcr.recordCount(), 3);
 }
 
+// Of the columns that share a name, only cr's own copies are written to cr.
+TEST_F(StoredQueryTest, DocumentLinesWriteOnlyTheirOwnColumns)
+{
+    Dataset& tcr = opened("tcr");
+    tcr.append();
+    tcr.fieldByName("ypid").setAsString("Y2");
+    tcr.fieldByName("金额").setAsString("3");
+    tcr.fieldByName("a.生产批号").setAsString("P77");
+    tcr.fieldByName("生产批号").setAsString("B002");
+    tcr.fieldByName("a.供应商").setAsString("供应商甲");
+    tcr.fieldByName("兑换点").setAsString("9");
+    tcr.post();
+    tcr.applyUpdates();
+    EXPECT_EQ(queryNumber(path, "select count(*) from cr where 生产批号 = 'P77' and 供应商 = '供应商甲' and 金额 = 3"),
+              1);
+    EXPECT_EQ(queryNumber(path, "select count(*) from ypzdk where 兑换点 = 9 or 编号 = 'B002' and id <> 'Y2'"), 0);
+}
+
 TEST_F(StoredQueryTest, DocumentLinesNeedAnAmount)
 {
     Dataset& tcr = opened("tcr");
