@@ -101,6 +101,7 @@ private slots:
     void unreadableRightsAreReported_data();
     void unreadableRightsAreReported();
     void nameOfNoOperatorNeverSignsOn();
+    void noOperatorsAtAll();
     void leavingBeforeSignOnEndsApplication_data();
     void leavingBeforeSignOnEndsApplication();
     void signOnFailureKeepsDialogOpen_data();
@@ -706,6 +707,26 @@ void TestLogin::nameOfNoOperatorNeverSignsOn()
     QTest::keyClick(f.Edit2, Qt::Key_Return);
     QVERIFY(f.platform.endRequested());
     QCOMPARE(f.boxTexts().last(), NotAuthenticated);
+}
+
+void TestLogin::noOperatorsAtAll()
+{
+    LoginFixture f({});
+    QVERIFY(f.ok());
+    QVERIFY(f.show());
+    QCOMPARE(f.yh->count(), 0);
+    QTest::keyClick(f.yh, Qt::Key_Down);
+    QTest::keyClicks(f.yh, "1");
+    QCOMPARE(f.yh->currentText(), QStringLiteral("1"));
+    QVERIFY(!f.yh->hasChoice());
+    QTest::mouseClick(f.btok, Qt::LeftButton);
+
+    QVERIFY(f.dialog->isVisible());
+    QVERIFY(!f.dialog->loggedIn());
+    QCOMPARE(f.dialog->attemptCount(), 1);
+    QCOMPARE(f.platform.boxes().size(), 1);
+    QCOMPARE(f.platform.boxes().constFirst().icon, MsgIcon::Error); // no row: no rights to read
+    QVERIFY(f.loginRecords().isEmpty());
 }
 
 void TestLogin::leavingBeforeSignOnEndsApplication_data()
