@@ -4,6 +4,7 @@
 
 #include <gtest/gtest.h>
 
+#include <limits>
 #include <memory>
 #include <string>
 #include <vector>
@@ -12,6 +13,37 @@ using namespace velmora::data;
 using namespace velmora::data::test;
 
 namespace {
+
+TEST(RowStoreTest, CellsComeBackAsStored)
+{
+    const std::vector<Value> row = {Value{},
+                                    Value{std::int64_t{0}},
+                                    Value{std::int64_t{-1}},
+                                    Value{std::numeric_limits<std::int64_t>::min()},
+                                    Value{std::numeric_limits<std::int64_t>::max()},
+                                    Value{-0.125},
+                                    Value{1e300},
+                                    Value{std::string()},
+                                    Value{std::string(300, 'x')},
+                                    Value{std::string("阿莫西林")},
+                                    Value{true},
+                                    Value{false}};
+    RowStore store;
+    store.reset(static_cast<int>(row.size()));
+    store.appendRow(row);
+    std::vector<Value> reversed(row.rbegin(), row.rend());
+    store.appendRow(reversed);
+    store.appendRow(row);
+    ASSERT_EQ(store.rowCount(), 3);
+    EXPECT_EQ(store.row(0), row);
+    EXPECT_EQ(store.row(1), reversed);
+    for (int c = 0; c < store.columnCount(); ++c)
+        EXPECT_EQ(store.value(2, c), row[static_cast<std::size_t>(c)]) << c;
+    store.replaceRow(0, reversed);
+    EXPECT_EQ(store.row(0), reversed);
+    EXPECT_EQ(store.row(2), row);
+    EXPECT_THROW(store.appendRow(std::vector<Value>(2)), std::logic_error);
+}
 
 // A data module connected to a database made from the schema, with chosen columns changed.
 class DatasetTest : public ::testing::Test
