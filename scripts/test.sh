@@ -1,8 +1,19 @@
 #!/usr/bin/env bash
-# Installs what is missing, builds, and runs every test through CTest.
+# Installs what is missing, builds, and runs every test through CTest; then
+# builds the suite again with AddressSanitizer and UndefinedBehaviorSanitizer
+# and runs it once more. Any failure or sanitizer finding fails the run.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 scripts/install-deps.sh
-scripts/build.sh build
 export QT_QPA_PLATFORM=offscreen
-(cd build && ctest --output-on-failure --parallel "$(nproc)")
+jobs=$(nproc)
+
+scripts/build.sh build
+(cd build && ctest --output-on-failure --parallel "$jobs")
+
+# Benchmarks are not tests; the sanitizer build leaves them out.
+scripts/build.sh build-asan -DCMAKE_BUILD_TYPE=Debug -DVELMORA_SANITIZE=ON -DVELMORA_BENCH=OFF
+export ASAN_OPTIONS=detect_leaks=1:abort_on_error=1:strict_string_checks=1:detect_stack_use_after_return=1
+export LSAN_OPTIONS=suppressions=$PWD/scripts/lsan.supp:print_suppressions=0
+export UBSAN_OPTIONS=print_stacktrace=1:halt_on_error=1
+(cd build-asan && ctest --output-on-failure --parallel "$jobs")
