@@ -231,4 +231,28 @@ TEST_F(StoredQueryTest, DocumentLinesNeedAnAmount)
     EXPECT_TRUE(tcr.editing());
 }
 
+// The 53 fields of a document line, in their declared order, with the nine lookups among them.
+TEST_F(StoredQueryTest, DocumentLinesExposeTheirFieldsInOrder)
+{
+    const std::vector<std::string> expected = {
+        "crid", "编号", "出库单位", "入库单位", "数量", "金额", "操作人", "开票人", "日期", "类型", "出入",
+        "药品名称", "药品编号", "药品简码", "批发价", "零售价", "单位", "规格", "成本金额", "生产厂家", "批准文号",
+        "生产批号", "是否审核", "患者姓名", "年龄", "性别", "地址", "执业医师", "处方来源", "调配发药人", "审核人",
+        "单价", "购进日期", "生产日期", "有效期至", "ypid", "折后价", "扣率", "卡号", "药品养护", "a.生产批号",
+        "柜组", "现存数量", "a.供应商", "客户", "发票号码", "结款方式", "入库备注", "验收员", "单据状态", "开票员",
+        "导购员", "兑换点"};
+    const std::vector<std::string> lookups = {"药品名称", "药品编号", "药品简码", "批发价", "零售价",
+                                              "单位",     "规格",     "生产厂家", "批准文号"};
+    Dataset& tcr = opened("tcr");
+    std::vector<std::string> names;
+    std::vector<std::string> lookupNames;
+    for (const auto& field : tcr.fields()) {
+        names.push_back(field->fieldName());
+        if (field->isLookup())
+            lookupNames.push_back(field->fieldName());
+    }
+    EXPECT_EQ(names, expected);
+    EXPECT_EQ(lookupNames, lookups);
+}
+
 } // namespace
