@@ -1,0 +1,744 @@
+// velmora-bench: measures what must stay fast as a shop's data grows, each figure against the least the work
+// could cost (its floor), and prints them as one table. bench/run.sh makes the databases and runs it.
+
+#include "data/Backend.h"
+#include "data/ConnectionString.h"
+#include "data/DMod.h"
+#include "data/Dataset.h"
+#include "data/Errors.h"
+#include "data/Field.h"
+#include "data/SqliteBackend.h"
+#include "splash/RevealAnimation.h"
+#include "splash/Tfac.h"
+
+#include <QApplication>
+
+#include <sqlite3.h>
+
+#include <algorithm>
+#include <cerrno>
+#include <cstdio>
+#include <cstdlib>
+#include <cstring>
+#include <ctime>
+#include <fcntl.h>
+#include <filesystem>
+#include <fstream>
+#include <functional>
+#include <iostream>
+#include <malloc.h>
+#include <map>
+#include <optional>
+#include <spawn.h>
+#include <sstream>
+#include <string>
+#include <sys/wait.h>
+#include <unistd.h>
+#include <vector>
+
+extern char** environ;
+
+namespace {
+
+namespace fs = std::filesystem;
+using namespace velmora;
+using namespace velmora::data;
+
+const char* const usageText = R"(Usage: velmora-bench --db FILE [OPTIONS]
+
+  --db FILE            the large database: the six start-up tables and the sign-on at its login count
+  --signon-db FILE     a database with few login records, for the sign-on at that count
+  --demo-db FILE       the demo database, for the start-up time
+  --startup-exe FILE   velmora-bench-startup (default: beside this program)
+  --db-password P      database password of every file (default mivotelq)
+  --runs N             repetitions of each opening and of the splash (default 5)
+  --signons N          sign-ons per measurement (default 200)
+  --first-signons N    sign-ons right after opening the login table (default 10)
+  --startup-runs N     start-ups per database (default 5)
+  --only LIST          sections to run, of open,memory,signon,splash,startup (default all)
+)";
+
+struct Options
+{
+    std::string db, signonDb, demoDb, startupExe, password = "mivotelq";
+    int runs = 5, signons = 200, firstSignons = 10, startupRuns = 5;
+    std::string only = "open,memory,signon,splash,startup";
+    bool wants(std::string_view section) const { return ("," + only + ",").find("," + std::string(section) + ",") != std::string::npos; }
+};
+
+// ---- measuring ----------------------------------------------------------------------------------------------
+
+std::int64_t nowNs()
+{
+    timespec t{};
+    clock_gettime(CLOCK_MONOTONIC, &t);
+    return static_cast<std::int64_t>(t.tv_sec) * 1000000000LL + t.tv_nsec;
+}
+
+struct Sample
+{
+    std::vector<double> values;
+    void add(double v) { values.push_back(v); }
+    double median() const
+    {
+        if (values.empty())
+            return 0;
+        std::vector<double> v = values;
+        std::sort(v.begin(), v.end());
+        const std::size_t n = v.size();
+        return n % 2 ? v[n / 2] : (v[n / 2 - 1] + v[n / 2]) / 2;
+    }
+    double min() const { return values.empty() ? 0 : *std::min_element(values.begin(), values.end()); }
+    double max() const { return values.empty() ? 0 : *std::max_element(values.begin(), values.end()); }
+};
+
+template <class F> double timeMs(F&& work)
+{
+    const std::int64_t start = nowNs();
+    work();
+    return static_cast<double>(nowNs() - start) / 1e6;
+}
+
+// ---- the table ------------------------------------------------------------------------------------------------
+
+struct Row
+{
+    std::string figure;
+    std::string measured;
+    std::string floor;
+    double ratio = 0; // 0: none
+    double goal = 0;  // 0: none
+    std::string spread;
+};
+
+std::vector<Row> table;
+
+std::string fmt(const char* format, double value)
+{
+    char buffer[64];
+    std::snprintf(buffer, sizeof buffer, format, value);
+    return buffer;
+}
+
+std::string ms(double value)
+{
+    return fmt(value < 10 ? "%.3f ms" : "%.1f ms", value);
+}
+
+std::string us(double valueMs)
+{
+    return fmt("%.1f us", valueMs * 1000);
+}
+
+std::string mib(double bytes)
+{
+    return fmt("%.1f MiB", bytes / (1024.0 * 1024.0));
+}
+
+std::string spreadMs(const Sample& s, bool micro = false)
+{
+    if (micro)
+        return "n=" + std::to_string(s.values.size()) + " " + fmt("%.1f", s.min() * 1000) + "-" +
+               fmt("%.1f us", s.max() * 1000);
+    return "n=" + std::to_string(s.values.size()) + " " + fmt("%.1f", s.min()) + "-" + fmt("%.1f ms", s.max());
+}
+
+void addRow(Row row)
+{
+    std::printf("  %-52s %12s  floor %12s  ratio %6s  goal %6s %s\n", row.figure.c_str(), row.measured.c_str(),
+                row.floor.c_str(), row.ratio > 0 ? fmt("%.2f", row.ratio).c_str() : "-",
+                row.goal > 0 ? fmt("<=%.1f", row.goal).c_str() : "-",
+                row.goal > 0 ? (row.ratio <= row.goal ? "met" : "MISSED") : "");
+    std::fflush(stdout);
+    table.push_back(std::move(row));
+}
+
+void printTable()
+{
+    std::printf("\n| figure | measured (median) | floor (median) | ratio | goal | | spread of measured |\n");
+    std::printf("|---|---:|---:|---:|---:|---|---|\n");
+    for (const Row& row : table)
+        std::printf("| %s | %s | %s | %s | %s | %s | %s |\n", row.figure.c_str(), row.measured.c_str(),
+                    row.floor.c_str(), row.ratio > 0 ? fmt("%.2f", row.ratio).c_str() : "-",
+                    row.goal > 0 ? fmt("<= %.1f", row.goal).c_str() : "-",
+                    row.goal > 0 ? (row.ratio <= row.goal ? "met" : "**missed**") : "", row.spread.c_str());
+}
+
+// ---- the database ------------------------------------------------------------------------------------------------
+
+std::string connectionStringFor(const std::string& file, const std::string& password)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + quoteValue(fs::absolute(file).string()) +
+           ";Jet OLEDB:Database Password=" + quoteValue(password);
+}
+
+// A plain SQLite connection as the provider makes one, for the floors.
+SqliteHandle openPlain(const std::string& file)
+{
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(fs::absolute(file).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
+                                   nullptr);
+    SqliteHandle db(raw);
+    if (rc != SQLITE_OK)
+        throw DatabaseError("cannot open " + file);
+    sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
+    return db;
+}
+
+void exec(sqlite3* db, const std::string& sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        const std::string text = error ? error : "?";
+        sqlite3_free(error);
+        throw DatabaseError(text);
+    }
+}
+
+std::int64_t scalar(sqlite3* db, const std::string& sql)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw DatabaseError(sqlite3_errmsg(db));
+    SqliteStatement s(raw);
+    return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
+}
+
+// The floor of opening a table: the statement stepped through with every column read. Returns the bytes of
+// the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
+struct FloorRead
+{
+    std::size_t rows = 0;
+    std::size_t valueBytes = 0;
+    std::uint64_t checksum = 0;
+};
+
+FloorRead readAll(sqlite3* db, const std::string& table)
+{
+    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw DatabaseError(sqlite3_errmsg(db));
+    SqliteStatement s(raw);
+    const int n = sqlite3_column_count(s.get());
+    std::vector<char> boolean(static_cast<std::size_t>(n));
+    for (int i = 0; i < n; ++i) {
+        const char* type = sqlite3_column_decltype(s.get(), i);
+        boolean[static_cast<std::size_t>(i)] =
+            type && (equalsIgnoreCase(type, "BIT") || equalsIgnoreCase(type, "BOOLEAN"));
+    }
+    FloorRead r;
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+        ++r.rows;
+        for (int i = 0; i < n; ++i) {
+            switch (sqlite3_column_type(s.get(), i)) {
+            case SQLITE_INTEGER:
+                r.checksum += static_cast<std::uint64_t>(sqlite3_column_int64(s.get(), i));
+                r.valueBytes += boolean[static_cast<std::size_t>(i)] ? 1 : 8;
+                break;
+            case SQLITE_FLOAT: {
+                const double d = sqlite3_column_double(s.get(), i);
+                std::uint64_t bits;
+                std::memcpy(&bits, &d, sizeof bits);
+                r.checksum += bits;
+                r.valueBytes += boolean[static_cast<std::size_t>(i)] ? 1 : 8;
+                break;
+            }
+            case SQLITE_TEXT:
+            case SQLITE_BLOB: {
+                const unsigned char* text = sqlite3_column_text(s.get(), i);
+                const int bytes = sqlite3_column_bytes(s.get(), i);
+                r.checksum += static_cast<std::uint64_t>(bytes) + (bytes ? text[0] : 0u);
+                r.valueBytes += static_cast<std::size_t>(bytes);
+                break;
+            }
+            default:
+                break;
+            }
+        }
+    }
+    if (rc != SQLITE_DONE)
+        throw DatabaseError(sqlite3_errmsg(db));
+    return r;
+}
+
+// ---- memory ------------------------------------------------------------------------------------------------------
+
+std::size_t heapInUse()
+{
+    malloc_trim(0);
+    const struct mallinfo2 m = mallinfo2();
+    return m.uordblks + m.hblkhd; // small chunks in use + chunks mapped on their own
+}
+
+std::size_t statusKb(const char* key)
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind(key, 0) == 0)
+            return std::strtoull(line.c_str() + std::strlen(key), nullptr, 10);
+    return 0;
+}
+
+// Starts the peak resident size afresh (VmHWM), where the kernel lets us.
+bool resetPeakRss()
+{
+    std::ofstream clear("/proc/self/clear_refs");
+    clear << "5";
+    clear.flush();
+    return clear.good();
+}
+
+// ---- the start-up datasets -------------------------------------------------------------------------------------
+
+struct StartupDataset
+{
+    const char* name;  // in DMod
+    const char* table; // what it reads
+};
+
+constexpr StartupDataset startupDatasets[] = {
+    {"toper", "oper"}, {"tuser", "OperatorTable"}, {"typzdk", "ypzdk"},
+    {"tkc", "kc"},     {"tbm", "partment"},        {"tdw", "company"},
+};
+
+std::unique_ptr<TDMod> connectedModule(const std::string& file, const std::string& password)
+{
+    auto dmod = std::make_unique<TDMod>(fs::absolute(file).parent_path().string() + "/");
+    dmod->ADOCON().setConnectionString(connectionStringFor(file, password));
+    dmod->ADOCON().open();
+    return dmod;
+}
+
+void benchOpenAndMemory(const Options& o)
+{
+    std::printf("\nStart-up datasets of %s\n", o.db.c_str());
+    auto dmod = connectedModule(o.db, o.password);
+    SqliteHandle plain = openPlain(o.db);
+
+    // Memory first, on a heap the timing loops have not yet churned. The file is read once before, so the
+    // page cache is warm for both.
+    std::map<std::string, FloorRead> floors;
+    for (const StartupDataset& d : startupDatasets)
+        floors[d.table] = readAll(plain.get(), d.table);
+    if (o.wants("memory")) {
+        const std::size_t heapBefore = heapInUse();
+        const bool peakKnown = resetPeakRss();
+        const std::size_t rssBeforeKb = statusKb("VmRSS:");
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).open();
+        const std::size_t peakKb = statusKb("VmHWM:");
+        const std::size_t heapAfter = heapInUse();
+        const std::size_t rssAfterKb = statusKb("VmRSS:");
+        std::size_t rowBytes = 0, values = 0, rows = 0;
+        for (const StartupDataset& d : startupDatasets) {
+            rowBytes += dmod->dataset(d.name).rowBytes();
+            values += floors[d.table].valueBytes;
+            rows += floors[d.table].rows;
+        }
+        const double held = static_cast<double>(heapAfter - heapBefore);
+        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n",
+                    rows, mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
+                    mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
+                    peakKnown ? mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024).c_str() : "unknown");
+        addRow({"memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
+                held / static_cast<double>(values), 1.5, "values: 8 B/number, text bytes, 1 B/boolean"});
+        addRow({"  of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
+                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0,
+                ""});
+        if (peakKnown)
+            addRow({"peak resident growth while opening the six",
+                    mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024), mib(static_cast<double>(values)),
+                    (static_cast<double>(peakKb) - rssBeforeKb) * 1024 / static_cast<double>(values), 1.5,
+                    "VmHWM - VmRSS before"});
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).close();
+    }
+    if (!o.wants("open"))
+        return;
+
+    // Connecting checks the database password (Argon2id), once per start.
+    Sample connect, connectFloor;
+    const std::string connection = connectionStringFor(o.db, o.password);
+    for (int run = 0; run < o.runs; ++run) {
+        connect.add(timeMs([&] { connectProvider(connection, "/"); }));
+        connectFloor.add(timeMs([&] {
+            SqliteHandle db = openPlain(o.db);
+            scalar(db.get(), "SELECT count(*) FROM sqlite_master");
+        }));
+    }
+    addRow({"connect (provider, password verifier)", ms(connect.median()), ms(connectFloor.median()),
+            connect.median() / connectFloor.median(), 0, spreadMs(connect)});
+
+    // Interleaved, so that a burst of load from elsewhere hits both alike.
+    std::map<std::string, Sample> opened, floor;
+    std::uint64_t sink = 0;
+    for (int run = 0; run < o.runs; ++run) {
+        for (const StartupDataset& d : startupDatasets) {
+            Dataset& dataset = dmod->dataset(d.name);
+            opened[d.name].add(timeMs([&] { dataset.open(); }));
+            sink += static_cast<std::uint64_t>(dataset.recordCount());
+            dataset.close();
+            floor[d.name].add(timeMs([&] { sink += readAll(plain.get(), d.table).checksum; }));
+        }
+    }
+    double totalOpened = 0, totalFloor = 0;
+    for (const StartupDataset& d : startupDatasets) {
+        const double a = opened[d.name].median(), b = floor[d.name].median();
+        totalOpened += a;
+        totalFloor += b;
+        addRow({std::string("  open ") + d.name + " (" + std::to_string(floors[d.table].rows) + " rows)", ms(a), ms(b),
+                b > 0 ? a / b : 0, 0, spreadMs(opened[d.name])});
+    }
+    addRow({"open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
+            totalOpened / totalFloor, 1.2, ""});
+    if (sink == 42)
+        std::printf(" ");
+}
+
+// ---- sign-on -----------------------------------------------------------------------------------------------------
+
+// TFlogin::completeSignOn's database work, without its windows.
+std::int64_t signOn(TDMod& dmod)
+{
+    Field& userid = dmod.tuser().fieldByName("userid");
+    const std::string operatorId = userid.asString();
+    Dataset& records = dmod.toper();
+    records.append();
+    records.fieldByName("登录时间").setAsDateTime(DateTime::nowLocal());
+    records.fieldByName("userid").setAsLargeInt(1);
+    records.post();
+    records.last();
+    return records.fieldByName("operid").asLargeInt() + static_cast<std::int64_t>(operatorId.size());
+}
+
+void benchSignOn(const Options& o, const std::string& file)
+{
+    SqliteHandle plain = openPlain(file);
+    const std::int64_t lastBefore = scalar(plain.get(), "SELECT coalesce(max(operid), 0) FROM oper");
+    const std::int64_t count = scalar(plain.get(), "SELECT count(*) FROM oper");
+    std::printf("\nSign-on with %lld login records (%s)\n", static_cast<long long>(count), file.c_str());
+    const std::string label = std::to_string(count) + " records";
+    {
+        auto dmod = connectedModule(file, o.password);
+        dmod->tuser().open();
+        dmod->toper().open();
+
+        sqlite3_stmt* raw = nullptr;
+        const char* insertSql = "INSERT INTO oper (\"登录时间\", \"userid\") VALUES (?1, ?2)";
+        if (sqlite3_prepare_v2(plain.get(), insertSql, -1, &raw, nullptr) != SQLITE_OK)
+            throw DatabaseError(sqlite3_errmsg(plain.get()));
+        SqliteStatement insert(raw);
+        auto floorSignOn = [&] {
+            const std::string at = DateTime::nowLocal().toString();
+            sqlite3_bind_text(insert.get(), 1, at.data(), static_cast<int>(at.size()), SQLITE_TRANSIENT);
+            sqlite3_bind_text(insert.get(), 2, "1", 1, SQLITE_STATIC);
+            if (sqlite3_step(insert.get()) != SQLITE_DONE)
+                throw DatabaseError(sqlite3_errmsg(plain.get()));
+            sqlite3_reset(insert.get());
+            return sqlite3_last_insert_rowid(plain.get());
+        };
+
+        std::int64_t sink = 0;
+        auto measure = [&](const std::string& variant) {
+            // Right after opening, as the program signs on once per start: the first append after the open.
+            Sample first, firstFloor;
+            for (int i = 0; i < o.firstSignons; ++i) {
+                dmod->toper().close();
+                dmod->toper().open();
+                first.add(timeMs([&] { sink += signOn(*dmod); }));
+                firstFloor.add(timeMs([&] { sink += floorSignOn(); }));
+            }
+            // Steady: sign-on after sign-on on the open dataset.
+            Sample steady, steadyFloor;
+            for (int i = 0; i < o.signons; ++i) {
+                steady.add(timeMs([&] { sink += signOn(*dmod); }));
+                steadyFloor.add(timeMs([&] { sink += floorSignOn(); }));
+            }
+            addRow({"sign-on right after opening, " + label + variant, us(first.median()), us(firstFloor.median()),
+                    first.median() / firstFloor.median(), 2.0, spreadMs(first, true)});
+            addRow({"sign-on, repeated, " + label + variant, us(steady.median()), us(steadyFloor.median()),
+                    steady.median() / steadyFloor.median(), 2.0, spreadMs(steady, true)});
+        };
+        measure("");
+        // The same without waiting for the disk (both connections alike), which shows the work of our own code.
+        auto* backend = dynamic_cast<SqliteBackend*>(&dmod->ADOCON().backend());
+        if (backend) {
+            const std::string durable = std::to_string(scalar(backend->handle(), "PRAGMA synchronous"));
+            exec(backend->handle(), "PRAGMA synchronous=OFF");
+            exec(plain.get(), "PRAGMA synchronous=OFF");
+            measure(", no fsync");
+            exec(backend->handle(), "PRAGMA synchronous=" + durable);
+            exec(plain.get(), "PRAGMA synchronous=" + durable);
+        }
+        if (sink == 42)
+            std::printf(" ");
+    }
+    // Leave the file as it was, so that the next run measures the same count.
+    exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore));
+}
+
+// ---- splash ----------------------------------------------------------------------------------------------------
+
+void benchSplash(const Options& o)
+{
+    std::printf("\nSplash animation\n");
+    Tfac fac;
+    const QImage picture = fac.picture();
+    RevealAnimation animation(picture);
+    const std::size_t bytes = static_cast<std::size_t>(RevealAnimation::columnCopiesFor(animation.width())) *
+                              static_cast<std::size_t>(animation.height()) * 3;
+    std::printf("  %dx%d picture, %d frames, %s copied\n", animation.width(), animation.height(),
+                animation.frameCount(), mib(static_cast<double>(bytes)).c_str());
+    std::vector<unsigned char> from(bytes, 1), to(bytes, 0); // touched now, so no page faults are timed
+    Sample run, copy;
+    std::uint64_t sink = 0;
+    const int runs = std::max(o.runs * 2 + 1, 5);
+    for (int i = 0; i < runs; ++i) {
+        int frames = 0;
+        run.add(timeMs([&] {
+            animation.run([&](const QImage& frame, int c) {
+                sink += frame.constBits()[0] + static_cast<std::uint64_t>(c);
+                ++frames;
+            });
+        }));
+        if (frames != 326 && animation.width() == 650)
+            throw std::runtime_error("the animation made " + std::to_string(frames) + " frames");
+        from[static_cast<std::size_t>(i)] = static_cast<unsigned char>(i);
+        copy.add(timeMs([&] { std::memcpy(to.data(), from.data(), bytes); }));
+        sink += to[static_cast<std::size_t>(i)];
+    }
+    addRow({"compose the 326 splash frames", ms(run.median()), ms(copy.median()), run.median() / copy.median(), 10.0,
+            spreadMs(run)});
+    if (sink == 42)
+        std::printf(" ");
+}
+
+// ---- start-up --------------------------------------------------------------------------------------------------
+
+struct StartupRun
+{
+    std::map<std::string, double> stampsMs; // after spawn
+    std::vector<std::string> boxes;
+    bool ok = false;
+};
+
+// A folder of its own for the start-up program: a copy of it, and a DBConn.ini naming the database.
+fs::path startupFolder(const Options& o, const std::string& database, const std::string& name)
+{
+    const fs::path folder = fs::temp_directory_path() / ("velmora-bench-" + std::to_string(getpid()) + "-" + name);
+    fs::remove_all(folder);
+    fs::create_directories(folder);
+    fs::copy_file(o.startupExe, folder / "velmora-bench-startup");
+    if (!database.empty()) {
+        const fs::path ini = folder / "DBConn.ini";
+        std::ofstream out(ini);
+        out << "[Velmora]\nDB_Source=" << fs::absolute(database).string() << "\nDB_User=admin\nDB_Password="
+            << o.password << "\n";
+        out.close();
+        fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
+    }
+    return folder;
+}
+
+StartupRun runStartup(const fs::path& folder, bool floor)
+{
+    int out[2];
+    if (pipe(out) != 0)
+        throw std::runtime_error("pipe failed");
+    const std::string exe = (folder / "velmora-bench-startup").string();
+    const std::string errors = (folder / "stderr.txt").string();
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+    posix_spawn_file_actions_addclose(&actions, out[0]);
+    posix_spawn_file_actions_addopen(&actions, 2, errors.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+    std::vector<char*> argv = {const_cast<char*>(exe.c_str())};
+    if (floor)
+        argv.push_back(const_cast<char*>("--floor"));
+    argv.push_back(nullptr);
+    pid_t child = 0;
+    const std::int64_t spawned = nowNs();
+    const int rc = posix_spawn(&child, exe.c_str(), &actions, nullptr, argv.data(), environ);
+    posix_spawn_file_actions_destroy(&actions);
+    close(out[1]);
+    if (rc != 0) {
+        close(out[0]);
+        throw std::runtime_error("cannot start " + exe + ": " + std::strerror(rc));
+    }
+    std::string text;
+    char buffer[4096];
+    ssize_t got;
+    while ((got = read(out[0], buffer, sizeof buffer)) > 0 || (got < 0 && errno == EINTR))
+        if (got > 0)
+            text.append(buffer, static_cast<std::size_t>(got));
+    close(out[0]);
+    int status = 0;
+    waitpid(child, &status, 0);
+
+    StartupRun result;
+    std::istringstream lines(text);
+    std::string line;
+    while (std::getline(lines, line)) {
+        std::istringstream words(line);
+        std::string kind, name;
+        long long at = 0;
+        words >> kind;
+        if (kind == "stamp" && (words >> name >> at)) {
+            if (!result.stampsMs.contains(name)) // the first of each (repaint happens more than once)
+                result.stampsMs[name] = static_cast<double>(at - spawned) / 1e6;
+        } else if (kind == "box") {
+            result.boxes.push_back(line.substr(4));
+        }
+    }
+    result.ok = WIFEXITED(status) && result.stampsMs.contains("login-dialog") && result.boxes.empty();
+    if (!result.ok) {
+        std::ifstream err(errors);
+        std::cerr << "start-up run failed (status " << status << "):\n" << text << err.rdbuf() << "\n";
+    }
+    return result;
+}
+
+struct StartupFigure
+{
+    Sample toDialog;
+    std::map<std::string, Sample> phases;
+};
+
+StartupFigure measureStartup(const Options& o, const fs::path& folder, bool floor)
+{
+    StartupFigure figure;
+    runStartup(folder, floor); // one untimed run: the program and its libraries come from the page cache after
+    for (int i = 0; i < o.startupRuns; ++i) {
+        const StartupRun run = runStartup(folder, floor);
+        if (!run.ok)
+            throw std::runtime_error("the start-up did not reach the login dialog");
+        figure.toDialog.add(run.stampsMs.at("login-dialog"));
+        for (const auto& [name, at] : run.stampsMs)
+            figure.phases[name].add(at);
+    }
+    return figure;
+}
+
+void printPhases(const StartupFigure& f)
+{
+    // In the order they happen; each as the median time after the spawn.
+    std::printf("   ");
+    for (const char* name : {"main", "application", "repaint", "pause", "title", "login-dialog"})
+        if (f.phases.contains(name))
+            std::printf(" %s %.1f ms", name, f.phases.at(name).median());
+    std::printf("\n");
+}
+
+void benchStartup(const Options& o)
+{
+    std::printf("\nStart-up to the login dialog (offscreen, 1000 ms pause skipped)\n");
+    setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    const fs::path floorFolder = startupFolder(o, {}, "floor");
+    const StartupFigure floor = measureStartup(o, floorFolder, true);
+    printPhases(floor);
+    std::optional<StartupFigure> demo;
+    if (!o.demoDb.empty()) {
+        const fs::path folder = startupFolder(o, o.demoDb, "demo");
+        demo = measureStartup(o, folder, false);
+        printPhases(*demo);
+        addRow({"start-up to login dialog, demo database", ms(demo->toDialog.median()), ms(floor.toDialog.median()),
+                demo->toDialog.median() / floor.toDialog.median(), 0, spreadMs(demo->toDialog)});
+        fs::remove_all(folder);
+    }
+    const fs::path folder = startupFolder(o, o.db, "large");
+    const StartupFigure large = measureStartup(o, folder, false);
+    printPhases(large);
+    addRow({"start-up to login dialog, large database", ms(large.toDialog.median()), ms(floor.toDialog.median()),
+            large.toDialog.median() / floor.toDialog.median(), 0, spreadMs(large.toDialog)});
+    if (demo)
+        addRow({"  large database against demo database", ms(large.toDialog.median()), ms(demo->toDialog.median()),
+                large.toDialog.median() / demo->toDialog.median(), 0, "floor here: the demo start-up"});
+    fs::remove_all(folder);
+    fs::remove_all(floorFolder);
+}
+
+Options parseArguments(int argc, char** argv)
+{
+    Options o;
+    for (int i = 1; i < argc; ++i) {
+        const std::string_view word = argv[i];
+        if (word == "--help") {
+            std::cout << usageText;
+            std::exit(0);
+        }
+        if (i + 1 >= argc)
+            throw std::invalid_argument(std::string(word) + " needs a value");
+        const std::string value = argv[++i];
+        auto number = [&] {
+            const int n = std::atoi(value.c_str());
+            if (n < 1)
+                throw std::invalid_argument(std::string(word) + " needs a number >= 1");
+            return n;
+        };
+        if (word == "--db")
+            o.db = value;
+        else if (word == "--signon-db")
+            o.signonDb = value;
+        else if (word == "--demo-db")
+            o.demoDb = value;
+        else if (word == "--startup-exe")
+            o.startupExe = value;
+        else if (word == "--db-password")
+            o.password = value;
+        else if (word == "--runs")
+            o.runs = number();
+        else if (word == "--signons")
+            o.signons = number();
+        else if (word == "--first-signons")
+            o.firstSignons = number();
+        else if (word == "--startup-runs")
+            o.startupRuns = number();
+        else if (word == "--only")
+            o.only = value;
+        else
+            throw std::invalid_argument("unknown option " + std::string(word));
+    }
+    if (o.db.empty())
+        throw std::invalid_argument("--db is needed");
+    if (o.startupExe.empty())
+        o.startupExe = (fs::canonical("/proc/self/exe").parent_path() / "velmora-bench-startup").string();
+    return o;
+}
+
+} // namespace
+
+int main(int argc, char** argv)
+{
+    Options options;
+    try {
+        options = parseArguments(argc, argv);
+    } catch (const std::exception& e) {
+        std::cerr << "velmora-bench: " << e.what() << "\n\n" << usageText;
+        return 2;
+    }
+    if (!std::getenv("QT_QPA_PLATFORM"))
+        setenv("QT_QPA_PLATFORM", "offscreen", 1);
+    QApplication app(argc, argv);
+    try {
+        if (options.wants("open") || options.wants("memory"))
+            benchOpenAndMemory(options);
+        if (options.wants("signon")) {
+            if (!options.signonDb.empty())
+                benchSignOn(options, options.signonDb);
+            benchSignOn(options, options.db);
+        }
+        if (options.wants("splash"))
+            benchSplash(options);
+        if (options.wants("startup"))
+            benchStartup(options);
+    } catch (const std::exception& e) {
+        std::cerr << "velmora-bench: " << e.what() << "\n";
+        printTable();
+        return 1;
+    }
+    printTable();
+    return 0;
+}
