@@ -1,8 +1,10 @@
-// The provider named by a connection string, served over SQLite.
+// The provider named by a connection string, served over SQLite, or by a PostgreSQL server when the Data
+// Source is a server's URI.
 #include "data/Backend.h"
 #include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/PasswordVerifier.h"
+#include "data/PgBackend.h"
 #include "data/SqliteBackend.h"
 
 #include <sqlite3.h>
@@ -40,7 +42,9 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     const ConnectionString properties = ConnectionString::parse(connectionString);
 
     const std::string source = properties.valueOr("Data Source");
-    const std::string path = source.empty() ? std::string() : resolvePath(source, executableFolder);
+    const bool server = isServerSource(source);
+    const std::string path =
+        source.empty() ? std::string() : server ? redactedServerUri(source) : resolvePath(source, executableFolder);
 
     const auto provider = properties.value("Provider");
     if (!provider || !equalsIgnoreCase(*provider, ProviderName))
@@ -50,6 +54,11 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
 
     if (source.empty())
         refuse("Could not find file '': the connection string names no Data Source.");
+
+    // A server knows its own roles and checks their passwords itself.
+    if (server)
+        return PgBackend::connect(source, properties.valueOr("User ID"),
+                                  properties.valueOr("Jet OLEDB:Database Password"));
 
     // The original provider had one account without a workgroup file.
     const std::string user = properties.valueOr("User ID", "Admin");

@@ -1,0 +1,986 @@
+#include "data/PgBackend.h"
+
+#include "data/ConnectionString.h"
+#include "data/Errors.h"
+#include "data/Field.h"
+#include "data/SqliteBackend.h"
+
+#include <libpq-fe.h>
+
+#include <algorithm>
+#include <cctype>
+#include <charconv>
+#include <optional>
+#include <cstdlib>
+#include <cstring>
+#include <unordered_set>
+
+namespace velmora::data {
+
+namespace {
+
+// Type OIDs of the server's built-in types (fixed since PostgreSQL's first catalogue).
+enum Oid : unsigned {
+    BoolOid = 16,
+    ByteaOid = 17,
+    NameOid = 19,
+    Int8Oid = 20,
+    Int2Oid = 21,
+    Int4Oid = 23,
+    TextOid = 25,
+    OidOid = 26,
+    Float4Oid = 700,
+    Float8Oid = 701,
+    BpcharOid = 1042,
+    VarcharOid = 1043,
+    DateOid = 1082,
+    TimeOid = 1083,
+    TimestampOid = 1114,
+    TimestamptzOid = 1184,
+    NumericOid = 1700,
+};
+
+constexpr int MemoSize = 536870910; // as the embedded dialect reports a memo
+constexpr int BinarySize = 2147483647;
+
+std::string lowerAscii(std::string_view s)
+{
+    std::string out(s);
+    for (char& c : out)
+        if (c >= 'A' && c <= 'Z')
+            c = static_cast<char>(c - 'A' + 'a');
+    return out;
+}
+
+std::string trimmed(std::string text)
+{
+    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
+        text.pop_back();
+    return text;
+}
+
+bool startsWithNoCase(std::string_view s, std::string_view prefix)
+{
+    return s.size() >= prefix.size() && equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
+}
+
+// ---- column descriptions ---------------------------------------------------
+
+// varchar(n) and char(n) carry n + 4; numeric(p,s) carries (p << 16 | s) + 4.
+int textLength(int typmod)
+{
+    return typmod >= 4 ? typmod - 4 : -1;
+}
+
+void describeNumeric(ColumnDescription& c, int typmod)
+{
+    c.type = AdoType::adNumeric;
+    c.definedSize = 19;
+    if (typmod >= 4) {
+        c.precision = ((typmod - 4) >> 16) & 0xFFFF;
+        c.scale = (typmod - 4) & 0xFFFF;
+    } else {
+        c.precision = 18; // as the embedded dialect reads NUMERIC alone
+        c.scale = 0;
+    }
+}
+
+void describeFixed(ColumnDescription& c, AdoType type, int size, int precision)
+{
+    c.type = type;
+    c.definedSize = size;
+    c.precision = precision;
+}
+
+// The embedded dialect's report of a declared column; false for a type it has no word for.
+bool describeDeclared(ColumnDescription& c, unsigned type, int typmod, bool ansi)
+{
+    switch (type) {
+    case Int2Oid:
+        describeFixed(c, AdoType::adSmallInt, 2, 5);
+        return true;
+    case Int4Oid:
+        describeFixed(c, AdoType::adInteger, 4, 10);
+        return true;
+    case Int8Oid:
+        describeFixed(c, AdoType::adBigInt, 8, 19);
+        return true;
+    case Float4Oid:
+        describeFixed(c, AdoType::adSingle, 4, 7);
+        return true;
+    case Float8Oid:
+        describeFixed(c, AdoType::adDouble, 8, 15);
+        return true;
+    case NumericOid:
+        describeNumeric(c, typmod);
+        return true;
+    case BoolOid:
+        describeFixed(c, AdoType::adBoolean, 2, 0);
+        return true;
+    case TimestampOid:
+    case TimestamptzOid:
+        describeFixed(c, AdoType::adDate, 8, 0);
+        return true;
+    case DateOid:
+        describeFixed(c, AdoType::adDBDate, 6, 0);
+        return true;
+    case TimeOid:
+        describeFixed(c, AdoType::adDBTime, 6, 0);
+        return true;
+    case VarcharOid:
+    case BpcharOid:
+        if (const int n = textLength(typmod); n > 0) {
+            if (type == VarcharOid)
+                c.type = ansi ? AdoType::adVarChar : AdoType::adVarWChar;
+            else
+                c.type = ansi ? AdoType::adChar : AdoType::adWChar;
+            c.definedSize = n;
+            return true;
+        }
+        [[fallthrough]]; // without a length: as long as text
+    case TextOid:
+        c.type = ansi ? AdoType::adLongVarChar : AdoType::adLongVarWChar;
+        c.definedSize = MemoSize;
+        return true;
+    case ByteaOid:
+        c.type = AdoType::adLongVarBinary;
+        c.definedSize = BinarySize;
+        return true;
+    default:
+        return false;
+    }
+}
+
+// A computed column: by the result's type, text sized by its values afterwards.
+bool describeComputed(ColumnDescription& c, unsigned type, int typmod)
+{
+    if (type == NumericOid && typmod < 0) {
+        // sum() and arithmetic of numbers: the embedded engine gives a real.
+        describeFixed(c, AdoType::adDouble, 8, 15);
+        return true;
+    }
+    if (type == OidOid) {
+        describeFixed(c, AdoType::adBigInt, 8, 19);
+        return true;
+    }
+    switch (type) {
+    case VarcharOid:
+    case BpcharOid:
+    case TextOid:
+        return false;
+    default:
+        return describeDeclared(c, type, typmod, false);
+    }
+}
+
+int utf8Length(std::string_view text)
+{
+    int n = 0;
+    for (char ch : text)
+        n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
+    return n;
+}
+
+// One cell of a text-format result, as the embedded engine gives the same value.
+Value cellValue(const pg_result* r, int row, int column, unsigned type, bool numericAsDouble)
+{
+    if (PQgetisnull(r, row, column))
+        return {};
+    const char* text = PQgetvalue(r, row, column);
+    const std::size_t length = static_cast<std::size_t>(PQgetlength(r, row, column));
+    const std::string_view view(text, length);
+    switch (type) {
+    case BoolOid:
+        return view == "t";
+    case Int2Oid:
+    case Int4Oid:
+    case Int8Oid:
+    case OidOid: {
+        std::int64_t v = 0;
+        std::from_chars(text, text + length, v);
+        return v;
+    }
+    case NumericOid: {
+        if (!numericAsDouble && view.find_first_of(".eEN") == std::string_view::npos) {
+            std::int64_t v = 0;
+            const auto [end, ec] = std::from_chars(text, text + length, v);
+            if (ec == std::errc() && end == text + length)
+                return v;
+        }
+        return std::strtod(text, nullptr);
+    }
+    case Float4Oid:
+    case Float8Oid:
+        return std::strtod(text, nullptr);
+    case TimestampOid:
+    case TimestamptzOid:
+        // "YYYY-MM-DD HH:MM:SS" like the embedded engine: no fraction, no zone.
+        return std::string(view.substr(0, std::min<std::size_t>(length, 19)));
+    case TimeOid:
+        return std::string(view.substr(0, std::min<std::size_t>(length, 8)));
+    case BpcharOid: {
+        // The server pads fixed-length text and ignores the padding; the embedded engine never adds it.
+        std::string_view value = view;
+        while (!value.empty() && value.back() == ' ')
+            value.remove_suffix(1);
+        return std::string(value);
+    }
+    case ByteaOid: {
+        std::size_t bytes = 0;
+        unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &bytes);
+        if (!raw)
+            return std::string();
+        std::string out(reinterpret_cast<const char*>(raw), bytes);
+        PQfreemem(raw);
+        return out;
+    }
+    default:
+        return std::string(view);
+    }
+}
+
+// A parameter for a column of the given type, or null.
+std::optional<std::string> parameterText(const Value& value, unsigned type)
+{
+    const bool boolean = type == BoolOid;
+    const bool integer = type == Int2Oid || type == Int4Oid || type == Int8Oid;
+    if (const auto* i = std::get_if<std::int64_t>(&value)) {
+        if (boolean)
+            return std::string(*i != 0 ? "true" : "false");
+        return std::to_string(*i);
+    }
+    if (const auto* d = std::get_if<double>(&value)) {
+        if (boolean)
+            return std::string(*d != 0.0 ? "true" : "false");
+        if (integer && *d == static_cast<double>(static_cast<std::int64_t>(*d)))
+            return std::to_string(static_cast<std::int64_t>(*d));
+        char buffer[64];
+        const auto [end, ec] = std::to_chars(buffer, buffer + sizeof buffer, *d);
+        return std::string(buffer, ec == std::errc() ? end : buffer);
+    }
+    if (const auto* b = std::get_if<bool>(&value)) {
+        if (boolean)
+            return std::string(*b ? "true" : "false");
+        return std::string(*b ? "1" : "0");
+    }
+    if (const auto* s = std::get_if<std::string>(&value))
+        return *s;
+    return std::nullopt;
+}
+
+// ---- command texts ---------------------------------------------------------
+
+struct Piece
+{
+    enum Kind { Word, Quoted, Bracketed, Literal, Number, Punct, Space } kind;
+    std::size_t begin = 0;
+    std::size_t end = 0;
+    std::string text; // a name without its quotes
+};
+
+bool wordStart(unsigned char c)
+{
+    return std::isalpha(c) || c == '_' || c >= 0x80;
+}
+
+bool wordChar(unsigned char c)
+{
+    return wordStart(c) || std::isdigit(c) || c == '$';
+}
+
+// The text in pieces that cover it whole, so that it can be put back together with some names replaced.
+std::vector<Piece> pieces(std::string_view sql)
+{
+    std::vector<Piece> out;
+    std::size_t i = 0;
+    auto quoted = [&](char close) {
+        std::string text;
+        ++i;
+        while (i < sql.size()) {
+            const char c = sql[i++];
+            if (c == close) {
+                if (close != ']' && i < sql.size() && sql[i] == close) {
+                    text += c;
+                    ++i;
+                    continue;
+                }
+                break;
+            }
+            text += c;
+        }
+        return text;
+    };
+    while (i < sql.size()) {
+        const std::size_t start = i;
+        const unsigned char c = static_cast<unsigned char>(sql[i]);
+        Piece p{Piece::Punct, start, start, {}};
+        if (std::isspace(c)) {
+            while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i])))
+                ++i;
+            p.kind = Piece::Space;
+        } else if (sql.substr(i, 2) == "--") {
+            while (i < sql.size() && sql[i] != '\n')
+                ++i;
+            p.kind = Piece::Space;
+        } else if (sql.substr(i, 2) == "/*") {
+            const auto end = sql.find("*/", i + 2);
+            i = end == std::string_view::npos ? sql.size() : end + 2;
+            p.kind = Piece::Space;
+        } else if (c == '"') {
+            p.kind = Piece::Quoted;
+            p.text = quoted('"');
+        } else if (c == '[' || c == '`') {
+            p.kind = Piece::Bracketed;
+            p.text = quoted(c == '[' ? ']' : '`');
+        } else if (c == '\'') {
+            p.kind = Piece::Literal;
+            p.text = quoted('\'');
+        } else if (wordStart(c)) {
+            while (i < sql.size() && wordChar(static_cast<unsigned char>(sql[i])))
+                ++i;
+            p.kind = Piece::Word;
+            p.text = std::string(sql.substr(start, i - start));
+        } else if (std::isdigit(c)) {
+            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.'))
+                ++i;
+            p.kind = Piece::Number;
+        } else {
+            ++i;
+            p.text = std::string(1, static_cast<char>(c));
+        }
+        p.end = i;
+        out.push_back(std::move(p));
+    }
+    return out;
+}
+
+// Words that are never names here, even where a table or column is spelled alike.
+bool isKeyword(std::string_view word)
+{
+    static const std::unordered_set<std::string> words = {
+        "select", "from",  "where", "and",   "or",     "not",  "as",       "on",     "join",   "inner",
+        "left",   "right", "full",  "outer", "cross",  "natural", "group", "by",     "order",  "having",
+        "limit",  "offset", "union", "all",  "distinct", "case", "when",    "then",   "else",   "end",
+        "is",     "null",  "in",    "like",  "between", "exists", "asc",   "desc",   "true",   "false",
+        "insert", "into",  "values", "update", "set",   "delete", "using",  "except", "intersect", "with",
+    };
+    return words.contains(lowerAscii(word));
+}
+
+// How the server reads an unquoted name: ASCII letters folded to lower case.
+std::string folded(std::string_view word)
+{
+    return lowerAscii(word);
+}
+
+} // namespace
+
+bool isServerSource(std::string_view source)
+{
+    std::size_t i = 0;
+    while (i < source.size() && (source[i] == ' ' || source[i] == '\t'))
+        ++i;
+    source.remove_prefix(i);
+    return startsWithNoCase(source, "postgresql://") || startsWithNoCase(source, "postgres://");
+}
+
+std::string redactedServerUri(std::string_view uri)
+{
+    const auto scheme = uri.find("://");
+    if (scheme == std::string_view::npos)
+        return std::string(uri);
+    const std::size_t start = scheme + 3;
+    const std::size_t authorityEnd = std::min(uri.find_first_of("/?", start), uri.size());
+    const auto at = uri.rfind('@', authorityEnd - 1);
+    if (at == std::string_view::npos || at < start)
+        return std::string(uri);
+    const auto colon = uri.find(':', start);
+    if (colon == std::string_view::npos || colon > at)
+        return std::string(uri);
+    return std::string(uri.substr(0, colon)) + std::string(uri.substr(at));
+}
+
+void PgBackend::Closer::operator()(pg_conn* c) const
+{
+    PQfinish(c);
+}
+
+void PgBackend::ResultClearer::operator()(pg_result* r) const
+{
+    PQclear(r);
+}
+
+PgBackend::PgBackend(pg_conn* connection, std::string uri) : m_connection(connection), m_uri(std::move(uri)) {}
+
+PgBackend::~PgBackend() = default; // the server rolls back what is left open
+
+std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std::string& user,
+                                              const std::string& password)
+{
+    // Later parameters win over the URI's own: the settings' role and password are the ones that count.
+    std::vector<const char*> keys{"connect_timeout", "client_encoding", "options", "dbname"};
+    std::vector<const char*> values{"10", "UTF8", "-c DateStyle=ISO,YMD -c IntervalStyle=postgres", uri.c_str()};
+    if (!user.empty()) {
+        keys.push_back("user");
+        values.push_back(user.c_str());
+    }
+    if (!password.empty()) {
+        keys.push_back("password");
+        values.push_back(password.c_str());
+    }
+    keys.push_back("fallback_application_name");
+    values.push_back("velmora");
+    keys.push_back(nullptr);
+    values.push_back(nullptr);
+
+    std::unique_ptr<pg_conn, Closer> connection(PQconnectdbParams(keys.data(), values.data(), 1));
+    const std::string shown = redactedServerUri(uri);
+    if (!connection)
+        throw DatabaseError("Could not connect to '" + shown + "': out of memory.");
+    if (PQstatus(connection.get()) != CONNECTION_OK)
+        throw DatabaseError("Could not connect to '" + shown + "': " + trimmed(PQerrorMessage(connection.get())));
+    if (PQclientEncoding(connection.get()) != 6 /* PG_UTF8 */)
+        throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.");
+    return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
+}
+
+void PgBackend::fail(const pg_result* result) const
+{
+    std::string text;
+    const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
+    m_lastState = state ? state : "";
+    if (result) {
+        if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
+            text = primary;
+        if (const char* detail = PQresultErrorField(result, PG_DIAG_MESSAGE_DETAIL))
+            text += std::string(text.empty() ? "" : " ") + detail;
+    }
+    if (text.empty())
+        text = trimmed(PQerrorMessage(m_connection.get()));
+    if (text.empty())
+        text = "The server did not answer.";
+    throw DatabaseError(text);
+}
+
+PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const char*>& parameters)
+{
+    Result r(parameters.empty() ? PQexec(m_connection.get(), sql.c_str())
+                                : PQexecParams(m_connection.get(), sql.c_str(), static_cast<int>(parameters.size()),
+                                               nullptr, parameters.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(r.get());
+    return r;
+}
+
+void PgBackend::execute(const std::string& sql)
+{
+    run(sql);
+}
+
+void PgBackend::loadNames()
+{
+    m_tableNames.clear();
+    m_columnsByTable.clear();
+    Result tables = run("SELECT c.oid, c.relname FROM pg_catalog.pg_class c "
+                        "WHERE c.relkind IN ('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid)");
+    for (int r = 0; r < PQntuples(tables.get()); ++r)
+        m_tableNames.emplace_back(PQgetvalue(tables.get(), r, 1),
+                                  static_cast<unsigned>(std::strtoul(PQgetvalue(tables.get(), r, 0), nullptr, 10)));
+    Result columns = run("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
+                         "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                         "WHERE c.relkind IN ('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) "
+                         "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY c.oid, a.attnum");
+    for (int r = 0; r < PQntuples(columns.get()); ++r)
+        m_columnsByTable[lowerAscii(PQgetvalue(columns.get(), r, 0))].emplace_back(PQgetvalue(columns.get(), r, 1));
+    m_namesLoaded = true;
+}
+
+std::vector<std::string> PgBackend::tableNames()
+{
+    loadNames();
+    std::vector<std::string> names;
+    for (const auto& [name, oid] : m_tableNames)
+        names.push_back(name);
+    return names;
+}
+
+unsigned PgBackend::tableOid(std::string_view name)
+{
+    if (!m_namesLoaded)
+        loadNames();
+    unsigned found = 0;
+    for (const auto& [table, oid] : m_tableNames) {
+        if (table == name)
+            return oid;
+        if (!found && equalsIgnoreCase(table, name))
+            found = oid;
+    }
+    return found;
+}
+
+const PgBackend::TableInfo& PgBackend::tableInfo(unsigned oid)
+{
+    if (auto it = m_tables.find(oid); it != m_tables.end())
+        return it->second;
+    const std::string oidText = std::to_string(oid);
+    Result r = run("SELECT c.relname, a.attnum, a.attname, "
+                   "CASE WHEN t.typtype = 'd' THEN t.typbasetype ELSE a.atttypid END, "
+                   "CASE WHEN t.typtype = 'd' THEN t.typtypmod ELSE a.atttypmod END, "
+                   "pg_catalog.format_type(a.atttypid, a.atttypmod), "
+                   "a.attidentity <> '' OR COALESCE(pg_catalog.pg_get_expr(d.adbin, d.adrelid) LIKE 'nextval(%', "
+                   "false), "
+                   "pg_catalog.col_description(a.attrelid, a.attnum) "
+                   "FROM pg_catalog.pg_attribute a "
+                   "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
+                   "JOIN pg_catalog.pg_type t ON t.oid = a.atttypid "
+                   "LEFT JOIN pg_catalog.pg_attrdef d ON d.adrelid = a.attrelid AND d.adnum = a.attnum "
+                   "WHERE a.attrelid = $1::oid AND a.attnum > 0 AND NOT a.attisdropped ORDER BY a.attnum",
+                   {oidText.c_str()});
+    TableInfo info;
+    for (int row = 0; row < PQntuples(r.get()); ++row) {
+        info.name = PQgetvalue(r.get(), row, 0);
+        const int number = std::atoi(PQgetvalue(r.get(), row, 1));
+        ColumnInfo column;
+        column.name = PQgetvalue(r.get(), row, 2);
+        column.baseType = static_cast<unsigned>(std::strtoul(PQgetvalue(r.get(), row, 3), nullptr, 10));
+        column.typmod = std::atoi(PQgetvalue(r.get(), row, 4));
+        column.typeName = PQgetvalue(r.get(), row, 5);
+        column.autoIncrement = std::string_view(PQgetvalue(r.get(), row, 6)) == "t";
+        if (!PQgetisnull(r.get(), row, 7)) {
+            const std::string_view comment = PQgetvalue(r.get(), row, 7);
+            column.ansi = startsWithNoCase(comment, AnsiTextMark) &&
+                          (comment.size() == AnsiTextMark.size() || !wordChar(comment[AnsiTextMark.size()]));
+        }
+        info.order.push_back(number);
+        info.columns.emplace(number, std::move(column));
+    }
+    return m_tables.emplace(oid, std::move(info)).first->second;
+}
+
+std::string PgBackend::adaptCommand(std::string_view commandText)
+{
+    if (!m_namesLoaded)
+        loadNames();
+    std::vector<Piece> all = pieces(commandText);
+    std::vector<std::size_t> tokens; // indexes of pieces that are not blanks or comments
+    for (std::size_t i = 0; i < all.size(); ++i)
+        if (all[i].kind != Piece::Space)
+            tokens.push_back(i);
+
+    auto tableNamed = [&](std::string_view name) -> const std::string* {
+        const std::string* found = nullptr;
+        for (const auto& [table, oid] : m_tableNames) {
+            if (table == name)
+                return &table;
+            if (!found && equalsIgnoreCase(table, name))
+                found = &table;
+        }
+        return found;
+    };
+    // The one spelling among columns that matches the word, or nothing when none or several do.
+    auto columnOf = [&](const std::vector<std::string>& tables, std::string_view word) -> std::optional<std::string> {
+        std::vector<std::string> spellings;
+        for (const std::string& table : tables) {
+            const auto it = m_columnsByTable.find(lowerAscii(table));
+            if (it == m_columnsByTable.end())
+                continue;
+            for (const std::string& column : it->second)
+                if (equalsIgnoreCase(column, word) && std::find(spellings.begin(), spellings.end(), column) == spellings.end())
+                    spellings.push_back(column);
+        }
+        if (spellings.size() == 1)
+            return spellings.front();
+        for (const std::string& s : spellings)
+            if (s == word || s == folded(word))
+                return s;
+        return std::nullopt;
+    };
+
+    const auto aliases = fromClauseAliases(commandText);
+    std::vector<std::string> statementTables;
+    std::unordered_map<std::string, std::string> tableOfAlias; // lower-case alias -> catalogue name
+    for (const auto& [table, alias] : aliases) {
+        if (const std::string* name = tableNamed(table)) {
+            statementTables.push_back(*name);
+            tableOfAlias[lowerAscii(alias)] = *name;
+        }
+    }
+    if (statementTables.empty())
+        for (const auto& [table, oid] : m_tableNames)
+            statementTables.push_back(table);
+    // Names the text gives its result columns and its tables.
+    std::unordered_set<std::string> givenNames;
+    for (std::size_t t = 0; t + 1 < tokens.size(); ++t)
+        if (all[tokens[t]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t]].text, "as"))
+            givenNames.insert(lowerAscii(all[tokens[t + 1]].text));
+    for (const auto& [table, alias] : aliases)
+        givenNames.insert(lowerAscii(alias));
+
+    auto isPunct = [&](std::size_t t, char c) {
+        return t < tokens.size() && all[tokens[t]].kind == Piece::Punct && all[tokens[t]].text[0] == c;
+    };
+
+    std::vector<std::optional<std::string>> replacement(all.size());
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+        Piece& p = all[tokens[t]];
+        if (p.kind != Piece::Word && p.kind != Piece::Bracketed && p.kind != Piece::Quoted)
+            continue;
+        const bool bracketed = p.kind == Piece::Bracketed;
+        const bool quoted = p.kind == Piece::Quoted;
+        if (p.kind == Piece::Word && (isKeyword(p.text) || isPunct(t + 1, '(')))
+            continue;
+        const bool afterAs = t > 0 && all[tokens[t - 1]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t - 1]].text, "as");
+        std::optional<std::string> name;
+        if (isPunct(t + 1, '.')) {
+            // A qualifier: an alias stays as written; a table takes its catalogue spelling.
+            if (auto it = tableOfAlias.find(lowerAscii(p.text)); it != tableOfAlias.end()) {
+                if (equalsIgnoreCase(it->second, p.text))
+                    name = it->second;
+            } else if (const std::string* table = tableNamed(p.text)) {
+                name = *table;
+            }
+        } else if (t >= 2 && isPunct(t - 1, '.')) {
+            const std::string& qualifier = all[tokens[t - 2]].text;
+            std::vector<std::string> tables;
+            if (auto it = tableOfAlias.find(lowerAscii(qualifier)); it != tableOfAlias.end())
+                tables.push_back(it->second);
+            else if (const std::string* table = tableNamed(qualifier))
+                tables.push_back(*table);
+            if (!tables.empty())
+                name = columnOf(tables, p.text);
+        } else if (!afterAs) {
+            if (const std::string* table = tableNamed(p.text))
+                name = *table;
+            else if (!givenNames.contains(lowerAscii(p.text)) || bracketed || quoted)
+                name = columnOf(statementTables, p.text);
+        }
+        if (quoted) {
+            // The embedded engine reads a double-quoted text that names nothing as a string.
+            if (!name && !givenNames.contains(lowerAscii(p.text)) && !afterAs && !isPunct(t + 1, '.')) {
+                std::string literal = "'";
+                for (char c : p.text) {
+                    literal += c;
+                    if (c == '\'')
+                        literal += '\'';
+                }
+                replacement[tokens[t]] = literal + "'";
+            }
+            continue;
+        }
+        if (name) {
+            if (bracketed || *name != folded(p.text))
+                replacement[tokens[t]] = quoteIdentifier(*name);
+        } else if (bracketed) {
+            replacement[tokens[t]] = quoteIdentifier(p.text);
+        }
+    }
+
+    std::string out;
+    out.reserve(commandText.size() + 16);
+    for (std::size_t i = 0; i < all.size(); ++i) {
+        if (replacement[i])
+            out += *replacement[i];
+        else
+            out += commandText.substr(all[i].begin, all[i].end - all[i].begin);
+    }
+    return out;
+}
+
+ResultSet PgBackend::openTable(const std::string& table)
+{
+    unsigned oid = tableOid(table);
+    if (!oid) {
+        loadNames(); // it may have been made since the names were read
+        oid = tableOid(table);
+    }
+    return query("SELECT * FROM " + quoteIdentifier(oid ? tableInfo(oid).name : table), {}, false);
+}
+
+ResultSet PgBackend::openCommand(const std::string& commandText)
+{
+    bool onlyBlanks = true;
+    for (const Piece& p : pieces(commandText))
+        if (p.kind != Piece::Space && !(p.kind == Piece::Punct && p.text == ";"))
+            onlyBlanks = false;
+    if (onlyBlanks)
+        throw DatabaseError("Command text was not set for the command object.");
+    try {
+        return query(adaptCommand(commandText), commandText, true);
+    } catch (const DatabaseError&) {
+        // A table or column made since the names were read: read them again, once.
+        const bool unknownName = m_lastState == "42P01" || m_lastState == "42703";
+        if (!unknownName || PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
+            throw;
+        loadNames();
+        m_tables.clear();
+        return query(adaptCommand(commandText), commandText, true);
+    }
+}
+
+ResultSet PgBackend::query(const std::string& sql, std::string_view originalText, bool checkRows)
+{
+    // Described before it runs, so that a text returning no rows changes nothing.
+    Result prepared(PQprepare(m_connection.get(), "", sql.c_str(), 0, nullptr));
+    if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+        fail(prepared.get());
+    if (checkRows) {
+        Result description(PQdescribePrepared(m_connection.get(), ""));
+        if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK)
+            fail(description.get());
+        if (PQnfields(description.get()) == 0)
+            throw DatabaseError("The command text does not return rows.");
+    }
+    Result r(PQexecPrepared(m_connection.get(), "", 0, nullptr, nullptr, nullptr, 0));
+    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+        fail(r.get());
+    return read(r.get(), originalText.empty() ? std::string_view(sql) : originalText);
+}
+
+ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
+{
+    ResultSet result;
+    const int n = PQnfields(r);
+    result.columns.resize(static_cast<std::size_t>(n));
+    std::vector<unsigned> types(static_cast<std::size_t>(n));
+    std::vector<char> asDouble(static_cast<std::size_t>(n), 0);
+    std::vector<int> sizedByValues;
+    for (int i = 0; i < n; ++i) {
+        ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
+        const auto ci = static_cast<std::size_t>(i);
+        c.name = PQfname(r, i);
+        types[ci] = PQftype(r, i);
+        const unsigned table = PQftable(r, i);
+        const int number = PQftablecol(r, i);
+        if (table != 0 && number > 0) {
+            const TableInfo& info = tableInfo(table);
+            if (auto it = info.columns.find(number); it != info.columns.end()) {
+                const ColumnInfo& column = it->second;
+                c.baseTable = info.name;
+                c.baseColumn = column.name;
+                c.updatable = !column.autoIncrement;
+                c.autoIncrement = column.autoIncrement;
+                if (!describeDeclared(c, column.baseType, column.typmod, column.ansi))
+                    throw DatabaseError("Column '" + column.name + "' of table '" + info.name +
+                                        "' has the unknown data type '" + column.typeName + "'.");
+                continue;
+            }
+        }
+        if (!describeComputed(c, types[ci], PQfmod(r, i)))
+            sizedByValues.push_back(i);
+        asDouble[ci] = types[ci] == NumericOid && c.type == AdoType::adDouble;
+    }
+
+    const int rows = PQntuples(r);
+    result.rows.reserve(static_cast<std::size_t>(rows));
+    for (int row = 0; row < rows; ++row) {
+        std::vector<Value>& values = result.rows.emplace_back();
+        values.reserve(static_cast<std::size_t>(n));
+        for (int i = 0; i < n; ++i) {
+            const auto ci = static_cast<std::size_t>(i);
+            const bool numericAsDouble = asDouble[ci] || (types[ci] == NumericOid && result.columns[ci].scale > 0);
+            values.push_back(cellValue(r, row, i, types[ci], numericAsDouble));
+        }
+    }
+
+    for (int i : sizedByValues) {
+        ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
+        int longest = 0;
+        bool any = false;
+        for (int row = 0; row < rows; ++row) {
+            if (PQgetisnull(r, row, i))
+                continue;
+            any = true;
+            longest = std::max(longest, utf8Length(std::string_view(PQgetvalue(r, row, i),
+                                                                    static_cast<std::size_t>(PQgetlength(r, row, i)))));
+        }
+        c.type = AdoType::adVarWChar;
+        c.definedSize = any ? std::max(longest, 1) : 255;
+    }
+
+    // Columns of the same name: as the embedded engine calls them (a copy read straight from a table
+    // takes its table's name in the statement, "a.生产批号").
+    std::unordered_map<std::string, int> counts;
+    for (const ColumnDescription& c : result.columns)
+        ++counts[lowerAscii(c.name)];
+    std::vector<std::pair<std::string, std::string>> aliases;
+    bool aliasesRead = false;
+    for (ColumnDescription& c : result.columns) {
+        if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
+            continue;
+        if (!aliasesRead) {
+            aliases = fromClauseAliases(commandText);
+            aliasesRead = true;
+        }
+        std::string qualifier = c.baseTable;
+        for (const auto& [table, alias] : aliases) {
+            if (equalsIgnoreCase(table, c.baseTable)) {
+                qualifier = alias;
+                break;
+            }
+        }
+        c.name = qualifier + "." + c.name;
+    }
+    return result;
+}
+
+std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)
+{
+    unsigned oid = tableOid(table);
+    if (!oid) {
+        loadNames();
+        oid = tableOid(table);
+    }
+    if (!oid)
+        throw DatabaseError("The table '" + table + "' does not exist.");
+    const TableInfo& info = tableInfo(oid);
+    auto columnNamed = [&](const std::string& name) -> const ColumnInfo* {
+        const ColumnInfo* found = nullptr;
+        for (int number : info.order) {
+            const ColumnInfo& column = info.columns.at(number);
+            if (column.name == name)
+                return &column;
+            if (!found && equalsIgnoreCase(column.name, name))
+                found = &column;
+        }
+        return found;
+    };
+    const ColumnInfo* key = nullptr;
+    for (int number : info.order)
+        if (info.columns.at(number).autoIncrement) {
+            key = &info.columns.at(number);
+            break;
+        }
+
+    std::string sql = "INSERT INTO " + quoteIdentifier(info.name);
+    std::vector<std::optional<std::string>> texts;
+    texts.reserve(values.size());
+    if (values.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        std::string placeholders;
+        sql += " (";
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            const ColumnInfo* column = columnNamed(values[i].first);
+            sql += (i ? ", " : "") + quoteIdentifier(column ? column->name : values[i].first);
+            placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
+            texts.push_back(parameterText(values[i].second, column ? column->baseType : 0));
+        }
+        sql += ") VALUES (" + placeholders + ")";
+    }
+    if (key)
+        sql += " RETURNING " + quoteIdentifier(key->name);
+    std::vector<const char*> parameters;
+    for (const auto& text : texts)
+        parameters.push_back(text ? text->c_str() : nullptr);
+
+    Result r(PQexecParams(m_connection.get(), sql.c_str(), static_cast<int>(parameters.size()), nullptr,
+                          parameters.data(), nullptr, nullptr, 0));
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(r.get());
+    if (!key || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0))
+        return 0;
+    std::int64_t generated = 0;
+    const char* text = PQgetvalue(r.get(), 0, 0);
+    std::from_chars(text, text + std::strlen(text), generated);
+    return generated;
+}
+
+void PgBackend::beginTransaction()
+{
+    run("BEGIN");
+}
+
+void PgBackend::commit()
+{
+    Result r = run("COMMIT");
+    // The server answers a COMMIT of a failed transaction by rolling it back.
+    if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
+        throw DatabaseError("The transaction was rolled back: a change in it had failed.");
+}
+
+void PgBackend::rollback()
+{
+    const PGTransactionStatusType status = PQtransactionStatus(m_connection.get());
+    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR)
+        run("ROLLBACK");
+}
+
+// ---- schema for the server -------------------------------------------------
+
+namespace {
+
+bool isAnsiText(FieldKind kind)
+{
+    return kind == FieldKind::String || kind == FieldKind::FixedString;
+}
+
+} // namespace
+
+std::string serverSqlType(const ColumnSpec& column)
+{
+    using K = FieldKind;
+    const std::string n = "(" + std::to_string(column.size) + ")";
+    switch (column.kind) {
+    case K::String:
+    case K::WideString:
+        return "varchar" + n;
+    case K::FixedString:
+    case K::FixedWideString:
+        return "char" + n;
+    case K::SmallInt:
+        return "smallint";
+    case K::Integer:
+    case K::Word:
+        return "integer";
+    case K::AutoInc:
+        return "integer GENERATED BY DEFAULT AS IDENTITY PRIMARY KEY";
+    case K::LargeInt:
+        return "bigint";
+    case K::Float:
+        return "double precision";
+    case K::BCD:
+        return "numeric(" + std::to_string(column.precision ? column.precision : 19) + "," +
+               std::to_string(column.size) + ")";
+    case K::DateTime:
+        return "timestamp(0)";
+    case K::Date:
+        return "date";
+    case K::Time:
+        return "time(0)";
+    case K::Boolean:
+        return "boolean";
+    case K::Memo:
+        return "text";
+    }
+    return {};
+}
+
+std::string serverCreateTableSql(const TableSpec& table)
+{
+    std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
+    std::string comments;
+    bool first = true;
+    for (const ColumnSpec& column : table.columns) {
+        sql += first ? "\n    " : ",\n    ";
+        first = false;
+        sql += quoteIdentifier(column.name) + " " + serverSqlType(column);
+        if (column.flags & Required)
+            sql += " NOT NULL";
+        if (isAnsiText(column.kind))
+            comments += "COMMENT ON COLUMN " + quoteIdentifier(table.name) + "." + quoteIdentifier(column.name) +
+                        " IS '" + std::string(AnsiTextMark) + "';\n";
+    }
+    return sql + "\n);\n" + comments;
+}
+
+std::string serverSchemaScript()
+{
+    std::string script;
+    for (const TableSpec& table : schemaTables())
+        script += serverCreateTableSql(table);
+    return script;
+}
+
+} // namespace velmora::data

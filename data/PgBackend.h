@@ -1,0 +1,110 @@
+#pragma once
+
+#include "data/Backend.h"
+#include "data/Schema.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace velmora::data {
+
+// True when a Data Source names a PostgreSQL server (a postgresql:// or postgres:// URI) rather than a file.
+bool isServerSource(std::string_view source);
+
+// The URI without a password it may carry, for messages.
+std::string redactedServerUri(std::string_view uri);
+
+// Backend over one connection to a PostgreSQL server. The server's catalogue describes the columns as the
+// embedded dialect would (see the README, "Shared server (PostgreSQL)"); command texts written for the
+// embedded engine are adapted before they run (names the server would fold to lower case are quoted).
+class PgBackend final : public Backend
+{
+public:
+    // Connects to the server and database the URI names, as role `user` with `password` (each left to
+    // libpq's defaults when empty). Both travel as connection parameters, never inside a text. Throws
+    // DatabaseError with the server's or libpq's message; nothing stays open after a failure.
+    static std::unique_ptr<PgBackend> connect(const std::string& uri, const std::string& user,
+                                              const std::string& password);
+    ~PgBackend() override;
+    PgBackend(const PgBackend&) = delete;
+    PgBackend& operator=(const PgBackend&) = delete;
+
+    ResultSet openTable(const std::string& table) override;
+    ResultSet openCommand(const std::string& commandText) override;
+    std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
+
+    // Runs statements that return no rows, as written (schema set-up by tools and tests).
+    void execute(const std::string& sql);
+    // The command text as this server must read it to mean what the embedded engine reads.
+    std::string adaptCommand(std::string_view commandText);
+    // The database's tables and views visible without a schema name.
+    std::vector<std::string> tableNames();
+
+    const std::string& uri() const { return m_uri; }
+
+private:
+    struct Closer
+    {
+        void operator()(pg_conn* c) const;
+    };
+    struct ResultClearer
+    {
+        void operator()(pg_result* r) const;
+    };
+    using Result = std::unique_ptr<pg_result, ResultClearer>;
+
+    struct ColumnInfo
+    {
+        std::string name;
+        unsigned baseType = 0; // a domain's base type
+        int typmod = -1;
+        std::string typeName; // as declared, for messages
+        bool autoIncrement = false;
+        bool ansi = false; // 8-bit text, marked by the column's comment
+    };
+    struct TableInfo
+    {
+        std::string name;
+        std::unordered_map<int, ColumnInfo> columns; // by attribute number
+        std::vector<int> order;                      // attribute numbers in table order
+    };
+
+    PgBackend(pg_conn* connection, std::string uri);
+
+    Result run(const std::string& sql, const std::vector<const char*>& parameters = {});
+    [[noreturn]] void fail(const pg_result* result) const;
+    const TableInfo& tableInfo(unsigned oid);
+    void loadNames();
+    unsigned tableOid(std::string_view name); // 0 when the database has no such table
+    ResultSet read(const pg_result* result, std::string_view commandText);
+    ResultSet query(const std::string& sql, std::string_view originalText, bool checkRows);
+
+    std::unique_ptr<pg_conn, Closer> m_connection;
+    std::string m_uri;
+    mutable std::string m_lastState; // SQLSTATE of the last failure
+    std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
+    bool m_namesLoaded = false;
+    std::vector<std::pair<std::string, unsigned>> m_tableNames;                  // name, OID
+    std::unordered_map<std::string, std::vector<std::string>> m_columnsByTable; // lower-case table name
+};
+
+// The server's column type of a schema column ("varchar(50)", "numeric(15,4)", ...).
+std::string serverSqlType(const ColumnSpec& column);
+// CREATE TABLE of one table for the server, with the comments that mark 8-bit text columns.
+std::string serverCreateTableSql(const TableSpec& table);
+// Every table's CREATE TABLE for the server, one script.
+std::string serverSchemaScript();
+
+// A column comment that marks 8-bit text (the first word of the comment, any letter case).
+inline constexpr std::string_view AnsiTextMark = "ansi";
+
+} // namespace velmora::data
