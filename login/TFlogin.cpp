@@ -2,6 +2,7 @@
 
 #include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/OperatorPassword.h"
 #include "data/Rights.h"
 #include "login/LookupCombo.h"
 #include "mainwin/Tfmain.h"
@@ -203,14 +204,15 @@ void TFlogin::btokClick()
         data::Dataset& users = m_dmod.tuser();
         const std::string stored = trimBlanks(users.fieldByName("passwords").asString());
         const std::int64_t rights = users.fieldByName("able").asLargeInt();
-        const std::string typed = trimBlanks(Edit2->text().toStdString());
+        // A stored Argon2id hash or, in older rows, the plain text: one matcher for both.
+        const bool passwordMatches = data::operatorPasswordMatches(stored, Edit2->text().toStdString());
         // Text that names no operator must not sign on whichever row the
         // dataset happens to stand on; it fails as a wrong password would, so
         // the box tells nobody which names exist.
         const QString rowOperator = QString::fromStdString(users.fieldByName("UserId").asString());
         const bool sameOperator = operatorText.compare(rowOperator, Qt::CaseInsensitive) == 0;
 
-        if (sameOperator && stored == typed && rights > RightsThreshold) {
+        if (sameOperator && passwordMatches && rights > RightsThreshold) {
             completeSignOn(rights);
             accept();
             return;
@@ -220,7 +222,7 @@ void TFlogin::btokClick()
             btnoClick();
             return;
         }
-        if (!sameOperator || trimBlanks(Edit2->text().toStdString()) != stored) {
+        if (!sameOperator || !passwordMatches) {
             showMessage(QStringLiteral("密码不对,请重新录入!"));
             Edit2->setFocus();
             Edit2->selectAll();

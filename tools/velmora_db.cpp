@@ -5,6 +5,7 @@
 #include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/Field.h"
+#include "data/OperatorPassword.h"
 #include "data/PasswordVerifier.h"
 #include "data/Rights.h"
 #include "data/Schema.h"
@@ -39,7 +40,8 @@ Commands:
         that password (DB_Password in DBConn.ini). The verifier is an access check,
         not encryption.
   add-operator FILE --username U --userid N --password P --groups LIST [--db-password P]
-        Adds an operator who signs on as U (at most 10 characters) with password P.
+        Adds an operator who signs on as U (at most 10 characters) with password P,
+        stored as a salted Argon2id hash (blanks around P do not count).
         N is the number the login list shows. LIST names the granted rights groups:
         numbers 0 to 6 separated by commas (for example 0,1,2), "all" or "none".
           0 sales  1 stock  2 statistics  3 drugs  4 other information  5 and 6 reserved
@@ -228,7 +230,10 @@ int addOperator(const Arguments& args)
     }
     const std::int64_t word = rightsWordFor(groups);
     backend->insertRow("OperatorTable",
-                       {{"username", username}, {"userid", userid}, {"passwords", password}, {"able", word}});
+                       {{"username", username},
+                        {"userid", userid},
+                        {"passwords", hashOperatorPassword(password)},
+                        {"able", word}});
     std::cout << "Added operator " << username << " (userid " << text::formatDouble(userid) << ", rights groups "
               << describeGroups(word) << ").\n";
     return 0;

@@ -1,4 +1,5 @@
 #include "data/DMod.h"
+#include "data/OperatorPassword.h"
 #include "data/Rights.h"
 
 #include <gtest/gtest.h>
@@ -119,9 +120,28 @@ TEST_F(VelmoraDbTest, OperatorsRoundTripWithoutShowingPasswords)
         for (const char* secret : {"s3cr3t-db", "pw-admin-77", "pw-clerk-88"})
             EXPECT_EQ(run->output.find(secret), std::string::npos) << secret;
 
-    // Without the database password the file does not open.
+    // Without the database password the file does not open, and the refusal
+    // names neither the given password nor the right one.
     EXPECT_EQ(velmoraDb({"list-operators", db}).status, 1);
-    EXPECT_EQ(velmoraDb({"list-operators", db, "--db-password", "wrong"}).status, 1);
+    const ToolRun wrong = velmoraDb({"list-operators", db, "--db-password", "wrong-guess-41"});
+    EXPECT_EQ(wrong.status, 1);
+    const ToolRun refused = velmoraDb({"add-operator", db, "--db-password", "wrong-guess-41", "--username", "eve",
+                                       "--userid", "3", "--password", "pw-eve-99", "--groups", "all"});
+    EXPECT_EQ(refused.status, 1);
+    for (const ToolRun* run : {&wrong, &refused}) {
+        EXPECT_NE(run->output.find(db), std::string::npos) << run->output;
+        for (const char* secret : {"s3cr3t-db", "wrong-guess-41", "pw-eve-99"})
+            EXPECT_EQ(run->output.find(secret), std::string::npos) << secret << ": " << run->output;
+    }
+
+    // Nothing on disk holds an operator password as text.
+    for (const std::string& path : {db, db + "-wal"}) {
+        std::ifstream in(path, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        for (const char* secret : {"pw-admin-77", "pw-clerk-88", "pw-eve-99"})
+            EXPECT_EQ(bytes.str().find(secret), std::string::npos) << secret << " in " << path;
+    }
 }
 
 // What the tool writes is what the login reads: the operator's row through tuser.
@@ -141,7 +161,14 @@ TEST_F(VelmoraDbTest, OperatorSignsOnThroughTheDataModule)
         dmod.dataset(name).open();
     Dataset& tuser = dmod.tuser();
     ASSERT_TRUE(tuser.locate("username", "clerk"));
-    EXPECT_EQ(tuser.fieldByName("passwords").asString(), "5678");
+    // Stored as a tagged Argon2id hash that the login's matcher accepts.
+    const std::string stored = tuser.fieldByName("passwords").asString();
+    EXPECT_EQ(stored.rfind("$argon2id$", 0), 0u) << stored;
+    EXPECT_LE(stored.size(), 255u);
+    EXPECT_TRUE(operatorPasswordMatches(stored, "5678"));
+    EXPECT_TRUE(operatorPasswordMatches(stored, " 5678\t"));
+    EXPECT_FALSE(operatorPasswordMatches(stored, "5679"));
+    EXPECT_FALSE(operatorPasswordMatches(stored, stored));
     EXPECT_EQ(tuser.fieldByName("UserId").asString(), "2");
     const std::int64_t word = tuser.fieldByName("able").asLargeInt();
     EXPECT_GT(word, 1'000'000'000);

@@ -1,0 +1,67 @@
+#include "data/OperatorPassword.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+using namespace velmora::data;
+
+namespace {
+
+TEST(OperatorPassword, HashIsTaggedSaltedAndFitsTheColumn)
+{
+    const std::string first = hashOperatorPassword("5678");
+    const std::string second = hashOperatorPassword("5678");
+    EXPECT_EQ(first.rfind("$argon2id$", 0), 0u) << first;
+    EXPECT_LE(first.size(), 255u); // passwords is NVARCHAR(255)
+    EXPECT_NE(first, second);      // a salt of its own each time
+    EXPECT_TRUE(isOperatorPasswordHash(first));
+    EXPECT_EQ(first.find("5678"), std::string::npos);
+}
+
+struct Case
+{
+    const char* name;
+    std::string stored;
+    std::string typed;
+    bool matches;
+};
+
+TEST(OperatorPassword, MatchesEitherForm)
+{
+    const std::string hash = hashOperatorPassword(" 1234 ");
+    const std::string fake = "$argon2id$v=19$m=65536,t=2,p=1$c2FsdA$notahash";
+    const Case cases[] = {
+        {"hash, same password", hash, "1234", true},
+        {"hash, blanks and control characters around", "\t" + hash + " ", "\r 1234\n", true},
+        {"hash, other password", hash, "1235", false},
+        {"hash, empty typed", hash, "", false},
+        {"hash typed as the password", hash, hash, false},
+        {"hash cut inside its salt is plain text", hash.substr(0, 40), hash.substr(0, 40), true},
+        {"hash cut inside its salt, its password", hash.substr(0, 40), "1234", false},
+        {"malformed hash is plain text", fake, fake, true},
+        {"malformed hash, other text", fake, "1234", false},
+        {"plain, exact", "abc", "abc", true},
+        {"plain, trimmed", "  abc\t", " abc", true},
+        {"plain, letter case counts", "abc", "ABC", false},
+        {"plain, inner blank counts", "a bc", "abc", false},
+        {"plain, both empty", "", "   ", true},
+        {"argon2i is not our tag", "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x", "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x",
+         true},
+        {"NUL inside is plain text", std::string("ab\0c", 4), std::string("ab\0c", 4), true},
+    };
+    for (const Case& c : cases)
+        EXPECT_EQ(operatorPasswordMatches(c.stored, c.typed), c.matches) << c.name;
+}
+
+TEST(OperatorPassword, OnlyParsableHashesCountAsHashes)
+{
+    const std::string hash = hashOperatorPassword("x");
+    EXPECT_TRUE(isOperatorPasswordHash(hash));
+    EXPECT_TRUE(isOperatorPasswordHash("  " + hash));
+    for (const std::string& text : {std::string(), std::string("$argon2id$"), hash.substr(0, 20), hash + "$extra",
+                                    std::string("$argon2id$v=19$m=65536,t=2,p=1$!!!$!!!"), std::string(300, '$')})
+        EXPECT_FALSE(isOperatorPasswordHash(text)) << text;
+}
+
+} // namespace
