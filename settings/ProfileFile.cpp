@@ -12,6 +12,7 @@
 #define SI_IMPLEMENTATION
 #include <SimpleIni.h>
 
+#include <algorithm>
 #include <string>
 
 #include <unistd.h>
@@ -46,7 +47,8 @@ Loaded load(const QString& path, IniFile& file)
     QFile device(path);
     if (!device.open(QIODevice::ReadOnly))
         return Loaded::Unusable;
-    const QByteArray data = device.read(ProfileFile::MaxFileSize + 1);
+    // read(n) allocates n bytes up front: ask only for what the file holds.
+    const QByteArray data = device.read(std::min<qint64>(info.size(), ProfileFile::MaxFileSize) + 1);
     if (device.error() != QFileDevice::NoError || data.size() > ProfileFile::MaxFileSize)
         return Loaded::Unusable;
     file.hasSignature = data.startsWith("\xEF\xBB\xBF");
