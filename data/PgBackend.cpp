@@ -154,11 +154,8 @@ bool describeDeclared(ColumnDescription& c, unsigned type, int typmod, bool ansi
 // A computed column: by the result's type, text sized by its values afterwards.
 bool describeComputed(ColumnDescription& c, unsigned type, int typmod)
 {
-    if (type == NumericOid && typmod < 0) {
-        // sum() and arithmetic of numbers: the embedded engine gives a real.
-        describeFixed(c, AdoType::adDouble, 8, 15);
-        return true;
-    }
+    if (type == NumericOid && typmod < 0)
+        return false; // sum() and arithmetic of decimals: typed by the values, as the embedded engine does
     if (type == OidOid) {
         describeFixed(c, AdoType::adBigInt, 8, 19);
         return true;
@@ -182,7 +179,7 @@ int utf8Length(std::string_view text)
 }
 
 // One cell of a text-format result, as the embedded engine gives the same value.
-Value cellValue(const pg_result* r, int row, int column, unsigned type, bool numericAsDouble)
+Value cellValue(const pg_result* r, int row, int column, unsigned type)
 {
     if (PQgetisnull(r, row, column))
         return {};
@@ -201,10 +198,16 @@ Value cellValue(const pg_result* r, int row, int column, unsigned type, bool num
         return v;
     }
     case NumericOid: {
-        if (!numericAsDouble && view.find_first_of(".eEN") == std::string_view::npos) {
+        // A whole number comes back as an integer, as the embedded engine keeps it.
+        const auto point = view.find('.');
+        const std::string_view whole = view.substr(0, point);
+        const bool integral = view.find_first_of("eEN") == std::string_view::npos &&
+                              (point == std::string_view::npos ||
+                               view.find_first_not_of('0', point + 1) == std::string_view::npos);
+        if (integral) {
             std::int64_t v = 0;
-            const auto [end, ec] = std::from_chars(text, text + length, v);
-            if (ec == std::errc() && end == text + length)
+            const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), v);
+            if (ec == std::errc() && end == whole.data() + whole.size())
                 return v;
         }
         return std::strtod(text, nullptr);
@@ -263,8 +266,11 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
             return std::string(*b ? "true" : "false");
         return std::string(*b ? "1" : "0");
     }
-    if (const auto* s = std::get_if<std::string>(&value))
+    if (const auto* s = std::get_if<std::string>(&value)) {
+        if (s->find('\0') != std::string::npos)
+            throw DatabaseError("The server cannot store text that holds a NUL character.");
         return *s;
+    }
     return std::nullopt;
 }
 
@@ -743,8 +749,7 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
     const int n = PQnfields(r);
     result.columns.resize(static_cast<std::size_t>(n));
     std::vector<unsigned> types(static_cast<std::size_t>(n));
-    std::vector<char> asDouble(static_cast<std::size_t>(n), 0);
-    std::vector<int> sizedByValues;
+    std::vector<int> typedByValues;
     for (int i = 0; i < n; ++i) {
         ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
         const auto ci = static_cast<std::size_t>(i);
@@ -767,8 +772,7 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
             }
         }
         if (!describeComputed(c, types[ci], PQfmod(r, i)))
-            sizedByValues.push_back(i);
-        asDouble[ci] = types[ci] == NumericOid && c.type == AdoType::adDouble;
+            typedByValues.push_back(i);
     }
 
     const int rows = PQntuples(r);
@@ -777,25 +781,35 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
         std::vector<Value>& values = result.rows.emplace_back();
         values.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
-            const auto ci = static_cast<std::size_t>(i);
-            const bool numericAsDouble = asDouble[ci] || (types[ci] == NumericOid && result.columns[ci].scale > 0);
-            values.push_back(cellValue(r, row, i, types[ci], numericAsDouble));
+            values.push_back(cellValue(r, row, i, types[static_cast<std::size_t>(i)]));
         }
     }
 
-    for (int i : sizedByValues) {
+    // Like the embedded engine's columns without a declared type: integers a big integer, any real a double,
+    // text a wide string as long as its longest value, nothing at all a wide string of 255.
+    for (int i : typedByValues) {
         ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
+        bool integer = false, real = false, text = false;
         int longest = 0;
-        bool any = false;
         for (int row = 0; row < rows; ++row) {
-            if (PQgetisnull(r, row, i))
-                continue;
-            any = true;
-            longest = std::max(longest, utf8Length(std::string_view(PQgetvalue(r, row, i),
-                                                                    static_cast<std::size_t>(PQgetlength(r, row, i)))));
+            const Value& v = result.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(i)];
+            if (std::holds_alternative<std::int64_t>(v)) {
+                integer = true;
+            } else if (std::holds_alternative<double>(v)) {
+                real = true;
+            } else if (const auto* s = std::get_if<std::string>(&v)) {
+                text = true;
+                longest = std::max(longest, utf8Length(*s));
+            }
         }
-        c.type = AdoType::adVarWChar;
-        c.definedSize = any ? std::max(longest, 1) : 255;
+        if (text)
+            describeFixed(c, AdoType::adVarWChar, std::max(longest, 1), 0);
+        else if (real)
+            describeFixed(c, AdoType::adDouble, 8, 15);
+        else if (integer)
+            describeFixed(c, AdoType::adBigInt, 8, 19);
+        else
+            describeFixed(c, AdoType::adVarWChar, 255, 0);
     }
 
     // Columns of the same name: as the embedded engine calls them (a copy read straight from a table
@@ -874,11 +888,28 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
     for (const auto& text : texts)
         parameters.push_back(text ? text->c_str() : nullptr);
 
+    // Inside a transaction a failed row must not spoil the others, as with the embedded engine.
+    const bool inTransaction = PQtransactionStatus(m_connection.get()) == PQTRANS_INTRANS;
+    if (inTransaction)
+        run("SAVEPOINT velmora_row");
     Result r(PQexecParams(m_connection.get(), sql.c_str(), static_cast<int>(parameters.size()), nullptr,
                           parameters.data(), nullptr, nullptr, 0));
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+        if (inTransaction) {
+            try {
+                fail(r.get());
+            } catch (const DatabaseError&) {
+                const std::string state = m_lastState;
+                Result undo(PQexec(m_connection.get(), "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row"));
+                m_lastState = state;
+                throw;
+            }
+        }
         fail(r.get());
+    }
+    if (inTransaction)
+        run("RELEASE velmora_row");
     if (!key || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0))
         return 0;
     std::int64_t generated = 0;
@@ -889,11 +920,15 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
 
 void PgBackend::beginTransaction()
 {
+    if (PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
+        throw DatabaseError("A transaction is already under way on this connection.");
     run("BEGIN");
 }
 
 void PgBackend::commit()
 {
+    if (PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE)
+        throw DatabaseError("There is no transaction to commit.");
     Result r = run("COMMIT");
     // The server answers a COMMIT of a failed transaction by rolling it back.
     if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
