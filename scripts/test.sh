@@ -8,6 +8,13 @@ scripts/install-deps.sh
 export QT_QPA_PLATFORM=offscreen
 jobs=$(nproc)
 
+# A private PostgreSQL server on the loopback address for both passes, so that the data layer's and the
+# sign-on's cases run against the server as well as against a file; stopped however the run ends.
+pgdir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-pg.XXXXXX")
+trap 'scripts/pg-test-server.sh stop "$pgdir"' EXIT
+scripts/pg-test-server.sh start "$pgdir"
+export "$(cat "$pgdir/env")"
+
 scripts/build.sh build
 (cd build && ctest --output-on-failure --parallel "$jobs")
 
