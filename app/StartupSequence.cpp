@@ -39,8 +39,14 @@ int StartupSequence::run()
         return runSteps();
     } catch (const std::exception& e) {
         // The general error report: the only failure nobody recovers from
-        // (a start-up dataset that cannot open).
-        showErrorReport(m_platform, QString::fromUtf8(e.what()));
+        // (a start-up dataset that cannot open). The dataset's text comes
+        // first as it is; the file it was read from follows, so whoever
+        // mends the database knows which one.
+        QString report = QString::fromUtf8(e.what());
+        const std::string location = m_dmod ? m_dmod->ADOCON().location() : std::string();
+        if (!location.empty())
+            report += QStringLiteral("\n数据库文件: ") + QString::fromStdString(location);
+        showErrorReport(m_platform, report);
         endProgram();
         return 1;
     }

@@ -89,6 +89,9 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+
+    // Where the data lives, for messages (a database file's full path); never holds a password.
+    virtual std::string location() const { return {}; }
 };
 
 // Connects through the provider named by an OLE DB connection string.

@@ -39,6 +39,8 @@ public:
 
     // The open engine; DatabaseError when not connected.
     Backend& backend();
+    // The open database's file (Backend::location), empty while closed.
+    std::string location() const { return m_backend ? m_backend->location() : std::string(); }
 
 private:
     friend class Dataset;

@@ -47,6 +47,7 @@ public:
     void execute(const std::string& sql);
 
     const std::string& path() const { return m_path; }
+    std::string location() const override { return m_path; }
     sqlite3* handle() const { return m_db.get(); }
 
 private:
