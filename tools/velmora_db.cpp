@@ -1,5 +1,5 @@
-// velmora-db: sets up a shop's database file: creates it with the twelve tables, adds operators and lists
-// them. Passwords are never printed.
+// velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
+// tables, adds operators and lists them. Passwords are never printed.
 
 #include "data/Backend.h"
 #include "data/ConnectionString.h"
@@ -7,6 +7,7 @@
 #include "data/Field.h"
 #include "data/OperatorPassword.h"
 #include "data/PasswordVerifier.h"
+#include "data/PgBackend.h"
 #include "data/Rights.h"
 #include "data/Schema.h"
 #include "data/SqliteBackend.h"
@@ -30,7 +31,10 @@ constexpr int exitUsage = 2;
 
 const char* const helpText = R"(Usage: velmora-db COMMAND FILE [OPTIONS]
 
-Sets up the database file of the Velmora pharmacy shell.
+Sets up the database file of the Velmora pharmacy shell, or its database on a
+PostgreSQL server: in place of FILE give the server's URI,
+postgresql://HOST:PORT/DATABASE, with --db-user and --db-password naming a role
+of the server (without --db-password, libpq's PGPASSWORD or ~/.pgpass count).
 
 Commands:
   create FILE [--password P]
@@ -39,6 +43,9 @@ Commands:
         verifier of the database password P: the program then connects only with
         that password (DB_Password in DBConn.ini). The verifier is an access check,
         not encryption.
+  create URI [--db-user R] [--db-password P]
+        Creates the twelve tables in the server's existing database, which must
+        hold none of them; the role needs the right to create tables there.
   add-operator FILE --username U --userid N --password P --groups LIST [--db-password P]
         Adds an operator who signs on as U (at most 10 characters) with password P,
         stored as a salted Argon2id hash (blanks around P do not count).
@@ -54,7 +61,9 @@ Commands:
         velmora-db schema | sqlite3 FILE
 
 Options:
-  --db-password P   the database password of a file created with --password
+  --db-password P   the database password of a file created with --password,
+                    or the password of the server's role
+  --db-user R       the server's role (a file knows only Admin)
   --help            shows this text
 
 Exit status: 0 on success, 1 when the operation fails, 2 for wrong arguments.
@@ -160,16 +169,42 @@ std::string singleFile(const Arguments& args)
 
 std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
 {
-    const std::string path = std::filesystem::absolute(file).lexically_normal().string();
-    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + quoteValue(path);
+    const bool server = isServerSource(file);
+    const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
+    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" +
+                             quoteValue(args.option("db-user").value_or(server ? "" : "Admin")) +
+                             ";Data Source=" + quoteValue(path);
     if (auto password = args.option("db-password"))
         connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
     return connectProvider(connection, std::filesystem::current_path().string() + "/");
 }
 
+// The tables go into a database the server already holds: making databases and roles is the server
+// administrator's work.
+int createOnServer(const std::string& uri, const Arguments& args)
+{
+    if (args.option("password"))
+        throw UsageError("--password protects a database file; a server checks its role's own password "
+                         "(--db-user, --db-password)");
+    auto backend =
+        PgBackend::connect(uri, args.option("db-user").value_or(""), args.option("db-password").value_or(""));
+    for (const std::string& name : backend->tableNames())
+        for (const TableSpec& table : schemaTables())
+            if (text::equalsNoCase(name, table.name))
+                throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
+                                    "; velmora-db does not overwrite a database");
+    backend->execute("BEGIN;\n" + serverSchemaScript() + "COMMIT;\n");
+    std::cout << "Created " << schemaTables().size() << " tables in " << redactedServerUri(uri) << ".\n";
+    return 0;
+}
+
 int create(const Arguments& args)
 {
     const std::string file = singleFile(args);
+    if (isServerSource(file))
+        return createOnServer(file, args);
+    if (args.option("db-user") || args.option("db-password"))
+        throw UsageError("--db-user and --db-password are for a server; a new file takes --password");
     const std::optional<std::string> password = args.option("password");
     if (password && password->empty())
         throw UsageError("--password needs a non-empty value; leave it out for a file without a password");
@@ -292,9 +327,9 @@ struct Command
 };
 
 const Command commands[] = {
-    {"create", {"password"}, create},
-    {"add-operator", {"username", "userid", "password", "groups", "db-password"}, addOperator},
-    {"list-operators", {"db-password"}, listOperators},
+    {"create", {"password", "db-user", "db-password"}, create},
+    {"add-operator", {"username", "userid", "password", "groups", "db-password", "db-user"}, addOperator},
+    {"list-operators", {"db-password", "db-user"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
     {"schema", {}, schema},
 };
