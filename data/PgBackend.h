@@ -50,6 +50,8 @@ public:
     std::vector<std::string> tableNames();
 
     const std::string& uri() const { return m_uri; }
+    // The server's URI without a password it may carry.
+    std::string location() const override { return redactedServerUri(m_uri); }
 
 private:
     struct Closer

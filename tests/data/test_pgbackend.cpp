@@ -234,7 +234,10 @@ TEST_F(PgBackendTest, FailedConnectsSayWhyWithoutThePassword)
         EXPECT_EQ(message.find(server.password), std::string::npos) << message;
     }
     // The right role and password connect; the role is whatever the server knows, not only Admin.
-    EXPECT_NO_THROW(connectProvider(db->connectionString(), db->folder()));
+    std::unique_ptr<Backend> connected;
+    EXPECT_NO_THROW(connected = connectProvider(db->connectionString(), db->folder()));
+    ASSERT_TRUE(connected);
+    EXPECT_EQ(connected->location(), db->source());
 }
 
 TEST(ServerSourceTest, OnlyAServerUriIsAServer)
