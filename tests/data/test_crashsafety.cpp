@@ -1,0 +1,292 @@
+// Sign-on under hostile conditions, with real processes on one database file:
+// a till killed at any moment loses no reported login record and leaves a
+// sound file; two tills signing on at once each get their own records.
+#include "data/Schema.h"
+#include "data/SqliteBackend.h"
+
+#include <gtest/gtest.h>
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <cstdint>
+#include <filesystem>
+#include <random>
+#include <set>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include <fcntl.h>
+#include <poll.h>
+#include <signal.h>
+#include <spawn.h>
+#include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
+
+using namespace velmora::data;
+
+namespace {
+
+namespace fs = std::filesystem;
+
+const std::string Worker = std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker";
+
+class TempDir
+{
+public:
+    TempDir()
+    {
+        std::string pattern = (fs::temp_directory_path() / "velmora-crash-XXXXXX").string();
+        m_path = ::mkdtemp(pattern.data()) ? pattern : std::string();
+    }
+    ~TempDir()
+    {
+        std::error_code ec;
+        if (!m_path.empty())
+            fs::remove_all(m_path, ec);
+    }
+    std::string file(const std::string& name) const { return m_path + "/" + name; }
+
+private:
+    std::string m_path;
+};
+
+// A database as velmora-db creates one: the twelve tables, write-ahead log.
+void createDatabase(const std::string& path)
+{
+    auto backend = createDatabaseFile(path);
+    backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
+}
+
+// One worker process with its standard output and error on pipes.
+class WorkerProcess
+{
+public:
+    // With `waitForGo` it signs on only after go().
+    WorkerProcess(const std::string& database, long count, bool waitForGo = false)
+    {
+        int in[2], out[2], err[2];
+        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
+            return;
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
+        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
+        const std::string countText = std::to_string(count);
+        char wait[] = "wait";
+        char* argv[] = {const_cast<char*>(Worker.c_str()), const_cast<char*>(database.c_str()),
+                        const_cast<char*>(countText.c_str()), waitForGo ? wait : nullptr, nullptr};
+        if (posix_spawn(&m_pid, Worker.c_str(), &actions, nullptr, argv, environ) != 0)
+            m_pid = -1;
+        posix_spawn_file_actions_destroy(&actions);
+        ::close(in[0]);
+        ::close(out[1]);
+        ::close(err[1]);
+        m_in = in[1];
+        m_out = out[0];
+        m_err = err[0];
+    }
+    ~WorkerProcess()
+    {
+        if (m_pid > 0 && !m_reaped) {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        for (int fd : {m_in, m_out, m_err})
+            if (fd >= 0)
+                ::close(fd);
+    }
+    WorkerProcess(const WorkerProcess&) = delete;
+    WorkerProcess& operator=(const WorkerProcess&) = delete;
+
+    bool started() const { return m_pid > 0; }
+
+    // Reads what is there; waits up to `timeout` for more when asked to.
+    void pump(std::chrono::milliseconds timeout)
+    {
+        pollfd fds[] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+        if (::poll(fds, 2, int(timeout.count())) <= 0)
+            return;
+        char buffer[4096];
+        for (int i = 0; i < 2; ++i) {
+            if (fds[i].revents & (POLLIN | POLLHUP)) {
+                const ssize_t n = ::read(fds[i].fd, buffer, sizeof buffer);
+                if (n > 0)
+                    (i == 0 ? m_output : m_errors).append(buffer, std::size_t(n));
+            }
+        }
+    }
+    bool ready() const { return m_output.rfind("ready\n", 0) == 0; }
+    // Waits until it has connected; false when it failed or took 30 s.
+    bool waitUntilReady()
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!ready() && m_errors.empty() && std::chrono::steady_clock::now() < deadline)
+            pump(std::chrono::milliseconds(50));
+        return ready();
+    }
+    void go() { (void)!::write(m_in, "\n", 1); }
+
+    // Kills it now; returns once it is gone and its output is read.
+    void kill()
+    {
+        ::kill(m_pid, SIGKILL);
+        finish();
+    }
+    // Waits for it to end by itself; returns its exit status (-1 for a signal).
+    int finish()
+    {
+        int status = 0;
+        ::waitpid(m_pid, &status, 0);
+        m_reaped = true;
+        for (;;) {
+            const std::size_t before = m_output.size() + m_errors.size();
+            pump(std::chrono::milliseconds(0));
+            if (m_output.size() + m_errors.size() == before)
+                break;
+        }
+        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    }
+
+    // The operids on complete lines: a line cut by the kill was never reported.
+    std::vector<std::int64_t> reportedOperids() const
+    {
+        std::vector<std::int64_t> ids;
+        std::size_t start = 0;
+        for (std::size_t end; (end = m_output.find('\n', start)) != std::string::npos; start = end + 1) {
+            const std::string line = m_output.substr(start, end - start);
+            if (line != "ready")
+                ids.push_back(std::stoll(line));
+        }
+        return ids;
+    }
+    const std::string& errors() const { return m_errors; }
+
+private:
+    pid_t m_pid = -1;
+    int m_in = -1;
+    int m_out = -1;
+    int m_err = -1;
+    bool m_reaped = false;
+    std::string m_output;
+    std::string m_errors;
+};
+
+std::string integrityCheck(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    std::string result;
+    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            result += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
+    else
+        result = sqlite3_errmsg(db);
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return result;
+}
+
+std::set<std::int64_t> storedOperids(const std::string& path)
+{
+    sqlite3* db = nullptr;
+    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
+    sqlite3_stmt* statement = nullptr;
+    std::set<std::int64_t> ids;
+    if (sqlite3_prepare_v2(db, "SELECT operid FROM oper", -1, &statement, nullptr) == SQLITE_OK)
+        while (sqlite3_step(statement) == SQLITE_ROW)
+            ids.insert(sqlite3_column_int64(statement, 0));
+    sqlite3_finalize(statement);
+    sqlite3_close(db);
+    return ids;
+}
+
+// 200 tills killed with SIGKILL at random moments (seeded): some while they
+// start, most in the middle of signing on. Every operid a till reported is
+// in the file afterwards, and the file is sound.
+TEST(CrashSafety, KilledSignOnsLoseNoReportedRecord)
+{
+    TempDir dir;
+    const std::string db = dir.file("velmdb.mdb");
+    ASSERT_NO_THROW(createDatabase(db));
+
+    std::mt19937 random(20240611);
+    std::uniform_int_distribution<int> percent(0, 99);
+    std::uniform_int_distribution<int> delayUs(0, 20'000);
+    constexpr int Kills = 200;
+    std::set<std::int64_t> reported;
+    int killedWhileSigningOn = 0;
+    for (int round = 0; round < Kills; ++round) {
+        WorkerProcess worker(db, 0);
+        ASSERT_TRUE(worker.started());
+        // One in five dies while it connects; the rest once they sign on.
+        if (percent(random) >= 20) {
+            ASSERT_TRUE(worker.waitUntilReady()) << worker.errors();
+            ++killedWhileSigningOn;
+        }
+        std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
+        worker.kill();
+        EXPECT_EQ(worker.errors(), "") << "round " << round;
+        for (std::int64_t id : worker.reportedOperids())
+            EXPECT_TRUE(reported.insert(id).second) << "operid " << id << " reported twice";
+    }
+
+    EXPECT_EQ(integrityCheck(db), "ok");
+    const std::set<std::int64_t> stored = storedOperids(db);
+    std::size_t lost = 0;
+    for (std::int64_t id : reported)
+        lost += stored.count(id) == 0;
+    EXPECT_EQ(lost, 0u) << "of " << reported.size() << " reported records";
+    EXPECT_GE(killedWhileSigningOn, Kills / 2);
+    EXPECT_GT(reported.size(), std::size_t(Kills)); // the kills did land among sign-ons
+    std::printf("[ figures  ] kills %d, records reported %zu, stored %zu, lost %zu\n", Kills, reported.size(),
+                stored.size(), lost);
+}
+
+// Two tills sign on 500 times each against one file at the same time: 1,000
+// new records, each with its own operid, and no "database is locked".
+TEST(ConcurrentSignOn, TwoTillsGetAllTheirRecords)
+{
+    TempDir dir;
+    const std::string db = dir.file("velmdb.mdb");
+    ASSERT_NO_THROW(createDatabase(db));
+    constexpr long Each = 500;
+
+    WorkerProcess first(db, Each, /*waitForGo*/ true);
+    WorkerProcess second(db, Each, /*waitForGo*/ true);
+    ASSERT_TRUE(first.started() && second.started());
+    ASSERT_TRUE(first.waitUntilReady()) << first.errors();
+    ASSERT_TRUE(second.waitUntilReady()) << second.errors();
+    first.go();
+    second.go();
+    const int firstStatus = first.finish();
+    const int secondStatus = second.finish();
+    EXPECT_EQ(firstStatus, 0) << first.errors();
+    EXPECT_EQ(secondStatus, 0) << second.errors();
+    EXPECT_EQ(first.errors() + second.errors(), "");
+
+    std::set<std::int64_t> reported;
+    for (const WorkerProcess* worker : {&first, &second}) {
+        const std::vector<std::int64_t> ids = worker->reportedOperids();
+        EXPECT_EQ(ids.size(), std::size_t(Each));
+        reported.insert(ids.begin(), ids.end());
+    }
+    EXPECT_EQ(reported.size(), std::size_t(2 * Each)); // no operid given twice
+    // How often the writer changed between one record and the next: 1 would
+    // mean the tills took turns as wholes.
+    const std::vector<std::int64_t> firstIds = first.reportedOperids();
+    const std::set<std::int64_t> ofFirst(firstIds.begin(), firstIds.end());
+    int turns = 0;
+    for (auto it = reported.begin(); it != reported.end() && std::next(it) != reported.end(); ++it)
+        turns += ofFirst.count(*it) != ofFirst.count(*std::next(it));
+    std::printf("[ figures  ] records %zu, changes of writer %d\n", reported.size(), turns);
+    EXPECT_EQ(storedOperids(db), reported);
+    EXPECT_EQ(integrityCheck(db), "ok");
+}
+
+} // namespace
