@@ -6,16 +6,15 @@
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/ScriptedPlatform.h"
+#include "tests/data/backend_support.h"
 
 #include <QApplication>
 #include <QLineEdit>
 #include <QPushButton>
-#include <QTemporaryDir>
 #include <QVariant>
 #include <QtTest>
 
-#include <sqlite3.h>
-
+#include <cstdlib>
 #include <memory>
 #include <string>
 
@@ -39,6 +38,15 @@ struct LoginRecord
     QString signedOnAt;
 };
 
+// The backend the fixtures use: the embedded file, or the test server when VELMORA_TEST_BACKEND is "server"
+// (CTest runs the login tests once with each).
+inline data::test::TestBackend fixtureBackend()
+{
+    const char* chosen = std::getenv("VELMORA_TEST_BACKEND");
+    return chosen && std::string(chosen) == "server" ? data::test::TestBackend::Server
+                                                     : data::test::TestBackend::Embedded;
+}
+
 struct FixtureOptions
 {
     bool textUserIds = false; // OperatorTable.userid as text instead of a number
@@ -46,20 +54,25 @@ struct FixtureOptions
     bool dropOperTable = false;
 };
 
-// A real database file in a temporary folder, the data module connected to it
-// with the login's datasets open, a main window and the login dialog.
+// A real database (a file in a temporary folder, or a database of its own on the test server), the data
+// module connected to it with the login's datasets open, a main window and the login dialog.
 class LoginFixture
 {
 public:
     explicit LoginFixture(const QList<OperatorRow>& operators, FixtureOptions options = {})
     {
-        m_ok = m_dir.isValid() && makeDatabase(operators, options);
+        try {
+            m_db = std::make_unique<data::test::TestDatabase>(fixtureBackend());
+            m_ok = makeDatabase(operators, options);
+        } catch (const std::exception& e) {
+            qWarning("database: %s", e.what());
+            m_ok = false;
+        }
         if (!m_ok)
             return;
         platform.setApplicationTitle(AppTitle);
-        dmod = std::make_unique<data::TDMod>(m_dir.path().toStdString() + "/");
-        dmod->ADOCON().setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + databasePath() +
-                                           ";User ID=admin");
+        dmod = std::make_unique<data::TDMod>(m_db->folder());
+        dmod->ADOCON().setConnectionString(m_db->connectionString());
         dmod->ADOCON().open();
         if (options.openToper)
             dmod->toper().open();
@@ -77,6 +90,7 @@ public:
         dialog.reset();
         mainWindow.reset();
         dmod.reset();
+        m_db.reset();
     }
 
     bool ok() const { return m_ok && yh && Edit2 && btok && btno; }
@@ -89,7 +103,7 @@ public:
         return QTest::qWaitForWindowActive(dialog.get()) && QApplication::focusWidget() == yh;
     }
 
-    std::string databasePath() const { return m_dir.filePath(QStringLiteral("velmdb.mdb")).toStdString(); }
+    std::string databasePath() const { return m_db->path(); }
 
     // The username of the row tuser stands on.
     QString currentUser() const { return QString::fromStdString(dmod->tuser().fieldByName("username").asString()); }
@@ -116,24 +130,12 @@ public:
     QList<LoginRecord> loginRecords() const
     {
         QList<LoginRecord> records;
-        sqlite3* db = nullptr;
-        if (sqlite3_open_v2(databasePath().c_str(), &db, SQLITE_OPEN_READONLY, nullptr) != SQLITE_OK) {
-            sqlite3_close(db);
-            return records;
+        try {
+            for (const auto& row : m_db->rows("SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid"))
+                records << LoginRecord{QString::fromStdString(row.at(0)), std::atoll(row.at(1).c_str()),
+                                       QString::fromStdString(row.at(2))};
+        } catch (const std::exception&) {
         }
-        sqlite3_stmt* statement = nullptr;
-        if (sqlite3_prepare_v2(db, "SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid", -1, &statement,
-                               nullptr) == SQLITE_OK) {
-            while (sqlite3_step(statement) == SQLITE_ROW) {
-                LoginRecord record;
-                record.userid = text(statement, 0);
-                record.operid = sqlite3_column_int64(statement, 1);
-                record.signedOnAt = text(statement, 2);
-                records << record;
-            }
-        }
-        sqlite3_finalize(statement);
-        sqlite3_close(db);
         return records;
     }
 
@@ -147,63 +149,40 @@ public:
     QPushButton* btno = nullptr;
 
 private:
-    static QString text(sqlite3_stmt* statement, int column)
-    {
-        const auto* chars = reinterpret_cast<const char*>(sqlite3_column_text(statement, column));
-        return chars ? QString::fromUtf8(chars) : QString();
-    }
-
-    static void bind(sqlite3_stmt* statement, int index, const QVariant& value)
+    // A value as an SQL literal that both backends read alike.
+    static std::string literal(const QVariant& value)
     {
         if (!value.isValid() || value.isNull())
-            sqlite3_bind_null(statement, index);
-        else if (value.typeId() == QMetaType::Double)
-            sqlite3_bind_double(statement, index, value.toDouble());
-        else if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
-            sqlite3_bind_int64(statement, index, value.toLongLong());
-        else
-            sqlite3_bind_text(statement, index, value.toString().toUtf8().constData(), -1, SQLITE_TRANSIENT);
+            return "NULL";
+        if (value.typeId() == QMetaType::Double)
+            return QString::number(value.toDouble(), 'g', 17).toStdString();
+        if (value.typeId() == QMetaType::LongLong || value.typeId() == QMetaType::Int)
+            return QString::number(value.toLongLong()).toStdString();
+        return "'" + value.toString().replace(QLatin1Char('\''), QStringLiteral("''")).toStdString() + "'";
     }
 
     bool makeDatabase(const QList<OperatorRow>& operators, const FixtureOptions& options)
     {
-        std::string script = data::schemaScript();
+        std::string script = m_db->schema();
         if (options.textUserIds) {
             // The first userid is OperatorTable's; oper's comes later.
-            const std::string number = "\"userid\" DOUBLE";
+            const std::string number = m_db->isServer() ? "\"userid\" double precision" : "\"userid\" DOUBLE";
             const std::size_t at = script.find(number);
             if (at == std::string::npos)
                 return false;
-            script.replace(at, number.size(), "\"userid\" NVARCHAR(10)");
+            script.replace(at, number.size(), m_db->isServer() ? "\"userid\" varchar(10)" : "\"userid\" NVARCHAR(10)");
         }
         if (options.dropOperTable)
             script += "DROP TABLE \"oper\";";
-
-        sqlite3* db = nullptr;
-        bool ok = sqlite3_open(databasePath().c_str(), &db) == SQLITE_OK &&
-                  sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-        sqlite3_stmt* insert = nullptr;
-        ok = ok && sqlite3_prepare_v2(db,
-                                      "INSERT INTO OperatorTable (username, oper, userid, passwords, able) "
-                                      "VALUES (?, ?, ?, ?, ?)",
-                                      -1, &insert, nullptr) == SQLITE_OK;
-        for (const OperatorRow& row : operators) {
-            if (!ok)
-                break;
-            sqlite3_reset(insert);
-            bind(insert, 1, row.username);
-            bind(insert, 2, row.username);
-            bind(insert, 3, row.userid);
-            bind(insert, 4, row.password);
-            bind(insert, 5, row.able);
-            ok = sqlite3_step(insert) == SQLITE_DONE;
-        }
-        sqlite3_finalize(insert);
-        sqlite3_close(db);
-        return ok;
+        for (const OperatorRow& row : operators)
+            script += "INSERT INTO \"OperatorTable\" (username, oper, userid, passwords, able) VALUES (" +
+                      literal(row.username) + ", " + literal(row.username) + ", " + literal(row.userid) + ", " +
+                      literal(row.password) + ", " + literal(row.able) + ");";
+        m_db->run(script);
+        return true;
     }
 
-    QTemporaryDir m_dir;
+    std::unique_ptr<data::test::TestDatabase> m_db;
     bool m_ok = false;
 };
 

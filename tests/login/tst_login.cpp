@@ -75,6 +75,7 @@ class TestLogin : public QObject
     Q_OBJECT
 
 private slots:
+    void initTestCase();
     void dialogLayout();
     void firstShowChoosesNothing();
 
@@ -116,6 +117,12 @@ private slots:
     void toolButtonOfDisabledCommandDoesNothing_data();
     void toolButtonOfDisabledCommandDoesNothing();
 };
+
+void TestLogin::initTestCase()
+{
+    if (const std::string why = data::test::skipReason(fixtureBackend()); !why.empty())
+        QSKIP(why.c_str());
+}
 
 void TestLogin::dialogLayout()
 {
@@ -663,6 +670,8 @@ void TestLogin::unreadableRightsAreReported_data()
 void TestLogin::unreadableRightsAreReported()
 {
     QFETCH(QVariant, able);
+    if (fixtureBackend() == data::test::TestBackend::Server && able.typeId() == QMetaType::QString)
+        QSKIP("the server's bigint column cannot hold text");
     LoginFixture f({{"tester", 5.0, "1234", able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
