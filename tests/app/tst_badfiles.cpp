@@ -255,6 +255,7 @@ void TestBadFiles::badDatabaseFailsCleanly_data()
     QTest::newRow("random bytes behind a database header") << "header" << QString();
     QTest::newRow("folder") << "folder" << QString();
     QTest::newRow("no read or write permission") << "noaccess" << QString();
+    QTest::newRow("read permission only") << "readonly" << QString();
     QTest::newRow("held by another process") << "locked" << QString();
     QTest::newRow("table missing") << "notable" << "no such table: kc";
     QTest::newRow("column missing") << "nocolumn" << "tkc: Field '购进单价' not found";
@@ -293,15 +294,17 @@ void TestBadFiles::badDatabaseFailsCleanly()
         QVERIFY(writeFile(QByteArray("SQLite format 3", 16) + randomBytes(5, 8 * 4096)));
     } else if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(path));
-    } else if (kind == QLatin1String("noaccess")) {
+    } else if (kind == QLatin1String("noaccess") || kind == QLatin1String("readonly")) {
         QVERIFY(makeDatabase(path));
         for (const QString& folder : {dir.path(), dir.filePath(QStringLiteral("data"))})
             QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
                                                       QFile::ExeGroup | QFile::ExeOther));
-        QVERIFY(QFile::setPermissions(path, QFileDevice::Permissions()));
+        const bool readOnly = kind == QLatin1String("readonly");
+        QVERIFY(QFile::setPermissions(path, readOnly ? QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther
+                                                     : QFileDevice::Permissions()));
         asNobody = true;
-        if (readable(path, asNobody))
-            QSKIP("this account reads a file without read permission");
+        if (readable(path, asNobody) != readOnly)
+            QSKIP("this account is not held to the file's permissions");
     } else if (kind == QLatin1String("locked")) {
         // A rollback journal: a writer's exclusive lock keeps readers out (a
         // write-ahead log lets them read on).
