@@ -10,9 +10,9 @@
 #include <algorithm>
 #include <cctype>
 #include <charconv>
-#include <optional>
 #include <cstdlib>
 #include <cstring>
+#include <optional>
 #include <unordered_set>
 
 namespace velmora::data {
@@ -201,9 +201,9 @@ Value cellValue(const pg_result* r, int row, int column, unsigned type)
         // A whole number comes back as an integer, as the embedded engine keeps it.
         const auto point = view.find('.');
         const std::string_view whole = view.substr(0, point);
-        const bool integral = view.find_first_of("eEN") == std::string_view::npos &&
-                              (point == std::string_view::npos ||
-                               view.find_first_not_of('0', point + 1) == std::string_view::npos);
+        const bool integral =
+            view.find_first_of("eEN") == std::string_view::npos &&
+            (point == std::string_view::npos || view.find_first_not_of('0', point + 1) == std::string_view::npos);
         if (integral) {
             std::int64_t v = 0;
             const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), v);
@@ -364,11 +364,11 @@ std::vector<Piece> pieces(std::string_view sql)
 bool isKeyword(std::string_view word)
 {
     static const std::unordered_set<std::string> words = {
-        "select", "from",  "where", "and",   "or",     "not",  "as",       "on",     "join",   "inner",
-        "left",   "right", "full",  "outer", "cross",  "natural", "group", "by",     "order",  "having",
-        "limit",  "offset", "union", "all",  "distinct", "case", "when",    "then",   "else",   "end",
-        "is",     "null",  "in",    "like",  "between", "exists", "asc",   "desc",   "true",   "false",
-        "insert", "into",  "values", "update", "set",   "delete", "using",  "except", "intersect", "with",
+        "select", "from",   "where",  "and",    "or",       "not",     "as",    "on",     "join",      "inner",
+        "left",   "right",  "full",   "outer",  "cross",    "natural", "group", "by",     "order",     "having",
+        "limit",  "offset", "union",  "all",    "distinct", "case",    "when",  "then",   "else",      "end",
+        "is",     "null",   "in",     "like",   "between",  "exists",  "asc",   "desc",   "true",      "false",
+        "insert", "into",   "values", "update", "set",      "delete",  "using", "except", "intersect", "with",
     };
     return words.contains(lowerAscii(word));
 }
@@ -445,7 +445,7 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
         throw DatabaseError("Could not connect to '" + shown + "': out of memory.");
     if (PQstatus(connection.get()) != CONNECTION_OK)
         throw DatabaseError("Could not connect to '" + shown + "': " + trimmed(PQerrorMessage(connection.get())));
-    if (PQclientEncoding(connection.get()) != 6 /* PG_UTF8 */)
+    if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
         throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.");
     return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
 }
@@ -592,7 +592,8 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
             if (it == m_columnsByTable.end())
                 continue;
             for (const std::string& column : it->second)
-                if (equalsIgnoreCase(column, word) && std::find(spellings.begin(), spellings.end(), column) == spellings.end())
+                if (equalsIgnoreCase(column, word) &&
+                    std::find(spellings.begin(), spellings.end(), column) == spellings.end())
                     spellings.push_back(column);
         }
         if (spellings.size() == 1)
@@ -603,18 +604,26 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         return std::nullopt;
     };
 
-    const auto aliases = fromClauseAliases(commandText);
+    // The tables of the statement's FROM clause and of each sub-query's, by the names the text calls them.
+    auto aliases = fromClauseAliases(commandText);
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+        const Piece& p = all[tokens[t]];
+        if (p.kind == Piece::Punct && p.text == "(") {
+            auto inner = fromClauseAliases(commandText.substr(p.end));
+            aliases.insert(aliases.end(), inner.begin(), inner.end());
+        }
+    }
     std::vector<std::string> statementTables;
-    std::unordered_map<std::string, std::string> tableOfAlias; // lower-case alias -> catalogue name
+    std::unordered_map<std::string, std::vector<std::string>> tableOfAlias; // lower-case alias -> tables
     for (const auto& [table, alias] : aliases) {
         if (const std::string* name = tableNamed(table)) {
             statementTables.push_back(*name);
-            tableOfAlias[lowerAscii(alias)] = *name;
+            tableOfAlias[lowerAscii(alias)].push_back(*name);
         }
     }
-    if (statementTables.empty())
-        for (const auto& [table, oid] : m_tableNames)
-            statementTables.push_back(table);
+    std::vector<std::string> everyTable;
+    for (const auto& [table, oid] : m_tableNames)
+        everyTable.push_back(table);
     // Names the text gives its result columns and its tables.
     std::unordered_set<std::string> givenNames;
     for (std::size_t t = 0; t + 1 < tokens.size(); ++t)
@@ -636,13 +645,14 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         const bool quoted = p.kind == Piece::Quoted;
         if (p.kind == Piece::Word && (isKeyword(p.text) || isPunct(t + 1, '(')))
             continue;
-        const bool afterAs = t > 0 && all[tokens[t - 1]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t - 1]].text, "as");
+        const bool afterAs =
+            t > 0 && all[tokens[t - 1]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t - 1]].text, "as");
         std::optional<std::string> name;
         if (isPunct(t + 1, '.')) {
             // A qualifier: an alias stays as written; a table takes its catalogue spelling.
             if (auto it = tableOfAlias.find(lowerAscii(p.text)); it != tableOfAlias.end()) {
-                if (equalsIgnoreCase(it->second, p.text))
-                    name = it->second;
+                if (it->second.size() == 1 && equalsIgnoreCase(it->second.front(), p.text))
+                    name = it->second.front();
             } else if (const std::string* table = tableNamed(p.text)) {
                 name = *table;
             }
@@ -650,7 +660,7 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
             const std::string& qualifier = all[tokens[t - 2]].text;
             std::vector<std::string> tables;
             if (auto it = tableOfAlias.find(lowerAscii(qualifier)); it != tableOfAlias.end())
-                tables.push_back(it->second);
+                tables = it->second;
             else if (const std::string* table = tableNamed(qualifier))
                 tables.push_back(*table);
             if (!tables.empty())
@@ -658,12 +668,18 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         } else if (!afterAs) {
             if (const std::string* table = tableNamed(p.text))
                 name = *table;
-            else if (!givenNames.contains(lowerAscii(p.text)) || bracketed || quoted)
+            else if (!givenNames.contains(lowerAscii(p.text)) || bracketed || quoted) {
+                // Names of the statement's own tables first; a sub-query's tables are not in its FROM list.
                 name = columnOf(statementTables, p.text);
+                if (!name)
+                    name = columnOf(everyTable, p.text);
+            }
         }
         if (quoted) {
             // The embedded engine reads a double-quoted text that names nothing as a string.
-            if (!name && !givenNames.contains(lowerAscii(p.text)) && !afterAs && !isPunct(t + 1, '.')) {
+            const bool namesSomething =
+                name || givenNames.contains(lowerAscii(p.text)) || tableNamed(p.text) || columnOf(everyTable, p.text);
+            if (!namesSomething && !afterAs && !isPunct(t + 1, '.') && (t == 0 || !isPunct(t - 1, '.'))) {
                 std::string literal = "'";
                 for (char c : p.text) {
                     literal += c;

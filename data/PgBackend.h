@@ -92,10 +92,10 @@ private:
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
-    mutable std::string m_lastState; // SQLSTATE of the last failure
+    mutable std::string m_lastState;                  // SQLSTATE of the last failure
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
-    std::vector<std::pair<std::string, unsigned>> m_tableNames;                  // name, OID
+    std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID
     std::unordered_map<std::string, std::vector<std::string>> m_columnsByTable; // lower-case table name
 };
 

@@ -251,9 +251,9 @@ private:
 
 // For INSTANTIATE_TEST_SUITE_P: both backends, named in the cases' names.
 #define VELMORA_INSTANTIATE_FOR_BACKENDS(Suite)                                                                        \
-    INSTANTIATE_TEST_SUITE_P(Backends, Suite,                                                                          \
-                             ::testing::Values(::velmora::data::test::TestBackend::Embedded,                           \
-                                               ::velmora::data::test::TestBackend::Server),                            \
-                             [](const auto& info) { return std::string(::velmora::data::test::backendName(info.param)); })
+    INSTANTIATE_TEST_SUITE_P(                                                                                          \
+        Backends, Suite,                                                                                               \
+        ::testing::Values(::velmora::data::test::TestBackend::Embedded, ::velmora::data::test::TestBackend::Server),   \
+        [](const auto& info) { return std::string(::velmora::data::test::backendName(info.param)); })
 
 } // namespace velmora::data::test

@@ -105,8 +105,8 @@ TEST_P(BackendTest, ValuesRoundTripThroughInsertAndRead)
         keys.push_back(backend->insertRow("cr", row));
     EXPECT_EQ(keys, (std::vector<std::int64_t>{1, 2, 3}));
 
-    const ResultSet r =
-        backend->openCommand("select crid, 出入, 数量, 出库单位, 客户, 金额, 成本金额, 日期, 编号 from cr order by crid");
+    const ResultSet r = backend->openCommand(
+        "select crid, 出入, 数量, 出库单位, 客户, 金额, 成本金额, 日期, 编号 from cr order by crid");
     ASSERT_EQ(r.rows.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);

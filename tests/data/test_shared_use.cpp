@@ -81,8 +81,8 @@ TEST_P(SharedUseTest, TwoTillsSigningOnAtOnceKeepEveryRecordWithItsOwnKey)
         if (pid == 0) {
             ::close(signal[1]);
             // _exit: the child must not run the parent's clean-up (which drops the database).
-            ::_exit(signOnRepeatedly(db->folder(), db->connectionString(), till, db->folder() + "keys" + till,
-                                     signal[0]));
+            ::_exit(
+                signOnRepeatedly(db->folder(), db->connectionString(), till, db->folder() + "keys" + till, signal[0]));
         }
         children.push_back(pid);
     }

@@ -75,8 +75,8 @@ TEST_F(VelmoraDbServerTest, CreatesTheTablesAddsAndListsOperators)
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(db->number("select count(*) from pg_tables where schemaname = 'public'"), 12);
 
-    run = velmoraDb(with({"add-operator", uri, "--username", "admin", "--userid", "1", "--password", "1234",
-                          "--groups", "all"}));
+    run = velmoraDb(
+        with({"add-operator", uri, "--username", "admin", "--userid", "1", "--password", "1234", "--groups", "all"}));
     ASSERT_EQ(run.status, 0) << run.output;
     // The role's password may come from libpq's own PGPASSWORD instead of the command line.
     run = velmoraDb({"list-operators", uri, "--db-user", db->server()->user},
