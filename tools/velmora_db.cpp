@@ -264,11 +264,9 @@ int addOperator(const Arguments& args)
             throw DatabaseError("an operator with userid " + text::formatDouble(userid) + " already exists");
     }
     const std::int64_t word = rightsWordFor(groups);
-    backend->insertRow("OperatorTable",
-                       {{"username", username},
-                        {"userid", userid},
-                        {"passwords", hashOperatorPassword(password)},
-                        {"able", word}});
+    backend->insertRow(
+        "OperatorTable",
+        {{"username", username}, {"userid", userid}, {"passwords", hashOperatorPassword(password)}, {"able", word}});
     std::cout << "Added operator " << username << " (userid " << text::formatDouble(userid) << ", rights groups "
               << describeGroups(word) << ").\n";
     return 0;

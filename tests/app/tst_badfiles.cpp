@@ -69,7 +69,9 @@ struct FileState
 
 std::optional<FileState> stateOf(const QString& path)
 {
-    struct stat info{};
+    struct stat info
+    {
+    };
     if (::stat(path.toLocal8Bit().constData(), &info) != 0 || !S_ISREG(info.st_mode))
         return std::nullopt;
     FileState state;
@@ -159,30 +161,32 @@ void TestBadFiles::badSettingsFileStillReachesTheConnection_data()
     const QString admin = QStringLiteral("admin");
     const QByteArray good = "[Velmora]\nDB_Source=shop.mdb\nDB_User=Admin\nDB_Password=pw\n";
 
-    QTest::newRow("binary garbage") << "file" << randomBytes(7, 64 * 1024) << defaultSource << admin
-                                    << defaultPassword;
-    QTest::newRow("garbage after the keys")
-        << "file" << good + randomBytes(11, 4096) << "shop.mdb" << "Admin"
-        << "pw";
+    QTest::newRow("binary garbage") << "file" << randomBytes(7, 64 * 1024) << defaultSource << admin << defaultPassword;
+    QTest::newRow("garbage after the keys") << "file" << good + randomBytes(11, 4096) << "shop.mdb"
+                                            << "Admin"
+                                            << "pw";
     static const char withNul[] = "[Velmora]\nDB_Source=sh\0op.mdb\nDB_User=Admin\nDB_Password=pw\n";
     QTest::newRow("NUL inside a value: the rest is not read")
         << "file" << QByteArray(withNul, sizeof withNul - 1) << "sh" << admin << defaultPassword;
     QTest::newRow("NUL bytes only") << "file" << QByteArray(1000, '\0') << defaultSource << admin << defaultPassword;
     QTest::newRow("value of 100,000 characters, cut at 2047")
-        << "file" << "[Velmora]\nDB_Source=" + QByteArray(100'000, 'x') + "\nDB_User=Admin\n" << QString(2047, 'x')
-        << "Admin" << defaultPassword;
+        << "file"
+        << "[Velmora]\nDB_Source=" + QByteArray(100'000, 'x') + "\nDB_User=Admin\n"
+        << QString(2047, 'x') << "Admin" << defaultPassword;
     QTest::newRow("100,000 Chinese characters, cut at 2047")
-        << "file" << "[Velmora]\nDB_Password=" + QStringLiteral("药").repeated(100'000).toUtf8() + "\n"
+        << "file"
+        << "[Velmora]\nDB_Password=" + QStringLiteral("药").repeated(100'000).toUtf8() + "\n"
         << defaultSource << admin << QStringLiteral("药").repeated(2047);
     QTest::newRow("missing section") << "file" << QByteArray("[Other]\nDB_Source=shop.mdb\nDB_User=x\n")
                                      << defaultSource << admin << defaultPassword;
-    QTest::newRow("keys before any section") << "file" << QByteArray("DB_Source=shop.mdb\nDB_User=x\n")
-                                             << defaultSource << admin << defaultPassword;
+    QTest::newRow("keys before any section")
+        << "file" << QByteArray("DB_Source=shop.mdb\nDB_User=x\n") << defaultSource << admin << defaultPassword;
     QTest::newRow("duplicated keys: the first counts")
         << "file"
         << QByteArray("[Velmora]\nDB_Source=first.mdb\nDB_Source=second.mdb\n[velmora]\nDB_User=Admin\n"
                       "db_user=other\n")
-        << "first.mdb" << "Admin" << defaultPassword;
+        << "first.mdb"
+        << "Admin" << defaultPassword;
     QTest::newRow("unterminated section line")
         << "file" << QByteArray("[Velmora\nDB_Source=shop.mdb\n") << defaultSource << admin << defaultPassword;
     QTest::newRow("over 4 MiB") << "file" << good + QByteArray(5 * 1024 * 1024, ' ') << defaultSource << admin
@@ -257,9 +261,12 @@ void TestBadFiles::badDatabaseFailsCleanly_data()
     QTest::newRow("no read or write permission") << "noaccess" << QString();
     QTest::newRow("read permission only") << "readonly" << QString();
     QTest::newRow("held by another process") << "locked" << QString();
-    QTest::newRow("table missing") << "notable" << "no such table: kc";
-    QTest::newRow("column missing") << "nocolumn" << "tkc: Field '购进单价' not found";
-    QTest::newRow("column of a kind the dialect does not know") << "badkind" << "GEOMETRY";
+    QTest::newRow("table missing") << "notable"
+                                   << "no such table: kc";
+    QTest::newRow("column missing") << "nocolumn"
+                                    << "tkc: Field '购进单价' not found";
+    QTest::newRow("column of a kind the dialect does not know") << "badkind"
+                                                                << "GEOMETRY";
 }
 
 void TestBadFiles::badDatabaseFailsCleanly()

@@ -53,8 +53,8 @@ TEST(Secrets, FailedConnectNamesNoPassword)
     const Case cases[] = {
         {"wrong password", jet + "User ID=Admin;Data Source=locked.mdb" + password, "password"},
         {"no password", jet + "User ID=Admin;Data Source=locked.mdb", "password"},
-        {"password quoted", jet + "Data Source=locked.mdb;Jet OLEDB:Database Password=" + quoteValue(GivenPassword + ";x"),
-         "password"},
+        {"password quoted",
+         jet + "Data Source=locked.mdb;Jet OLEDB:Database Password=" + quoteValue(GivenPassword + ";x"), "password"},
         {"wrong user", jet + "User ID=clerk;Data Source=locked.mdb" + password, "clerk"},
         {"missing file", jet + "Data Source=none.mdb" + password, "none.mdb"},
         {"not a database", jet + "Data Source=text.mdb" + password, "text.mdb"},

@@ -167,7 +167,9 @@ class FileSizeLimit
 public:
     explicit FileSizeLimit(const std::string& walPath)
     {
-        struct stat info{};
+        struct stat info
+        {
+        };
         m_ok = ::getrlimit(RLIMIT_FSIZE, &m_saved) == 0 && ::stat(walPath.c_str(), &info) == 0;
         if (!m_ok)
             return;
