@@ -11,8 +11,9 @@ jobs=$(nproc)
 # A private PostgreSQL server on the loopback address for both passes, so that the data layer's and the
 # sign-on's cases run against the server as well as against a file; stopped however the run ends.
 pgdir=$(mktemp -d "${TMPDIR:-/tmp}/velmora-pg.XXXXXX")
-trap 'scripts/pg-test-server.sh stop "$pgdir"' EXIT
-scripts/pg-test-server.sh start "$pgdir"
+root=$PWD
+trap '"$root/scripts/pg-test-server.sh" stop "$pgdir"' EXIT
+"$root/scripts/pg-test-server.sh" start "$pgdir"
 export "$(cat "$pgdir/env")"
 
 scripts/build.sh build
