@@ -63,7 +63,10 @@ struct Options
     std::string db, signonDb, demoDb, startupExe, password = "mivotelq";
     int runs = 5, signons = 200, firstSignons = 10, startupRuns = 5;
     std::string only = "open,memory,signon,splash,startup";
-    bool wants(std::string_view section) const { return ("," + only + ",").find("," + std::string(section) + ",") != std::string::npos; }
+    bool wants(std::string_view section) const
+    {
+        return ("," + only + ",").find("," + std::string(section) + ",") != std::string::npos;
+    }
 };
 
 // ---- measuring ----------------------------------------------------------------------------------------------
@@ -192,8 +195,8 @@ std::string connectionStringFor(const std::string& file, const std::string& pass
 SqliteHandle openPlain(const std::string& file)
 {
     sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(fs::absolute(file).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX,
-                                   nullptr);
+    const int rc =
+        sqlite3_open_v2(fs::absolute(file).c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteHandle db(raw);
     if (rc != SQLITE_OK)
         throw DatabaseError("cannot open " + file);
@@ -355,15 +358,14 @@ void benchOpenAndMemory(const Options& o)
             rows += floors[d.table].rows;
         }
         const double held = static_cast<double>(heapAfter - heapBefore);
-        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n",
-                    rows, mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
+        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n", rows,
+                    mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
                     mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
                     peakKnown ? mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024).c_str() : "unknown");
         addRow({"memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
                 held / static_cast<double>(values), 1.5, "values: 8 B/number, text bytes, 1 B/boolean"});
         addRow({"  of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
-                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0,
-                ""});
+                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0, ""});
         if (peakKnown)
             addRow({"peak resident growth while opening the six",
                     mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024), mib(static_cast<double>(values)),
@@ -412,7 +414,8 @@ void benchOpenAndMemory(const Options& o)
                 b > 0 ? a / b : 0, 0, spreadMs(opened[d.name]) + fmt(", cpu ratio %.2f", bc > 0 ? ac / bc : 0)});
     }
     addRow({"open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
-            totalOpened / totalFloor, 1.2, fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
+            totalOpened / totalFloor, 1.2,
+            fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
                 fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
     if (sink == 42)
         std::printf(" ");
@@ -557,8 +560,8 @@ fs::path startupFolder(const Options& o, const std::string& database, const std:
     if (!database.empty()) {
         const fs::path ini = folder / "DBConn.ini";
         std::ofstream out(ini);
-        out << "[Velmora]\nDB_Source=" << fs::absolute(database).string() << "\nDB_User=admin\nDB_Password="
-            << o.password << "\n";
+        out << "[Velmora]\nDB_Source=" << fs::absolute(database).string()
+            << "\nDB_User=admin\nDB_Password=" << o.password << "\n";
         out.close();
         fs::permissions(ini, fs::perms::owner_read | fs::perms::owner_write);
     }

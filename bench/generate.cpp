@@ -52,21 +52,20 @@ struct Piece
 };
 
 constexpr Piece drugSyllables[] = {
-    {"阿", "A"},  {"莫", "M"}, {"西", "X"}, {"林", "L"}, {"头", "T"}, {"孢", "B"}, {"克", "K"}, {"肟", "W"},
-    {"布", "B"},  {"洛", "L"}, {"芬", "F"}, {"氯", "L"}, {"雷", "L"}, {"他", "T"}, {"定", "D"}, {"奥", "A"},
-    {"美", "M"},  {"拉", "L"}, {"唑", "Z"}, {"甲", "J"}, {"硝", "X"}, {"环", "H"}, {"丙", "B"}, {"沙", "S"},
-    {"星", "X"},  {"左", "Z"}, {"氧", "Y"}, {"氟", "F"}, {"罗", "L"}, {"红", "H"}, {"霉", "M"}, {"素", "S"},
-    {"维", "W"},  {"生", "S"}, {"利", "L"}, {"尼", "N"}, {"地", "D"}, {"平", "P"}, {"卡", "K"}, {"托", "T"},
-    {"普", "P"},  {"酮", "T"}, {"胺", "A"}, {"安", "A"}, {"替", "T"}, {"诺", "N"}, {"韦", "W"}, {"咪", "M"},
-    {"达", "D"},  {"昔", "X"}, {"康", "K"}, {"宁", "N"}, {"舒", "S"}, {"乐", "L"}, {"欣", "X"}, {"泰", "T"},
-    {"通", "T"},  {"灵", "L"}, {"清", "Q"}, {"热", "R"}, {"解", "J"}, {"毒", "D"}, {"感", "G"}, {"冒", "M"},
-    {"咳", "K"},  {"喘", "C"}, {"止", "Z"}, {"痛", "T"}, {"胃", "W"}, {"肠", "C"}, {"肝", "G"}, {"心", "X"},
-    {"脑", "N"},  {"血", "X"}, {"脉", "M"}, {"参", "S"}, {"芪", "Q"}, {"草", "C"}, {"黄", "H"}, {"连", "L"},
-    {"花", "H"},  {"金", "J"}, {"银", "Y"}, {"板", "B"}, {"蓝", "L"}, {"根", "G"}, {"菊", "J"}, {"桑", "S"},
-    {"柴", "C"},  {"胡", "H"}, {"当", "D"}, {"归", "G"}, {"川", "C"}, {"芎", "X"}, {"丹", "D"}, {"七", "Q"},
-    {"三", "S"},  {"六", "L"}, {"味", "W"}, {"五", "W"}, {"仁", "R"}, {"元", "Y"}, {"益", "Y"}, {"母", "M"},
-    {"大", "D"},  {"青", "Q"}, {"白", "B"}, {"石", "S"}, {"枣", "Z"}, {"芍", "S"}, {"茯", "F"}, {"苓", "L"},
-    {"陈", "C"},  {"皮", "P"}, {"半", "B"}, {"夏", "X"}, {"香", "X"}, {"砂", "S"}, {"桂", "G"}, {"枝", "Z"},
+    {"阿", "A"}, {"莫", "M"}, {"西", "X"}, {"林", "L"}, {"头", "T"}, {"孢", "B"}, {"克", "K"}, {"肟", "W"}, {"布", "B"},
+    {"洛", "L"}, {"芬", "F"}, {"氯", "L"}, {"雷", "L"}, {"他", "T"}, {"定", "D"}, {"奥", "A"}, {"美", "M"}, {"拉", "L"},
+    {"唑", "Z"}, {"甲", "J"}, {"硝", "X"}, {"环", "H"}, {"丙", "B"}, {"沙", "S"}, {"星", "X"}, {"左", "Z"}, {"氧", "Y"},
+    {"氟", "F"}, {"罗", "L"}, {"红", "H"}, {"霉", "M"}, {"素", "S"}, {"维", "W"}, {"生", "S"}, {"利", "L"}, {"尼", "N"},
+    {"地", "D"}, {"平", "P"}, {"卡", "K"}, {"托", "T"}, {"普", "P"}, {"酮", "T"}, {"胺", "A"}, {"安", "A"}, {"替", "T"},
+    {"诺", "N"}, {"韦", "W"}, {"咪", "M"}, {"达", "D"}, {"昔", "X"}, {"康", "K"}, {"宁", "N"}, {"舒", "S"}, {"乐", "L"},
+    {"欣", "X"}, {"泰", "T"}, {"通", "T"}, {"灵", "L"}, {"清", "Q"}, {"热", "R"}, {"解", "J"}, {"毒", "D"}, {"感", "G"},
+    {"冒", "M"}, {"咳", "K"}, {"喘", "C"}, {"止", "Z"}, {"痛", "T"}, {"胃", "W"}, {"肠", "C"}, {"肝", "G"}, {"心", "X"},
+    {"脑", "N"}, {"血", "X"}, {"脉", "M"}, {"参", "S"}, {"芪", "Q"}, {"草", "C"}, {"黄", "H"}, {"连", "L"}, {"花", "H"},
+    {"金", "J"}, {"银", "Y"}, {"板", "B"}, {"蓝", "L"}, {"根", "G"}, {"菊", "J"}, {"桑", "S"}, {"柴", "C"}, {"胡", "H"},
+    {"当", "D"}, {"归", "G"}, {"川", "C"}, {"芎", "X"}, {"丹", "D"}, {"七", "Q"}, {"三", "S"}, {"六", "L"}, {"味", "W"},
+    {"五", "W"}, {"仁", "R"}, {"元", "Y"}, {"益", "Y"}, {"母", "M"}, {"大", "D"}, {"青", "Q"}, {"白", "B"}, {"石", "S"},
+    {"枣", "Z"}, {"芍", "S"}, {"茯", "F"}, {"苓", "L"}, {"陈", "C"}, {"皮", "P"}, {"半", "B"}, {"夏", "X"}, {"香", "X"},
+    {"砂", "S"}, {"桂", "G"}, {"枝", "Z"},
 };
 
 constexpr Piece drugPrefixes[] = {
@@ -83,28 +82,21 @@ struct DosageForm
 };
 
 constexpr DosageForm dosageForms[] = {
-    {{"胶囊", "JN"}, "胶囊剂", "盒", DosageForm::Capsules},
-    {{"片", "P"}, "片剂", "盒", DosageForm::Tablets},
-    {{"缓释片", "HSP"}, "片剂", "盒", DosageForm::Tablets},
-    {{"分散片", "FSP"}, "片剂", "盒", DosageForm::Tablets},
-    {{"肠溶片", "CRP"}, "片剂", "盒", DosageForm::Tablets},
-    {{"颗粒", "KL"}, "颗粒剂", "盒", DosageForm::Sachets},
-    {{"注射液", "ZSY"}, "注射剂", "支", DosageForm::Ampoules},
-    {{"口服液", "KFY"}, "合剂", "盒", DosageForm::Vials},
-    {{"糖浆", "TJ"}, "糖浆剂", "瓶", DosageForm::Bottle},
-    {{"滴眼液", "DYY"}, "滴眼剂", "支", DosageForm::Bottle},
-    {{"软膏", "RG"}, "软膏剂", "支", DosageForm::Tube},
-    {{"滴丸", "DW"}, "丸剂", "瓶", DosageForm::Capsules},
-    {{"丸", "W"}, "丸剂", "盒", DosageForm::Sachets},
-    {{"喷雾剂", "PWJ"}, "喷雾剂", "瓶", DosageForm::Bottle},
+    {{"胶囊", "JN"}, "胶囊剂", "盒", DosageForm::Capsules},    {{"片", "P"}, "片剂", "盒", DosageForm::Tablets},
+    {{"缓释片", "HSP"}, "片剂", "盒", DosageForm::Tablets},    {{"分散片", "FSP"}, "片剂", "盒", DosageForm::Tablets},
+    {{"肠溶片", "CRP"}, "片剂", "盒", DosageForm::Tablets},    {{"颗粒", "KL"}, "颗粒剂", "盒", DosageForm::Sachets},
+    {{"注射液", "ZSY"}, "注射剂", "支", DosageForm::Ampoules}, {{"口服液", "KFY"}, "合剂", "盒", DosageForm::Vials},
+    {{"糖浆", "TJ"}, "糖浆剂", "瓶", DosageForm::Bottle},      {{"滴眼液", "DYY"}, "滴眼剂", "支", DosageForm::Bottle},
+    {{"软膏", "RG"}, "软膏剂", "支", DosageForm::Tube},        {{"滴丸", "DW"}, "丸剂", "瓶", DosageForm::Capsules},
+    {{"丸", "W"}, "丸剂", "盒", DosageForm::Sachets},          {{"喷雾剂", "PWJ"}, "喷雾剂", "瓶", DosageForm::Bottle},
 };
 
 constexpr std::string_view categories[] = {"西药", "中成药", "中药饮片", "保健品", "医疗器械"};
 
 constexpr Piece cities[] = {
-    {"北京", "BJ"},  {"上海", "SH"}, {"广州", "GZ"}, {"天津", "TJ"}, {"重庆", "CQ"}, {"哈尔滨", "HEB"},
+    {"北京", "BJ"},    {"上海", "SH"}, {"广州", "GZ"}, {"天津", "TJ"}, {"重庆", "CQ"}, {"哈尔滨", "HEB"},
     {"石家庄", "SJZ"}, {"济南", "JN"}, {"杭州", "HZ"}, {"成都", "CD"}, {"西安", "XA"}, {"武汉", "WH"},
-    {"长春", "CC"},  {"沈阳", "SY"}, {"昆明", "KM"}, {"南京", "NJ"},
+    {"长春", "CC"},    {"沈阳", "SY"}, {"昆明", "KM"}, {"南京", "NJ"},
 };
 
 constexpr Piece brands[] = {
@@ -117,16 +109,15 @@ constexpr std::string_view makerEndings[] = {"制药有限公司", "药业股份
                                              "药业集团有限公司"};
 
 constexpr std::string_view symptoms[] = {
-    "感冒发热", "头痛",     "咳嗽痰多", "咽喉肿痛",   "细菌感染", "高血压",   "胃痛反酸", "腹泻",
+    "感冒发热", "头痛",     "咳嗽痰多",   "咽喉肿痛", "细菌感染",   "高血压",   "胃痛反酸", "腹泻",
     "失眠多梦", "关节疼痛", "过敏性鼻炎", "消化不良", "缺铁性贫血", "口腔溃疡", "湿疹瘙痒", "心悸气短",
 };
 
-constexpr std::string_view counters[] = {"西药柜", "中药柜", "A1", "A2", "B1", "B2", "冷藏柜", "处方柜",
-                                         "非处方柜"};
+constexpr std::string_view counters[] = {"西药柜", "中药柜", "A1", "A2", "B1", "B2", "冷藏柜", "处方柜", "非处方柜"};
 
 constexpr std::string_view surnames[] = {"王", "李", "张", "刘", "陈", "杨", "黄", "赵", "吴", "周",
                                          "徐", "孙", "马", "朱", "胡", "郭", "何", "高", "林", "罗"};
-constexpr std::string_view givenNames[] = {"伟", "芳", "娜", "敏", "静", "丽", "强", "磊", "军", "洋", "勇",
+constexpr std::string_view givenNames[] = {"伟", "芳", "娜", "敏", "静", "丽", "强",   "磊", "军",   "洋",  "勇",
                                            "艳", "杰", "娟", "涛", "明", "超", "秀英", "华", "建国", "桂兰"};
 constexpr std::string_view jobs[] = {"店长", "营业员", "药师", "收银员", "仓管员", "质管员"};
 constexpr std::string_view schooling[] = {"高中", "中专", "大专", "本科", "硕士"};
@@ -329,13 +320,14 @@ constexpr int companyCount = 40;
 
 std::vector<Company> fillCompanies(sqlite3* db, Random& random)
 {
-    constexpr std::string_view columns[] = {"简码", "名称", "法人", "电话", "地址",
+    constexpr std::string_view columns[] = {"简码", "名称", "法人", "电话",   "地址",
                                             "备注", "类型", "出入", "联系人", "clientid"};
     Inserter insert(db, "company", columns);
     std::vector<Company> all;
     for (int i = 1; i <= companyCount; ++i) {
         const bool supplier = i % 4 != 0;
-        Company company = supplier ? makeCompany(random, "医药有限公司", "YYYXGS") : makeCompany(random, "大药房", "DYF");
+        Company company =
+            supplier ? makeCompany(random, "医药有限公司", "YYYXGS") : makeCompany(random, "大药房", "DYF");
         insert.text(company.initials.substr(0, 10))
             .text(company.name)
             .text(personName(random))
@@ -362,9 +354,9 @@ void fillDepartments(sqlite3* db, Random& random)
 
 void fillOperators(sqlite3* db, Random& random, std::int64_t count)
 {
-    constexpr std::string_view columns[] = {"username", "oper",     "职务",     "年龄",     "雇佣日期",
-                                            "性别",     "学历",     "住址",     "身份证号", "联系方式",
-                                            "备注",     "所属部门", "userid",   "passwords", "able"};
+    constexpr std::string_view columns[] = {"username", "oper",     "职务",   "年龄",      "雇佣日期",
+                                            "性别",     "学历",     "住址",   "身份证号",  "联系方式",
+                                            "备注",     "所属部门", "userid", "passwords", "able"};
     Inserter insert(db, "OperatorTable", columns);
     const std::int64_t today = daysFromCivil(2026, 6, 30);
     for (std::int64_t i = 1; i <= count; ++i) {
@@ -434,8 +426,8 @@ std::vector<Drug> fillDrugs(sqlite3* db, Random& random, std::int64_t count, con
         std::snprintf(id, sizeof id, "%08lld", static_cast<long long>(i));
         std::snprintf(code, sizeof code, "YP%06lld", static_cast<long long>(i));
         const Piece& brand = random.pick(brands);
-        const std::string maker = std::string(random.pick(cities).text) + std::string(brand.text) +
-                                  std::string(random.pick(makerEndings));
+        const std::string maker =
+            std::string(random.pick(cities).text) + std::string(brand.text) + std::string(random.pick(makerEndings));
         const double wholesale = price(random, 0.5, 400);
         const double retail = std::round(wholesale * (1.15 + 0.35 * random.unit()) * 100) / 100;
         const auto symptomCount = random.between(1, 3);
@@ -443,7 +435,8 @@ std::vector<Drug> fillDrugs(sqlite3* db, Random& random, std::int64_t count, con
         for (std::int64_t s = 0; s < symptomCount; ++s)
             indication += (s ? "、" : "") + std::string(random.pick(symptoms));
         indication += "。";
-        const std::string made = dateTimeText(secondsAt(2023, 1, 1) + static_cast<std::int64_t>(random.below(1200)) * 86400);
+        const std::string made =
+            dateTimeText(secondsAt(2023, 1, 1) + static_cast<std::int64_t>(random.below(1200)) * 86400);
 
         insert.text(id)
             .text(name)
@@ -476,8 +469,8 @@ void fillStock(sqlite3* db, Random& random, std::int64_t count, const std::vecto
 {
     if (drugs.empty() && count > 0)
         throw std::invalid_argument("stock rows need at least one drug");
-    constexpr std::string_view columns[] = {"数量",     "购进单价", "购进金额", "购进日期", "生产日期",
-                                            "有效期至", "ypid",     "柜组"};
+    constexpr std::string_view columns[] = {"数量",     "购进单价", "购进金额", "购进日期",
+                                            "生产日期", "有效期至", "ypid",     "柜组"};
     Inserter insert(db, "kc", columns);
     const std::int64_t first = secondsAt(2020, 1, 1);
     for (std::int64_t i = 0; i < count; ++i) {

@@ -15,8 +15,8 @@
 #include <QDialog>
 
 #include <cstdio>
-#include <ctime>
 #include <cstring>
+#include <ctime>
 #include <unistd.h>
 
 namespace {
