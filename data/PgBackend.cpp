@@ -510,14 +510,16 @@ void PgBackend::loadNames()
     m_tableNames.clear();
     m_columnsByTable.clear();
     Result tables = run("SELECT c.oid, c.relname FROM pg_catalog.pg_class c "
-                        "WHERE c.relkind IN ('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid)");
+                        "WHERE c.relkind IN ('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) "
+                        "AND c.relnamespace <> 'pg_catalog'::regnamespace");
     for (int r = 0; r < PQntuples(tables.get()); ++r)
         m_tableNames.emplace_back(PQgetvalue(tables.get(), r, 1),
                                   static_cast<unsigned>(std::strtoul(PQgetvalue(tables.get(), r, 0), nullptr, 10)));
     Result columns = run("SELECT c.relname, a.attname FROM pg_catalog.pg_attribute a "
                          "JOIN pg_catalog.pg_class c ON c.oid = a.attrelid "
                          "WHERE c.relkind IN ('r','v','m','p','f') AND pg_catalog.pg_table_is_visible(c.oid) "
-                         "AND a.attnum > 0 AND NOT a.attisdropped ORDER BY c.oid, a.attnum");
+                         "AND c.relnamespace <> 'pg_catalog'::regnamespace AND a.attnum > 0 AND NOT a.attisdropped "
+                         "ORDER BY c.oid, a.attnum");
     for (int r = 0; r < PQntuples(columns.get()); ++r)
         m_columnsByTable[lowerAscii(PQgetvalue(columns.get(), r, 0))].emplace_back(PQgetvalue(columns.get(), r, 1));
     m_namesLoaded = true;
