@@ -688,20 +688,30 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
                 tables.push_back(*table);
             if (!tables.empty())
                 name = columnOf(tables, p.text);
+            else if (const std::string* table = tableNamed(p.text)) // schema.table
+                name = *table;
         } else if (!afterAs) {
             if (const std::string* table = tableNamed(p.text))
                 name = *table;
             else if (!givenNames.contains(lowerAscii(p.text)) || bracketed || quoted) {
-                // Names of the statement's own tables first; a sub-query's tables are not in its FROM list.
+                // Columns of the statement's tables first, then of any table.
                 name = columnOf(statementTables, p.text);
                 if (!name)
                     name = columnOf(everyTable, p.text);
             }
         }
         if (quoted) {
-            // The embedded engine reads a double-quoted text that names nothing as a string.
-            const bool namesSomething =
-                name || givenNames.contains(lowerAscii(p.text)) || tableNamed(p.text) || columnOf(everyTable, p.text);
+            // The embedded engine matches a quoted name in any letter case, and reads a double-quoted text
+            // that names nothing as a string.
+            if (name) {
+                if (*name != p.text)
+                    replacement[tokens[t]] = quoteIdentifier(*name);
+                continue;
+            }
+            bool namesSomething = givenNames.contains(lowerAscii(p.text)) || tableNamed(p.text);
+            for (const auto& [table, columns] : m_columnsByTable)
+                for (const std::string& column : columns)
+                    namesSomething = namesSomething || equalsIgnoreCase(column, p.text);
             if (!namesSomething && !afterAs && !isPunct(t + 1, '.') && (t == 0 || !isPunct(t - 1, '.'))) {
                 std::string literal = "'";
                 for (char c : p.text) {

@@ -173,6 +173,8 @@ TEST_F(PgBackendTest, CommandTextsAreAdaptedOnlyWhereTheServerReadsThemDifferent
          "select 'OperatorTable' as t, \"YdInfo\".\"ID\" from \"YdInfo\""},
         {"select count(*) from oper where userid = \"abc\"", "select count(*) from oper where userid = 'abc'"},
         {"select \"ID\" from \"YdInfo\"", "select \"ID\" from \"YdInfo\""},
+        {"select \"Id\" from \"ydinfo\"", "select \"ID\" from \"YdInfo\""},
+        {"select * from public.OperatorTable", "select * from public.\"OperatorTable\""},
         {"select count(*) from bh where exists (select ID from YdInfo where ID > 0)",
          "select count(*) from bh where exists (select \"ID\" from \"YdInfo\" where \"ID\" > 0)"},
         {"select 编号 as \"号码\" from bh where \"编号\" <> \"x\" order by \"号码\"",
