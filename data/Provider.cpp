@@ -91,7 +91,7 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
         refuse("Could not use '" + path + "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".");
     }
     sqlite3_extended_result_codes(db.get(), 1);
-    sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
+    setBusyTimeout(db.get());
 
     // Opening reads nothing: read the schema to find out whether it is a database.
     {

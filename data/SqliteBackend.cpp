@@ -7,7 +7,10 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <chrono>
 #include <filesystem>
+#include <random>
+#include <thread>
 
 namespace velmora::data {
 
@@ -647,6 +650,30 @@ void SqliteBackend::rollback()
     execute("ROLLBACK");
 }
 
+namespace {
+
+int retryOften(void*, int tries)
+{
+    // One thread waits for one lock at a time: the wait starts at its first try.
+    thread_local std::chrono::steady_clock::time_point start;
+    thread_local std::minstd_rand jitter(std::random_device{}());
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0)
+        start = now;
+    if (now - start >= std::chrono::milliseconds(BusyTimeoutMs))
+        return 0;
+    // Jitter keeps two waiting tills from trying in step with each other.
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + jitter() % 1000));
+    return 1;
+}
+
+} // namespace
+
+void setBusyTimeout(sqlite3* db)
+{
+    sqlite3_busy_handler(db, retryOften, nullptr);
+}
+
 void useWriteAheadLog(sqlite3* db)
 {
     sqlite3_stmt* raw = nullptr;
@@ -674,7 +701,7 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     if (rc != SQLITE_OK)
         throw DatabaseError("Could not create database '" + path +
                             "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
-    sqlite3_busy_timeout(db.get(), BusyTimeoutMs);
+    setBusyTimeout(db.get());
     sqlite3_extended_result_codes(db.get(), 1);
     useWriteAheadLog(db.get());
     return std::make_unique<SqliteBackend>(std::move(db), path);

@@ -91,4 +91,9 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
 // Every connection waits this long for another process's lock.
 inline constexpr int BusyTimeoutMs = 5000;
 
+// Makes the connection wait up to BusyTimeoutMs for a lock, trying again about every millisecond. SQLite's
+// own time-out backs off to 100 ms between tries and so can miss every short gap between the transactions
+// of a till that writes again and again, until it runs out; frequent tries find those gaps.
+void setBusyTimeout(sqlite3* db);
+
 } // namespace velmora::data

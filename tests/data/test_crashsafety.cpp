@@ -121,14 +121,11 @@ public:
         }
     }
     bool ready() const { return m_output.rfind("ready\n", 0) == 0; }
+    bool signedOn() const { return ready() && m_output.find('\n', 6) != std::string::npos; }
     // Waits until it has connected; false when it failed or took 30 s.
-    bool waitUntilReady()
-    {
-        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
-        while (!ready() && m_errors.empty() && std::chrono::steady_clock::now() < deadline)
-            pump(std::chrono::milliseconds(50));
-        return ready();
-    }
+    bool waitUntilReady() { return waitFor(&WorkerProcess::ready); }
+    // Waits until it has reported its first sign-on.
+    bool waitUntilSignedOn() { return waitFor(&WorkerProcess::signedOn); }
     void go() { (void)!::write(m_in, "\n", 1); }
 
     // Kills it now; returns once it is gone and its output is read.
@@ -167,6 +164,14 @@ public:
     const std::string& errors() const { return m_errors; }
 
 private:
+    bool waitFor(bool (WorkerProcess::*condition)() const)
+    {
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(30);
+        while (!(this->*condition)() && m_errors.empty() && std::chrono::steady_clock::now() < deadline)
+            pump(std::chrono::milliseconds(50));
+        return (this->*condition)();
+    }
+
     pid_t m_pid = -1;
     int m_in = -1;
     int m_out = -1;
@@ -224,9 +229,10 @@ TEST(CrashSafety, KilledSignOnsLoseNoReportedRecord)
     for (int round = 0; round < Kills; ++round) {
         WorkerProcess worker(db, 0);
         ASSERT_TRUE(worker.started());
-        // One in five dies while it connects; the rest once they sign on.
+        // One in five dies while it connects; the rest after a first sign-on,
+        // somewhere in the ones that follow.
         if (percent(random) >= 20) {
-            ASSERT_TRUE(worker.waitUntilReady()) << worker.errors();
+            ASSERT_TRUE(worker.waitUntilSignedOn()) << worker.errors();
             ++killedWhileSigningOn;
         }
         std::this_thread::sleep_for(std::chrono::microseconds(delayUs(random)));
@@ -243,7 +249,7 @@ TEST(CrashSafety, KilledSignOnsLoseNoReportedRecord)
         lost += stored.count(id) == 0;
     EXPECT_EQ(lost, 0u) << "of " << reported.size() << " reported records";
     EXPECT_GE(killedWhileSigningOn, Kills / 2);
-    EXPECT_GT(reported.size(), std::size_t(Kills)); // the kills did land among sign-ons
+    EXPECT_GE(reported.size(), std::size_t(killedWhileSigningOn));
     std::printf("[ figures  ] kills %d, records reported %zu, stored %zu, lost %zu\n", Kills, reported.size(),
                 stored.size(), lost);
 }
@@ -277,15 +283,42 @@ TEST(ConcurrentSignOn, TwoTillsGetAllTheirRecords)
         reported.insert(ids.begin(), ids.end());
     }
     EXPECT_EQ(reported.size(), std::size_t(2 * Each)); // no operid given twice
-    // How often the writer changed between one record and the next: 1 would
-    // mean the tills took turns as wholes.
+    // How often the writer changed between one record and the next. With
+    // SQLite's own backing-off time-out it was 1 to 4 (one till waited for all
+    // of the other's sign-ons, seconds long); trying every millisecond gives
+    // each till its turn again and again.
     const std::vector<std::int64_t> firstIds = first.reportedOperids();
     const std::set<std::int64_t> ofFirst(firstIds.begin(), firstIds.end());
     int turns = 0;
     for (auto it = reported.begin(); it != reported.end() && std::next(it) != reported.end(); ++it)
         turns += ofFirst.count(*it) != ofFirst.count(*std::next(it));
+    EXPECT_GE(turns, 8);
     std::printf("[ figures  ] records %zu, changes of writer %d\n", reported.size(), turns);
     EXPECT_EQ(storedOperids(db), reported);
+    EXPECT_EQ(integrityCheck(db), "ok");
+}
+
+// A till that signs on again and again without a pause does not keep
+// another out: each of the other's sign-ons gets its turn within the 5 s
+// busy time-out.
+TEST(ConcurrentSignOn, ABusyTillDoesNotKeepAnotherOut)
+{
+    TempDir dir;
+    const std::string db = dir.file("velmdb.mdb");
+    ASSERT_NO_THROW(createDatabase(db));
+
+    WorkerProcess busy(db, 0);
+    ASSERT_TRUE(busy.started());
+    ASSERT_TRUE(busy.waitUntilSignedOn()) << busy.errors();
+    WorkerProcess other(db, 10);
+    ASSERT_TRUE(other.started());
+    const int status = other.finish();
+    busy.kill();
+
+    EXPECT_EQ(status, 0) << other.errors();
+    EXPECT_EQ(other.errors(), "");
+    EXPECT_EQ(other.reportedOperids().size(), 10u);
+    EXPECT_EQ(busy.errors(), "");
     EXPECT_EQ(integrityCheck(db), "ok");
 }
 
