@@ -54,12 +54,22 @@ private:
     std::string m_path;
 };
 
-// A database as velmora-db creates one: the twelve tables, write-ahead log.
-void createDatabase(const std::string& path)
+// The two journals a shop's file may have: velmora-db makes a write-ahead
+// log, the plain sqlite3 tool a rollback journal.
+enum class Journal { WriteAheadLog, Rollback };
+
+// The twelve tables in a new file with the given journal.
+void createDatabase(const std::string& path, Journal journal)
 {
     auto backend = createDatabaseFile(path);
     backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
+    if (journal == Journal::Rollback)
+        backend->execute("PRAGMA journal_mode=DELETE");
 }
+
+class SignOnProcesses : public ::testing::TestWithParam<Journal>
+{
+};
 
 // One worker process with its standard output and error on pipes.
 class WorkerProcess
@@ -214,11 +224,11 @@ std::set<std::int64_t> storedOperids(const std::string& path)
 // 200 tills killed with SIGKILL at random moments (seeded): some while they
 // start, most in the middle of signing on. Every operid a till reported is
 // in the file afterwards, and the file is sound.
-TEST(CrashSafety, KilledSignOnsLoseNoReportedRecord)
+TEST_P(SignOnProcesses, KilledSignOnsLoseNoReportedRecord)
 {
     TempDir dir;
     const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db));
+    ASSERT_NO_THROW(createDatabase(db, GetParam()));
 
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> percent(0, 99);
@@ -256,11 +266,11 @@ TEST(CrashSafety, KilledSignOnsLoseNoReportedRecord)
 
 // Two tills sign on 500 times each against one file at the same time: 1,000
 // new records, each with its own operid, and no "database is locked".
-TEST(ConcurrentSignOn, TwoTillsGetAllTheirRecords)
+TEST_P(SignOnProcesses, TwoTillsGetAllTheirRecords)
 {
     TempDir dir;
     const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db));
+    ASSERT_NO_THROW(createDatabase(db, GetParam()));
     constexpr long Each = 500;
 
     WorkerProcess first(db, Each, /*waitForGo*/ true);
@@ -301,11 +311,11 @@ TEST(ConcurrentSignOn, TwoTillsGetAllTheirRecords)
 // A till that signs on again and again without a pause does not keep
 // another out: each of the other's sign-ons gets its turn within the 5 s
 // busy time-out.
-TEST(ConcurrentSignOn, ABusyTillDoesNotKeepAnotherOut)
+TEST_P(SignOnProcesses, ABusyTillDoesNotKeepAnotherOut)
 {
     TempDir dir;
     const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db));
+    ASSERT_NO_THROW(createDatabase(db, GetParam()));
 
     WorkerProcess busy(db, 0);
     ASSERT_TRUE(busy.started());
@@ -321,5 +331,10 @@ TEST(ConcurrentSignOn, ABusyTillDoesNotKeepAnotherOut)
     EXPECT_EQ(busy.errors(), "");
     EXPECT_EQ(integrityCheck(db), "ok");
 }
+
+INSTANTIATE_TEST_SUITE_P(Journals, SignOnProcesses, ::testing::Values(Journal::WriteAheadLog, Journal::Rollback),
+                         [](const ::testing::TestParamInfo<Journal>& info) {
+                             return info.param == Journal::WriteAheadLog ? "WriteAheadLog" : "Rollback";
+                         });
 
 } // namespace
