@@ -56,9 +56,10 @@ Commands:
         Lists every operator: user name, number and granted rights groups.
   rights-word --groups LIST
         Prints the rights word that grants exactly LIST.
-  schema
+  schema [--for sqlite|postgresql]
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
+        or, with --for postgresql, for a server's psql (what create URI runs).
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -313,7 +314,13 @@ int schema(const Arguments& args)
 {
     if (!args.positional.empty())
         throw UsageError("schema takes no FILE");
-    std::cout << schemaScript();
+    const std::string target = args.option("for").value_or("sqlite");
+    if (text::equalsNoCase(target, "sqlite"))
+        std::cout << schemaScript();
+    else if (text::equalsNoCase(target, "postgresql"))
+        std::cout << serverSchemaScript();
+    else
+        throw UsageError("--for names sqlite or postgresql, not '" + target + "'");
     return 0;
 }
 
@@ -329,7 +336,7 @@ const Command commands[] = {
     {"add-operator", {"username", "userid", "password", "groups", "db-password", "db-user"}, addOperator},
     {"list-operators", {"db-password", "db-user"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
-    {"schema", {}, schema},
+    {"schema", {"for"}, schema},
 };
 
 } // namespace

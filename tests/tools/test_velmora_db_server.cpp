@@ -114,4 +114,20 @@ TEST_F(VelmoraDbServerTest, RefusesADatabaseThatHoldsTheTablesAndAWrongPassword)
     EXPECT_EQ(run.status, 2) << run.output;
 }
 
+// An administrator may run the printed SQL with psql instead of letting the tool connect.
+TEST_F(VelmoraDbServerTest, PrintedServerSchemaMakesAWorkingDatabase)
+{
+    const ToolRun run = velmoraDb({"schema", "--for", "postgresql"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    db->run(run.output);
+    TDMod dmod(db->folder());
+    dmod.ADOCON().setConnectionString(db->connectionString());
+    for (const char* name : {"toper", "tuser", "typzdk", "tkc", "tbm", "tdw"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NO_THROW(dmod.dataset(name).open());
+    }
+    EXPECT_EQ(dmod.tbm().fieldByName("部门名称").kind(), FieldKind::String);
+    EXPECT_EQ(dmod.toper().fieldByName("operid").kind(), FieldKind::AutoInc);
+}
+
 } // namespace
