@@ -8,21 +8,42 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
 #include <string>
+#include <system_error>
 
 #include <unistd.h>
 
 namespace {
 
-const std::string& iniPath()
+// A folder of its own for the file, removed when the fuzzer exits.
+class Scratch
 {
-    static const std::string path = [] {
+public:
+    Scratch()
+    {
         char folder[] = "/tmp/velmora-fuzz-profile-XXXXXX";
         if (!::mkdtemp(folder))
             std::abort();
-        return std::string(folder) + "/DBConn.ini";
-    }();
-    return path;
+        m_folder = folder;
+        m_file = m_folder + "/DBConn.ini";
+    }
+    ~Scratch()
+    {
+        std::error_code ec;
+        std::filesystem::remove_all(m_folder, ec);
+    }
+    const std::string& file() const { return m_file; }
+
+private:
+    std::string m_folder;
+    std::string m_file;
+};
+
+const std::string& iniPath()
+{
+    static const Scratch scratch;
+    return scratch.file();
 }
 
 int codePoints(const QString& s)
