@@ -6,6 +6,8 @@
 #include <sodium.h>
 
 #include <array>
+#include <charconv>
+#include <cstdint>
 
 namespace velmora::data {
 
@@ -29,6 +31,29 @@ bool toHashText(std::string_view stored, HashText& out)
     return true;
 }
 
+// Takes `prefix` and then a number off the front of text.
+bool take(std::string_view& text, std::string_view prefix, std::uint64_t& number)
+{
+    if (!text.starts_with(prefix))
+        return false;
+    text.remove_prefix(prefix.size());
+    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
+    if (error != std::errc())
+        return false;
+    text.remove_prefix(std::size_t(end - text.data()));
+    return true;
+}
+
+// The costs a hash names ("$argon2id$v=19$m=<KiB>,t=<passes>,p=<lanes>$...") are at most the strongest that
+// libsodium offers: a damaged row naming billions of passes would otherwise stall the sign-on for hours.
+bool costsWithinReach(std::string_view hash)
+{
+    std::uint64_t version = 0, memoryKiB = 0, passes = 0, lanes = 0;
+    return take(hash, "$argon2id$v=", version) && take(hash, "$m=", memoryKiB) && take(hash, ",t=", passes) &&
+           take(hash, ",p=", lanes) && hash.starts_with('$') && memoryKiB <= crypto_pwhash_MEMLIMIT_SENSITIVE / 1024 &&
+           passes <= crypto_pwhash_OPSLIMIT_SENSITIVE;
+}
+
 } // namespace
 
 std::string hashOperatorPassword(std::string_view password)
@@ -47,7 +72,7 @@ bool isOperatorPasswordHash(std::string_view stored)
     needSodium();
     const std::string trimmed = text::trim(stored);
     HashText hash;
-    if (!toHashText(trimmed, hash) || trimmed.rfind("$argon2id$", 0) != 0)
+    if (!toHashText(trimmed, hash) || !costsWithinReach(trimmed))
         return false;
     // -1 means the string does not parse as a hash of the current algorithm;
     // 0 and 1 only tell whether its costs are today's.

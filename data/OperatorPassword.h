@@ -14,8 +14,9 @@ namespace velmora::data {
 // cannot work (out of memory).
 std::string hashOperatorPassword(std::string_view password);
 
-// Whether the trimmed stored text is a hash that libsodium can parse. Text
-// that merely starts like one is not.
+// Whether the trimmed stored text is a hash that libsodium can parse, with
+// costs no higher than its strongest preset (so no row can stall a sign-on).
+// Text that merely starts like one is not.
 bool isOperatorPasswordHash(std::string_view stored);
 
 // The one check of a typed password, for the login and for tools: both are

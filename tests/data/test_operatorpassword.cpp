@@ -64,4 +64,25 @@ TEST(OperatorPassword, OnlyParsableHashesCountAsHashes)
         EXPECT_FALSE(isOperatorPasswordHash(text)) << text;
 }
 
+// A hash naming costs beyond libsodium's strongest preset is not verified
+// (that would stall the sign-on for hours): it is plain text.
+TEST(OperatorPassword, CostsBeyondTheStrongestPresetAreNotAHash)
+{
+    const std::string hash = hashOperatorPassword("x");
+    const std::string costs = "$m=65536,t=2,p=1$";
+    const std::size_t at = hash.find(costs);
+    ASSERT_NE(at, std::string::npos) << hash;
+    const auto withCosts = [&](const std::string& other) { return std::string(hash).replace(at, costs.size(), other); };
+
+    EXPECT_TRUE(isOperatorPasswordHash(withCosts("$m=65536,t=4,p=1$")));
+    EXPECT_TRUE(isOperatorPasswordHash(withCosts("$m=1048576,t=1,p=1$")));
+    for (const std::string& stalling :
+         {withCosts("$m=65536,t=4294967295,p=1$"), withCosts("$m=65536,t=5,p=1$"), withCosts("$m=1048577,t=2,p=1$"),
+          withCosts("$m=4294967295,t=2,p=1$"), withCosts("$m=65536,t=99999999999999999999999,p=1$")}) {
+        EXPECT_FALSE(isOperatorPasswordHash(stalling)) << stalling;
+        EXPECT_FALSE(operatorPasswordMatches(stalling, "x")) << stalling;
+        EXPECT_TRUE(operatorPasswordMatches(stalling, stalling)) << stalling;
+    }
+}
+
 } // namespace
