@@ -3,12 +3,12 @@
 # or each in turn, for the given number of seconds, starting from its seed
 # corpus in fuzz/corpus/<target>/. New inputs go to build-fuzz/corpus/<target>/,
 # findings to build-fuzz/findings/<target>/.
-#   fuzz/run.sh TARGET SECONDS     TARGET: profile, connectionstring, dialect, rights
+#   fuzz/run.sh TARGET SECONDS     TARGET: profile, connectionstring, dialect, rights, operatorpassword
 #   fuzz/run.sh all SECONDS
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
-targets=(profile connectionstring dialect rights)
+targets=(profile connectionstring dialect rights operatorpassword)
 if [[ $# -ne 2 || ! $2 =~ ^[0-9]+$ ]]; then
     echo "usage: fuzz/run.sh TARGET|all SECONDS (targets: ${targets[*]})" >&2
     exit 2
