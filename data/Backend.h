@@ -4,6 +4,7 @@
 
 #include <cstdint>
 #include <memory>
+#include <span>
 #include <string>
 #include <utility>
 #include <vector>
@@ -68,6 +69,17 @@ struct ResultSet
     std::vector<std::vector<Value>> rows;
 };
 
+// Takes a result's rows one at a time, as the engine reads them.
+class RowSink
+{
+public:
+    virtual ~RowSink() = default;
+    // Before the first row.
+    virtual void begin(int columnCount) = 0;
+    // One row, a cell per column; the cells' text is valid only during the call.
+    virtual void row(std::span<const CellView> cells) = 0;
+};
+
 // The narrow interface between the data module and a database engine. The
 // embedded engine is SQLite; nothing above this interface knows which engine
 // it talks to. Every failure throws DatabaseError with the engine's text.
@@ -81,6 +93,17 @@ public:
     // A command text as the data module stores it; the backend adapts what
     // its engine reads differently.
     virtual ResultSet openCommand(const std::string& commandText) = 0;
+    // The same results with each row handed to `rows` as it is read, so that no copy of the whole result is
+    // built on the way; returns the columns, described once every row is read (a computed column's type can
+    // depend on its values). The defaults go through openTable/openCommand.
+    virtual std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows)
+    {
+        return deliver(openTable(table), rows);
+    }
+    virtual std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows)
+    {
+        return deliver(openCommand(commandText), rows);
+    }
     // Inserts one row and returns the key the database generated for it
     // (0 when the table has none).
     virtual std::int64_t insertRow(const std::string& table,
@@ -92,6 +115,22 @@ public:
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }
+
+protected:
+    // Hands a whole result's rows over, freeing each as it goes.
+    static std::vector<ColumnDescription> deliver(ResultSet result, RowSink& rows)
+    {
+        rows.begin(static_cast<int>(result.columns.size()));
+        std::vector<CellView> cells;
+        for (std::vector<Value>& row : result.rows) {
+            cells.clear();
+            for (const Value& value : row)
+                cells.push_back(CellView::of(value));
+            rows.row(cells);
+            row = {};
+        }
+        return std::move(result.columns);
+    }
 };
 
 // Connects through the provider named by an OLE DB connection string.

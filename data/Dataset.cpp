@@ -40,23 +40,17 @@ bool numberOf(const CellView& cell, double& out)
     }
 }
 
-CellView viewOf(const Value& value)
+// Fills a row store as the backend reads the rows.
+class StoreRows final : public RowSink
 {
-    CellView cell;
-    if (const auto* i = std::get_if<std::int64_t>(&value)) {
-        cell.type = CellView::Type::Integer;
-        cell.integer = *i;
-    } else if (const auto* d = std::get_if<double>(&value)) {
-        cell.type = CellView::Type::Double;
-        cell.number = *d;
-    } else if (const auto* s = std::get_if<std::string>(&value)) {
-        cell.type = CellView::Type::Text;
-        cell.text = *s;
-    } else if (const auto* b = std::get_if<bool>(&value)) {
-        cell.type = *b ? CellView::Type::True : CellView::Type::False;
-    }
-    return cell;
-}
+public:
+    explicit StoreRows(RowStore& store) : m_store(store) {}
+    void begin(int columnCount) override { m_store.reset(columnCount); }
+    void row(std::span<const CellView> cells) override { m_store.appendRow(cells); }
+
+private:
+    RowStore& m_store;
+};
 
 // Key equality for lookups: numbers by value (text parsed when the other side is a number), text exactly.
 bool keysEqual(const CellView& a, const CellView& b)
@@ -142,23 +136,25 @@ void Dataset::open()
     if (!m_connection->connected())
         m_connection->open();
     Backend& backend = m_connection->backend();
-    ResultSet result =
-        m_settings.kind == DatasetKind::Table ? backend.openTable(m_source) : backend.openCommand(m_source);
-    m_columns = std::move(result.columns);
+    // The rows go straight into the store as they are read: no second copy of the result is ever built.
+    StoreRows sink(m_rows);
     try {
-        bindFields(result.rows.empty());
+        m_columns = m_settings.kind == DatasetKind::Table ? backend.readTable(m_source, sink)
+                                                          : backend.readCommand(m_source, sink);
+    } catch (...) {
+        m_rows.reset(0);
+        throw;
+    }
+    if (m_rows.rowCount() == 0)
+        m_rows.reset(static_cast<int>(m_columns.size()));
+    try {
+        bindFields(m_rows.rowCount() == 0);
     } catch (...) {
         m_columns.clear();
+        m_rows.reset(0);
         unbindFields();
         throw;
     }
-    m_rows.reset(static_cast<int>(m_columns.size()));
-    for (std::vector<Value>& row : result.rows) {
-        m_rows.appendRow(row);
-        row = {}; // the packed copy replaces it at once, so the two never both hold the whole result
-    }
-    result.rows = {};
-    m_rows.compact();
     m_pending.clear();
     m_editing = false;
     m_active = true;
@@ -399,11 +395,11 @@ Value Dataset::lookup(std::string_view keyField, const Value& key, std::string_v
         return {};
     Field& keyColumn = fieldByName(keyField);
     Field& result = fieldByName(resultField);
-    const CellView wanted = viewOf(key);
+    const CellView wanted = CellView::of(key);
     for (int row = 0; row < m_rows.rowCount(); ++row) {
         bool match;
         if (keyColumn.m_lookup)
-            match = keysEqual(viewOf(fieldValueAt(keyColumn, row)), wanted);
+            match = keysEqual(CellView::of(fieldValueAt(keyColumn, row)), wanted);
         else
             match = keyColumn.m_column >= 0 && keysEqual(m_rows.cell(row, keyColumn.m_column), wanted);
         if (match)
@@ -552,7 +548,7 @@ bool Dataset::locate(std::string_view fieldName, const std::string& value, Locat
         Value computed;
         if (field.m_lookup || field.m_column < 0) {
             computed = fieldValueAt(field, row);
-            cell = viewOf(computed);
+            cell = CellView::of(computed);
         } else {
             cell = m_rows.cell(row, field.m_column);
         }

@@ -1,5 +1,7 @@
 #include "data/RowStore.h"
 
+#include <algorithm>
+#include <bit>
 #include <cstring>
 #include <stdexcept>
 
@@ -7,13 +9,44 @@ namespace velmora::data {
 
 namespace {
 
-void putVarint(std::string& out, std::uint64_t n)
+using Type = CellView::Type;
+
+// Block sizes: doubling from a page, so a small table stays small, up to this.
+constexpr std::size_t FirstBlockBytes = 4096;
+constexpr std::size_t BlockBytes = std::size_t{1} << 20;
+
+// Row-start chunks: chunk k holds FirstChunkRows << k rows up to ChunkRows, then ChunkRows each.
+constexpr int FirstChunkRows = 256;
+constexpr int DoublingChunks = 8;
+constexpr int ChunkRows = FirstChunkRows << DoublingChunks; // 65,536 rows, 512 KiB
+constexpr int DoublingRows = FirstChunkRows * ((1 << DoublingChunks) - 1);
+
+int chunkRows(std::size_t chunk)
+{
+    return chunk < DoublingChunks ? FirstChunkRows << chunk : ChunkRows;
+}
+
+// Rows the first `chunks` chunks hold.
+std::size_t rowsHeld(std::size_t chunks)
+{
+    if (chunks <= DoublingChunks)
+        return static_cast<std::size_t>(FirstChunkRows) * ((std::size_t{1} << chunks) - 1);
+    return DoublingRows + (chunks - DoublingChunks) * static_cast<std::size_t>(ChunkRows);
+}
+
+std::size_t varintBytes(std::uint64_t n)
+{
+    return (static_cast<std::size_t>(std::bit_width(n | 1)) + 6) / 7;
+}
+
+char* putVarint(char* out, std::uint64_t n)
 {
     while (n >= 0x80) {
-        out += static_cast<char>((n & 0x7F) | 0x80);
+        *out++ = static_cast<char>((n & 0x7F) | 0x80);
         n >>= 7;
     }
-    out += static_cast<char>(n);
+    *out++ = static_cast<char>(n);
+    return out;
 }
 
 std::uint64_t getVarint(const char*& p)
@@ -38,8 +71,6 @@ std::int64_t unzigzag(std::uint64_t n)
 {
     return static_cast<std::int64_t>(n >> 1) ^ -static_cast<std::int64_t>(n & 1);
 }
-
-using Type = CellView::Type;
 
 // Reads the cell at p and leaves p after it.
 CellView readCell(const char*& p)
@@ -66,78 +97,138 @@ CellView readCell(const char*& p)
     return cell;
 }
 
-} // namespace
-
-Value CellView::toValue() const
+std::size_t encodedBytes(const CellView& cell)
 {
-    switch (type) {
-    case Type::Null:
-        return {};
+    switch (cell.type) {
     case Type::Integer:
-        return integer;
+        return 1 + varintBytes(zigzag(cell.integer));
     case Type::Double:
-        return number;
+        return 1 + sizeof(double);
     case Type::Text:
-        return std::string(text);
-    case Type::False:
-        return false;
-    case Type::True:
-        return true;
+        return 1 + varintBytes(cell.text.size()) + cell.text.size();
+    default:
+        return 1;
     }
-    return {};
 }
+
+char* putCell(char* out, const CellView& cell)
+{
+    *out++ = static_cast<char>(cell.type);
+    switch (cell.type) {
+    case Type::Integer:
+        return putVarint(out, zigzag(cell.integer));
+    case Type::Double:
+        std::memcpy(out, &cell.number, sizeof(double));
+        return out + sizeof(double);
+    case Type::Text:
+        out = putVarint(out, cell.text.size());
+        if (!cell.text.empty())
+            std::memcpy(out, cell.text.data(), cell.text.size());
+        return out + cell.text.size();
+    default:
+        return out;
+    }
+}
+
+} // namespace
 
 void RowStore::reset(int columnCount)
 {
     m_columns = columnCount;
-    m_bytes.clear();
-    m_bytes.shrink_to_fit();
-    m_rowStart.clear();
-    m_rowStart.shrink_to_fit();
+    m_rows = 0;
+    m_blocks = std::vector<Block>();
+    m_filling = -1;
+    m_used = 0;
+    m_starts = std::vector<std::unique_ptr<RowStart[]>>();
 }
 
-std::size_t RowStore::encode(std::span<const Value> cells)
+RowStore::RowStart& RowStore::start(int row)
+{
+    if (row < 0 || row >= m_rows)
+        throw std::out_of_range("row index out of range");
+    std::size_t chunk;
+    std::size_t offset;
+    if (row < DoublingRows) {
+        chunk = static_cast<std::size_t>(std::bit_width(static_cast<unsigned>(row / FirstChunkRows + 1))) - 1;
+        offset = static_cast<std::size_t>(row - FirstChunkRows * ((1 << chunk) - 1));
+    } else {
+        chunk = DoublingChunks + static_cast<std::size_t>((row - DoublingRows) / ChunkRows);
+        offset = static_cast<std::size_t>((row - DoublingRows) % ChunkRows);
+    }
+    return m_starts[chunk][offset];
+}
+
+RowStore::RowStart RowStore::encode(std::span<const CellView> cells)
 {
     if (static_cast<int>(cells.size()) != m_columns)
         throw std::logic_error("row width differs from the result's");
-    const std::size_t start = m_bytes.size();
-    for (const Value& v : cells) {
-        if (const auto* i = std::get_if<std::int64_t>(&v)) {
-            m_bytes += static_cast<char>(Type::Integer);
-            putVarint(m_bytes, zigzag(*i));
-        } else if (const auto* d = std::get_if<double>(&v)) {
-            m_bytes += static_cast<char>(Type::Double);
-            char raw[sizeof(double)];
-            std::memcpy(raw, d, sizeof(double));
-            m_bytes.append(raw, sizeof(double));
-        } else if (const auto* s = std::get_if<std::string>(&v)) {
-            m_bytes += static_cast<char>(Type::Text);
-            putVarint(m_bytes, s->size());
-            m_bytes += *s;
-        } else if (const auto* b = std::get_if<bool>(&v)) {
-            m_bytes += static_cast<char>(*b ? Type::True : Type::False);
-        } else {
-            m_bytes += static_cast<char>(Type::Null);
-        }
+    std::size_t bytes = 0;
+    for (const CellView& cell : cells)
+        bytes += encodedBytes(cell);
+    if (bytes > BlockBytes / 2) {
+        // A row this wide gets a block of its own; the block being filled stays open for the next rows.
+        m_blocks.push_back({std::make_unique_for_overwrite<char[]>(bytes), bytes});
+        char* out = m_blocks.back().bytes.get();
+        for (const CellView& cell : cells)
+            out = putCell(out, cell);
+        return {static_cast<std::uint32_t>(m_blocks.size() - 1), 0};
     }
-    return start;
+    if (m_filling < 0 || m_blocks[static_cast<std::size_t>(m_filling)].size - m_used < bytes) {
+        const std::size_t size = m_filling < 0
+                                     ? FirstBlockBytes
+                                     : std::min(m_blocks[static_cast<std::size_t>(m_filling)].size * 2, BlockBytes);
+        m_blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size});
+        m_filling = static_cast<int>(m_blocks.size() - 1);
+        m_used = 0;
+    }
+    const RowStart where{static_cast<std::uint32_t>(m_filling), static_cast<std::uint32_t>(m_used)};
+    char* out = m_blocks[static_cast<std::size_t>(m_filling)].bytes.get() + m_used;
+    for (const CellView& cell : cells)
+        out = putCell(out, cell);
+    m_used += bytes;
+    return where;
+}
+
+void RowStore::appendRow(std::span<const CellView> cells)
+{
+    const RowStart where = encode(cells);
+    if (static_cast<std::size_t>(m_rows) == rowsHeld(m_starts.size()))
+        m_starts.push_back(
+            std::make_unique_for_overwrite<RowStart[]>(static_cast<std::size_t>(chunkRows(m_starts.size()))));
+    ++m_rows;
+    start(m_rows - 1) = where;
 }
 
 void RowStore::appendRow(std::span<const Value> cells)
 {
-    m_rowStart.push_back(encode(cells));
+    std::vector<CellView> views;
+    views.reserve(cells.size());
+    for (const Value& value : cells)
+        views.push_back(CellView::of(value));
+    appendRow(views);
 }
 
 void RowStore::replaceRow(int row, std::span<const Value> cells)
 {
-    m_rowStart.at(static_cast<std::size_t>(row)) = encode(cells);
+    RowStart& where = start(row);
+    std::vector<CellView> views;
+    views.reserve(cells.size());
+    for (const Value& value : cells)
+        views.push_back(CellView::of(value));
+    where = encode(views);
+}
+
+const char* RowStore::rowBytes(int row) const
+{
+    const RowStart& where = start(row);
+    return m_blocks[where.block].bytes.get() + where.offset;
 }
 
 CellView RowStore::cell(int row, int column) const
 {
     if (column < 0 || column >= m_columns)
         throw std::out_of_range("column index out of range");
-    const char* p = m_bytes.data() + m_rowStart.at(static_cast<std::size_t>(row));
+    const char* p = rowBytes(row);
     for (int c = 0; c < column; ++c)
         readCell(p);
     return readCell(p);
@@ -147,10 +238,18 @@ std::vector<Value> RowStore::row(int row) const
 {
     std::vector<Value> cells;
     cells.reserve(static_cast<std::size_t>(m_columns));
-    const char* p = m_bytes.data() + m_rowStart.at(static_cast<std::size_t>(row));
+    const char* p = rowBytes(row);
     for (int c = 0; c < m_columns; ++c)
         cells.push_back(readCell(p).toValue());
     return cells;
+}
+
+std::size_t RowStore::bytesUsed() const
+{
+    std::size_t bytes = m_blocks.capacity() * sizeof(Block) + m_starts.capacity() * sizeof(m_starts[0]);
+    for (const Block& block : m_blocks)
+        bytes += block.size;
+    return bytes + rowsHeld(m_starts.size()) * sizeof(RowStart);
 }
 
 } // namespace velmora::data

@@ -409,14 +409,58 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     return m_tables.emplace(key, std::move(info)).first->second;
 }
 
+namespace {
+
+// Collects the rows a sink is given, for the callers that want a whole result at once.
+class CollectRows final : public RowSink
+{
+public:
+    explicit CollectRows(std::vector<std::vector<Value>>& rows) : m_rows(rows) {}
+    void begin(int) override {}
+    void row(std::span<const CellView> cells) override
+    {
+        std::vector<Value>& row = m_rows.emplace_back();
+        row.reserve(cells.size());
+        for (const CellView& cell : cells)
+            row.push_back(cell.toValue());
+    }
+
+private:
+    std::vector<std::vector<Value>>& m_rows;
+};
+
+} // namespace
+
 ResultSet SqliteBackend::openTable(const std::string& table)
 {
-    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
-    SqliteStatement s = prepare(sql);
-    return read(s.get(), sql);
+    ResultSet result;
+    CollectRows rows(result.rows);
+    result.columns = readTable(table, rows);
+    return result;
 }
 
 ResultSet SqliteBackend::openCommand(const std::string& commandText)
+{
+    ResultSet result;
+    CollectRows rows(result.rows);
+    result.columns = readCommand(commandText, rows);
+    return result;
+}
+
+std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
+{
+    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
+    SqliteStatement s = prepare(sql);
+    return read(s.get(), sql, rows);
+}
+
+std::vector<ColumnDescription> SqliteBackend::readCommand(const std::string& commandText, RowSink& rows)
+{
+    SqliteStatement s = prepareCommand(commandText);
+    return read(s.get(), commandText, rows);
+}
+
+SqliteStatement SqliteBackend::prepareCommand(const std::string& commandText)
 {
     // The stored texts read the same in SQLite (unquoted Chinese names, 1=2,
     // "a.*"); what differs is told apart after reading (duplicate names).
@@ -432,19 +476,19 @@ ResultSet SqliteBackend::openCommand(const std::string& commandText)
         throw DatabaseError("Characters found after end of SQL statement.");
     if (sqlite3_column_count(s.get()) == 0)
         throw DatabaseError("The command text does not return rows.");
-    return read(s.get(), commandText);
+    return s;
 }
 
-ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
+std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText, RowSink& rows)
 {
-    ResultSet result;
+    std::vector<ColumnDescription> columns;
     refreshTableCache();
     const int n = sqlite3_column_count(st);
-    result.columns.resize(static_cast<std::size_t>(n));
+    columns.resize(static_cast<std::size_t>(n));
     std::vector<char> asBool(static_cast<std::size_t>(n), 0);
     std::vector<int> derived; // columns typed by their values
     for (int i = 0; i < n; ++i) {
-        ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
+        ColumnDescription& c = columns[static_cast<std::size_t>(i)];
         c.name = sqlite3_column_name(st, i);
         const char* table = sqlite3_column_table_name(st, i);
         const char* origin = sqlite3_column_origin_name(st, i);
@@ -479,29 +523,34 @@ ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
     for (int i : derived)
         tracked[static_cast<std::size_t>(i)] = 1;
 
+    rows.begin(n);
+    std::vector<CellView> row(static_cast<std::size_t>(n));
     int rc;
     while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
-        std::vector<Value>& row = result.rows.emplace_back();
-        row.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
             const auto ci = static_cast<std::size_t>(i);
+            CellView& cell = row[ci];
             switch (sqlite3_column_type(st, i)) {
             case SQLITE_INTEGER: {
                 const std::int64_t v = sqlite3_column_int64(st, i);
-                if (asBool[ci])
-                    row.emplace_back(v != 0);
-                else
-                    row.emplace_back(v);
+                if (asBool[ci]) {
+                    cell.type = v != 0 ? CellView::Type::True : CellView::Type::False;
+                } else {
+                    cell.type = CellView::Type::Integer;
+                    cell.integer = v;
+                }
                 if (tracked[ci])
                     stats[ci].integer = true;
                 break;
             }
             case SQLITE_FLOAT: {
                 const double v = sqlite3_column_double(st, i);
-                if (asBool[ci])
-                    row.emplace_back(v != 0.0);
-                else
-                    row.emplace_back(v);
+                if (asBool[ci]) {
+                    cell.type = v != 0.0 ? CellView::Type::True : CellView::Type::False;
+                } else {
+                    cell.type = CellView::Type::Double;
+                    cell.number = v;
+                }
                 if (tracked[ci])
                     stats[ci].real = true;
                 break;
@@ -509,8 +558,8 @@ ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
             case SQLITE_TEXT: {
                 const unsigned char* text = sqlite3_column_text(st, i);
                 const int bytes = sqlite3_column_bytes(st, i);
-                row.emplace_back(std::in_place_type<std::string>, reinterpret_cast<const char*>(text),
-                                 static_cast<std::size_t>(bytes));
+                cell.type = CellView::Type::Text;
+                cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
                 if (tracked[ci]) {
                     stats[ci].text = true;
                     const int length = utf8Length(text, bytes);
@@ -522,34 +571,35 @@ ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
             case SQLITE_BLOB: {
                 const void* data = sqlite3_column_blob(st, i);
                 const int bytes = sqlite3_column_bytes(st, i);
-                row.emplace_back(std::in_place_type<std::string>, static_cast<const char*>(data),
-                                 static_cast<std::size_t>(bytes));
+                cell.type = CellView::Type::Text;
+                cell.text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
                 if (tracked[ci])
                     stats[ci].blob = true;
                 break;
             }
             default:
-                row.emplace_back();
+                cell.type = CellView::Type::Null;
                 break;
             }
         }
+        rows.row(row);
     }
     if (rc != SQLITE_DONE)
         fail({});
 
     for (int i : derived)
-        typeFromValues(result.columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
+        typeFromValues(columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
 
     // Columns of the same name: a copy read straight from a table is called
     // by its table's name in the statement ("a.生产批号"); a copy the text
     // names with AS keeps that name.
     std::unordered_map<std::string, int> counts;
     counts.reserve(static_cast<std::size_t>(n));
-    for (const ColumnDescription& c : result.columns)
+    for (const ColumnDescription& c : columns)
         ++counts[lowerAscii(c.name)];
     std::vector<std::pair<std::string, std::string>> aliases;
     bool aliasesRead = false;
-    for (ColumnDescription& c : result.columns) {
+    for (ColumnDescription& c : columns) {
         if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
             continue;
         if (!aliasesRead) {
@@ -565,7 +615,7 @@ ResultSet SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText)
         }
         c.name = qualifier + "." + c.name;
     }
-    return result;
+    return columns;
 }
 
 std::int64_t SqliteBackend::insertRow(const std::string& table,

@@ -38,6 +38,8 @@ public:
 
     ResultSet openTable(const std::string& table) override;
     ResultSet openCommand(const std::string& commandText) override;
+    std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
+    std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
     std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
     void beginTransaction() override;
     void commit() override;
@@ -56,7 +58,8 @@ private:
         std::string rowidAlias; // the INTEGER PRIMARY KEY column, empty when none
     };
 
-    ResultSet read(sqlite3_stmt* statement, std::string_view commandText);
+    SqliteStatement prepareCommand(const std::string& commandText);
+    std::vector<ColumnDescription> read(sqlite3_stmt* statement, std::string_view commandText, RowSink& rows);
     void refreshTableCache();
     const TableInfo& tableInfo(const std::string& table); // after refreshTableCache()
     SqliteStatement prepare(std::string_view sql);

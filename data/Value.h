@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <string_view>
 #include <variant>
 
 namespace velmora::data {
@@ -14,5 +15,53 @@ inline bool isNull(const Value& v)
 {
     return std::holds_alternative<std::monostate>(v);
 }
+
+// A read-only look at one cell; text points into storage someone else owns (a row store, or an engine's
+// buffer while a row is handed over), so it lives only as long as that.
+struct CellView
+{
+    enum class Type : std::uint8_t { Null, Integer, Double, Text, False, True };
+    Type type = Type::Null;
+    std::int64_t integer = 0;
+    double number = 0;
+    std::string_view text;
+
+    Value toValue() const
+    {
+        switch (type) {
+        case Type::Null:
+            return {};
+        case Type::Integer:
+            return integer;
+        case Type::Double:
+            return number;
+        case Type::Text:
+            return std::string(text);
+        case Type::False:
+            return false;
+        case Type::True:
+            return true;
+        }
+        return {};
+    }
+
+    static CellView of(const Value& value)
+    {
+        CellView cell;
+        if (const auto* i = std::get_if<std::int64_t>(&value)) {
+            cell.type = Type::Integer;
+            cell.integer = *i;
+        } else if (const auto* d = std::get_if<double>(&value)) {
+            cell.type = Type::Double;
+            cell.number = *d;
+        } else if (const auto* s = std::get_if<std::string>(&value)) {
+            cell.type = Type::Text;
+            cell.text = *s;
+        } else if (const auto* b = std::get_if<bool>(&value)) {
+            cell.type = *b ? Type::True : Type::False;
+        }
+        return cell;
+    }
+};
 
 } // namespace velmora::data
