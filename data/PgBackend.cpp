@@ -13,6 +13,7 @@
 #include <cstdlib>
 #include <cstring>
 #include <optional>
+#include <span>
 #include <unordered_set>
 
 namespace velmora::data {
@@ -178,24 +179,42 @@ int utf8Length(std::string_view text)
     return n;
 }
 
-// One cell of a text-format result, as the embedded engine gives the same value.
-Value cellValue(const pg_result* r, int row, int column, unsigned type)
+// One cell of a text-format result, as the embedded engine gives the same value. Text points into the
+// result, or into `scratch` for bytes the server sends escaped.
+CellView cellOf(const pg_result* r, int row, int column, unsigned type, std::string& scratch)
 {
+    CellView cell;
     if (PQgetisnull(r, row, column))
-        return {};
+        return cell;
     const char* text = PQgetvalue(r, row, column);
     const std::size_t length = static_cast<std::size_t>(PQgetlength(r, row, column));
     const std::string_view view(text, length);
+    auto integer = [&](std::int64_t v) {
+        cell.type = CellView::Type::Integer;
+        cell.integer = v;
+        return cell;
+    };
+    auto real = [&](double v) {
+        cell.type = CellView::Type::Double;
+        cell.number = v;
+        return cell;
+    };
+    auto textCell = [&](std::string_view v) {
+        cell.type = CellView::Type::Text;
+        cell.text = v;
+        return cell;
+    };
     switch (type) {
     case BoolOid:
-        return view == "t";
+        cell.type = view == "t" ? CellView::Type::True : CellView::Type::False;
+        return cell;
     case Int2Oid:
     case Int4Oid:
     case Int8Oid:
     case OidOid: {
         std::int64_t v = 0;
         std::from_chars(text, text + length, v);
-        return v;
+        return integer(v);
     }
     case NumericOid: {
         // A whole number comes back as an integer, as the embedded engine keeps it.
@@ -208,39 +227,55 @@ Value cellValue(const pg_result* r, int row, int column, unsigned type)
             std::int64_t v = 0;
             const auto [end, ec] = std::from_chars(whole.data(), whole.data() + whole.size(), v);
             if (ec == std::errc() && end == whole.data() + whole.size())
-                return v;
+                return integer(v);
         }
-        return std::strtod(text, nullptr);
+        return real(std::strtod(text, nullptr));
     }
     case Float4Oid:
     case Float8Oid:
-        return std::strtod(text, nullptr);
+        return real(std::strtod(text, nullptr));
     case TimestampOid:
     case TimestamptzOid:
         // "YYYY-MM-DD HH:MM:SS" like the embedded engine: no fraction, no zone.
-        return std::string(view.substr(0, std::min<std::size_t>(length, 19)));
+        return textCell(view.substr(0, std::min<std::size_t>(length, 19)));
     case TimeOid:
-        return std::string(view.substr(0, std::min<std::size_t>(length, 8)));
+        return textCell(view.substr(0, std::min<std::size_t>(length, 8)));
     case BpcharOid: {
         // The server pads fixed-length text and ignores the padding; the embedded engine never adds it.
         std::string_view value = view;
         while (!value.empty() && value.back() == ' ')
             value.remove_suffix(1);
-        return std::string(value);
+        return textCell(value);
     }
     case ByteaOid: {
         std::size_t bytes = 0;
         unsigned char* raw = PQunescapeBytea(reinterpret_cast<const unsigned char*>(text), &bytes);
-        if (!raw)
-            return std::string();
-        std::string out(reinterpret_cast<const char*>(raw), bytes);
+        scratch.assign(raw ? reinterpret_cast<const char*>(raw) : "", raw ? bytes : 0);
         PQfreemem(raw);
-        return out;
+        return textCell(scratch);
     }
     default:
-        return std::string(view);
+        return textCell(view);
     }
 }
+
+// Keeps a whole result, for openTable and openCommand.
+class Collector final : public RowSink
+{
+public:
+    explicit Collector(ResultSet& result) : m_result(result) {}
+    void begin(int) override {}
+    void row(std::span<const CellView> cells) override
+    {
+        std::vector<Value>& values = m_result.rows.emplace_back();
+        values.reserve(cells.size());
+        for (const CellView& cell : cells)
+            values.push_back(cell.toValue());
+    }
+
+private:
+    ResultSet& m_result;
+};
 
 // A parameter for a column of the given type, or null.
 std::optional<std::string> parameterText(const Value& value, unsigned type)
@@ -267,6 +302,17 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
         return std::string(*b ? "1" : "0");
     }
     if (const auto* s = std::get_if<std::string>(&value)) {
+        if (type == ByteaOid) {
+            // Bytes as the server's hex form, so that no byte is read as an escape.
+            static constexpr char digits[] = "0123456789abcdef";
+            std::string hex = "\\x";
+            hex.reserve(2 + 2 * s->size());
+            for (unsigned char c : *s) {
+                hex += digits[c >> 4];
+                hex += digits[c & 0xF];
+            }
+            return hex;
+        }
         if (s->find('\0') != std::string::npos)
             throw DatabaseError("The server cannot store text that holds a NUL character.");
         return *s;
@@ -744,15 +790,31 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
 
 ResultSet PgBackend::openTable(const std::string& table)
 {
+    ResultSet result;
+    Collector collector(result);
+    result.columns = readTable(table, collector);
+    return result;
+}
+
+ResultSet PgBackend::openCommand(const std::string& commandText)
+{
+    ResultSet result;
+    Collector collector(result);
+    result.columns = readCommand(commandText, collector);
+    return result;
+}
+
+std::vector<ColumnDescription> PgBackend::readTable(const std::string& table, RowSink& rows)
+{
     unsigned oid = tableOid(table);
     if (!oid) {
         loadNames(); // it may have been made since the names were read
         oid = tableOid(table);
     }
-    return query("SELECT * FROM " + quoteIdentifier(oid ? tableInfo(oid).name : table), {}, false);
+    return query("SELECT * FROM " + quoteIdentifier(oid ? tableInfo(oid).name : table), {}, false, rows);
 }
 
-ResultSet PgBackend::openCommand(const std::string& commandText)
+std::vector<ColumnDescription> PgBackend::readCommand(const std::string& commandText, RowSink& rows)
 {
     bool onlyBlanks = true;
     for (const Piece& p : pieces(commandText))
@@ -760,8 +822,9 @@ ResultSet PgBackend::openCommand(const std::string& commandText)
             onlyBlanks = false;
     if (onlyBlanks)
         throw DatabaseError("Command text was not set for the command object.");
+    Result result;
     try {
-        return query(adaptCommand(commandText), commandText, true);
+        result = runQuery(adaptCommand(commandText), true);
     } catch (const DatabaseError&) {
         // A table or column made since the names were read: read them again, once.
         const bool unknownName = m_lastState == "42P01" || m_lastState == "42703";
@@ -769,11 +832,19 @@ ResultSet PgBackend::openCommand(const std::string& commandText)
             throw;
         loadNames();
         m_tables.clear();
-        return query(adaptCommand(commandText), commandText, true);
+        result = runQuery(adaptCommand(commandText), true);
     }
+    return read(result.get(), commandText, rows);
 }
 
-ResultSet PgBackend::query(const std::string& sql, std::string_view originalText, bool checkRows)
+std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::string_view originalText, bool checkRows,
+                                                RowSink& rows)
+{
+    const Result result = runQuery(sql, checkRows);
+    return read(result.get(), originalText.empty() ? std::string_view(sql) : originalText, rows);
+}
+
+PgBackend::Result PgBackend::runQuery(const std::string& sql, bool checkRows)
 {
     // Described before it runs, so that a text returning no rows changes nothing.
     Result prepared(PQprepare(m_connection.get(), "", sql.c_str(), 0, nullptr));
@@ -789,18 +860,18 @@ ResultSet PgBackend::query(const std::string& sql, std::string_view originalText
     Result r(PQexecPrepared(m_connection.get(), "", 0, nullptr, nullptr, nullptr, 0));
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
         fail(r.get());
-    return read(r.get(), originalText.empty() ? std::string_view(sql) : originalText);
+    return r;
 }
 
-ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
+std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink)
 {
-    ResultSet result;
+    std::vector<ColumnDescription> columns;
     const int n = PQnfields(r);
-    result.columns.resize(static_cast<std::size_t>(n));
+    columns.resize(static_cast<std::size_t>(n));
     std::vector<unsigned> types(static_cast<std::size_t>(n));
     std::vector<int> typedByValues;
     for (int i = 0; i < n; ++i) {
-        ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
+        ColumnDescription& c = columns[static_cast<std::size_t>(i)];
         const auto ci = static_cast<std::size_t>(i);
         c.name = PQfname(r, i);
         types[ci] = PQftype(r, i);
@@ -824,38 +895,56 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
             typedByValues.push_back(i);
     }
 
+    struct ValueStats
+    {
+        bool integer = false;
+        bool real = false;
+        bool text = false;
+        int longest = 0;
+    };
+    std::vector<ValueStats> stats(static_cast<std::size_t>(n));
+    std::vector<char> tracked(static_cast<std::size_t>(n), 0);
+    for (int i : typedByValues)
+        tracked[static_cast<std::size_t>(i)] = 1;
+
+    sink.begin(n);
+    std::vector<CellView> cells(static_cast<std::size_t>(n));
+    std::vector<std::string> scratch(static_cast<std::size_t>(n));
     const int rows = PQntuples(r);
-    result.rows.reserve(static_cast<std::size_t>(rows));
     for (int row = 0; row < rows; ++row) {
-        std::vector<Value>& values = result.rows.emplace_back();
-        values.reserve(static_cast<std::size_t>(n));
         for (int i = 0; i < n; ++i) {
-            values.push_back(cellValue(r, row, i, types[static_cast<std::size_t>(i)]));
+            const auto ci = static_cast<std::size_t>(i);
+            cells[ci] = cellOf(r, row, i, types[ci], scratch[ci]);
+            if (!tracked[ci])
+                continue;
+            switch (cells[ci].type) {
+            case CellView::Type::Integer:
+                stats[ci].integer = true;
+                break;
+            case CellView::Type::Double:
+                stats[ci].real = true;
+                break;
+            case CellView::Type::Text:
+                stats[ci].text = true;
+                stats[ci].longest = std::max(stats[ci].longest, utf8Length(cells[ci].text));
+                break;
+            default:
+                break;
+            }
         }
+        sink.row(cells);
     }
 
     // Like the embedded engine's columns without a declared type: integers a big integer, any real a double,
     // text a wide string as long as its longest value, nothing at all a wide string of 255.
     for (int i : typedByValues) {
-        ColumnDescription& c = result.columns[static_cast<std::size_t>(i)];
-        bool integer = false, real = false, text = false;
-        int longest = 0;
-        for (int row = 0; row < rows; ++row) {
-            const Value& v = result.rows[static_cast<std::size_t>(row)][static_cast<std::size_t>(i)];
-            if (std::holds_alternative<std::int64_t>(v)) {
-                integer = true;
-            } else if (std::holds_alternative<double>(v)) {
-                real = true;
-            } else if (const auto* s = std::get_if<std::string>(&v)) {
-                text = true;
-                longest = std::max(longest, utf8Length(*s));
-            }
-        }
-        if (text)
-            describeFixed(c, AdoType::adVarWChar, std::max(longest, 1), 0);
-        else if (real)
+        ColumnDescription& c = columns[static_cast<std::size_t>(i)];
+        const ValueStats& s = stats[static_cast<std::size_t>(i)];
+        if (s.text)
+            describeFixed(c, AdoType::adVarWChar, std::max(s.longest, 1), 0);
+        else if (s.real)
             describeFixed(c, AdoType::adDouble, 8, 15);
-        else if (integer)
+        else if (s.integer)
             describeFixed(c, AdoType::adBigInt, 8, 19);
         else
             describeFixed(c, AdoType::adVarWChar, 255, 0);
@@ -864,11 +953,11 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
     // Columns of the same name: as the embedded engine calls them (a copy read straight from a table
     // takes its table's name in the statement, "a.生产批号").
     std::unordered_map<std::string, int> counts;
-    for (const ColumnDescription& c : result.columns)
+    for (const ColumnDescription& c : columns)
         ++counts[lowerAscii(c.name)];
     std::vector<std::pair<std::string, std::string>> aliases;
     bool aliasesRead = false;
-    for (ColumnDescription& c : result.columns) {
+    for (ColumnDescription& c : columns) {
         if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
             continue;
         if (!aliasesRead) {
@@ -884,7 +973,7 @@ ResultSet PgBackend::read(const pg_result* r, std::string_view commandText)
         }
         c.name = qualifier + "." + c.name;
     }
-    return result;
+    return columns;
 }
 
 std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)

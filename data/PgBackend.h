@@ -37,6 +37,8 @@ public:
 
     ResultSet openTable(const std::string& table) override;
     ResultSet openCommand(const std::string& commandText) override;
+    std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
+    std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
     std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
     void beginTransaction() override;
     void commit() override;
@@ -87,8 +89,11 @@ private:
     const TableInfo& tableInfo(unsigned oid);
     void loadNames();
     unsigned tableOid(std::string_view name); // 0 when the database has no such table
-    ResultSet read(const pg_result* result, std::string_view commandText);
-    ResultSet query(const std::string& sql, std::string_view originalText, bool checkRows);
+    // Runs a statement that returns rows; with checkRows, one that would not is refused before it runs.
+    Result runQuery(const std::string& sql, bool checkRows);
+    std::vector<ColumnDescription> read(const pg_result* result, std::string_view commandText, RowSink& rows);
+    std::vector<ColumnDescription> query(const std::string& sql, std::string_view originalText, bool checkRows,
+                                         RowSink& rows);
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;

@@ -201,12 +201,16 @@ TEST_F(PgBackendTest, ATableMadeAfterConnectingIsFound)
     EXPECT_EQ(r.rows.at(0), (std::vector<Value>{std::int64_t{1}, std::string("x")}));
 }
 
-TEST_F(PgBackendTest, TextWithANulCharacterIsRefusedNotCut)
+TEST_F(PgBackendTest, TextWithANulIsRefusedNotCutAndBinaryTakesAnyBytes)
 {
-    db->run("CREATE TABLE t (v text)");
+    db->run("CREATE TABLE t (v text, b bytea)");
     auto backend = connect();
     EXPECT_THROW(backend->insertRow("t", {{"v", std::string("a\0b", 3)}}), DatabaseError);
     EXPECT_TRUE(backend->openTable("t").rows.empty());
+    // Binary columns take any bytes, escapes included.
+    const std::string bytes("\\x41\0\xff'\"", 9);
+    backend->insertRow("t", {{"b", bytes}});
+    EXPECT_EQ(backend->openTable("t").rows.at(0).at(1), Value(bytes));
 }
 
 // Each failed connect carries the server's or libpq's own words and never the password.
