@@ -5,6 +5,9 @@
 #include <cstring>
 #include <stdexcept>
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 namespace velmora::data {
 
 namespace {
@@ -32,6 +35,25 @@ std::size_t rowsHeld(std::size_t chunks)
     if (chunks <= DoublingChunks)
         return static_cast<std::size_t>(FirstChunkRows) * ((std::size_t{1} << chunks) - 1);
     return DoublingRows + (chunks - DoublingChunks) * static_cast<std::size_t>(ChunkRows);
+}
+
+// A block is about to be written from end to end: its pages are mapped in one call, much cheaper than a page
+// fault for each as the rows arrive (a large part of reading a big table). Only whole pages inside the block;
+// where the system cannot, the pages simply come one fault at a time.
+std::unique_ptr<char[]> newBlock(std::size_t size)
+{
+    auto bytes = std::make_unique_for_overwrite<char[]>(size);
+#ifdef MADV_POPULATE_WRITE
+    if (size >= BlockBytes / 4) {
+        static const auto page = static_cast<std::uintptr_t>(sysconf(_SC_PAGESIZE));
+        const auto start = reinterpret_cast<std::uintptr_t>(bytes.get());
+        const std::uintptr_t first = (start + page - 1) & ~(page - 1);
+        const std::uintptr_t last = (start + size) & ~(page - 1);
+        if (last > first)
+            madvise(reinterpret_cast<void*>(first), last - first, MADV_POPULATE_WRITE);
+    }
+#endif
+    return bytes;
 }
 
 std::size_t varintBytes(std::uint64_t n)
@@ -140,6 +162,7 @@ void RowStore::reset(int columnCount)
     m_filling = -1;
     m_used = 0;
     m_starts = std::vector<std::unique_ptr<RowStart[]>>();
+    m_nextStart = m_startsEnd = nullptr;
 }
 
 RowStore::RowStart& RowStore::start(int row)
@@ -162,41 +185,68 @@ RowStore::RowStart RowStore::encode(std::span<const CellView> cells)
 {
     if (static_cast<int>(cells.size()) != m_columns)
         throw std::logic_error("row width differs from the result's");
+    // Nearly every row fits in what is left of the block being filled: written there in one pass, with room
+    // checked cell by cell against the most a cell can take.
+    if (m_filling >= 0) {
+        const Block& block = m_blocks[static_cast<std::size_t>(m_filling)];
+        char* const begin = block.bytes.get() + m_used;
+        char* const end = block.bytes.get() + block.size;
+        char* out = begin;
+        bool fits = true;
+        for (const CellView& cell : cells) {
+            const std::size_t most = 11 + (cell.type == Type::Text ? cell.text.size() : 0);
+            if (static_cast<std::size_t>(end - out) < most) {
+                fits = false;
+                break;
+            }
+            out = putCell(out, cell);
+        }
+        if (fits) {
+            const RowStart where{static_cast<std::uint32_t>(m_filling), static_cast<std::uint32_t>(m_used)};
+            m_used += static_cast<std::size_t>(out - begin);
+            return where;
+        }
+    }
+
     std::size_t bytes = 0;
     for (const CellView& cell : cells)
         bytes += encodedBytes(cell);
+    char* out;
+    RowStart where;
     if (bytes > BlockBytes / 2) {
         // A row this wide gets a block of its own; the block being filled stays open for the next rows.
-        m_blocks.push_back({std::make_unique_for_overwrite<char[]>(bytes), bytes});
-        char* out = m_blocks.back().bytes.get();
-        for (const CellView& cell : cells)
-            out = putCell(out, cell);
-        return {static_cast<std::uint32_t>(m_blocks.size() - 1), 0};
+        m_blocks.push_back({newBlock(bytes), bytes});
+        where = {static_cast<std::uint32_t>(m_blocks.size() - 1), 0};
+        out = m_blocks.back().bytes.get();
+    } else {
+        if (m_filling < 0 || m_blocks[static_cast<std::size_t>(m_filling)].size - m_used < bytes) {
+            const std::size_t size = m_filling < 0
+                                         ? FirstBlockBytes
+                                         : std::min(m_blocks[static_cast<std::size_t>(m_filling)].size * 2, BlockBytes);
+            m_blocks.push_back({newBlock(size), size});
+            m_filling = static_cast<int>(m_blocks.size() - 1);
+            m_used = 0;
+        }
+        where = {static_cast<std::uint32_t>(m_filling), static_cast<std::uint32_t>(m_used)};
+        out = m_blocks[static_cast<std::size_t>(m_filling)].bytes.get() + m_used;
+        m_used += bytes;
     }
-    if (m_filling < 0 || m_blocks[static_cast<std::size_t>(m_filling)].size - m_used < bytes) {
-        const std::size_t size = m_filling < 0
-                                     ? FirstBlockBytes
-                                     : std::min(m_blocks[static_cast<std::size_t>(m_filling)].size * 2, BlockBytes);
-        m_blocks.push_back({std::make_unique_for_overwrite<char[]>(size), size});
-        m_filling = static_cast<int>(m_blocks.size() - 1);
-        m_used = 0;
-    }
-    const RowStart where{static_cast<std::uint32_t>(m_filling), static_cast<std::uint32_t>(m_used)};
-    char* out = m_blocks[static_cast<std::size_t>(m_filling)].bytes.get() + m_used;
     for (const CellView& cell : cells)
         out = putCell(out, cell);
-    m_used += bytes;
     return where;
 }
 
 void RowStore::appendRow(std::span<const CellView> cells)
 {
     const RowStart where = encode(cells);
-    if (static_cast<std::size_t>(m_rows) == rowsHeld(m_starts.size()))
-        m_starts.push_back(
-            std::make_unique_for_overwrite<RowStart[]>(static_cast<std::size_t>(chunkRows(m_starts.size()))));
+    if (m_nextStart == m_startsEnd) {
+        const auto rows = static_cast<std::size_t>(chunkRows(m_starts.size()));
+        m_starts.push_back(std::make_unique_for_overwrite<RowStart[]>(rows));
+        m_nextStart = m_starts.back().get();
+        m_startsEnd = m_nextStart + rows;
+    }
+    *m_nextStart++ = where;
     ++m_rows;
-    start(m_rows - 1) = where;
 }
 
 void RowStore::appendRow(std::span<const Value> cells)

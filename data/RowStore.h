@@ -64,6 +64,8 @@ private:
     int m_filling = -1;     // the block rows are added to (wider rows get blocks of their own)
     std::size_t m_used = 0; // bytes filled in it
     std::vector<std::unique_ptr<RowStart[]>> m_starts;
+    RowStart* m_nextStart = nullptr; // the next free place in the last chunk
+    RowStart* m_startsEnd = nullptr;
 };
 
 } // namespace velmora::data

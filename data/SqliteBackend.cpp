@@ -530,9 +530,13 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
         for (int i = 0; i < n; ++i) {
             const auto ci = static_cast<std::size_t>(i);
             CellView& cell = row[ci];
-            switch (sqlite3_column_type(st, i)) {
+            // Connections are one thread's at a time (opened without a mutex), so the cell can be read
+            // through its value: one look-up of the column per cell, where sqlite3_column_type, _text and
+            // _bytes each look it up (and check the connection) again.
+            sqlite3_value* value = sqlite3_column_value(st, i);
+            switch (sqlite3_value_type(value)) {
             case SQLITE_INTEGER: {
-                const std::int64_t v = sqlite3_column_int64(st, i);
+                const std::int64_t v = sqlite3_value_int64(value);
                 if (asBool[ci]) {
                     cell.type = v != 0 ? CellView::Type::True : CellView::Type::False;
                 } else {
@@ -544,7 +548,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 break;
             }
             case SQLITE_FLOAT: {
-                const double v = sqlite3_column_double(st, i);
+                const double v = sqlite3_value_double(value);
                 if (asBool[ci]) {
                     cell.type = v != 0.0 ? CellView::Type::True : CellView::Type::False;
                 } else {
@@ -556,8 +560,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 break;
             }
             case SQLITE_TEXT: {
-                const unsigned char* text = sqlite3_column_text(st, i);
-                const int bytes = sqlite3_column_bytes(st, i);
+                const unsigned char* text = sqlite3_value_text(value);
+                const int bytes = sqlite3_value_bytes(value);
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
                 if (tracked[ci]) {
@@ -569,8 +573,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 break;
             }
             case SQLITE_BLOB: {
-                const void* data = sqlite3_column_blob(st, i);
-                const int bytes = sqlite3_column_bytes(st, i);
+                const void* data = sqlite3_value_blob(value);
+                const int bytes = sqlite3_value_bytes(value);
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
                 if (tracked[ci])
