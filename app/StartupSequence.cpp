@@ -44,8 +44,12 @@ int StartupSequence::run()
         // mends the database knows which one.
         QString report = QString::fromUtf8(e.what());
         const std::string location = m_dmod ? m_dmod->ADOCON().location() : std::string();
-        if (!location.empty())
-            report += QStringLiteral("\n数据库文件: ") + QString::fromStdString(location);
+        if (!location.empty()) {
+            // A shared server's location is its URI (without the password).
+            const bool server = location.find("://") != std::string::npos;
+            report += (server ? QStringLiteral("\n数据库服务器: ") : QStringLiteral("\n数据库文件: ")) +
+                      QString::fromStdString(location);
+        }
         showErrorReport(m_platform, report);
         endProgram();
         return 1;

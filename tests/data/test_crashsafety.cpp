@@ -293,16 +293,15 @@ TEST_P(SignOnProcesses, TwoTillsGetAllTheirRecords)
         reported.insert(ids.begin(), ids.end());
     }
     EXPECT_EQ(reported.size(), std::size_t(2 * Each)); // no operid given twice
-    // How often the writer changed between one record and the next. With
-    // SQLite's own backing-off time-out it was 1 to 4 (one till waited for all
-    // of the other's sign-ons, seconds long); trying every millisecond gives
-    // each till its turn again and again.
+    // How often the writer changed between one record and the next: a figure,
+    // not a check, since it depends on how the two processes are scheduled (on
+    // a loaded machine it dropped below ten). That a busy till lets the other
+    // in is checked by ABusyTillDoesNotKeepAnotherOut.
     const std::vector<std::int64_t> firstIds = first.reportedOperids();
     const std::set<std::int64_t> ofFirst(firstIds.begin(), firstIds.end());
     int turns = 0;
     for (auto it = reported.begin(); it != reported.end() && std::next(it) != reported.end(); ++it)
         turns += ofFirst.count(*it) != ofFirst.count(*std::next(it));
-    EXPECT_GE(turns, 8);
     std::printf("[ figures  ] records %zu, changes of writer %d\n", reported.size(), turns);
     EXPECT_EQ(storedOperids(db), reported);
     EXPECT_EQ(integrityCheck(db), "ok");
