@@ -109,12 +109,8 @@ bool StartupSequence::tryConnect()
 bool StartupSequence::reconfigureUntilConnected()
 {
     for (;;) {
-        MessageBoxRequest question;
-        question.text = RetryQuestion;
-        question.caption = QStringLiteral("提示");
-        question.buttons = MsgButtons::YesNo;
-        question.defaultButton = MsgAnswer::Yes;
-        question.icon = MsgIcon::Information;
+        const auto question =
+            MessageBoxRequest::yesNo(RetryQuestion, QStringLiteral("提示"), MsgIcon::Information);
         if (m_platform.messageBox(question) == MsgAnswer::No)
             return false;
 

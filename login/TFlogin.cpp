@@ -356,14 +356,7 @@ void TFlogin::Edit2KeyPress(QKeyEvent* event)
 
 void TFlogin::showMessage(const QString& text)
 {
-    MessageBoxRequest request;
-    request.text = text;
-    request.caption = m_platform.applicationTitle();
-    request.buttons = MsgButtons::Ok;
-    request.defaultButton = MsgAnswer::Ok;
-    request.icon = MsgIcon::None;
-    request.owner = this;
-    m_platform.messageBox(request);
+    m_platform.messageBox(MessageBoxRequest::ok(text, m_platform.applicationTitle(), MsgIcon::None, this));
 }
 
 void TFlogin::reportError(const QString& text)

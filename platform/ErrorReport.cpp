@@ -4,14 +4,7 @@ namespace velmora {
 
 void showErrorReport(Platform& platform, const QString& text, QWidget* owner)
 {
-    MessageBoxRequest request;
-    request.text = text;
-    request.caption = platform.applicationTitle();
-    request.buttons = MsgButtons::Ok;
-    request.defaultButton = MsgAnswer::Ok;
-    request.icon = MsgIcon::Error;
-    request.owner = owner;
-    platform.messageBox(request);
+    platform.messageBox(MessageBoxRequest::ok(text, platform.applicationTitle(), MsgIcon::Error, owner));
 }
 
 } // namespace velmora

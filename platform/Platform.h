@@ -19,6 +19,18 @@ struct MessageBoxRequest
     MsgAnswer defaultButton = MsgAnswer::Ok;
     MsgIcon icon = MsgIcon::None;
     QWidget* owner = nullptr; // nullptr: the application's own window
+
+    // A box with one OK button.
+    static MessageBoxRequest ok(const QString& text, const QString& caption, MsgIcon icon, QWidget* owner = nullptr)
+    {
+        return {text, caption, MsgButtons::Ok, MsgAnswer::Ok, icon, owner};
+    }
+    // A Yes/No question whose default button is Yes.
+    static MessageBoxRequest yesNo(const QString& text, const QString& caption, MsgIcon icon,
+                                   QWidget* owner = nullptr)
+    {
+        return {text, caption, MsgButtons::YesNo, MsgAnswer::Yes, icon, owner};
+    }
 };
 
 // The services the program asks of its desktop. The start-up sequence and the

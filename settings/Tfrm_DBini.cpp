@@ -245,14 +245,8 @@ void Tfrm_DBini::sbtn_closeClick()
 
 void Tfrm_DBini::tell(const QString& text)
 {
-    MessageBoxRequest request;
-    request.text = text;
-    request.caption = QStringLiteral("提示");
-    request.buttons = MsgButtons::Ok;
-    request.defaultButton = MsgAnswer::Ok;
-    request.icon = MsgIcon::Information;
-    request.owner = nullptr; // the application's own window
-    m_platform.messageBox(request);
+    // Owned by the application's own window, not by the dialog.
+    m_platform.messageBox(MessageBoxRequest::ok(text, QStringLiteral("提示"), MsgIcon::Information));
 }
 
 bool Tfrm_DBini::eventFilter(QObject* watched, QEvent* event)
