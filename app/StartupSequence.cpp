@@ -23,10 +23,7 @@ const QString ApplicationTitle = QStringLiteral("Velmora");
 
 } // namespace
 
-StartupSequence::StartupSequence(Platform& platform)
-    : m_platform(platform), m_settings(platform.executableFolder())
-{
-}
+StartupSequence::StartupSequence(Platform& platform) : m_platform(platform), m_settings(platform.executableFolder()) {}
 
 StartupSequence::~StartupSequence()
 {
@@ -109,8 +106,7 @@ bool StartupSequence::tryConnect()
 bool StartupSequence::reconfigureUntilConnected()
 {
     for (;;) {
-        const auto question =
-            MessageBoxRequest::yesNo(RetryQuestion, QStringLiteral("提示"), MsgIcon::Information);
+        const auto question = MessageBoxRequest::yesNo(RetryQuestion, QStringLiteral("提示"), MsgIcon::Information);
         if (m_platform.messageBox(question) == MsgAnswer::No)
             return false;
 
@@ -135,8 +131,8 @@ bool StartupSequence::reconfigureUntilConnected()
 
 void StartupSequence::openStartupDatasets()
 {
-    for (data::Dataset* dataset : {&m_dmod->toper(), &m_dmod->tuser(), &m_dmod->typzdk(), &m_dmod->tkc(),
-                                   &m_dmod->tbm(), &m_dmod->tdw()})
+    for (data::Dataset* dataset :
+         {&m_dmod->toper(), &m_dmod->tuser(), &m_dmod->typzdk(), &m_dmod->tkc(), &m_dmod->tbm(), &m_dmod->tdw()})
         dataset->open();
 }
 

@@ -26,8 +26,7 @@ struct MessageBoxRequest
         return {text, caption, MsgButtons::Ok, MsgAnswer::Ok, icon, owner};
     }
     // A Yes/No question whose default button is Yes.
-    static MessageBoxRequest yesNo(const QString& text, const QString& caption, MsgIcon icon,
-                                   QWidget* owner = nullptr)
+    static MessageBoxRequest yesNo(const QString& text, const QString& caption, MsgIcon icon, QWidget* owner = nullptr)
     {
         return {text, caption, MsgButtons::YesNo, MsgAnswer::Yes, icon, owner};
     }

@@ -92,8 +92,8 @@ private slots:
         QVERIFY(first.contains(QStringLiteral(";User ID=admin;Data Source=data/velmdb.mdb;")));
         QVERIFY(first.contains(QStringLiteral(";Jet OLEDB:Database Password=mivotelq;")));
         QCOMPARE(platform.log(), (QStringList{QStringLiteral("repaint fac"), QStringLiteral("pause 1000"),
-                                              QStringLiteral("title Velmora"),
-                                              QStringLiteral("box 提示|") + Question, QStringLiteral("end")}));
+                                              QStringLiteral("title Velmora"), QStringLiteral("box 提示|") + Question,
+                                              QStringLiteral("end")}));
         const MessageBoxRequest& box = platform.boxes().front();
         QCOMPARE(box.buttons, MsgButtons::YesNo);
         QCOMPARE(box.defaultButton, MsgAnswer::Yes);
@@ -124,8 +124,8 @@ private slots:
         const QStringList retry{QStringLiteral("modal frm_DBini"), QStringLiteral("repaint fac"),
                                 QStringLiteral("pause 500"), box};
         QCOMPARE(platform.log(), QStringList({QStringLiteral("repaint fac"), QStringLiteral("pause 1000"),
-                                              QStringLiteral("title Velmora"), box})
-                                     + retry + retry + QStringList{QStringLiteral("end")});
+                                              QStringLiteral("title Velmora"), box}) +
+                                     retry + retry + QStringList{QStringLiteral("end")});
         QVERIFY(!QFile::exists(dir.filePath("DBConn.ini")));
     }
 
