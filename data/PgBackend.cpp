@@ -950,29 +950,7 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
             describeFixed(c, AdoType::adVarWChar, 255, 0);
     }
 
-    // Columns of the same name: as the embedded engine calls them (a copy read straight from a table
-    // takes its table's name in the statement, "a.生产批号").
-    std::unordered_map<std::string, int> counts;
-    for (const ColumnDescription& c : columns)
-        ++counts[lowerAscii(c.name)];
-    std::vector<std::pair<std::string, std::string>> aliases;
-    bool aliasesRead = false;
-    for (ColumnDescription& c : columns) {
-        if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
-            continue;
-        if (!aliasesRead) {
-            aliases = fromClauseAliases(commandText);
-            aliasesRead = true;
-        }
-        std::string qualifier = c.baseTable;
-        for (const auto& [table, alias] : aliases) {
-            if (equalsIgnoreCase(table, c.baseTable)) {
-                qualifier = alias;
-                break;
-            }
-        }
-        c.name = qualifier + "." + c.name;
-    }
+    nameSharedColumns(columns, commandText);
     return columns;
 }
 

@@ -409,6 +409,33 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     return m_tables.emplace(key, std::move(info)).first->second;
 }
 
+
+void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText)
+{
+    std::unordered_map<std::string, int> counts;
+    counts.reserve(columns.size());
+    for (const ColumnDescription& c : columns)
+        ++counts[lowerAscii(c.name)];
+    std::vector<std::pair<std::string, std::string>> aliases;
+    bool aliasesRead = false;
+    for (ColumnDescription& c : columns) {
+        if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
+            continue;
+        if (!aliasesRead) {
+            aliases = fromClauseAliases(commandText);
+            aliasesRead = true;
+        }
+        std::string qualifier = c.baseTable;
+        for (const auto& [table, alias] : aliases) {
+            if (equalsIgnoreCase(table, c.baseTable)) {
+                qualifier = alias;
+                break;
+            }
+        }
+        c.name = qualifier + "." + c.name;
+    }
+}
+
 namespace {
 
 // Collects the rows a sink is given, for the callers that want a whole result at once.
@@ -594,31 +621,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
     for (int i : derived)
         typeFromValues(columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
 
-    // Columns of the same name: a copy read straight from a table is called
-    // by its table's name in the statement ("a.生产批号"); a copy the text
-    // names with AS keeps that name.
-    std::unordered_map<std::string, int> counts;
-    counts.reserve(static_cast<std::size_t>(n));
-    for (const ColumnDescription& c : columns)
-        ++counts[lowerAscii(c.name)];
-    std::vector<std::pair<std::string, std::string>> aliases;
-    bool aliasesRead = false;
-    for (ColumnDescription& c : columns) {
-        if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
-            continue;
-        if (!aliasesRead) {
-            aliases = fromClauseAliases(commandText);
-            aliasesRead = true;
-        }
-        std::string qualifier = c.baseTable;
-        for (const auto& [table, alias] : aliases) {
-            if (equalsIgnoreCase(table, c.baseTable)) {
-                qualifier = alias;
-                break;
-            }
-        }
-        c.name = qualifier + "." + c.name;
-    }
+    nameSharedColumns(columns, commandText);
     return columns;
 }
 

@@ -79,6 +79,11 @@ private:
 // sub-queries are not included. Pure; never throws.
 std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_view sql);
 
+// Columns of one result that share a name: a copy read straight from a table
+// is called by its table's name in the statement ("a.生产批号"); a copy the
+// text names with AS keeps that name. Every backend names results this way.
+void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText);
+
 // An identifier in double quotes, inner quotes doubled.
 std::string quoteIdentifier(std::string_view name);
 
