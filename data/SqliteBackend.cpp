@@ -409,7 +409,6 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     return m_tables.emplace(key, std::move(info)).first->second;
 }
 
-
 void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText)
 {
     std::unordered_map<std::string, int> counts;
