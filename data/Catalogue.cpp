@@ -262,16 +262,16 @@ std::span<const ComponentSpec> dataModuleCatalogue()
     return catalogue;
 }
 
-std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& spec)
+std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& entry)
 {
-    if (spec.fieldsTable.empty())
-        return {spec.fields.begin(), spec.fields.end()};
-    const TableSpec* table = findTable(spec.fieldsTable);
+    if (entry.fieldsTable.empty())
+        return {entry.fields.begin(), entry.fields.end()};
+    const TableSpec* table = findTable(entry.fieldsTable);
     if (!table)
-        throw DatabaseError("Table '" + std::string(spec.fieldsTable) + "' is not in the schema");
-    const auto columns = spec.tableFieldCount < 0
+        throw DatabaseError("Table '" + std::string(entry.fieldsTable) + "' is not in the schema");
+    const auto columns = entry.tableFieldCount < 0
                              ? table->declared()
-                             : table->columns.first(static_cast<std::size_t>(spec.tableFieldCount));
+                             : table->columns.first(static_cast<std::size_t>(entry.tableFieldCount));
     std::vector<FieldSpec> fields;
     for (const ColumnSpec& column : columns)
         fields.push_back({column.name, column.kind, column.size, column.precision, column.flags, column.label});

@@ -9,19 +9,19 @@ TDMod* DMod = nullptr;
 TDMod::TDMod(std::string executableFolder)
 {
     const auto findDataset = [this](std::string_view name) { return this->findDataset(name); };
-    const std::span<const ComponentSpec> specs = dataModuleCatalogue();
-    m_components.reserve(specs.size());
-    for (const ComponentSpec& spec : specs) {
-        Component component{std::string(spec.name), spec.type, nullptr, nullptr, nullptr};
-        switch (spec.type) {
+    const std::span<const ComponentSpec> entries = dataModuleCatalogue();
+    m_components.reserve(entries.size());
+    for (const ComponentSpec& entry : entries) {
+        Component component{std::string(entry.name), entry.type, nullptr, nullptr, nullptr};
+        switch (entry.type) {
         case ComponentType::Connection:
             component.connection =
-                std::make_unique<Connection>(component.name, std::string(spec.source), spec.mode, executableFolder);
+                std::make_unique<Connection>(component.name, std::string(entry.source), entry.mode, executableFolder);
             break;
         case ComponentType::Dataset:
             component.dataset =
-                std::make_unique<Dataset>(component.name, connection(spec.connection), spec.settings,
-                                          std::string(spec.source), declaredFieldsOf(spec), findDataset);
+                std::make_unique<Dataset>(component.name, connection(entry.connection), entry.settings,
+                                          std::string(entry.source), declaredFieldsOf(entry), findDataset);
             break;
         case ComponentType::DataSource:
             // Linked below: a data source may name a dataset built after it.
@@ -30,9 +30,9 @@ TDMod::TDMod(std::string executableFolder)
         }
         m_components.push_back(std::move(component));
     }
-    for (const ComponentSpec& spec : specs)
-        if (spec.type == ComponentType::DataSource)
-            dataSource(spec.name).setDataSet(&dataset(spec.source));
+    for (const ComponentSpec& entry : entries)
+        if (entry.type == ComponentType::DataSource)
+            dataSource(entry.name).setDataSet(&dataset(entry.source));
 
     m_ADOCON = &connection("ADOCON");
     m_ADOConn = &connection("ADOConn");

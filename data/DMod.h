@@ -35,7 +35,7 @@ struct ComponentSpec
 // The 62 components in the order the module builds them.
 std::span<const ComponentSpec> dataModuleCatalogue();
 // The declared fields a catalogue entry gives its dataset.
-std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& spec);
+std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& entry);
 
 // The data module: two connections, 35 datasets and 25 data sources, built from the catalogue.
 // Building it opens nothing.

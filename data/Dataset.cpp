@@ -108,21 +108,21 @@ void Dataset::fail(const std::string& message) const
 void Dataset::makeDeclaredFields()
 {
     m_fields.clear();
-    for (const FieldSpec& spec : m_declared) {
+    for (const FieldSpec& entry : m_declared) {
         auto field = std::unique_ptr<Field>(new Field);
         field->m_dataset = this;
-        field->m_name = std::string(spec.name);
-        field->m_label = std::string(spec.label);
-        field->m_kind = spec.kind;
-        field->m_size = spec.size;
-        field->m_precision = spec.precision;
-        field->m_required = (spec.flags & Required) != 0;
-        field->m_readOnly = (spec.flags & ReadOnly) != 0 || spec.kind == FieldKind::AutoInc;
-        field->m_lookup = spec.isLookup();
-        field->m_keyField = std::string(spec.keyField);
-        field->m_lookupDatasetName = std::string(spec.lookupDataset);
-        field->m_lookupKey = std::string(spec.lookupKey);
-        field->m_resultField = std::string(spec.resultField);
+        field->m_name = std::string(entry.name);
+        field->m_label = std::string(entry.label);
+        field->m_kind = entry.kind;
+        field->m_size = entry.size;
+        field->m_precision = entry.precision;
+        field->m_required = (entry.flags & Required) != 0;
+        field->m_readOnly = (entry.flags & ReadOnly) != 0 || entry.kind == FieldKind::AutoInc;
+        field->m_lookup = entry.isLookup();
+        field->m_keyField = std::string(entry.keyField);
+        field->m_lookupDatasetName = std::string(entry.lookupDataset);
+        field->m_lookupKey = std::string(entry.lookupKey);
+        field->m_resultField = std::string(entry.resultField);
         m_fields.push_back(std::move(field));
     }
 }

@@ -31,7 +31,7 @@ constexpr int Sep = CommandSpec::Separator;
 
 struct MenuRow
 {
-    CommandSpec spec;
+    CommandSpec info;
     Handler handler;
 };
 
@@ -79,7 +79,7 @@ const std::array<MenuRow, 36> menuRows{{
 // Entries without items act on a click themselves.
 struct EntryRow
 {
-    EntrySpec spec;
+    EntrySpec info;
     Handler handler;
 };
 
@@ -152,7 +152,7 @@ const std::vector<EntrySpec>& Tfmain::entryCatalogue()
     static const std::vector<EntrySpec> entries = [] {
         std::vector<EntrySpec> list;
         for (const EntryRow& row : entryRows)
-            list.push_back(row.spec);
+            list.push_back(row.info);
         return list;
     }();
     return entries;
@@ -163,7 +163,7 @@ const std::vector<CommandSpec>& Tfmain::menuCatalogue()
     static const std::vector<CommandSpec> items = [] {
         std::vector<CommandSpec> list;
         for (const MenuRow& row : menuRows)
-            list.push_back(row.spec);
+            list.push_back(row.info);
         return list;
     }();
     return items;
@@ -175,8 +175,8 @@ QStringList Tfmain::commandsOfGroup(int group)
     if (group < 0)
         return names;
     for (const MenuRow& row : menuRows) {
-        if (row.spec.group == group)
-            names << QLatin1String(row.spec.name);
+        if (row.info.group == group)
+            names << QLatin1String(row.info.name);
     }
     return names;
 }
@@ -185,8 +185,8 @@ QStringList Tfmain::alwaysAvailableCommands()
 {
     QStringList names;
     for (const MenuRow& row : menuRows) {
-        if (row.spec.group == CommandSpec::AlwaysAvailable)
-            names << QLatin1String(row.spec.name);
+        if (row.info.group == CommandSpec::AlwaysAvailable)
+            names << QLatin1String(row.info.name);
     }
     return names;
 }
@@ -232,10 +232,10 @@ void Tfmain::buildMenu()
     bar->setStyleSheet(QString::fromUtf8(MenuStyle));
 
     for (const EntryRow& entry : entryRows) {
-        const QString entryName = QLatin1String(entry.spec.name);
-        const QString caption = QString::fromUtf8(entry.spec.caption);
+        const QString entryName = QLatin1String(entry.info.name);
+        const QString caption = QString::fromUtf8(entry.info.caption);
         const bool hasItems = std::any_of(menuRows.cbegin(), menuRows.cend(), [&](const MenuRow& row) {
-            return entryName == QLatin1String(row.spec.entry);
+            return entryName == QLatin1String(row.info.entry);
         });
         QAction* entryAction = nullptr;
         if (hasItems) {
@@ -243,19 +243,19 @@ void Tfmain::buildMenu()
             menu->setObjectName(entryName + QStringLiteral("Menu"));
             entryAction = menu->menuAction();
             for (const MenuRow& row : menuRows) {
-                if (entryName != QLatin1String(row.spec.entry))
+                if (entryName != QLatin1String(row.info.entry))
                     continue;
                 QAction* item = nullptr;
-                if (row.spec.group == CommandSpec::Separator) {
+                if (row.info.group == CommandSpec::Separator) {
                     item = menu->addSeparator();
                 } else {
-                    item = menu->addAction(QString::fromUtf8(row.spec.caption));
-                    item->setIcon(ImageLists::commandIcon(row.spec.picture));
-                    item->setVisible(!row.spec.hidden);
+                    item = menu->addAction(QString::fromUtf8(row.info.caption));
+                    item->setIcon(ImageLists::commandIcon(row.info.picture));
+                    item->setVisible(!row.info.hidden);
                     item->setMenuRole(QAction::NoRole);
                     connect(item, &QAction::triggered, this, row.handler);
                 }
-                item->setObjectName(QLatin1String(row.spec.name));
+                item->setObjectName(QLatin1String(row.info.name));
                 m_items.insert(item->objectName(), item);
             }
         } else {

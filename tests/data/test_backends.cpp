@@ -54,18 +54,18 @@ TEST_P(BackendTest, DatabaseFromTheDdlReportsTheSchemasKinds)
         const ResultSet result = backend->openTable(std::string(table.name));
         ASSERT_EQ(result.columns.size(), table.columns.size()) << table.name;
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnSpec& spec = table.columns[i];
+            const ColumnSpec& item = table.columns[i];
             const ColumnDescription& column = result.columns[i];
-            SCOPED_TRACE(std::string(table.name) + "." + std::string(spec.name));
-            EXPECT_EQ(column.name, spec.name);
+            SCOPED_TRACE(std::string(table.name) + "." + std::string(item.name));
+            EXPECT_EQ(column.name, item.name);
             EXPECT_EQ(column.baseTable, table.name);
-            EXPECT_EQ(kindForColumn(column), spec.kind);
-            EXPECT_EQ(column.updatable, spec.kind != FieldKind::AutoInc);
-            if (spec.kind != FieldKind::Memo) {
-                EXPECT_EQ(sizeForColumn(column), spec.size);
+            EXPECT_EQ(kindForColumn(column), item.kind);
+            EXPECT_EQ(column.updatable, item.kind != FieldKind::AutoInc);
+            if (item.kind != FieldKind::Memo) {
+                EXPECT_EQ(sizeForColumn(column), item.size);
             }
-            if (spec.kind == FieldKind::BCD) {
-                EXPECT_EQ(column.precision, spec.precision ? spec.precision : 19);
+            if (item.kind == FieldKind::BCD) {
+                EXPECT_EQ(column.precision, item.precision ? item.precision : 19);
             }
         }
     }

@@ -50,11 +50,11 @@ TEST(DModTest, DataSourcesLinkTheirDatasetsEvenWhenNamedLater)
 {
     TDMod dmod("/nowhere/");
     int sources = 0;
-    for (const ComponentSpec& spec : dataModuleCatalogue()) {
-        if (spec.type != ComponentType::DataSource)
+    for (const ComponentSpec& item : dataModuleCatalogue()) {
+        if (item.type != ComponentType::DataSource)
             continue;
         ++sources;
-        EXPECT_EQ(dmod.dataSource(spec.name).dataSet(), &dmod.dataset(spec.source)) << spec.name;
+        EXPECT_EQ(dmod.dataSource(item.name).dataSet(), &dmod.dataset(item.source)) << item.name;
     }
     EXPECT_EQ(sources, 25);
     EXPECT_EQ(dmod.dataSource("DsHuiyuan").dataSet()->name(), "THuiyuan");

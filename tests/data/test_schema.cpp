@@ -156,15 +156,15 @@ TEST(SchemaTest, DatabaseFromTheDdlReportsTheSchemasKinds)
         const ResultSet result = backend->openTable(std::string(table.name));
         ASSERT_EQ(result.columns.size(), table.columns.size()) << table.name;
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnSpec& spec = table.columns[i];
+            const ColumnSpec& item = table.columns[i];
             const ColumnDescription& column = result.columns[i];
-            EXPECT_EQ(column.name, spec.name);
-            EXPECT_EQ(kindForColumn(column), spec.kind) << table.name << "." << spec.name;
-            if (spec.kind != FieldKind::Memo) {
-                EXPECT_EQ(sizeForColumn(column), spec.size) << table.name << "." << spec.name;
+            EXPECT_EQ(column.name, item.name);
+            EXPECT_EQ(kindForColumn(column), item.kind) << table.name << "." << item.name;
+            if (item.kind != FieldKind::Memo) {
+                EXPECT_EQ(sizeForColumn(column), item.size) << table.name << "." << item.name;
             }
-            if (spec.kind == FieldKind::BCD) {
-                EXPECT_EQ(column.precision, spec.precision ? spec.precision : 19) << table.name << "." << spec.name;
+            if (item.kind == FieldKind::BCD) {
+                EXPECT_EQ(column.precision, item.precision ? item.precision : 19) << table.name << "." << item.name;
             }
         }
     }
