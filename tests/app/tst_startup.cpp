@@ -4,13 +4,11 @@
 #include "data/Rights.h"
 #include "data/Schema.h"
 #include "login/TFlogin.h"
-#include "mainwin/Tfmain.h"
 #include "platform/ScriptedPlatform.h"
+#include "tests/app/SignOnScript.h"
 
-#include <QComboBox>
 #include <QDir>
 #include <QFile>
-#include <QLineEdit>
 #include <QPushButton>
 #include <QTemporaryDir>
 #include <QtTest>
@@ -182,27 +180,8 @@ private slots:
         const QString dbPath = dir.filePath("data/velmdb.mdb");
         makeDatabase(dbPath, QStringLiteral("mivotelq"));
         ScriptedPlatform platform(dir.path());
-        platform.onModal([](QDialog& dialog) {
-            if (dialog.objectName() != QLatin1String("Flogin"))
-                return int(QDialog::Rejected);
-            dialog.show();
-            auto* yh = dialog.findChild<QComboBox*>(QStringLiteral("yh"));
-            auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("Edit2"));
-            if (!yh || !password)
-                return int(QDialog::Rejected);
-            QTest::keyClicks(yh, QStringLiteral("1"));
-            password->setFocus();
-            password->selectAll();
-            QTest::keyClicks(password, QStringLiteral("secret"));
-            QTest::keyClick(password, Qt::Key_Return);
-            return dialog.result();
-        });
         QString panel;
-        platform.onMessageLoop([&](QWidget* window) {
-            if (auto* main = qobject_cast<Tfmain*>(window))
-                panel = main->panelText(1);
-            return 0;
-        });
+        test::scriptSignOn(platform, QStringLiteral("1"), QStringLiteral("secret"), &panel);
         StartupSequence sequence(platform);
 
         QCOMPARE(sequence.run(), 0);

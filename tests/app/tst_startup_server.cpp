@@ -3,14 +3,12 @@
 
 #include "app/StartupSequence.h"
 #include "data/Rights.h"
-#include "mainwin/Tfmain.h"
 #include "platform/ScriptedPlatform.h"
+#include "tests/app/SignOnScript.h"
 #include "tests/data/backend_support.h"
 
-#include <QComboBox>
 #include <QDialog>
 #include <QFile>
-#include <QLineEdit>
 #include <QTemporaryDir>
 #include <QtTest>
 
@@ -69,27 +67,8 @@ private slots:
         QTemporaryDir dir;
         writeSettings(dir.path(), db.source(), db.server()->user, db.server()->password);
         ScriptedPlatform platform(dir.path());
-        platform.onModal([](QDialog& dialog) {
-            if (dialog.objectName() != QLatin1String("Flogin"))
-                return int(QDialog::Rejected);
-            dialog.show();
-            auto* yh = dialog.findChild<QComboBox*>(QStringLiteral("yh"));
-            auto* password = dialog.findChild<QLineEdit*>(QStringLiteral("Edit2"));
-            if (!yh || !password)
-                return int(QDialog::Rejected);
-            QTest::keyClicks(yh, QStringLiteral("1"));
-            password->setFocus();
-            password->selectAll();
-            QTest::keyClicks(password, QStringLiteral("secret"));
-            QTest::keyClick(password, Qt::Key_Return);
-            return dialog.result();
-        });
         QString panel;
-        platform.onMessageLoop([&](QWidget* window) {
-            if (auto* main = qobject_cast<Tfmain*>(window))
-                panel = main->panelText(1);
-            return 0;
-        });
+        test::scriptSignOn(platform, QStringLiteral("1"), QStringLiteral("secret"), &panel);
         StartupSequence sequence(platform);
 
         QCOMPARE(sequence.run(), 0);
