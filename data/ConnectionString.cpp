@@ -27,7 +27,7 @@ char lowerAscii(char c)
 
 [[noreturn]] void malformed(std::size_t position)
 {
-    throw DatabaseError("Format of the initialization string does not conform to the OLE DB specification "
+    throw DatabaseError("Format of the initialization string does not conform to the OLE DB rules "
                         "(at character " +
                         std::to_string(position + 1) + ").");
 }

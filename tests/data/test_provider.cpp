@@ -119,7 +119,7 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
         {"malformed string",
          withDb,
          [](const TempDir&) { return connectionString("admin", "velmdb.mdb;x", Secret); },
-         {"does not conform to the OLE DB specification"}},
+         {"does not conform to the OLE DB rules"}},
         {"wrong password",
          [&](const TempDir& d) {
              withDb(d);
