@@ -5,6 +5,10 @@
 
 int main(int argc, char** argv)
 {
+    // The program's name where a desktop lists programs (the X window class,
+    // the desktop entry); captions stay exactly the windows' own.
+    QCoreApplication::setApplicationName(QStringLiteral("Velmora"));
+    QGuiApplication::setDesktopFileName(QStringLiteral("velmora"));
     QApplication app(argc, argv);
     // Closing the splash or a dialog during start-up must not end the program;
     // only the main window does that, once the message loop runs.

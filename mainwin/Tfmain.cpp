@@ -241,6 +241,8 @@ void Tfmain::buildMenu()
         if (hasItems) {
             QMenu* menu = bar->addMenu(caption);
             menu->setObjectName(entryName + QStringLiteral("Menu"));
+            // Every separator of the table is drawn, a trailing one (N1) too.
+            menu->setSeparatorsCollapsible(false);
             entryAction = menu->menuAction();
             for (const MenuRow& row : menuRows) {
                 if (entryName != QLatin1String(row.info.entry))
@@ -364,6 +366,13 @@ void Tfmain::placeWindow()
         move(frame.topLeft());
     }
     setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+// The window has no context menu of its own: the toolkit's default one would
+// offer to hide the band with all its commands.
+QMenu* Tfmain::createPopupMenu()
+{
+    return nullptr;
 }
 
 QMenuBar* Tfmain::MainMenu1() const

@@ -131,6 +131,8 @@ public:
     void quitClick();
     void N2Click();
 
+    QMenu* createPopupMenu() override;
+
 protected:
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;

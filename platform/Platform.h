@@ -40,11 +40,15 @@ public:
     virtual ~Platform() = default;
 
     virtual MsgAnswer messageBox(const MessageBoxRequest& request) = 0;
-    // Blocks the GUI thread; no events are processed meanwhile.
+    // Blocks the GUI thread. Only the window system's exposures and paints are
+    // handled meanwhile, so the windows on screen stay drawn; the operator's
+    // keys and clicks wait until a modal or the message loop runs.
     virtual void pause(int milliseconds) = 0;
     // Runs the dialog's own modal loop and returns its result code.
     virtual int showModal(QDialog& dialog) = 0;
-    // Carries out a window's pending paint now, before any event loop runs.
+    // Carries out a window's pending paint now, before any event loop runs,
+    // and returns once it is on the screen (a newly shown window is given a
+    // bounded time to be mapped and exposed first).
     virtual void repaintNow(QWidget& window) = 0;
 
     virtual void setApplicationTitle(const QString& title) = 0;

@@ -1,14 +1,17 @@
 #include "platform/QtPlatform.h"
 
 #include <QApplication>
+#include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
+#include <QEventLoop>
 #include <QFont>
 #include <QLibraryInfo>
 #include <QMessageBox>
-#include <QThread>
+#include <QTimer>
 #include <QTranslator>
 #include <QWidget>
+#include <QWindow>
 
 namespace velmora {
 
@@ -29,6 +32,26 @@ QMessageBox::Icon toQtIcon(MsgIcon icon)
         break;
     }
     return QMessageBox::NoIcon;
+}
+
+// How long a new window may take to be mapped and exposed before it is painted
+// anyway (a window manager reparents it first).
+constexpr int ExposeLimitMs = 2000;
+constexpr int ExposePollMs = 10;
+
+// Runs window-system and paint events for the given time and nothing the
+// operator does: keys and clicks stay queued until a real event loop runs.
+// This is what keeps a window painted while the GUI thread is otherwise busy
+// or pausing; a plain sleep would leave a newly mapped window black.
+void processPaintingFor(int milliseconds)
+{
+    if (milliseconds <= 0) {
+        QCoreApplication::processEvents(QEventLoop::ExcludeUserInputEvents);
+        return;
+    }
+    QEventLoop loop;
+    QTimer::singleShot(milliseconds, Qt::PreciseTimer, &loop, &QEventLoop::quit);
+    loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
 } // namespace
@@ -60,7 +83,7 @@ MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
 
 void QtPlatform::pause(int milliseconds)
 {
-    QThread::msleep(static_cast<unsigned long>(milliseconds));
+    processPaintingFor(milliseconds);
 }
 
 int QtPlatform::showModal(QDialog& dialog)
@@ -72,17 +95,28 @@ int QtPlatform::showModal(QDialog& dialog)
 
 void QtPlatform::repaintNow(QWidget& window)
 {
+    // Painting a window the server has not mapped and exposed yet shows
+    // nothing, so wait (bounded) for the exposure first.
+    if (QWindow* handle = window.windowHandle(); handle != nullptr && window.isVisible()) {
+        const QDeadlineTimer limit(ExposeLimitMs);
+        while (!handle->isExposed() && !limit.hasExpired())
+            processPaintingFor(ExposePollMs);
+    }
     window.repaint();
+    // The paint is on the screen when this returns, not queued in the client.
+    QGuiApplication::sync();
 }
 
 void QtPlatform::setApplicationTitle(const QString& title)
 {
-    QApplication::setApplicationDisplayName(title);
+    // Kept here rather than as Qt's application display name, which the
+    // toolkit would append to every window's caption.
+    m_title = title;
 }
 
 QString QtPlatform::applicationTitle() const
 {
-    return QApplication::applicationDisplayName();
+    return m_title;
 }
 
 void QtPlatform::requestEnd()
@@ -103,6 +137,9 @@ int QtPlatform::runMessageLoop(QWidget* mainWindow)
         return 0;
     if (!mainWindow->isVisible())
         mainWindow->show();
+    // The keyboard goes to the main window once the login dialog has gone,
+    // also where no window manager hands it over.
+    mainWindow->activateWindow();
     QApplication::setQuitOnLastWindowClosed(true);
     return m_app.exec();
 }

@@ -25,6 +25,7 @@ public:
 
 private:
     QApplication& m_app;
+    QString m_title;
     bool m_endRequested = false;
 };
 

@@ -8,7 +8,7 @@ packages=(
     libpq-dev postgresql
     libgtest-dev googletest
     fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming
-    xvfb xauth
+    xvfb xauth openbox libx11-dev libxtst-dev
 )
 missing=()
 for p in "${packages[@]}"; do

@@ -220,7 +220,9 @@ void Tfac::Button1Click()
     });
     m_surface->setFrame(nullptr, -1);
     m_surface->hide();
-    update();
+    // The picture and the labels back in their places at once: while the
+    // start-up blocks, a queued paint would wait for the next event loop.
+    repaint();
 }
 
 void Tfac::BitBtn1Click()

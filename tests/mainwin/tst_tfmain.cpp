@@ -5,6 +5,7 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QContextMenuEvent>
 #include <QLabel>
 #include <QMdiArea>
 #include <QMenu>
@@ -334,6 +335,62 @@ private slots:
         QCOMPARE(chosen.count(), 1);
         QVERIFY(QApplication::activePopupWidget() == nullptr);
         QVERIFY(m_window->isVisible());
+    }
+
+    void rightClickOffersNoMenu_data()
+    {
+        QTest::addColumn<QString>("widget");
+        QTest::newRow("menu bar") << "MainMenu1";
+        QTest::newRow("band") << "CoolBar1";
+        QTest::newRow("tool bar") << "ToolBar1";
+        QTest::newRow("status bar") << "StatusBar1";
+    }
+
+    // The toolkit's own window menu would offer to hide the band and every
+    // tool button with it; the window has no context menu at all.
+    void rightClickOffersNoMenu()
+    {
+        QFETCH(QString, widget);
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        auto* target = m_window->findChild<QWidget*>(widget);
+        QVERIFY(target != nullptr);
+        // The far end, where no menu entry or tool button lies.
+        const QPoint place(target->width() - 3, target->height() / 2);
+        QTest::mouseClick(target, Qt::RightButton, {}, place);
+        // The press above does not raise the context-menu request on the
+        // offscreen platform; the window system's request is sent as it comes.
+        QContextMenuEvent request(QContextMenuEvent::Mouse, place, target->mapToGlobal(place));
+        QApplication::sendEvent(target, &request);
+        QTest::qWait(50);
+        QWidget* popup = QApplication::activePopupWidget();
+        if (popup != nullptr)
+            popup->close();
+        QVERIFY2(popup == nullptr, "a context menu popped up");
+        QVERIFY(m_window->findChild<QToolBar*>(QStringLiteral("CoolBar1"))->isVisible());
+    }
+
+    // Every separator of the table takes its place in the open menu, the
+    // trailing N1 of 代码维护 too.
+    void separatorsAreDrawnWhereTheTableHasThem()
+    {
+        m_window->show();
+        QVERIFY(QTest::qWaitForWindowExposed(m_window.get()));
+        QMenu* menu = entryNamed(QStringLiteral("dm"))->menu();
+        menu->popup(m_window->mapToGlobal(QPoint(10, 10)));
+        QVERIFY(QTest::qWaitForWindowExposed(menu));
+        const QList<QAction*> items = menu->actions();
+        int separators = 0;
+        for (QAction* item : items) {
+            if (!item->isSeparator())
+                continue;
+            ++separators;
+            QVERIFY2(menu->actionGeometry(item).height() > 0, qPrintable(item->objectName()));
+        }
+        QCOMPARE(separators, 3);
+        QCOMPARE(items.last()->objectName(), QStringLiteral("N1"));
+        QVERIFY(menu->actionGeometry(items.last()).top() > menu->actionGeometry(items.at(items.size() - 2)).top());
+        menu->close();
     }
 
     void menuChoice_data()

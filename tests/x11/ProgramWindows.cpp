@@ -1,0 +1,64 @@
+#include "tests/x11/ProgramWindows.h"
+
+#include <cstdlib>
+
+namespace velmora::xtest {
+
+const QImage& splashPicture()
+{
+    static const QImage picture =
+        QImage(sourceFolder() + QStringLiteral("/splash/splash.png")).convertToFormat(QImage::Format_RGB32);
+    return picture;
+}
+
+int inkIn(const QImage& splash, const QRect& area)
+{
+    const QImage& picture = splashPicture();
+    int ink = 0;
+    for (int y = area.top(); y <= area.bottom(); ++y) {
+        for (int x = area.left(); x <= area.right(); ++x) {
+            const QRgb shown = splash.pixel(x, y);
+            const QRgb drawn = picture.pixel(x - SplashPictureOrigin.x(), y - SplashPictureOrigin.y());
+            const int distance = std::abs(qRed(shown) - qRed(drawn)) + std::abs(qGreen(shown) - qGreen(drawn)) +
+                                 std::abs(qBlue(shown) - qBlue(drawn));
+            if (distance > 150)
+                ++ink;
+        }
+    }
+    return ink;
+}
+
+bool splashShowsPictureAndLabels(const QImage& splash)
+{
+    if (splash.size() != SplashSize)
+        return false;
+    const QPoint centre(SplashSize.width() / 2, SplashSize.height() / 2);
+    return splash.pixel(centre) == splashPicture().pixel(centre - SplashPictureOrigin) &&
+           inkIn(splash, SplashTitle) > 200 && inkIn(splash, SplashStatusLine) > 100;
+}
+
+std::optional<WindowInfo> splashOf(const Screen& screen, pid_t pid)
+{
+    return screen.findWindow(pid, [](const WindowInfo& w) { return w.geometry.size() == SplashSize; });
+}
+
+PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chrono::milliseconds limit)
+{
+    return waitFor("the splash painted on the screen", limit, [&]() -> std::optional<PaintedSplash> {
+        if (!program.running())
+            throw DriverError("the program ended before its splash was seen painted");
+        for (const WindowInfo& w : screen.windowsOf(program.pid())) {
+            if (w.geometry.size() != SplashSize)
+                throw DriverError("\"" + w.netName.toStdString() + "\" came before the splash was seen painted");
+        }
+        const auto splash = splashOf(screen, program.pid());
+        if (!splash)
+            return std::nullopt;
+        QImage shown = screen.grab(splash->geometry);
+        if (!splashShowsPictureAndLabels(shown))
+            return std::nullopt;
+        return PaintedSplash{std::move(shown), splash->geometry};
+    });
+}
+
+} // namespace velmora::xtest
