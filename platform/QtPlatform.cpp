@@ -8,6 +8,7 @@
 #include <QFont>
 #include <QLibraryInfo>
 #include <QMessageBox>
+#include <QPointer>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -81,8 +82,51 @@ MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
     }
 }
 
+namespace {
+
+// Holds back a window's activation while the GUI thread pauses: activating a
+// window runs the program's own code (the splash plays its animation), which
+// must not take the place of what the pause keeps on the screen. The held
+// activation is delivered when the pause ends, if the window is still active.
+class ActivationHold final : public QObject
+{
+public:
+    ActivationHold() { QCoreApplication::instance()->installEventFilter(this); }
+    ~ActivationHold() override
+    {
+        QCoreApplication::instance()->removeEventFilter(this);
+        for (const QPointer<QWidget>& window : std::as_const(m_held)) {
+            if (window && window->isActiveWindow()) {
+                QEvent activate(QEvent::WindowActivate);
+                QCoreApplication::sendEvent(window.data(), &activate);
+            }
+        }
+    }
+    ActivationHold(const ActivationHold&) = delete;
+    ActivationHold& operator=(const ActivationHold&) = delete;
+
+protected:
+    bool eventFilter(QObject* watched, QEvent* event) override
+    {
+        if (event->type() != QEvent::WindowActivate || !watched->isWidgetType())
+            return false;
+        auto* widget = static_cast<QWidget*>(watched);
+        if (!widget->isWindow())
+            return false;
+        if (!m_held.contains(widget))
+            m_held.append(widget);
+        return true;
+    }
+
+private:
+    QList<QPointer<QWidget>> m_held;
+};
+
+} // namespace
+
 void QtPlatform::pause(int milliseconds)
 {
+    const ActivationHold hold;
     processPaintingFor(milliseconds);
 }
 

@@ -2,11 +2,35 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
 #include <QtTest>
 
+#include <functional>
+
 using namespace velmora;
+
+// Counts its paints and activations.
+class WatchedWindow : public QWidget
+{
+public:
+    int paints = 0;
+    int activations = 0;
+    std::function<void()> onActivate;
+
+protected:
+    void paintEvent(QPaintEvent*) override { ++paints; }
+    bool event(QEvent* event) override
+    {
+        if (event->type() == QEvent::WindowActivate) {
+            ++activations;
+            if (onActivate)
+                onActivate();
+        }
+        return QWidget::event(event);
+    }
+};
 
 class TestQtPlatform : public QObject
 {
@@ -62,6 +86,37 @@ private slots:
             QVERIFY2(std::any_of(seen.cbegin(), seen.cend(), [&](const QString& s) { return s.startsWith(c); }),
                      qPrintable(seen.join(',')));
         QCOMPARE(int(got), answer);
+    }
+
+    // A pause keeps windows painted but runs nothing else of the program: a
+    // window activated meanwhile hears of it only when the pause is over.
+    void pausePaintsAndHoldsActivationUntilItEnds()
+    {
+        QtPlatform platform(*qApp);
+        WatchedWindow other;
+        other.show();
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        WatchedWindow window;
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        other.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&other));
+        window.paints = 0;
+        window.activations = 0;
+
+        QElapsedTimer sincePauseBegan;
+        qint64 activatedAt = -1;
+        window.onActivate = [&] { activatedAt = sincePauseBegan.elapsed(); };
+        window.update();
+        window.activateWindow();
+        sincePauseBegan.start();
+        platform.pause(200);
+
+        QVERIFY(window.paints > 0);
+        QVERIFY(window.isActiveWindow());
+        QCOMPARE(window.activations, 1);
+        QVERIFY2(activatedAt >= 190, qPrintable(QString::number(activatedAt)));
     }
 
     void executableFolderEndsWithSeparator()
