@@ -1,7 +1,8 @@
 #!/usr/bin/env bash
 # Builds the Debian package from a build folder (scripts/package.sh) and checks it without installing it: its
 # control data, its file list with owners and permissions, the validators (desktop-file-validate, appstreamcli,
-# lintian), and, from an unpacked copy, velmora-db --help and the daily backup with its fourteen copies.
+# lintian), and, from an unpacked copy, velmora-db --help and the daily backup with its fourteen copies; and that
+# cmake --install to a prefix installs the programs without the package's own part.
 #   check_package.sh BUILD_DIR
 set -euo pipefail
 build=$(cd "${1:?usage: $0 BUILD_DIR}" && pwd)
@@ -111,6 +112,19 @@ newest=${kept[13]:-}
 [ -f "$shop/backup/notes.txt" ] || fail "velmora-backup removed a file that is no copy"
 "$work/root/usr/lib/velmora/velmora-backup" "$work/shop/none/velmdb.mdb" >/dev/null ||
     fail "velmora-backup fails when there is no database yet"
+
+# cmake --install to a prefix: the same programs, links and desktop files; no links into /var/lib/velmora and no
+# timer, which are the package's.
+cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" || fail "cmake --install: $(cat "$work/install.log")"
+"$work/prefix/bin/velmora-db" --help >/dev/null || fail "velmora-db --help from the prefix"
+[ "$(readlink "$work/prefix/bin/velmora")" = ../lib/velmora/velmora ] || fail "no link PREFIX/bin/velmora"
+for file in share/applications/org.velmora.velmora.desktop share/metainfo/org.velmora.velmora.metainfo.xml \
+    share/icons/hicolor/48x48/apps/org.velmora.velmora.png share/man/man1/velmora-db.1.gz; do
+    [ -f "$work/prefix/$file" ] || fail "cmake --install put no $file"
+done
+for file in lib/velmora/DBConn.ini lib/velmora/data lib/systemd share/doc/velmora; do
+    [ -e "$work/prefix/$file" ] || [ -L "$work/prefix/$file" ] && fail "cmake --install put $file, which is the package's"
+done
 
 # The validators.
 desktop-file-validate "$work/root/usr/share/applications/org.velmora.velmora.desktop" ||
