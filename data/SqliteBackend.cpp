@@ -12,6 +12,9 @@
 #include <random>
 #include <thread>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 namespace velmora::data {
 
 void SqliteCloser::operator()(sqlite3* db) const
@@ -757,6 +760,14 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     if (rc != SQLITE_OK)
         throw DatabaseError("Could not create database '" + path +
                             "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+    // A folder whose new files take its group (set-group-ID) is shared by that group's operators: each of them
+    // writes to the file, and SQLite gives its journals the file's mode. Anyone else is kept out.
+    struct stat folder = {};
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) && ::chmod(path.c_str(), 0660) != 0) {
+        ::unlink(path.c_str());
+        throw DatabaseError("Could not share database '" + path + "' with the group of its folder.");
+    }
     setBusyTimeout(db.get());
     sqlite3_extended_result_codes(db.get(), 1);
     useWriteAheadLog(db.get());

@@ -9,6 +9,7 @@ packages=(
     libgtest-dev googletest
     fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming
     xvfb xauth openbox libx11-dev libxtst-dev
+    dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()
 for p in "${packages[@]}"; do

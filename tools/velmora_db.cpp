@@ -1,7 +1,8 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
-// tables, adds operators and lists them. Passwords are never printed.
+// tables, adds operators and lists them, and backs up a database file. Passwords are never printed.
 
 #include "data/Backend.h"
+#include "data/Backup.h"
 #include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/Field.h"
@@ -42,7 +43,9 @@ Commands:
         Refuses to overwrite an existing file. With --password the file carries a
         verifier of the database password P: the program then connects only with
         that password (DB_Password in DBConn.ini). The verifier is an access check,
-        not encryption.
+        not encryption. In a folder shared by its group (set-group-ID, as the
+        installed /var/lib/velmora/data), the file is readable and writable by
+        that group and by nobody else, so every operator of the group can sign on.
   create URI [--db-user R] [--db-password P]
         Creates the twelve tables in the server's existing database, which must
         hold none of them; the role needs the right to create tables there.
@@ -56,6 +59,13 @@ Commands:
         Lists every operator: user name, number and granted rights groups.
   rights-word --groups LIST
         Prints the rights word that grants exactly LIST.
+  backup FILE DEST
+        Copies the database file FILE to the new file DEST while tills may go on
+        using it: one consistent state with every transaction committed before
+        the copy began (SQLite's online backup, never a plain file copy). The
+        copy must pass an integrity check before it takes the name DEST; on any
+        failure no DEST is left. DEST must not exist. A server's database is
+        copied with the server's own pg_dump instead (see the message).
   schema [--for sqlite|postgresql]
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
@@ -310,6 +320,16 @@ int rightsWord(const Arguments& args)
     return 0;
 }
 
+int backup(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("backup needs FILE and DEST");
+    const BackupReport report = backupDatabaseFile(args.positional[0], args.positional[1]);
+    std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
+              << " pages, integrity check ok).\n";
+    return 0;
+}
+
 int schema(const Arguments& args)
 {
     if (!args.positional.empty())
@@ -336,6 +356,7 @@ const Command commands[] = {
     {"add-operator", {"username", "userid", "password", "groups", "db-password", "db-user"}, addOperator},
     {"list-operators", {"db-password", "db-user"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
+    {"backup", {}, backup},
     {"schema", {"for"}, schema},
 };
 
