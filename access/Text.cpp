@@ -174,7 +174,9 @@ Jet3Charset chooseJet3Charset(const std::optional<std::string>& given, int codeP
 }
 
 CodePageDecoder::CodePageDecoder(const std::string& charset)
-    : m_charset(charset), m_iconv(iconv_open("UTF-8", charset.c_str()))
+    // iconv would read an empty name as the locale's own charset, so the result would depend on the machine.
+    : m_charset(charset),
+      m_iconv(charset.empty() ? reinterpret_cast<iconv_t>(-1) : iconv_open("UTF-8", charset.c_str()))
 {
     if (static_cast<iconv_t>(m_iconv) == reinterpret_cast<iconv_t>(-1))
         throw AccessError("unknown character set '" + charset +

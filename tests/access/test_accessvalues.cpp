@@ -204,6 +204,7 @@ TEST(AccessText, CodePageTextBecomesUtf8OrIsRefused)
     // The decoder is usable again after a refusal.
     EXPECT_EQ(gbk.toUtf8(std::vector<std::uint8_t>{0xD2, 0xA9}), "药");
 
+    EXPECT_THROW(text::CodePageDecoder(""), AccessError);
     try {
         text::CodePageDecoder unknown("NO-SUCH-CHARSET");
         FAIL() << "an unknown name must be refused";
