@@ -198,23 +198,28 @@ struct File::Impl
                        flags = column("Flags", MDB_LONGINT);
         const std::string label = quoted(path) + ", catalogue of tables (MSysObjects)";
         forEachRow(*table, label, [&](const std::vector<MdbField>& fields, std::int64_t rowNumber) {
-            std::vector<Value> values(fields.size());
-            for (const MdbField& field : fields) {
-                const auto index = static_cast<unsigned>(field.colnum);
-                const Kind kind = index == name ? Kind::Text : index == type ? Kind::Integer : Kind::LongInteger;
-                if (index != id && index != name && index != type && index != flags)
-                    continue;
-                try {
-                    values[index] =
-                        value(kind, *static_cast<MdbColumn*>(g_ptr_array_index(table->columns, index)), field);
-                } catch (const AccessError& e) {
-                    throw AccessError(label + ", row " + std::to_string(rowNumber) + ": " + e.what());
+            const auto read = [&](unsigned index, Kind kind) {
+                for (const MdbField& field : fields) {
+                    if (static_cast<unsigned>(field.colnum) != index)
+                        continue;
+                    try {
+                        return value(kind, *static_cast<MdbColumn*>(g_ptr_array_index(table->columns, index)), field);
+                    } catch (const AccessError& e) {
+                        throw AccessError(label + ", row " + std::to_string(rowNumber) + ": " + e.what());
+                    }
                 }
-            }
-            const auto* objectType = std::get_if<std::int64_t>(&values[type]);
-            const auto* objectId = std::get_if<std::int64_t>(&values[id]);
-            const auto* objectName = std::get_if<std::string>(&values[name]);
-            if (!objectType || (*objectType & 0x7F) != MDB_TABLE || !objectId || !objectName)
+                return Value{};
+            };
+            // Only tables' names are decoded: the names of queries, forms and the like play no part here.
+            const Value objectType = read(type, Kind::Integer);
+            const Value objectId = read(id, Kind::LongInteger);
+            if (!std::holds_alternative<std::int64_t>(objectType) ||
+                (std::get<std::int64_t>(objectType) & 0x7F) != MDB_TABLE ||
+                !std::holds_alternative<std::int64_t>(objectId))
+                return true;
+            const Value nameValue = read(name, Kind::Text);
+            const auto* objectName = std::get_if<std::string>(&nameValue);
+            if (!objectName)
                 return true;
             if (objectName->size() >= sizeof MdbCatalogEntry::object_name)
                 damaged("its catalogue names a table with a name too long for Access");
@@ -222,9 +227,11 @@ struct File::Impl
             *entry = MdbCatalogEntry{};
             entry->mdb = mdb;
             entry->object_type = MDB_TABLE;
-            entry->table_pg = static_cast<unsigned long>(*objectId & 0x00FFFFFF);
-            const auto* objectFlags = std::get_if<std::int64_t>(&values[flags]);
-            entry->flags = objectFlags ? static_cast<int>(*objectFlags) : 0;
+            entry->table_pg = static_cast<unsigned long>(std::get<std::int64_t>(objectId) & 0x00FFFFFF);
+            const Value objectFlags = read(flags, Kind::LongInteger);
+            entry->flags = std::holds_alternative<std::int64_t>(objectFlags)
+                               ? static_cast<int>(std::get<std::int64_t>(objectFlags))
+                               : 0;
             std::memcpy(entry->object_name, objectName->c_str(), objectName->size() + 1);
             if (mdb_is_user_table(entry.get()) && g_ascii_strncasecmp(entry->object_name, "MSys", 4) != 0)
                 userTables.push_back(std::move(entry));
