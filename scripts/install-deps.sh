@@ -6,6 +6,7 @@ packages=(
     qt6-base-dev qt6-translations-l10n libgl-dev
     libsqlite3-dev sqlite3 libsodium-dev libsimpleini-dev
     libpq-dev postgresql
+    mdbtools-dev
     libgtest-dev googletest
     fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming
     xvfb xauth openbox libx11-dev libxtst-dev
