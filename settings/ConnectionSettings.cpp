@@ -1,5 +1,6 @@
 #include "settings/ConnectionSettings.h"
 
+#include "data/ConnectionString.h"
 #include "settings/ProfileFile.h"
 
 #include <QStringList>
@@ -8,9 +9,10 @@ namespace velmora {
 
 namespace {
 
-bool isBlank(QChar c)
+// Quoted by the data layer's own rule, so that the provider reads back exactly what was set.
+QString connectionStringValue(const QString& value)
 {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+    return QString::fromStdString(data::quoteValue(value.toStdString()));
 }
 
 } // namespace
@@ -18,19 +20,6 @@ bool isBlank(QChar c)
 QString settingsFilePath(const QString& executableFolder)
 {
     return executableFolder + QStringLiteral("DBConn.ini");
-}
-
-QString connectionStringValue(const QString& value)
-{
-    // A leading '=' would be read as part of the property's name ("==").
-    const bool needsQuotes = value.contains(u';') || value.contains(u'"') || value.contains(u'\'') ||
-                             (!value.isEmpty() && (isBlank(value.front()) || isBlank(value.back()))) ||
-                             value.startsWith(u'=');
-    if (!needsQuotes)
-        return value;
-    QString inner = value;
-    inner.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + inner + u'"';
 }
 
 ConnectionSettings::ConnectionSettings(QString executableFolder) : m_executableFolder(std::move(executableFolder)) {}

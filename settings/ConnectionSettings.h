@@ -46,7 +46,4 @@ private:
     QString m_executableFolder;
 };
 
-// A value as the connection string must carry it to be read back unchanged.
-QString connectionStringValue(const QString& value);
-
 } // namespace velmora
