@@ -2,12 +2,14 @@
 // could cost (its floor), and prints them as one table. bench/run.sh makes the databases and runs it.
 
 #include "data/Backend.h"
+#include "data/CommandText.h"
 #include "data/ConnectionString.h"
 #include "data/DMod.h"
 #include "data/Dataset.h"
 #include "data/Errors.h"
 #include "data/Field.h"
 #include "data/SqliteBackend.h"
+#include "data/Text.h"
 #include "splash/RevealAnimation.h"
 #include "splash/Tfac.h"
 
@@ -244,7 +246,7 @@ FloorRead readAll(sqlite3* db, const std::string& table)
     for (int i = 0; i < n; ++i) {
         const char* type = sqlite3_column_decltype(s.get(), i);
         boolean[static_cast<std::size_t>(i)] =
-            type && (equalsIgnoreCase(type, "BIT") || equalsIgnoreCase(type, "BOOLEAN"));
+            type && (text::equalsIgnoreCase(type, "BIT") || text::equalsIgnoreCase(type, "BOOLEAN"));
     }
     FloorRead r;
     int rc;

@@ -4,6 +4,7 @@
 
 #include "bench/Random.h"
 
+#include "data/CommandText.h"
 #include "data/Errors.h"
 #include "data/Field.h"
 #include "data/PasswordVerifier.h"

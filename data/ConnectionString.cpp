@@ -1,29 +1,11 @@
 #include "data/ConnectionString.h"
 
 #include "data/Errors.h"
+#include "data/Text.h"
 
 namespace velmora::data {
 
 namespace {
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-std::string_view trimmed(std::string_view s)
-{
-    while (!s.empty() && isBlank(s.front()))
-        s.remove_prefix(1);
-    while (!s.empty() && isBlank(s.back()))
-        s.remove_suffix(1);
-    return s;
-}
-
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
 
 [[noreturn]] void malformed(std::size_t position)
 {
@@ -33,17 +15,6 @@ char lowerAscii(char c)
 }
 
 } // namespace
-
-bool equalsIgnoreCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i) {
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    }
-    return true;
-}
 
 ConnectionString ConnectionString::parse(std::string_view text)
 {
@@ -72,7 +43,7 @@ ConnectionString ConnectionString::parse(std::string_view text)
             key += c;
             ++i;
         }
-        const std::string_view keyView = trimmed(key);
+        const std::string_view keyView = data::text::trimWhitespace(key);
         if (!sawEquals) {
             // An empty piece (";;" or a trailing ';') is allowed; anything else needs a value.
             if (!keyView.empty())
@@ -84,7 +55,7 @@ ConnectionString ConnectionString::parse(std::string_view text)
             malformed(keyStart);
 
         // Value: a quote starts quoting only as the value's first non-blank character.
-        while (i < n && isBlank(text[i]) && text[i] != ';')
+        while (i < n && data::text::isWhitespace(text[i]) && text[i] != ';')
             ++i;
         std::string value;
         if (i < n && (text[i] == '"' || text[i] == '\'')) {
@@ -108,7 +79,7 @@ ConnectionString ConnectionString::parse(std::string_view text)
             }
             if (!closed)
                 malformed(quoteStart);
-            while (i < n && isBlank(text[i]))
+            while (i < n && data::text::isWhitespace(text[i]))
                 ++i;
             if (i < n && text[i] != ';')
                 malformed(i);
@@ -116,7 +87,7 @@ ConnectionString ConnectionString::parse(std::string_view text)
             const std::size_t valueStart = i;
             while (i < n && text[i] != ';')
                 ++i;
-            value = trimmed(text.substr(valueStart, i - valueStart));
+            value = data::text::trimWhitespace(text.substr(valueStart, i - valueStart));
         }
         ++i; // past ';'
         result.m_properties.emplace_back(std::string(keyView), std::move(value));
@@ -126,9 +97,9 @@ ConnectionString ConnectionString::parse(std::string_view text)
 
 std::optional<std::string> ConnectionString::value(std::string_view key) const
 {
-    const std::string_view wanted = trimmed(key);
+    const std::string_view wanted = text::trimWhitespace(key);
     for (auto it = m_properties.rbegin(); it != m_properties.rend(); ++it) {
-        if (equalsIgnoreCase(it->first, wanted))
+        if (text::equalsIgnoreCase(it->first, wanted))
             return it->second;
     }
     return std::nullopt;
@@ -144,9 +115,9 @@ std::string ConnectionString::valueOr(std::string_view key, std::string_view fal
 std::string quoteValue(std::string_view value)
 {
     // A leading '=' would pair with the one before the value and join the key.
-    const bool needsQuotes =
-        value.find_first_of(";\"'") != std::string_view::npos ||
-        (!value.empty() && (isBlank(value.front()) || isBlank(value.back()) || value.front() == '='));
+    const bool needsQuotes = value.find_first_of(";\"'") != std::string_view::npos ||
+                             (!value.empty() && (text::isWhitespace(value.front()) ||
+                                                 text::isWhitespace(value.back()) || value.front() == '='));
     if (!needsQuotes)
         return std::string(value);
     std::string out;

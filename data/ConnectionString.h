@@ -35,7 +35,4 @@ private:
 // unchanged when plain, else in double quotes with inner double quotes doubled.
 std::string quoteValue(std::string_view value);
 
-// ASCII letter case only: keys and provider names are ASCII.
-bool equalsIgnoreCase(std::string_view a, std::string_view b);
-
 } // namespace velmora::data

@@ -58,7 +58,7 @@ TDMod::~TDMod()
 TDMod::Component* TDMod::find(std::string_view name, ComponentType type)
 {
     for (Component& component : m_components)
-        if (component.type == type && text::equalsNoCase(component.name, name))
+        if (component.type == type && text::equalsIgnoreCase(component.name, name))
             return &component;
     return nullptr;
 }

@@ -201,7 +201,7 @@ void Dataset::bindFields(bool emptyResult)
             continue;
         int found = -1;
         for (std::size_t c = 0; c < m_columns.size() && found < 0; ++c)
-            if (text::equalsNoCase(m_columns[c].name, field->m_name))
+            if (text::equalsIgnoreCase(m_columns[c].name, field->m_name))
                 found = static_cast<int>(c);
         if (found < 0)
             fail("Field '" + field->m_name + "' not found");
@@ -345,7 +345,7 @@ void Dataset::moveTo(int index)
 Field* Dataset::findField(std::string_view name)
 {
     for (const std::unique_ptr<Field>& field : m_fields)
-        if (text::equalsNoCase(field->m_name, name))
+        if (text::equalsIgnoreCase(field->m_name, name))
             return field.get();
     return nullptr;
 }
@@ -461,7 +461,7 @@ std::vector<std::pair<std::string, Value>> Dataset::insertValues(const std::vect
         if (isNull(row[c]) || column.autoIncrement)
             continue;
         const bool ownColumn = column.baseTable.empty() ? m_settings.kind == DatasetKind::Table
-                                                        : text::equalsNoCase(column.baseTable, table);
+                                                        : text::equalsIgnoreCase(column.baseTable, table);
         if (!ownColumn)
             continue;
         values.emplace_back(column.baseColumn.empty() ? column.name : column.baseColumn, row[c]);
@@ -474,7 +474,7 @@ int Dataset::autoIncrementColumn(const std::string& table) const
     for (std::size_t c = 0; c < m_columns.size(); ++c) {
         const ColumnDescription& column = m_columns[c];
         if (column.autoIncrement && (column.baseTable.empty() ? m_settings.kind == DatasetKind::Table
-                                                              : text::equalsNoCase(column.baseTable, table)))
+                                                              : text::equalsIgnoreCase(column.baseTable, table)))
             return static_cast<int>(c);
     }
     return -1;
@@ -561,9 +561,9 @@ bool Dataset::locate(std::string_view fieldName, const std::string& value, Locat
         } else {
             const std::string shown = displayOf(cell);
             if (options.partialKey)
-                match = options.caseInsensitive ? text::startsWithNoCase(shown, value) : shown.starts_with(value);
+                match = options.caseInsensitive ? text::startsWithIgnoreCase(shown, value) : shown.starts_with(value);
             else
-                match = options.caseInsensitive ? text::equalsNoCase(shown, value) : shown == value;
+                match = options.caseInsensitive ? text::equalsIgnoreCase(shown, value) : shown == value;
         }
         if (match) {
             m_current = row;

@@ -137,7 +137,7 @@ KindRange rangeOf(FieldKind kind)
 
 bool parseDateTime(std::string_view input, DateTime& out)
 {
-    const std::string s = text::trim(input);
+    const std::string s = text::trimSpacesAndAsciiControls(input);
     DateTime d{0, 0, 0};
     int consumed = 0;
     const int fields = std::sscanf(s.c_str(), "%4d-%2d-%2d%n", &d.year, &d.month, &d.day, &consumed);
@@ -211,20 +211,9 @@ std::string display(const Value& value)
     return {};
 }
 
-std::string trim(std::string_view t)
-{
-    std::size_t begin = 0;
-    std::size_t end = t.size();
-    while (begin < end && static_cast<unsigned char>(t[begin]) <= ' ')
-        ++begin;
-    while (end > begin && static_cast<unsigned char>(t[end - 1]) <= ' ')
-        --end;
-    return std::string(t.substr(begin, end - begin));
-}
-
 bool parseInteger(std::string_view input, std::int64_t& out)
 {
-    const std::string s = trim(input);
+    const std::string s = trimSpacesAndAsciiControls(input);
     const char* first = s.data();
     const char* last = s.data() + s.size();
     if (first != last && *first == '+')
@@ -235,7 +224,7 @@ bool parseInteger(std::string_view input, std::int64_t& out)
 
 bool parseNumber(std::string_view input, double& out)
 {
-    const std::string s = trim(input);
+    const std::string s = trimSpacesAndAsciiControls(input);
     if (s.empty())
         return false;
     // Only plain decimal notation: no hexadecimal, infinities or NaN words.
@@ -249,50 +238,6 @@ bool parseNumber(std::string_view input, double& out)
         return false;
     out = value;
     return true;
-}
-
-namespace {
-char lowerAscii(char c)
-{
-    return (c >= 'A' && c <= 'Z') ? static_cast<char>(c - 'A' + 'a') : c;
-}
-} // namespace
-
-bool equalsNoCase(std::string_view a, std::string_view b)
-{
-    if (a.size() != b.size())
-        return false;
-    for (std::size_t i = 0; i < a.size(); ++i)
-        if (lowerAscii(a[i]) != lowerAscii(b[i]))
-            return false;
-    return true;
-}
-
-bool startsWithNoCase(std::string_view t, std::string_view prefix)
-{
-    return t.size() >= prefix.size() && equalsNoCase(t.substr(0, prefix.size()), prefix);
-}
-
-std::size_t utf8Length(std::string_view t)
-{
-    std::size_t n = 0;
-    for (char c : t)
-        if ((static_cast<unsigned char>(c) & 0xC0) != 0x80)
-            ++n;
-    return n;
-}
-
-std::string utf8Left(std::string_view t, std::size_t characters)
-{
-    std::size_t seen = 0;
-    for (std::size_t i = 0; i < t.size(); ++i) {
-        if ((static_cast<unsigned char>(t[i]) & 0xC0) != 0x80) {
-            if (seen == characters)
-                return std::string(t.substr(0, i));
-            ++seen;
-        }
-    }
-    return std::string(t);
 }
 
 } // namespace text
@@ -422,7 +367,7 @@ void Field::setValue(const Value& input)
         return;
     }
     const auto* s = std::get_if<std::string>(&input);
-    if (s && text::trim(*s).empty()) {
+    if (s && text::trimSpacesAndAsciiControls(*s).empty()) {
         store({});
         return;
     }
@@ -483,9 +428,11 @@ void Field::setValue(const Value& input)
             store(*i != 0);
         } else if (const auto* d = std::get_if<double>(&input)) {
             store(*d != 0);
-        } else if (s && (text::equalsNoCase(text::trim(*s), "true") || text::trim(*s) == "1")) {
+        } else if (s && (text::equalsIgnoreCase(text::trimSpacesAndAsciiControls(*s), "true") ||
+                         text::trimSpacesAndAsciiControls(*s) == "1")) {
             store(true);
-        } else if (s && (text::equalsNoCase(text::trim(*s), "false") || text::trim(*s) == "0")) {
+        } else if (s && (text::equalsIgnoreCase(text::trimSpacesAndAsciiControls(*s), "false") ||
+                         text::trimSpacesAndAsciiControls(*s) == "0")) {
             store(false);
         } else {
             throw ConversionError(quotedText(text::display(input)) + " is not a valid boolean value");

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/Text.h"
 #include "data/Value.h"
 
 #include <cstdint>
@@ -110,11 +111,6 @@ std::string formatDouble(double number);
 // A whole or decimal number written as text, blanks around it allowed.
 bool parseNumber(std::string_view text, double& out);
 bool parseInteger(std::string_view text, std::int64_t& out);
-std::string trim(std::string_view text);
-bool equalsNoCase(std::string_view a, std::string_view b);
-bool startsWithNoCase(std::string_view text, std::string_view prefix);
-std::size_t utf8Length(std::string_view text);
-std::string utf8Left(std::string_view text, std::size_t characters);
 } // namespace text
 
 } // namespace velmora::data

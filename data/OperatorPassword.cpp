@@ -59,7 +59,7 @@ bool costsWithinReach(std::string_view hash)
 std::string hashOperatorPassword(std::string_view password)
 {
     needSodium();
-    const std::string trimmed = text::trim(password);
+    const std::string trimmed = text::trimSpacesAndAsciiControls(password);
     HashText hash{};
     if (crypto_pwhash_str(hash.data(), trimmed.data(), trimmed.size(), crypto_pwhash_OPSLIMIT_INTERACTIVE,
                           crypto_pwhash_MEMLIMIT_INTERACTIVE) != 0)
@@ -70,7 +70,7 @@ std::string hashOperatorPassword(std::string_view password)
 bool isOperatorPasswordHash(std::string_view stored)
 {
     needSodium();
-    const std::string trimmed = text::trim(stored);
+    const std::string trimmed = text::trimSpacesAndAsciiControls(stored);
     HashText hash;
     if (!toHashText(trimmed, hash) || !costsWithinReach(trimmed))
         return false;
@@ -82,8 +82,8 @@ bool isOperatorPasswordHash(std::string_view stored)
 
 bool operatorPasswordMatches(std::string_view stored, std::string_view typed)
 {
-    const std::string storedText = text::trim(stored);
-    const std::string typedText = text::trim(typed);
+    const std::string storedText = text::trimSpacesAndAsciiControls(stored);
+    const std::string typedText = text::trimSpacesAndAsciiControls(typed);
     if (!isOperatorPasswordHash(storedText))
         return storedText == typedText;
     HashText hash;

@@ -1,14 +1,14 @@
 #include "data/PgBackend.h"
 
+#include "data/CommandText.h"
 #include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/Field.h"
-#include "data/SqliteBackend.h"
+#include "data/Text.h"
 
 #include <libpq-fe.h>
 
 #include <algorithm>
-#include <cctype>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -43,27 +43,6 @@ enum Oid : unsigned {
 
 constexpr int MemoSize = 536870910; // as the embedded dialect reports a memo
 constexpr int BinarySize = 2147483647;
-
-std::string lowerAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out)
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    return out;
-}
-
-std::string trimmed(std::string text)
-{
-    while (!text.empty() && (text.back() == '\n' || text.back() == ' '))
-        text.pop_back();
-    return text;
-}
-
-bool startsWithNoCase(std::string_view s, std::string_view prefix)
-{
-    return s.size() >= prefix.size() && equalsIgnoreCase(s.substr(0, prefix.size()), prefix);
-}
 
 // ---- column descriptions ---------------------------------------------------
 
@@ -169,14 +148,6 @@ bool describeComputed(ColumnDescription& c, unsigned type, int typmod)
     default:
         return describeDeclared(c, type, typmod, false);
     }
-}
-
-int utf8Length(std::string_view text)
-{
-    int n = 0;
-    for (char ch : text)
-        n += (static_cast<unsigned char>(ch) & 0xC0) != 0x80;
-    return n;
 }
 
 // One cell of a text-format result, as the embedded engine gives the same value. Text points into the
@@ -322,90 +293,6 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
 
 // ---- command texts ---------------------------------------------------------
 
-struct Piece
-{
-    enum Kind { Word, Quoted, Bracketed, Literal, Number, Punct, Space } kind;
-    std::size_t begin = 0;
-    std::size_t end = 0;
-    std::string text; // a name without its quotes
-};
-
-bool wordStart(unsigned char c)
-{
-    return std::isalpha(c) || c == '_' || c >= 0x80;
-}
-
-bool wordChar(unsigned char c)
-{
-    return wordStart(c) || std::isdigit(c) || c == '$';
-}
-
-// The text in pieces that cover it whole, so that it can be put back together with some names replaced.
-std::vector<Piece> pieces(std::string_view sql)
-{
-    std::vector<Piece> out;
-    std::size_t i = 0;
-    auto quoted = [&](char close) {
-        std::string text;
-        ++i;
-        while (i < sql.size()) {
-            const char c = sql[i++];
-            if (c == close) {
-                if (close != ']' && i < sql.size() && sql[i] == close) {
-                    text += c;
-                    ++i;
-                    continue;
-                }
-                break;
-            }
-            text += c;
-        }
-        return text;
-    };
-    while (i < sql.size()) {
-        const std::size_t start = i;
-        const unsigned char c = static_cast<unsigned char>(sql[i]);
-        Piece p{Piece::Punct, start, start, {}};
-        if (std::isspace(c)) {
-            while (i < sql.size() && std::isspace(static_cast<unsigned char>(sql[i])))
-                ++i;
-            p.kind = Piece::Space;
-        } else if (sql.substr(i, 2) == "--") {
-            while (i < sql.size() && sql[i] != '\n')
-                ++i;
-            p.kind = Piece::Space;
-        } else if (sql.substr(i, 2) == "/*") {
-            const auto end = sql.find("*/", i + 2);
-            i = end == std::string_view::npos ? sql.size() : end + 2;
-            p.kind = Piece::Space;
-        } else if (c == '"') {
-            p.kind = Piece::Quoted;
-            p.text = quoted('"');
-        } else if (c == '[' || c == '`') {
-            p.kind = Piece::Bracketed;
-            p.text = quoted(c == '[' ? ']' : '`');
-        } else if (c == '\'') {
-            p.kind = Piece::Literal;
-            p.text = quoted('\'');
-        } else if (wordStart(c)) {
-            while (i < sql.size() && wordChar(static_cast<unsigned char>(sql[i])))
-                ++i;
-            p.kind = Piece::Word;
-            p.text = std::string(sql.substr(start, i - start));
-        } else if (std::isdigit(c)) {
-            while (i < sql.size() && (std::isalnum(static_cast<unsigned char>(sql[i])) || sql[i] == '.'))
-                ++i;
-            p.kind = Piece::Number;
-        } else {
-            ++i;
-            p.text = std::string(1, static_cast<char>(c));
-        }
-        p.end = i;
-        out.push_back(std::move(p));
-    }
-    return out;
-}
-
 // Words that are never names here, even where a table or column is spelled alike.
 bool isKeyword(std::string_view word)
 {
@@ -416,13 +303,13 @@ bool isKeyword(std::string_view word)
         "is",     "null",   "in",     "like",   "between",  "exists",  "asc",   "desc",   "true",      "false",
         "insert", "into",   "values", "update", "set",      "delete",  "using", "except", "intersect", "with",
     };
-    return words.contains(lowerAscii(word));
+    return words.contains(text::lowerAscii(word));
 }
 
 // How the server reads an unquoted name: ASCII letters folded to lower case.
 std::string folded(std::string_view word)
 {
-    return lowerAscii(word);
+    return text::lowerAscii(word);
 }
 
 } // namespace
@@ -433,7 +320,7 @@ bool isServerSource(std::string_view source)
     while (i < source.size() && (source[i] == ' ' || source[i] == '\t'))
         ++i;
     source.remove_prefix(i);
-    return startsWithNoCase(source, "postgresql://") || startsWithNoCase(source, "postgres://");
+    return text::startsWithIgnoreCase(source, "postgresql://") || text::startsWithIgnoreCase(source, "postgres://");
 }
 
 std::string redactedServerUri(std::string_view uri)
@@ -446,7 +333,7 @@ std::string redactedServerUri(std::string_view uri)
             std::size_t end = out.find('&', at);
             if (end == std::string::npos)
                 end = out.size();
-            if (startsWithNoCase(std::string_view(out).substr(at, end - at), "password=")) {
+            if (text::startsWithIgnoreCase(std::string_view(out).substr(at, end - at), "password=")) {
                 const std::size_t from = at > query + 1 ? at - 1 : at; // with the '&' before it, if any
                 const std::size_t to = at > query + 1 || end == out.size() ? end : end + 1;
                 out.erase(from, to - from);
@@ -511,7 +398,8 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
     if (!connection)
         throw DatabaseError("Could not connect to '" + shown + "': out of memory.");
     if (PQstatus(connection.get()) != CONNECTION_OK)
-        throw DatabaseError("Could not connect to '" + shown + "': " + trimmed(PQerrorMessage(connection.get())));
+        throw DatabaseError("Could not connect to '" + shown +
+                            "': " + std::string(text::trimWhitespace(PQerrorMessage(connection.get()))));
     if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
         throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.");
     return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
@@ -529,7 +417,7 @@ void PgBackend::fail(const pg_result* result) const
             text += std::string(text.empty() ? "" : " ") + detail;
     }
     if (text.empty())
-        text = trimmed(PQerrorMessage(m_connection.get()));
+        text = std::string(data::text::trimWhitespace(PQerrorMessage(m_connection.get())));
     if (text.empty())
         text = "The server did not answer.";
     throw DatabaseError(text);
@@ -567,7 +455,8 @@ void PgBackend::loadNames()
                          "AND c.relnamespace <> 'pg_catalog'::regnamespace AND a.attnum > 0 AND NOT a.attisdropped "
                          "ORDER BY c.oid, a.attnum");
     for (int r = 0; r < PQntuples(columns.get()); ++r)
-        m_columnsByTable[lowerAscii(PQgetvalue(columns.get(), r, 0))].emplace_back(PQgetvalue(columns.get(), r, 1));
+        m_columnsByTable[text::lowerAscii(PQgetvalue(columns.get(), r, 0))].emplace_back(
+            PQgetvalue(columns.get(), r, 1));
     m_namesLoaded = true;
 }
 
@@ -588,7 +477,7 @@ unsigned PgBackend::tableOid(std::string_view name)
     for (const auto& [table, oid] : m_tableNames) {
         if (table == name)
             return oid;
-        if (!found && equalsIgnoreCase(table, name))
+        if (!found && text::equalsIgnoreCase(table, name))
             found = oid;
     }
     return found;
@@ -624,8 +513,9 @@ const PgBackend::TableInfo& PgBackend::tableInfo(unsigned oid)
         column.autoIncrement = std::string_view(PQgetvalue(r.get(), row, 6)) == "t";
         if (!PQgetisnull(r.get(), row, 7)) {
             const std::string_view comment = PQgetvalue(r.get(), row, 7);
-            column.ansi = startsWithNoCase(comment, AnsiTextMark) &&
-                          (comment.size() == AnsiTextMark.size() || !wordChar(comment[AnsiTextMark.size()]));
+            column.ansi = text::startsWithIgnoreCase(comment, AnsiTextMark) &&
+                          (comment.size() == AnsiTextMark.size() ||
+                           !isSqlWordChar(static_cast<unsigned char>(comment[AnsiTextMark.size()])));
         }
         info.order.push_back(number);
         info.columns.emplace(number, std::move(column));
@@ -637,10 +527,10 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
 {
     if (!m_namesLoaded)
         loadNames();
-    std::vector<Piece> all = pieces(commandText);
+    std::vector<SqlPiece> all = sqlPieces(commandText);
     std::vector<std::size_t> tokens; // indexes of pieces that are not blanks or comments
     for (std::size_t i = 0; i < all.size(); ++i)
-        if (all[i].kind != Piece::Space)
+        if (all[i].kind != SqlPiece::Space)
             tokens.push_back(i);
 
     auto tableNamed = [&](std::string_view name) -> const std::string* {
@@ -648,7 +538,7 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         for (const auto& [table, oid] : m_tableNames) {
             if (table == name)
                 return &table;
-            if (!found && equalsIgnoreCase(table, name))
+            if (!found && text::equalsIgnoreCase(table, name))
                 found = &table;
         }
         return found;
@@ -657,11 +547,11 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
     auto columnOf = [&](const std::vector<std::string>& tables, std::string_view word) -> std::optional<std::string> {
         std::vector<std::string> spellings;
         for (const std::string& table : tables) {
-            const auto it = m_columnsByTable.find(lowerAscii(table));
+            const auto it = m_columnsByTable.find(text::lowerAscii(table));
             if (it == m_columnsByTable.end())
                 continue;
             for (const std::string& column : it->second)
-                if (equalsIgnoreCase(column, word) &&
+                if (text::equalsIgnoreCase(column, word) &&
                     std::find(spellings.begin(), spellings.end(), column) == spellings.end())
                     spellings.push_back(column);
         }
@@ -676,8 +566,8 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
     // The tables of the statement's FROM clause and of each sub-query's, by the names the text calls them.
     auto aliases = fromClauseAliases(commandText);
     for (std::size_t t = 0; t < tokens.size(); ++t) {
-        const Piece& p = all[tokens[t]];
-        if (p.kind == Piece::Punct && p.text == "(") {
+        const SqlPiece& p = all[tokens[t]];
+        if (p.kind == SqlPiece::Punct && p.text == "(") {
             auto inner = fromClauseAliases(commandText.substr(p.end));
             aliases.insert(aliases.end(), inner.begin(), inner.end());
         }
@@ -687,7 +577,7 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
     for (const auto& [table, alias] : aliases) {
         if (const std::string* name = tableNamed(table)) {
             statementTables.push_back(*name);
-            tableOfAlias[lowerAscii(alias)].push_back(*name);
+            tableOfAlias[text::lowerAscii(alias)].push_back(*name);
         }
     }
     std::vector<std::string> everyTable;
@@ -696,31 +586,31 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
     // Names the text gives its result columns and its tables.
     std::unordered_set<std::string> givenNames;
     for (std::size_t t = 0; t + 1 < tokens.size(); ++t)
-        if (all[tokens[t]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t]].text, "as"))
-            givenNames.insert(lowerAscii(all[tokens[t + 1]].text));
+        if (all[tokens[t]].kind == SqlPiece::Word && text::equalsIgnoreCase(all[tokens[t]].text, "as"))
+            givenNames.insert(text::lowerAscii(all[tokens[t + 1]].text));
     for (const auto& [table, alias] : aliases)
-        givenNames.insert(lowerAscii(alias));
+        givenNames.insert(text::lowerAscii(alias));
 
     auto isPunct = [&](std::size_t t, char c) {
-        return t < tokens.size() && all[tokens[t]].kind == Piece::Punct && all[tokens[t]].text[0] == c;
+        return t < tokens.size() && all[tokens[t]].kind == SqlPiece::Punct && all[tokens[t]].text[0] == c;
     };
 
     std::vector<std::optional<std::string>> replacement(all.size());
     for (std::size_t t = 0; t < tokens.size(); ++t) {
-        Piece& p = all[tokens[t]];
-        if (p.kind != Piece::Word && p.kind != Piece::Bracketed && p.kind != Piece::Quoted)
+        SqlPiece& p = all[tokens[t]];
+        if (p.kind != SqlPiece::Word && p.kind != SqlPiece::Bracketed && p.kind != SqlPiece::Quoted)
             continue;
-        const bool bracketed = p.kind == Piece::Bracketed;
-        const bool quoted = p.kind == Piece::Quoted;
-        if (p.kind == Piece::Word && (isKeyword(p.text) || isPunct(t + 1, '(')))
+        const bool bracketed = p.kind == SqlPiece::Bracketed;
+        const bool quoted = p.kind == SqlPiece::Quoted;
+        if (p.kind == SqlPiece::Word && (isKeyword(p.text) || isPunct(t + 1, '(')))
             continue;
         const bool afterAs =
-            t > 0 && all[tokens[t - 1]].kind == Piece::Word && equalsIgnoreCase(all[tokens[t - 1]].text, "as");
+            t > 0 && all[tokens[t - 1]].kind == SqlPiece::Word && text::equalsIgnoreCase(all[tokens[t - 1]].text, "as");
         std::optional<std::string> name;
         if (isPunct(t + 1, '.')) {
             // A qualifier: an alias stays as written; a table takes its catalogue spelling.
-            if (auto it = tableOfAlias.find(lowerAscii(p.text)); it != tableOfAlias.end()) {
-                if (it->second.size() == 1 && equalsIgnoreCase(it->second.front(), p.text))
+            if (auto it = tableOfAlias.find(text::lowerAscii(p.text)); it != tableOfAlias.end()) {
+                if (it->second.size() == 1 && text::equalsIgnoreCase(it->second.front(), p.text))
                     name = it->second.front();
             } else if (const std::string* table = tableNamed(p.text)) {
                 name = *table;
@@ -728,7 +618,7 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         } else if (t >= 2 && isPunct(t - 1, '.')) {
             const std::string& qualifier = all[tokens[t - 2]].text;
             std::vector<std::string> tables;
-            if (auto it = tableOfAlias.find(lowerAscii(qualifier)); it != tableOfAlias.end())
+            if (auto it = tableOfAlias.find(text::lowerAscii(qualifier)); it != tableOfAlias.end())
                 tables = it->second;
             else if (const std::string* table = tableNamed(qualifier))
                 tables.push_back(*table);
@@ -739,7 +629,7 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
         } else if (!afterAs) {
             if (const std::string* table = tableNamed(p.text))
                 name = *table;
-            else if (!givenNames.contains(lowerAscii(p.text)) || bracketed || quoted) {
+            else if (!givenNames.contains(text::lowerAscii(p.text)) || bracketed || quoted) {
                 // Columns of the statement's tables first, then of any table.
                 name = columnOf(statementTables, p.text);
                 if (!name)
@@ -754,10 +644,10 @@ std::string PgBackend::adaptCommand(std::string_view commandText)
                     replacement[tokens[t]] = quoteIdentifier(*name);
                 continue;
             }
-            bool namesSomething = givenNames.contains(lowerAscii(p.text)) || tableNamed(p.text);
+            bool namesSomething = givenNames.contains(text::lowerAscii(p.text)) || tableNamed(p.text);
             for (const auto& [table, columns] : m_columnsByTable)
                 for (const std::string& column : columns)
-                    namesSomething = namesSomething || equalsIgnoreCase(column, p.text);
+                    namesSomething = namesSomething || text::equalsIgnoreCase(column, p.text);
             if (!namesSomething && !afterAs && !isPunct(t + 1, '.') && (t == 0 || !isPunct(t - 1, '.'))) {
                 std::string literal = "'";
                 for (char c : p.text) {
@@ -817,8 +707,8 @@ std::vector<ColumnDescription> PgBackend::readTable(const std::string& table, Ro
 std::vector<ColumnDescription> PgBackend::readCommand(const std::string& commandText, RowSink& rows)
 {
     bool onlyBlanks = true;
-    for (const Piece& p : pieces(commandText))
-        if (p.kind != Piece::Space && !(p.kind == Piece::Punct && p.text == ";"))
+    for (const SqlPiece& p : sqlPieces(commandText))
+        if (p.kind != SqlPiece::Space && !(p.kind == SqlPiece::Punct && p.text == ";"))
             onlyBlanks = false;
     if (onlyBlanks)
         throw DatabaseError("Command text was not set for the command object.");
@@ -926,7 +816,7 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
                 break;
             case CellView::Type::Text:
                 stats[ci].text = true;
-                stats[ci].longest = std::max(stats[ci].longest, utf8Length(cells[ci].text));
+                stats[ci].longest = std::max(stats[ci].longest, static_cast<int>(text::utf8Length(cells[ci].text)));
                 break;
             default:
                 break;
@@ -970,7 +860,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
             const ColumnInfo& column = info.columns.at(number);
             if (column.name == name)
                 return &column;
-            if (!found && equalsIgnoreCase(column.name, name))
+            if (!found && text::equalsIgnoreCase(column.name, name))
                 found = &column;
         }
         return found;

@@ -6,6 +6,7 @@
 #include "data/PasswordVerifier.h"
 #include "data/PgBackend.h"
 #include "data/SqliteBackend.h"
+#include "data/Text.h"
 
 #include <sqlite3.h>
 
@@ -43,11 +44,12 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
 
     const std::string source = properties.valueOr("Data Source");
     const bool server = isServerSource(source);
-    const std::string path =
-        source.empty() ? std::string() : server ? redactedServerUri(source) : resolvePath(source, executableFolder);
+    const std::string path = source.empty() ? std::string()
+                             : server       ? redactedServerUri(source)
+                                            : resolvePath(source, executableFolder);
 
     const auto provider = properties.value("Provider");
-    if (!provider || !equalsIgnoreCase(*provider, ProviderName))
+    if (!provider || !text::equalsIgnoreCase(*provider, ProviderName))
         refuse("Provider cannot be found. It may not be properly installed. (Provider '" +
                provider.value_or(std::string()) + "' for '" + path + "'; this program serves only " +
                std::string(ProviderName) + ".)");
@@ -62,7 +64,7 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
 
     // The original provider had one account without a workgroup file.
     const std::string user = properties.valueOr("User ID", "Admin");
-    if (!equalsIgnoreCase(user, "admin"))
+    if (!text::equalsIgnoreCase(user, "admin"))
         refuse("Not a valid account name or password. The user '" + user + "' cannot open '" + path +
                "'; the only account is Admin.");
 

@@ -1,5 +1,6 @@
 #include "data/Schema.h"
 
+#include "data/CommandText.h"
 #include "data/Errors.h"
 
 #include <array>
@@ -206,17 +207,6 @@ const std::array<TableSpec, 12> tables = {{
 // The precision the DDL gives a BCD column whose precision the schema leaves open.
 constexpr int defaultBcdPrecision = 19;
 
-std::string quoted(std::string_view identifier)
-{
-    std::string out = "\"";
-    for (char c : identifier) {
-        if (c == '"')
-            out += '"';
-        out += c;
-    }
-    return out + '"';
-}
-
 } // namespace
 
 std::span<const TableSpec> schemaTables()
@@ -227,7 +217,7 @@ std::span<const TableSpec> schemaTables()
 const TableSpec* findTable(std::string_view name)
 {
     for (const TableSpec& table : tables)
-        if (text::equalsNoCase(table.name, name))
+        if (text::equalsIgnoreCase(table.name, name))
             return &table;
     return nullptr;
 }
@@ -235,7 +225,7 @@ const TableSpec* findTable(std::string_view name)
 const ColumnSpec* findColumn(const TableSpec& table, std::string_view name)
 {
     for (const ColumnSpec& column : table.columns)
-        if (text::equalsNoCase(column.name, name))
+        if (text::equalsIgnoreCase(column.name, name))
             return &column;
     return nullptr;
 }
@@ -359,12 +349,12 @@ std::string sqlType(const ColumnSpec& column)
 
 std::string createTableSql(const TableSpec& table)
 {
-    std::string sql = "CREATE TABLE " + quoted(table.name) + " (";
+    std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
     bool firstColumn = true;
     for (const ColumnSpec& column : table.columns) {
         sql += firstColumn ? "\n    " : ",\n    ";
         firstColumn = false;
-        sql += quoted(column.name) + " " + sqlType(column);
+        sql += quoteIdentifier(column.name) + " " + sqlType(column);
         if (column.flags & Required)
             sql += " NOT NULL";
     }

@@ -1,6 +1,7 @@
 #include "data/SchemaDialect.h"
 
 #include "data/Errors.h"
+#include "data/Text.h"
 
 #include <array>
 #include <charconv>
@@ -11,16 +12,6 @@ namespace velmora::data {
 namespace {
 
 constexpr int MemoSize = 536870910; // what the original provider reports for a memo
-
-bool isBlank(char c)
-{
-    return c == ' ' || c == '\t' || c == '\r' || c == '\n' || c == '\v' || c == '\f';
-}
-
-char upperAscii(char c)
-{
-    return (c >= 'a' && c <= 'z') ? static_cast<char>(c - 'a' + 'A') : c;
-}
 
 bool isWordChar(char c)
 {
@@ -52,7 +43,7 @@ std::optional<Declaration> split(std::string_view s)
     Declaration d;
     std::size_t i = 0;
     auto skipBlanks = [&] {
-        while (i < s.size() && isBlank(s[i]))
+        while (i < s.size() && text::isWhitespace(s[i]))
             ++i;
     };
     skipBlanks();
@@ -60,7 +51,7 @@ std::optional<Declaration> split(std::string_view s)
         if (!d.name.empty())
             d.name += ' ';
         while (i < s.size() && isWordChar(s[i]))
-            d.name += upperAscii(s[i++]);
+            d.name += text::upperAscii(s[i++]);
         skipBlanks();
     }
     if (d.name.empty())

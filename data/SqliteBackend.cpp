@@ -1,12 +1,13 @@
 #include "data/SqliteBackend.h"
 
+#include "data/CommandText.h"
 #include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/SchemaDialect.h"
+#include "data/Text.h"
 
 #include <sqlite3.h>
 
-#include <cctype>
 #include <chrono>
 #include <filesystem>
 #include <random>
@@ -26,223 +27,7 @@ void StatementFinalizer::operator()(sqlite3_stmt* s) const
 
 namespace {
 
-std::string lowerAscii(std::string_view s)
-{
-    std::string out(s);
-    for (char& c : out) {
-        if (c >= 'A' && c <= 'Z')
-            c = static_cast<char>(c - 'A' + 'a');
-    }
-    return out;
-}
-
-// ---- FROM clause reading -------------------------------------------------
-
-struct Token
-{
-    enum Kind { Word, Quoted, Literal, Punct, End } kind = End;
-    std::string text; // a quoted identifier without its quotes
-};
-
-class Tokenizer
-{
-public:
-    explicit Tokenizer(std::string_view sql) : m_sql(sql) {}
-
-    std::vector<Token> all()
-    {
-        std::vector<Token> tokens;
-        for (;;) {
-            Token t = next();
-            if (t.kind == Token::End)
-                break;
-            tokens.push_back(std::move(t));
-        }
-        return tokens;
-    }
-
-private:
-    static bool wordStart(unsigned char c) { return std::isalpha(c) || c == '_' || c >= 0x80; }
-    static bool wordChar(unsigned char c) { return wordStart(c) || std::isdigit(c) || c == '$'; }
-
-    Token quoted(char close, Token::Kind kind)
-    {
-        std::string text;
-        ++m_i;
-        while (m_i < m_sql.size()) {
-            const char c = m_sql[m_i++];
-            if (c == close) {
-                if (close != ']' && m_i < m_sql.size() && m_sql[m_i] == close) {
-                    text += c;
-                    ++m_i;
-                    continue;
-                }
-                break;
-            }
-            text += c;
-        }
-        return {kind, std::move(text)};
-    }
-
-    Token next()
-    {
-        for (;;) {
-            while (m_i < m_sql.size() && std::isspace(static_cast<unsigned char>(m_sql[m_i])))
-                ++m_i;
-            if (m_sql.substr(m_i, 2) == "--") {
-                while (m_i < m_sql.size() && m_sql[m_i] != '\n')
-                    ++m_i;
-                continue;
-            }
-            if (m_sql.substr(m_i, 2) == "/*") {
-                const auto end = m_sql.find("*/", m_i + 2);
-                m_i = end == std::string_view::npos ? m_sql.size() : end + 2;
-                continue;
-            }
-            break;
-        }
-        if (m_i >= m_sql.size())
-            return {};
-        const unsigned char c = static_cast<unsigned char>(m_sql[m_i]);
-        switch (c) {
-        case '"':
-            return quoted('"', Token::Quoted);
-        case '`':
-            return quoted('`', Token::Quoted);
-        case '[':
-            return quoted(']', Token::Quoted);
-        case '\'':
-            return quoted('\'', Token::Literal);
-        default:
-            break;
-        }
-        if (wordStart(c)) {
-            const std::size_t start = m_i;
-            while (m_i < m_sql.size() && wordChar(static_cast<unsigned char>(m_sql[m_i])))
-                ++m_i;
-            return {Token::Word, std::string(m_sql.substr(start, m_i - start))};
-        }
-        if (std::isdigit(c)) {
-            const std::size_t start = m_i;
-            while (m_i < m_sql.size() && (std::isalnum(static_cast<unsigned char>(m_sql[m_i])) || m_sql[m_i] == '.'))
-                ++m_i;
-            return {Token::Literal, std::string(m_sql.substr(start, m_i - start))};
-        }
-        ++m_i;
-        return {Token::Punct, std::string(1, static_cast<char>(c))};
-    }
-
-    std::string_view m_sql;
-    std::size_t m_i = 0;
-};
-
-bool isWord(const Token& t, std::string_view word)
-{
-    return t.kind == Token::Word && equalsIgnoreCase(t.text, word);
-}
-
-bool isPunct(const Token& t, char c)
-{
-    return t.kind == Token::Punct && t.text.size() == 1 && t.text[0] == c;
-}
-
-bool endsFromClause(const Token& t)
-{
-    static constexpr std::string_view words[] = {"WHERE", "GROUP",  "ORDER",     "HAVING", "LIMIT",
-                                                 "UNION", "EXCEPT", "INTERSECT", "WINDOW", "RETURNING"};
-    for (auto w : words) {
-        if (isWord(t, w))
-            return true;
-    }
-    return false;
-}
-
-bool isJoinWord(const Token& t)
-{
-    static constexpr std::string_view words[] = {"JOIN",    "INNER", "LEFT", "RIGHT", "FULL",    "CROSS",
-                                                 "NATURAL", "OUTER", "ON",   "USING", "INDEXED", "NOT"};
-    for (auto w : words) {
-        if (isWord(t, w))
-            return true;
-    }
-    return false;
-}
-
-// Index past the bracket matching the '(' at i.
-std::size_t skipParentheses(const std::vector<Token>& t, std::size_t i)
-{
-    int depth = 0;
-    for (; i < t.size(); ++i) {
-        if (isPunct(t[i], '('))
-            ++depth;
-        else if (isPunct(t[i], ')') && --depth == 0)
-            return i + 1;
-    }
-    return i;
-}
-
-// Reads the table list after a FROM at i; returns the index where it ends.
-std::size_t readTableList(const std::vector<Token>& t, std::size_t i,
-                          std::vector<std::pair<std::string, std::string>>& out)
-{
-    for (;;) {
-        // One table reference.
-        if (i >= t.size() || endsFromClause(t[i]) || isPunct(t[i], ')') || isPunct(t[i], ';'))
-            return i;
-        bool isTable = false;
-        std::string name;
-        if (isPunct(t[i], '(')) {
-            i = skipParentheses(t, i); // a sub-query: its tables are its own
-        } else if (t[i].kind == Token::Word || t[i].kind == Token::Quoted) {
-            name = t[i++].text;
-            if (i + 1 < t.size() && isPunct(t[i], '.') &&
-                (t[i + 1].kind == Token::Word || t[i + 1].kind == Token::Quoted)) {
-                name = t[i + 1].text; // schema.table
-                i += 2;
-            }
-            isTable = true;
-            if (i < t.size() && isPunct(t[i], '(')) { // a table-valued function
-                i = skipParentheses(t, i);
-                isTable = false;
-            }
-        }
-        std::string alias;
-        if (i < t.size() && isWord(t[i], "AS"))
-            ++i;
-        if (i < t.size() &&
-            (t[i].kind == Token::Quoted || (t[i].kind == Token::Word && !endsFromClause(t[i]) && !isJoinWord(t[i]))))
-            alias = t[i++].text;
-        if (isTable)
-            out.emplace_back(name, alias.empty() ? name : alias);
-        // Up to the next reference: past a comma or a JOIN, over ON/USING conditions.
-        int depth = 0;
-        for (;;) {
-            if (i >= t.size())
-                return i;
-            if (depth == 0 && (endsFromClause(t[i]) || isPunct(t[i], ')') || isPunct(t[i], ';')))
-                return i;
-            if (isPunct(t[i], '('))
-                ++depth;
-            else if (isPunct(t[i], ')'))
-                --depth;
-            else if (depth == 0 && (isPunct(t[i], ',') || isWord(t[i], "JOIN"))) {
-                ++i;
-                break;
-            }
-            ++i;
-        }
-    }
-}
-
 // ---- column descriptions -------------------------------------------------
-
-int utf8Length(const unsigned char* text, int bytes)
-{
-    int n = 0;
-    for (int i = 0; i < bytes; ++i)
-        n += (text[i] & 0xC0) != 0x80;
-    return n;
-}
 
 // Storage classes met in a column without a declared type.
 struct ValueStats
@@ -278,47 +63,14 @@ void typeFromValues(ColumnDescription& c, const ValueStats& s)
 
 bool onlyBlanksOrComments(std::string_view rest)
 {
-    for (const Token& t : Tokenizer(rest).all()) {
-        if (!isPunct(t, ';'))
+    for (const SqlPiece& t : sqlTokens(rest)) {
+        if (!t.isPunct(';'))
             return false;
     }
     return true;
 }
 
 } // namespace
-
-std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_view sql)
-{
-    std::vector<std::pair<std::string, std::string>> out;
-    const std::vector<Token> tokens = Tokenizer(sql).all();
-    int depth = 0;
-    for (std::size_t i = 0; i < tokens.size();) {
-        if (isPunct(tokens[i], '('))
-            ++depth;
-        else if (isPunct(tokens[i], ')'))
-            --depth;
-        else if (depth == 0 && isWord(tokens[i], "FROM")) {
-            i = readTableList(tokens, i + 1, out);
-            continue;
-        }
-        ++i;
-    }
-    return out;
-}
-
-std::string quoteIdentifier(std::string_view name)
-{
-    std::string out;
-    out.reserve(name.size() + 2);
-    out += '"';
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    out += '"';
-    return out;
-}
 
 SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path)) {}
 
@@ -373,7 +125,7 @@ void SqliteBackend::refreshTableCache()
 
 const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& table)
 {
-    const std::string key = lowerAscii(table);
+    const std::string key = text::lowerAscii(table);
     if (auto it = m_tables.find(key); it != m_tables.end())
         return it->second;
 
@@ -401,38 +153,12 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
         sqlite3_bind_text(sql.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
         std::string text;
         if (sqlite3_step(sql.get()) == SQLITE_ROW && sqlite3_column_text(sql.get(), 0))
-            text = lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(sql.get(), 0)));
+            text = data::text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(sql.get(), 0)));
         const auto close = text.rfind(')');
         if (close == std::string::npos || text.find("without", close) == std::string::npos)
             info.rowidAlias = keyName;
     }
     return m_tables.emplace(key, std::move(info)).first->second;
-}
-
-void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText)
-{
-    std::unordered_map<std::string, int> counts;
-    counts.reserve(columns.size());
-    for (const ColumnDescription& c : columns)
-        ++counts[lowerAscii(c.name)];
-    std::vector<std::pair<std::string, std::string>> aliases;
-    bool aliasesRead = false;
-    for (ColumnDescription& c : columns) {
-        if (counts[lowerAscii(c.name)] < 2 || c.baseColumn.empty() || !equalsIgnoreCase(c.name, c.baseColumn))
-            continue;
-        if (!aliasesRead) {
-            aliases = fromClauseAliases(commandText);
-            aliasesRead = true;
-        }
-        std::string qualifier = c.baseTable;
-        for (const auto& [table, alias] : aliases) {
-            if (equalsIgnoreCase(table, c.baseTable)) {
-                qualifier = alias;
-                break;
-            }
-        }
-        c.name = qualifier + "." + c.name;
-    }
 }
 
 namespace {
@@ -523,7 +249,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
             c.baseTable = table;
             c.baseColumn = origin;
             c.updatable = true;
-            if (equalsIgnoreCase(tableInfo(c.baseTable).rowidAlias, c.baseColumn)) {
+            if (text::equalsIgnoreCase(tableInfo(c.baseTable).rowidAlias, c.baseColumn)) {
                 c.type = AdoType::adInteger;
                 c.definedSize = 4;
                 c.precision = 10;
@@ -592,7 +318,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
                 if (tracked[ci]) {
                     stats[ci].text = true;
-                    const int length = utf8Length(text, bytes);
+                    const int length = static_cast<int>(data::text::utf8Length(cell.text));
                     if (length > stats[ci].longestText)
                         stats[ci].longestText = length;
                 }
@@ -739,7 +465,7 @@ void useWriteAheadLog(sqlite3* db)
     if (sqlite3_step(s.get()) != SQLITE_ROW)
         throw DatabaseError(sqlite3_errmsg(db));
     const unsigned char* mode = sqlite3_column_text(s.get(), 0);
-    if (!mode || !equalsIgnoreCase(reinterpret_cast<const char*>(mode), "wal"))
+    if (!mode || !text::equalsIgnoreCase(reinterpret_cast<const char*>(mode), "wal"))
         throw DatabaseError("The database cannot use a write-ahead log.");
 }
 

@@ -74,19 +74,6 @@ private:
     SqliteStatement m_schemaVersionQuery;
 };
 
-// A table of a FROM clause and the name the statement calls it by (its alias,
-// or its own name when it has none), in the order of the text. Tables of
-// sub-queries are not included. Pure; never throws.
-std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_view sql);
-
-// Columns of one result that share a name: a copy read straight from a table
-// is called by its table's name in the statement ("a.生产批号"); a copy the
-// text names with AS keeps that name. Every backend names results this way.
-void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText);
-
-// An identifier in double quotes, inner quotes doubled.
-std::string quoteIdentifier(std::string_view name);
-
 // Switches the database to write-ahead logging, so several processes can use
 // the file at once. A connect never does this (it must not change the file);
 // the tool that creates a database does.

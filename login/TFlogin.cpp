@@ -27,13 +27,6 @@ namespace {
 
 constexpr std::int64_t RightsThreshold = 1'000'000'000;
 
-// Removes every byte from 0 to 32 at both ends, as the stored passwords were
-// entered: blanks and control characters around a password never count.
-std::string trimBlanks(const std::string& text)
-{
-    return data::text::trim(text);
-}
-
 // The password box masks with '*' whatever the desktop style prefers.
 class StarPasswordStyle : public QProxyStyle
 {
@@ -202,7 +195,7 @@ void TFlogin::btokClick()
 
     try {
         data::Dataset& users = m_dmod.tuser();
-        const std::string stored = trimBlanks(users.fieldByName("passwords").asString());
+        const std::string stored = users.fieldByName("passwords").asString();
         const std::int64_t rights = users.fieldByName("able").asLargeInt();
         // A stored Argon2id hash or, in older rows, the plain text: one matcher for both.
         const bool passwordMatches = data::operatorPasswordMatches(stored, Edit2->text().toStdString());

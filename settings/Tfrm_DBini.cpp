@@ -38,8 +38,9 @@ public:
     }
 };
 
-// Leading and trailing blanks and control characters removed.
-QString trimmedInput(const QString& text)
+// Spaces and control characters (any Unicode control, DEL and the C1 range too) removed at both ends; the
+// login trims operator passwords by another rule, bytes up to the space.
+QString trimSpacesAndControlCharacters(const QString& text)
 {
     auto isTrimmed = [](QChar c) { return c == u' ' || c.category() == QChar::Other_Control; };
     qsizetype begin = 0;
@@ -206,9 +207,9 @@ void Tfrm_DBini::medt_passwordKeyPress(QChar& key)
 
 void Tfrm_DBini::sbtn_sureClick()
 {
-    const QString source = trimmedInput(Edit_Dns->text());
-    const QString user = trimmedInput(edt_UserId->text());
-    const QString password = trimmedInput(medt_password->text());
+    const QString source = trimSpacesAndControlCharacters(Edit_Dns->text());
+    const QString user = trimSpacesAndControlCharacters(edt_UserId->text());
+    const QString password = trimSpacesAndControlCharacters(medt_password->text());
     if (source.isEmpty()) {
         tell(QStringLiteral("数据源不能为空!"));
         Edit_Dns->setFocus();

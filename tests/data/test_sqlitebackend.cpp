@@ -1,3 +1,4 @@
+#include "data/CommandText.h"
 #include "data/Errors.h"
 #include "data/SqliteBackend.h"
 
