@@ -469,18 +469,25 @@ std::vector<std::string> PgBackend::tableNames()
     return names;
 }
 
+// The table spelled exactly so, else the first spelled so in another letter case.
+const std::pair<std::string, unsigned>* PgBackend::findTable(std::string_view name) const
+{
+    const std::pair<std::string, unsigned>* found = nullptr;
+    for (const auto& table : m_tableNames) {
+        if (table.first == name)
+            return &table;
+        if (!found && text::equalsIgnoreCase(table.first, name))
+            found = &table;
+    }
+    return found;
+}
+
 unsigned PgBackend::tableOid(std::string_view name)
 {
     if (!m_namesLoaded)
         loadNames();
-    unsigned found = 0;
-    for (const auto& [table, oid] : m_tableNames) {
-        if (table == name)
-            return oid;
-        if (!found && text::equalsIgnoreCase(table, name))
-            found = oid;
-    }
-    return found;
+    const auto* table = findTable(name);
+    return table ? table->second : 0;
 }
 
 const PgBackend::TableInfo& PgBackend::tableInfo(unsigned oid)
@@ -523,157 +530,194 @@ const PgBackend::TableInfo& PgBackend::tableInfo(unsigned oid)
     return m_tables.emplace(oid, std::move(info)).first->second;
 }
 
+// ---- adapting command texts ------------------------------------------------------------------------------------
+
+// A command text's pieces, and where among them the tokens (the pieces that are not blanks or comments) stand.
+struct PgBackend::CommandTokens
+{
+    std::vector<SqlPiece> pieces;
+    std::vector<std::size_t> at;
+
+    explicit CommandTokens(std::string_view commandText) : pieces(sqlPieces(commandText))
+    {
+        for (std::size_t i = 0; i < pieces.size(); ++i)
+            if (pieces[i].kind != SqlPiece::Space)
+                at.push_back(i);
+    }
+    std::size_t size() const { return at.size(); }
+    const SqlPiece& operator[](std::size_t t) const { return pieces[at[t]]; }
+    bool isPunct(std::size_t t, char c) const { return t < at.size() && (*this)[t].isPunct(c); }
+    bool isWord(std::size_t t, std::string_view word) const
+    {
+        return t < at.size() && (*this)[t].kind == SqlPiece::Word && text::equalsIgnoreCase((*this)[t].text, word);
+    }
+};
+
+// What a command text names, read before any of its names is adapted.
+struct PgBackend::StatementNames
+{
+    std::vector<std::string> tables; // of its FROM clauses, as the database spells them
+    std::unordered_map<std::string, std::vector<std::string>> aliases; // lower-case alias -> tables
+    std::unordered_set<std::string> given;                             // lower-case names it gives with AS, and aliases
+    std::vector<std::string> everyTable;                               // of the database
+};
+
+const std::string* PgBackend::tableSpelling(std::string_view name) const
+{
+    const auto* table = findTable(name);
+    return table ? &table->first : nullptr;
+}
+
+// The one spelling among the tables' columns that matches the word, or nothing when none or several do.
+std::optional<std::string> PgBackend::columnSpelling(const std::vector<std::string>& tables,
+                                                     std::string_view word) const
+{
+    std::vector<std::string> spellings;
+    for (const std::string& table : tables) {
+        const auto it = m_columnsByTable.find(text::lowerAscii(table));
+        if (it == m_columnsByTable.end())
+            continue;
+        for (const std::string& column : it->second)
+            if (text::equalsIgnoreCase(column, word) &&
+                std::find(spellings.begin(), spellings.end(), column) == spellings.end())
+                spellings.push_back(column);
+    }
+    if (spellings.size() == 1)
+        return spellings.front();
+    for (const std::string& s : spellings)
+        if (s == word || s == folded(word))
+            return s;
+    return std::nullopt;
+}
+
+PgBackend::StatementNames PgBackend::statementNames(std::string_view commandText, const CommandTokens& tokens) const
+{
+    // The tables of the statement's FROM clause and of each sub-query's, by the names the text calls them.
+    auto aliases = fromClauseAliases(commandText);
+    for (std::size_t t = 0; t < tokens.size(); ++t) {
+        if (tokens.isPunct(t, '(')) {
+            auto inner = fromClauseAliases(commandText.substr(tokens[t].end));
+            aliases.insert(aliases.end(), inner.begin(), inner.end());
+        }
+    }
+    StatementNames names;
+    for (const auto& [table, alias] : aliases) {
+        if (const std::string* name = tableSpelling(table)) {
+            names.tables.push_back(*name);
+            names.aliases[text::lowerAscii(alias)].push_back(*name);
+        }
+    }
+    for (const auto& [table, oid] : m_tableNames)
+        names.everyTable.push_back(table);
+    for (std::size_t t = 0; t + 1 < tokens.size(); ++t)
+        if (tokens.isWord(t, "as"))
+            names.given.insert(text::lowerAscii(tokens[t + 1].text));
+    for (const auto& [table, alias] : aliases)
+        names.given.insert(text::lowerAscii(alias));
+    return names;
+}
+
+// The database's spelling of the name at token t, or nothing when it names no table or column of the database
+// (or several columns alike).
+std::optional<std::string> PgBackend::catalogueSpelling(const CommandTokens& tokens, std::size_t t,
+                                                        const StatementNames& names) const
+{
+    const SqlPiece& p = tokens[t];
+    if (tokens.isPunct(t + 1, '.')) {
+        // A qualifier: an alias stays as written; a table takes its catalogue spelling.
+        if (auto it = names.aliases.find(text::lowerAscii(p.text)); it != names.aliases.end()) {
+            if (it->second.size() == 1 && text::equalsIgnoreCase(it->second.front(), p.text))
+                return it->second.front();
+        } else if (const std::string* table = tableSpelling(p.text)) {
+            return *table;
+        }
+        return std::nullopt;
+    }
+    if (t >= 2 && tokens.isPunct(t - 1, '.')) {
+        const std::string& qualifier = tokens[t - 2].text;
+        std::vector<std::string> tables;
+        if (auto it = names.aliases.find(text::lowerAscii(qualifier)); it != names.aliases.end())
+            tables = it->second;
+        else if (const std::string* table = tableSpelling(qualifier))
+            tables.push_back(*table);
+        if (!tables.empty())
+            return columnSpelling(tables, p.text);
+        if (const std::string* table = tableSpelling(p.text)) // schema.table
+            return *table;
+        return std::nullopt;
+    }
+    if (t > 0 && tokens.isWord(t - 1, "as"))
+        return std::nullopt;
+    if (const std::string* table = tableSpelling(p.text))
+        return *table;
+    if (!names.given.contains(text::lowerAscii(p.text)) || p.kind != SqlPiece::Word) {
+        // Columns of the statement's tables first, then of any table.
+        if (auto column = columnSpelling(names.tables, p.text))
+            return column;
+        return columnSpelling(names.everyTable, p.text);
+    }
+    return std::nullopt;
+}
+
+// What replaces the token t, if anything: a name in the database's spelling, in double quotes; for a
+// double-quoted text that names nothing, a string.
+std::optional<std::string> PgBackend::adaptedToken(const CommandTokens& tokens, std::size_t t,
+                                                   const StatementNames& names) const
+{
+    const SqlPiece& p = tokens[t];
+    if (!p.isName())
+        return std::nullopt;
+    if (p.kind == SqlPiece::Word && (isKeyword(p.text) || tokens.isPunct(t + 1, '(')))
+        return std::nullopt;
+    const std::optional<std::string> name = catalogueSpelling(tokens, t, names);
+    switch (p.kind) {
+    case SqlPiece::Quoted: {
+        // The embedded engine matches a quoted name in any letter case, and reads a double-quoted text that
+        // names nothing as a string.
+        if (name)
+            return *name != p.text ? std::optional(quoteIdentifier(*name)) : std::nullopt;
+        bool namesSomething = names.given.contains(text::lowerAscii(p.text)) || tableSpelling(p.text);
+        for (const auto& [table, columns] : m_columnsByTable)
+            for (const std::string& column : columns)
+                namesSomething = namesSomething || text::equalsIgnoreCase(column, p.text);
+        const bool afterAs = t > 0 && tokens.isWord(t - 1, "as");
+        if (namesSomething || afterAs || tokens.isPunct(t + 1, '.') || (t > 0 && tokens.isPunct(t - 1, '.')))
+            return std::nullopt;
+        std::string literal = "'";
+        for (char c : p.text) {
+            literal += c;
+            if (c == '\'')
+                literal += '\'';
+        }
+        return literal + "'";
+    }
+    case SqlPiece::Bracketed:
+        return quoteIdentifier(name ? *name : p.text);
+    default:
+        if (name && *name != folded(p.text))
+            return quoteIdentifier(*name);
+        return std::nullopt;
+    }
+}
+
 std::string PgBackend::adaptCommand(std::string_view commandText)
 {
     if (!m_namesLoaded)
         loadNames();
-    std::vector<SqlPiece> all = sqlPieces(commandText);
-    std::vector<std::size_t> tokens; // indexes of pieces that are not blanks or comments
-    for (std::size_t i = 0; i < all.size(); ++i)
-        if (all[i].kind != SqlPiece::Space)
-            tokens.push_back(i);
-
-    auto tableNamed = [&](std::string_view name) -> const std::string* {
-        const std::string* found = nullptr;
-        for (const auto& [table, oid] : m_tableNames) {
-            if (table == name)
-                return &table;
-            if (!found && text::equalsIgnoreCase(table, name))
-                found = &table;
-        }
-        return found;
-    };
-    // The one spelling among columns that matches the word, or nothing when none or several do.
-    auto columnOf = [&](const std::vector<std::string>& tables, std::string_view word) -> std::optional<std::string> {
-        std::vector<std::string> spellings;
-        for (const std::string& table : tables) {
-            const auto it = m_columnsByTable.find(text::lowerAscii(table));
-            if (it == m_columnsByTable.end())
-                continue;
-            for (const std::string& column : it->second)
-                if (text::equalsIgnoreCase(column, word) &&
-                    std::find(spellings.begin(), spellings.end(), column) == spellings.end())
-                    spellings.push_back(column);
-        }
-        if (spellings.size() == 1)
-            return spellings.front();
-        for (const std::string& s : spellings)
-            if (s == word || s == folded(word))
-                return s;
-        return std::nullopt;
-    };
-
-    // The tables of the statement's FROM clause and of each sub-query's, by the names the text calls them.
-    auto aliases = fromClauseAliases(commandText);
-    for (std::size_t t = 0; t < tokens.size(); ++t) {
-        const SqlPiece& p = all[tokens[t]];
-        if (p.kind == SqlPiece::Punct && p.text == "(") {
-            auto inner = fromClauseAliases(commandText.substr(p.end));
-            aliases.insert(aliases.end(), inner.begin(), inner.end());
-        }
-    }
-    std::vector<std::string> statementTables;
-    std::unordered_map<std::string, std::vector<std::string>> tableOfAlias; // lower-case alias -> tables
-    for (const auto& [table, alias] : aliases) {
-        if (const std::string* name = tableNamed(table)) {
-            statementTables.push_back(*name);
-            tableOfAlias[text::lowerAscii(alias)].push_back(*name);
-        }
-    }
-    std::vector<std::string> everyTable;
-    for (const auto& [table, oid] : m_tableNames)
-        everyTable.push_back(table);
-    // Names the text gives its result columns and its tables.
-    std::unordered_set<std::string> givenNames;
-    for (std::size_t t = 0; t + 1 < tokens.size(); ++t)
-        if (all[tokens[t]].kind == SqlPiece::Word && text::equalsIgnoreCase(all[tokens[t]].text, "as"))
-            givenNames.insert(text::lowerAscii(all[tokens[t + 1]].text));
-    for (const auto& [table, alias] : aliases)
-        givenNames.insert(text::lowerAscii(alias));
-
-    auto isPunct = [&](std::size_t t, char c) {
-        return t < tokens.size() && all[tokens[t]].kind == SqlPiece::Punct && all[tokens[t]].text[0] == c;
-    };
-
-    std::vector<std::optional<std::string>> replacement(all.size());
-    for (std::size_t t = 0; t < tokens.size(); ++t) {
-        SqlPiece& p = all[tokens[t]];
-        if (p.kind != SqlPiece::Word && p.kind != SqlPiece::Bracketed && p.kind != SqlPiece::Quoted)
-            continue;
-        const bool bracketed = p.kind == SqlPiece::Bracketed;
-        const bool quoted = p.kind == SqlPiece::Quoted;
-        if (p.kind == SqlPiece::Word && (isKeyword(p.text) || isPunct(t + 1, '(')))
-            continue;
-        const bool afterAs =
-            t > 0 && all[tokens[t - 1]].kind == SqlPiece::Word && text::equalsIgnoreCase(all[tokens[t - 1]].text, "as");
-        std::optional<std::string> name;
-        if (isPunct(t + 1, '.')) {
-            // A qualifier: an alias stays as written; a table takes its catalogue spelling.
-            if (auto it = tableOfAlias.find(text::lowerAscii(p.text)); it != tableOfAlias.end()) {
-                if (it->second.size() == 1 && text::equalsIgnoreCase(it->second.front(), p.text))
-                    name = it->second.front();
-            } else if (const std::string* table = tableNamed(p.text)) {
-                name = *table;
-            }
-        } else if (t >= 2 && isPunct(t - 1, '.')) {
-            const std::string& qualifier = all[tokens[t - 2]].text;
-            std::vector<std::string> tables;
-            if (auto it = tableOfAlias.find(text::lowerAscii(qualifier)); it != tableOfAlias.end())
-                tables = it->second;
-            else if (const std::string* table = tableNamed(qualifier))
-                tables.push_back(*table);
-            if (!tables.empty())
-                name = columnOf(tables, p.text);
-            else if (const std::string* table = tableNamed(p.text)) // schema.table
-                name = *table;
-        } else if (!afterAs) {
-            if (const std::string* table = tableNamed(p.text))
-                name = *table;
-            else if (!givenNames.contains(text::lowerAscii(p.text)) || bracketed || quoted) {
-                // Columns of the statement's tables first, then of any table.
-                name = columnOf(statementTables, p.text);
-                if (!name)
-                    name = columnOf(everyTable, p.text);
-            }
-        }
-        if (quoted) {
-            // The embedded engine matches a quoted name in any letter case, and reads a double-quoted text
-            // that names nothing as a string.
-            if (name) {
-                if (*name != p.text)
-                    replacement[tokens[t]] = quoteIdentifier(*name);
-                continue;
-            }
-            bool namesSomething = givenNames.contains(text::lowerAscii(p.text)) || tableNamed(p.text);
-            for (const auto& [table, columns] : m_columnsByTable)
-                for (const std::string& column : columns)
-                    namesSomething = namesSomething || text::equalsIgnoreCase(column, p.text);
-            if (!namesSomething && !afterAs && !isPunct(t + 1, '.') && (t == 0 || !isPunct(t - 1, '.'))) {
-                std::string literal = "'";
-                for (char c : p.text) {
-                    literal += c;
-                    if (c == '\'')
-                        literal += '\'';
-                }
-                replacement[tokens[t]] = literal + "'";
-            }
-            continue;
-        }
-        if (name) {
-            if (bracketed || *name != folded(p.text))
-                replacement[tokens[t]] = quoteIdentifier(*name);
-        } else if (bracketed) {
-            replacement[tokens[t]] = quoteIdentifier(p.text);
-        }
-    }
-
+    const CommandTokens tokens(commandText);
+    const StatementNames names = statementNames(commandText, tokens);
     std::string out;
     out.reserve(commandText.size() + 16);
-    for (std::size_t i = 0; i < all.size(); ++i) {
-        if (replacement[i])
-            out += *replacement[i];
+    std::size_t next = 0; // the next token
+    for (std::size_t i = 0; i < tokens.pieces.size(); ++i) {
+        std::optional<std::string> replacement;
+        if (next < tokens.size() && tokens.at[next] == i)
+            replacement = adaptedToken(tokens, next++, names);
+        const SqlPiece& piece = tokens.pieces[i];
+        if (replacement)
+            out += *replacement;
         else
-            out += commandText.substr(all[i].begin, all[i].end - all[i].begin);
+            out += commandText.substr(piece.begin, piece.end - piece.begin);
     }
     return out;
 }

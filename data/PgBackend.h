@@ -4,6 +4,7 @@
 #include "data/Schema.h"
 
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -82,18 +83,31 @@ private:
         std::vector<int> order;                      // attribute numbers in table order
     };
 
+    struct CommandTokens;
+    struct StatementNames;
+
     PgBackend(pg_conn* connection, std::string uri);
 
     Result run(const std::string& sql, const std::vector<const char*>& parameters = {});
     [[noreturn]] void fail(const pg_result* result) const;
     const TableInfo& tableInfo(unsigned oid);
     void loadNames();
+    const std::pair<std::string, unsigned>* findTable(std::string_view name) const; // of m_tableNames
     unsigned tableOid(std::string_view name); // 0 when the database has no such table
     // Runs a statement that returns rows; with checkRows, one that would not is refused before it runs.
     Result runQuery(const std::string& sql, bool checkRows);
     std::vector<ColumnDescription> read(const pg_result* result, std::string_view commandText, RowSink& rows);
     std::vector<ColumnDescription> query(const std::string& sql, std::string_view originalText, bool checkRows,
                                          RowSink& rows);
+
+    // Adapting a command text (adaptCommand), step by step.
+    const std::string* tableSpelling(std::string_view name) const;
+    std::optional<std::string> columnSpelling(const std::vector<std::string>& tables, std::string_view word) const;
+    StatementNames statementNames(std::string_view commandText, const CommandTokens& tokens) const;
+    std::optional<std::string> catalogueSpelling(const CommandTokens& tokens, std::size_t t,
+                                                 const StatementNames& names) const;
+    std::optional<std::string> adaptedToken(const CommandTokens& tokens, std::size_t t,
+                                            const StatementNames& names) const;
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
