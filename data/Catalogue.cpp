@@ -268,7 +268,7 @@ std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& entry)
         return {entry.fields.begin(), entry.fields.end()};
     const TableSpec* table = findTable(entry.fieldsTable);
     if (!table)
-        throw DatabaseError("Table '" + std::string(entry.fieldsTable) + "' is not in the schema");
+        throw DatabaseError("Table '" + std::string(entry.fieldsTable) + "' is not in the schema", ErrorKind::NotFound);
     const auto columns = entry.tableFieldCount < 0
                              ? table->declared()
                              : table->columns.first(static_cast<std::size_t>(entry.tableFieldCount));

@@ -11,7 +11,8 @@ namespace {
 {
     throw DatabaseError("Format of the initialization string does not conform to the OLE DB rules "
                         "(at character " +
-                        std::to_string(position + 1) + ").");
+                            std::to_string(position + 1) + ").",
+                        ErrorKind::Malformed);
 }
 
 } // namespace

@@ -73,21 +73,21 @@ Dataset& TDMod::dataset(std::string_view name)
 {
     if (Dataset* found = findDataset(name))
         return *found;
-    throw DatabaseError("DMod: Dataset '" + std::string(name) + "' not found");
+    throw DatabaseError("DMod: Dataset '" + std::string(name) + "' not found", ErrorKind::NotFound);
 }
 
 DataSource& TDMod::dataSource(std::string_view name)
 {
     if (Component* component = find(name, ComponentType::DataSource))
         return *component->dataSource;
-    throw DatabaseError("DMod: Data source '" + std::string(name) + "' not found");
+    throw DatabaseError("DMod: Data source '" + std::string(name) + "' not found", ErrorKind::NotFound);
 }
 
 Connection& TDMod::connection(std::string_view name)
 {
     if (Component* component = find(name, ComponentType::Connection))
         return *component->connection;
-    throw DatabaseError("DMod: Connection '" + std::string(name) + "' not found");
+    throw DatabaseError("DMod: Connection '" + std::string(name) + "' not found", ErrorKind::NotFound);
 }
 
 std::vector<std::string> TDMod::componentNames() const

@@ -100,9 +100,9 @@ const std::string& Dataset::commandText() const
     return m_settings.kind == DatasetKind::Table ? none : m_source;
 }
 
-void Dataset::fail(const std::string& message) const
+void Dataset::fail(const std::string& message, ErrorCause cause) const
 {
-    throw DatabaseError(m_name + ": " + message);
+    throw DatabaseError(m_name + ": " + message, std::move(cause));
 }
 
 void Dataset::makeDeclaredFields()
@@ -132,7 +132,7 @@ void Dataset::open()
     if (m_active)
         return;
     if (m_source.empty())
-        fail("CommandText does not return a result set");
+        fail("CommandText does not return a result set", {ErrorKind::Malformed});
     if (!m_connection->connected())
         m_connection->open();
     Backend& backend = m_connection->backend();
@@ -174,7 +174,7 @@ void Dataset::bindFields(bool emptyResult)
         try {
             kinds.push_back({kindForColumn(column), sizeForColumn(column)});
         } catch (const DatabaseError& e) {
-            fail(e.what());
+            fail(e.what(), e.cause());
         }
     }
 
@@ -204,7 +204,7 @@ void Dataset::bindFields(bool emptyResult)
             if (text::equalsIgnoreCase(m_columns[c].name, field->m_name))
                 found = static_cast<int>(c);
         if (found < 0)
-            fail("Field '" + field->m_name + "' not found");
+            fail("Field '" + field->m_name + "' not found", {ErrorKind::NotFound});
         const ColumnKind& column = kinds[static_cast<std::size_t>(found)];
         // A computed column of an empty result has no values to tell its type by: it takes the field's.
         const bool untyped = emptyResult && m_columns[static_cast<std::size_t>(found)].baseTable.empty();
@@ -214,10 +214,12 @@ void Dataset::bindFields(bool emptyResult)
         }
         if (familyOf(field->m_kind) != familyOf(column.kind))
             fail("Type mismatch for field '" + field->m_name + "', expecting: " + std::string(kindName(field->m_kind)) +
-                 " actual: " + std::string(kindName(column.kind)));
+                     " actual: " + std::string(kindName(column.kind)),
+                 {ErrorKind::Unsupported});
         if (field->m_kind == FieldKind::BCD && field->m_size != column.size)
             fail("Size mismatch for field '" + field->m_name + "', expecting: " + std::to_string(field->m_size) +
-                 " actual: " + std::to_string(column.size));
+                     " actual: " + std::to_string(column.size),
+                 {ErrorKind::Unsupported});
         if (isTextKind(field->m_kind) && !field->m_readOnly && column.size > 0 && field->m_size > column.size)
             field->m_size = column.size;
         field->m_column = found;
@@ -226,10 +228,11 @@ void Dataset::bindFields(bool emptyResult)
         if (!field->m_lookup)
             continue;
         if (!findField(field->m_keyField))
-            fail("Field '" + field->m_keyField + "' not found");
+            fail("Field '" + field->m_keyField + "' not found", {ErrorKind::NotFound});
         Dataset* lookupDataset = m_findDataset ? m_findDataset(field->m_lookupDatasetName) : nullptr;
         if (!lookupDataset)
-            fail("Lookup dataset '" + field->m_lookupDatasetName + "' of field '" + field->m_name + "' not found");
+            fail("Lookup dataset '" + field->m_lookupDatasetName + "' of field '" + field->m_name + "' not found",
+                 {ErrorKind::NotFound});
         if (lookupDataset != this)
             lookupDataset->open();
         lookupDataset->fieldByName(field->m_lookupKey);
@@ -354,7 +357,7 @@ Field& Dataset::fieldByName(std::string_view name)
 {
     Field* field = findField(name);
     if (!field)
-        fail("Field '" + std::string(name) + "' not found");
+        fail("Field '" + std::string(name) + "' not found", {ErrorKind::NotFound});
     return *field;
 }
 
@@ -413,7 +416,7 @@ void Dataset::setCell(const Field& field, Value value)
     if (!m_active || !m_editing)
         fail("Dataset not in edit or insert mode");
     if (field.m_lookup || field.m_readOnly || field.m_column < 0)
-        throw DatabaseError("Field '" + field.displayLabel() + "' cannot be modified");
+        throw DatabaseError("Field '" + field.displayLabel() + "' cannot be modified", ErrorKind::Permission);
     m_editRow[static_cast<std::size_t>(field.m_column)] = std::move(value);
     m_modified = true;
 }
@@ -449,7 +452,7 @@ std::string Dataset::baseTable() const
     for (const ColumnDescription& column : m_columns)
         if (!column.baseTable.empty())
             return column.baseTable;
-    fail("Insufficient base table information for updating or refreshing.");
+    fail("Insufficient base table information for updating or refreshing.", {ErrorKind::Unsupported});
 }
 
 std::vector<std::pair<std::string, Value>> Dataset::insertValues(const std::vector<Value>& row,
@@ -487,7 +490,7 @@ void Dataset::post()
         return;
     for (const std::unique_ptr<Field>& field : m_fields)
         if (!field->m_lookup && field->m_required && !field->m_readOnly && field->isNull())
-            throw DatabaseError("Field '" + field->displayLabel() + "' must have a value");
+            throw DatabaseError("Field '" + field->displayLabel() + "' must have a value", ErrorKind::Constraint);
 
     if (m_settings.lockType == LockType::BatchOptimistic) {
         m_rows.appendRow(m_editRow);

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Backend.h"
+#include "data/Errors.h"
 #include "data/Field.h"
 #include "data/RowStore.h"
 
@@ -129,7 +130,7 @@ private:
     std::vector<std::pair<std::string, Value>> insertValues(const std::vector<Value>& row,
                                                             const std::string& table) const;
     int autoIncrementColumn(const std::string& table) const;
-    [[noreturn]] void fail(const std::string& message) const;
+    [[noreturn]] void fail(const std::string& message, ErrorCause cause = {}) const;
 
     std::string m_name;
     Connection* m_connection;

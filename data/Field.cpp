@@ -387,8 +387,9 @@ void Field::setValue(const Value& input)
         const KindRange range = rangeOf(m_kind);
         if (n < range.low || n > range.high)
             throw DatabaseError(std::to_string(n) + " is not a valid value for field '" + displayLabel() +
-                                "'. The allowed range is " + std::to_string(range.low) + " to " +
-                                std::to_string(range.high));
+                                    "'. The allowed range is " + std::to_string(range.low) + " to " +
+                                    std::to_string(range.high),
+                                ErrorKind::Constraint);
         store(n);
         return;
     }

@@ -1,6 +1,7 @@
 #include "data/PasswordVerifier.h"
 
 #include "data/Errors.h"
+#include "data/SqliteBackend.h"
 
 #include <sodium.h>
 #include <sqlite3.h>
@@ -19,7 +20,7 @@ using Statement = std::unique_ptr<sqlite3_stmt, StatementDeleter>;
 
 [[noreturn]] void fail(sqlite3* db, const std::string& what)
 {
-    throw DatabaseError(what + ": " + sqlite3_errmsg(db));
+    throw DatabaseError(what + ": " + sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
 }
 
 Statement prepare(sqlite3* db, const std::string& sql)
@@ -36,7 +37,7 @@ void execute(sqlite3* db, const std::string& sql)
     if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string text = error ? error : sqlite3_errmsg(db);
         sqlite3_free(error);
-        throw DatabaseError("Password verifier: " + text);
+        throw DatabaseError("Password verifier: " + text, sqliteCause(sqlite3_extended_errcode(db)));
     }
 }
 
@@ -114,7 +115,7 @@ bool passwordAccepted(sqlite3* db, const std::string& password)
     if (rc != SQLITE_DONE)
         fail(db, "Password verifier");
     if (rows != 1 || hash.empty() || hash.size() >= crypto_pwhash_STRBYTES)
-        throw DatabaseError("The password verifier of the database is damaged.");
+        throw DatabaseError("The password verifier of the database is damaged.", ErrorKind::Damaged);
     // crypto_pwhash_str_verify wants a terminated string of at most STRBYTES.
     char stored[crypto_pwhash_STRBYTES] = {};
     hash.copy(stored, hash.size());

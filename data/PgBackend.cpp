@@ -285,7 +285,7 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
             return hex;
         }
         if (s->find('\0') != std::string::npos)
-            throw DatabaseError("The server cannot store text that holds a NUL character.");
+            throw DatabaseError("The server cannot store text that holds a NUL character.", ErrorKind::Constraint);
         return *s;
     }
     return std::nullopt;
@@ -396,20 +396,53 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
     std::unique_ptr<pg_conn, Closer> connection(PQconnectdbParams(keys.data(), values.data(), 1));
     const std::string shown = redactedServerUri(uri);
     if (!connection)
-        throw DatabaseError("Could not connect to '" + shown + "': out of memory.");
+        throw DatabaseError("Could not connect to '" + shown + "': out of memory.", ErrorKind::Other);
     if (PQstatus(connection.get()) != CONNECTION_OK)
         throw DatabaseError("Could not connect to '" + shown +
-                            "': " + std::string(text::trimWhitespace(PQerrorMessage(connection.get()))));
+                                "': " + std::string(text::trimWhitespace(PQerrorMessage(connection.get()))),
+                            ErrorKind::Connection);
     if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
-        throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.");
+        throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.",
+                            ErrorKind::Unsupported);
     return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
+}
+
+ErrorCause serverCause(std::string_view sqlState)
+{
+    ErrorCause cause{ErrorKind::Other, 0, std::string(sqlState)};
+    const std::string_view errorClass = sqlState.substr(0, 2);
+    auto is = [&](std::initializer_list<std::string_view> states) {
+        return std::find(states.begin(), states.end(), sqlState) != states.end();
+    };
+    if (errorClass == "08" || is({"57P01", "57P02", "57P03"}))
+        cause.kind = ErrorKind::Connection;
+    else if (errorClass == "28" || is({"42501", "25006"}))
+        cause.kind = ErrorKind::Permission;
+    else if (errorClass == "23" || errorClass == "22")
+        cause.kind = ErrorKind::Constraint;
+    else if (is({"42P01", "42703", "3D000", "3F000", "42883", "42704"}))
+        cause.kind = ErrorKind::NotFound;
+    else if (is({"42601", "42602"}))
+        cause.kind = ErrorKind::Malformed;
+    else if (is({"53100"}))
+        cause.kind = ErrorKind::DiskFull;
+    else if (is({"55P03", "40P01", "40001"}))
+        cause.kind = ErrorKind::Locked;
+    else if (is({"58030"}))
+        cause.kind = ErrorKind::Io;
+    else if (is({"XX001", "XX002"}))
+        cause.kind = ErrorKind::Damaged;
+    return cause;
 }
 
 void PgBackend::fail(const pg_result* result) const
 {
     std::string text;
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
-    m_lastState = state ? state : "";
+    ErrorCause cause = serverCause(state ? state : "");
+    // No answer at all: the connection is gone.
+    if (!state && PQstatus(m_connection.get()) == CONNECTION_BAD)
+        cause.kind = ErrorKind::Connection;
     if (result) {
         if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
             text = primary;
@@ -420,7 +453,7 @@ void PgBackend::fail(const pg_result* result) const
         text = std::string(data::text::trimWhitespace(PQerrorMessage(m_connection.get())));
     if (text.empty())
         text = "The server did not answer.";
-    throw DatabaseError(text);
+    throw DatabaseError(text, std::move(cause));
 }
 
 PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const char*>& parameters)
@@ -755,13 +788,13 @@ std::vector<ColumnDescription> PgBackend::readCommand(const std::string& command
         if (p.kind != SqlPiece::Space && !(p.kind == SqlPiece::Punct && p.text == ";"))
             onlyBlanks = false;
     if (onlyBlanks)
-        throw DatabaseError("Command text was not set for the command object.");
+        throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
     Result result;
     try {
         result = runQuery(adaptCommand(commandText), true);
-    } catch (const DatabaseError&) {
+    } catch (const DatabaseError& e) {
         // A table or column made since the names were read: read them again, once.
-        const bool unknownName = m_lastState == "42P01" || m_lastState == "42703";
+        const bool unknownName = e.cause().sqlState == "42P01" || e.cause().sqlState == "42703";
         if (!unknownName || PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
             throw;
         loadNames();
@@ -789,7 +822,7 @@ PgBackend::Result PgBackend::runQuery(const std::string& sql, bool checkRows)
         if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK)
             fail(description.get());
         if (PQnfields(description.get()) == 0)
-            throw DatabaseError("The command text does not return rows.");
+            throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
     }
     Result r(PQexecPrepared(m_connection.get(), "", 0, nullptr, nullptr, nullptr, 0));
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
@@ -821,7 +854,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
                 c.autoIncrement = column.autoIncrement;
                 if (!describeDeclared(c, column.baseType, column.typmod, column.ansi))
                     throw DatabaseError("Column '" + column.name + "' of table '" + info.name +
-                                        "' has the unknown data type '" + column.typeName + "'.");
+                                            "' has the unknown data type '" + column.typeName + "'.",
+                                        ErrorKind::Unsupported);
                 continue;
             }
         }
@@ -896,7 +930,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
         oid = tableOid(table);
     }
     if (!oid)
-        throw DatabaseError("The table '" + table + "' does not exist.");
+        throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
     const TableInfo& info = tableInfo(oid);
     auto columnNamed = [&](const std::string& name) -> const ColumnInfo* {
         const ColumnInfo* found = nullptr;
@@ -950,9 +984,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
             try {
                 fail(r.get());
             } catch (const DatabaseError&) {
-                const std::string state = m_lastState;
                 Result undo(PQexec(m_connection.get(), "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row"));
-                m_lastState = state;
                 throw;
             }
         }

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Backend.h"
+#include "data/Errors.h"
 #include "data/Schema.h"
 
 #include <memory>
@@ -111,7 +112,6 @@ private:
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
-    mutable std::string m_lastState;                  // SQLSTATE of the last failure
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
     std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID
@@ -124,6 +124,9 @@ std::string serverSqlType(const ColumnSpec& column);
 std::string serverCreateTableSql(const TableSpec& table);
 // Every table's CREATE TABLE for the server, one script.
 std::string serverSchemaScript();
+
+// The cause of a failure the server reported with this SQLSTATE.
+ErrorCause serverCause(std::string_view sqlState);
 
 // A column comment that marks 8-bit text (the first word of the comment, any letter case).
 inline constexpr std::string_view AnsiTextMark = "ansi";

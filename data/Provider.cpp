@@ -31,9 +31,9 @@ std::string resolvePath(const std::string& source, const std::string& executable
 }
 
 // Jet's own texts where it had one, always naming the file and the cause.
-[[noreturn]] void refuse(const std::string& text)
+[[noreturn]] void refuse(const std::string& text, ErrorCause cause)
 {
-    throw DatabaseError(text);
+    throw DatabaseError(text, std::move(cause));
 }
 
 } // namespace
@@ -51,11 +51,12 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     const auto provider = properties.value("Provider");
     if (!provider || !text::equalsIgnoreCase(*provider, ProviderName))
         refuse("Provider cannot be found. It may not be properly installed. (Provider '" +
-               provider.value_or(std::string()) + "' for '" + path + "'; this program serves only " +
-               std::string(ProviderName) + ".)");
+                   provider.value_or(std::string()) + "' for '" + path + "'; this program serves only " +
+                   std::string(ProviderName) + ".)",
+               ErrorKind::Unsupported);
 
     if (source.empty())
-        refuse("Could not find file '': the connection string names no Data Source.");
+        refuse("Could not find file '': the connection string names no Data Source.", ErrorKind::NotFound);
 
     // A server knows its own roles and checks their passwords itself.
     if (server)
@@ -66,21 +67,23 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     const std::string user = properties.valueOr("User ID", "Admin");
     if (!text::equalsIgnoreCase(user, "admin"))
         refuse("Not a valid account name or password. The user '" + user + "' cannot open '" + path +
-               "'; the only account is Admin.");
+                   "'; the only account is Admin.",
+               ErrorKind::Permission);
 
     // Looked at first so that opening can never create or block on anything.
     std::error_code ec;
     const fs::file_status status = fs::status(path, ec);
     if (status.type() == fs::file_type::not_found)
-        refuse("Could not find file '" + path + "'.");
+        refuse("Could not find file '" + path + "'.", ErrorKind::NotFound);
     if (ec)
-        refuse("Could not use '" + path + "': " + ec.message() + ".");
+        refuse("Could not use '" + path + "': " + ec.message() + ".",
+               ec == std::errc::permission_denied ? ErrorKind::Permission : ErrorKind::Io);
     if (status.type() == fs::file_type::directory)
-        refuse("Unrecognized database format '" + path + "': it is a folder, not a database file.");
+        refuse("Unrecognized database format '" + path + "': it is a folder, not a database file.", ErrorKind::Damaged);
     if (status.type() != fs::file_type::regular)
-        refuse("Unrecognized database format '" + path + "': it is not a regular file.");
+        refuse("Unrecognized database format '" + path + "': it is not a regular file.", ErrorKind::Damaged);
     if (fs::file_size(path, ec) == 0 && !ec)
-        refuse("Unrecognized database format '" + path + "': the file is empty.");
+        refuse("Unrecognized database format '" + path + "': the file is empty.", ErrorKind::Damaged);
 
     // Without CREATE: a connect never makes a file. One thread uses a
     // connection, so SQLite need not lock around every call.
@@ -89,8 +92,9 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     SqliteHandle db(raw); // closed on every way out below
     if (rc != SQLITE_OK) {
         if (!fs::exists(path, ec))
-            refuse("Could not find file '" + path + "'.");
-        refuse("Could not use '" + path + "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".");
+            refuse("Could not find file '" + path + "'.", ErrorKind::NotFound);
+        refuse("Could not use '" + path + "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".",
+               sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
     }
     sqlite3_extended_result_codes(db.get(), 1);
     setBusyTimeout(db.get());
@@ -103,13 +107,15 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
         if (result == SQLITE_OK)
             result = sqlite3_step(statement.get());
         if (result != SQLITE_ROW) {
-            const int primary = result & 0xFF;
-            const std::string cause = sqlite3_errmsg(db.get());
-            if (primary == SQLITE_BUSY || primary == SQLITE_LOCKED)
-                refuse("Could not use '" + path + "'; file already in use.");
-            if (primary == SQLITE_NOTADB)
-                refuse("Unrecognized database format '" + path + "': it is not a database file.");
-            refuse("Unrecognized database format '" + path + "': " + cause + ".");
+            ErrorCause cause = sqliteCause(result);
+            const std::string text = sqlite3_errmsg(db.get());
+            if (cause.kind == ErrorKind::Locked)
+                refuse("Could not use '" + path + "'; file already in use.", cause);
+            if ((cause.engineCode & 0xFF) == SQLITE_NOTADB)
+                refuse("Unrecognized database format '" + path + "': it is not a database file.", cause);
+            if (cause.kind == ErrorKind::Other)
+                cause.kind = ErrorKind::Damaged;
+            refuse("Unrecognized database format '" + path + "': " + text + ".", cause);
         }
     }
 
@@ -118,10 +124,10 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     try {
         accepted = passwordAccepted(db.get(), password);
     } catch (const DatabaseError& e) {
-        refuse("Could not use '" + path + "': " + e.what());
+        refuse("Could not use '" + path + "': " + e.what(), e.cause());
     }
     if (!accepted)
-        refuse("Not a valid password. The database password does not open '" + path + "'.");
+        refuse("Not a valid password. The database password does not open '" + path + "'.", ErrorKind::Permission);
 
     return std::make_unique<SqliteBackend>(std::move(db), path);
 }

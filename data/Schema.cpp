@@ -292,7 +292,8 @@ FieldKind kindForColumn(const ColumnDescription& column)
         return K::Memo;
     default:
         throw DatabaseError("Column '" + column.name + "' has a data type that cannot be read (" +
-                            std::to_string(static_cast<int>(column.type)) + ")");
+                                std::to_string(static_cast<int>(column.type)) + ")",
+                            ErrorKind::Unsupported);
     }
     return column.autoIncrement ? K::AutoInc : kind;
 }

@@ -183,8 +183,9 @@ TypeInfo columnType(std::string_view table, std::string_view column, std::string
     std::string where = "Column '" + std::string(column) + "' of table '" + std::string(table) + "'";
     if (d && d->name == "COUNTER")
         throw DatabaseError(where + " is declared COUNTER, which this database cannot number; declare it "
-                                    "INTEGER PRIMARY KEY AUTOINCREMENT.");
-    throw DatabaseError(where + " has the unknown data type '" + std::string(declared) + "'.");
+                                    "INTEGER PRIMARY KEY AUTOINCREMENT.",
+                            ErrorKind::Unsupported);
+    throw DatabaseError(where + " has the unknown data type '" + std::string(declared) + "'.", ErrorKind::Unsupported);
 }
 
 bool isRowidAliasType(std::string_view declared)

@@ -82,13 +82,48 @@ SqliteBackend::~SqliteBackend()
         sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
 }
 
+ErrorCause sqliteCause(int resultCode)
+{
+    ErrorCause cause{ErrorKind::Other, resultCode, {}};
+    switch (resultCode & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        cause.kind = ErrorKind::Locked;
+        break;
+    case SQLITE_FULL:
+        cause.kind = ErrorKind::DiskFull;
+        break;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+        cause.kind = ErrorKind::Io;
+        break;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+        cause.kind = ErrorKind::Permission;
+        break;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+        cause.kind = ErrorKind::Constraint;
+        break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        cause.kind = ErrorKind::Damaged;
+        break;
+    default:
+        break;
+    }
+    return cause;
+}
+
 void SqliteBackend::fail(std::string_view context) const
 {
     std::string text(context);
     if (!text.empty())
         text += ": ";
     text += sqlite3_errmsg(m_db.get());
-    throw DatabaseError(text);
+    throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
 }
 
 SqliteStatement SqliteBackend::prepare(std::string_view sql)
@@ -105,7 +140,7 @@ void SqliteBackend::execute(const std::string& sql)
     if (sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string text = error ? error : sqlite3_errmsg(m_db.get());
         sqlite3_free(error);
-        throw DatabaseError(text);
+        throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
     }
 }
 
@@ -223,11 +258,11 @@ SqliteStatement SqliteBackend::prepareCommand(const std::string& commandText)
         fail({});
     SqliteStatement s(raw);
     if (!s)
-        throw DatabaseError("Command text was not set for the command object.");
+        throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
     if (tail && !onlyBlanksOrComments(std::string_view(tail, commandText.data() + commandText.size() - tail)))
-        throw DatabaseError("Characters found after end of SQL statement.");
+        throw DatabaseError("Characters found after end of SQL statement.", ErrorKind::Malformed);
     if (sqlite3_column_count(s.get()) == 0)
-        throw DatabaseError("The command text does not return rows.");
+        throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
     return s;
 }
 
@@ -460,13 +495,13 @@ void useWriteAheadLog(sqlite3* db)
 {
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &raw, nullptr) != SQLITE_OK)
-        throw DatabaseError(sqlite3_errmsg(db));
+        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
     SqliteStatement s(raw);
     if (sqlite3_step(s.get()) != SQLITE_ROW)
-        throw DatabaseError(sqlite3_errmsg(db));
+        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
     const unsigned char* mode = sqlite3_column_text(s.get(), 0);
     if (!mode || !text::equalsIgnoreCase(reinterpret_cast<const char*>(mode), "wal"))
-        throw DatabaseError("The database cannot use a write-ahead log.");
+        throw DatabaseError("The database cannot use a write-ahead log.", ErrorKind::Unsupported);
 }
 
 std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
@@ -475,14 +510,15 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     const std::string path = std::filesystem::absolute(givenPath).lexically_normal().string();
     std::error_code ec;
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-        throw DatabaseError("Database '" + path + "' already exists.");
+        throw DatabaseError("Database '" + path + "' already exists.", ErrorKind::Other);
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteHandle db(raw);
     if (rc != SQLITE_OK)
         throw DatabaseError("Could not create database '" + path +
-                            "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)));
+                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
+                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
     setBusyTimeout(db.get());
     sqlite3_extended_result_codes(db.get(), 1);
     useWriteAheadLog(db.get());

@@ -1,6 +1,7 @@
 #pragma once
 
 #include "data/Backend.h"
+#include "data/Errors.h"
 
 #include <memory>
 #include <string>
@@ -82,6 +83,9 @@ void useWriteAheadLog(sqlite3* db);
 // Creates a new, empty database file (failing when the path exists) in
 // write-ahead-log mode with the busy time-out of every connection.
 std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
+
+// The cause of a failure SQLite reported with this (extended) result code.
+ErrorCause sqliteCause(int resultCode);
 
 // Every connection waits this long for another process's lock.
 inline constexpr int BusyTimeoutMs = 5000;

@@ -7,7 +7,9 @@
 
 #include <gtest/gtest.h>
 
+#include <functional>
 #include <limits>
+#include <optional>
 #include <set>
 
 using namespace velmora::data;
@@ -196,6 +198,36 @@ TEST_P(BackendTest, CommandTextsAreCheckedBeforeTheyRun)
     EXPECT_EQ(backend->openTable("bh").rows.size(), 1u);
     EXPECT_THROW(backend->openTable("missing"), DatabaseError);
     EXPECT_THROW(backend->insertRow("bh", {{"nope", std::string("x")}}), DatabaseError);
+}
+
+// Callers tell failures apart by their kind, alike on both backends, never by their text; the engine's own
+// code travels with it.
+TEST_P(BackendTest, FailuresNameTheirKind)
+{
+    const auto causeOf = [](const std::function<void()>& call) {
+        try {
+            call();
+        } catch (const DatabaseError& e) {
+            return std::optional<ErrorCause>(e.cause());
+        }
+        return std::optional<ErrorCause>();
+    };
+    const auto kindOf = [&](const std::function<void()>& call) {
+        const auto cause = causeOf(call);
+        return cause ? std::optional<ErrorKind>(cause->kind) : std::nullopt;
+    };
+    EXPECT_EQ(kindOf([&] { backend->openCommand("  "); }), ErrorKind::Malformed);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("delete from bh"); }), ErrorKind::Malformed);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select * from bh; delete from bh"); }), ErrorKind::Malformed);
+    EXPECT_EQ(kindOf([&] { backend->commit(); }), ErrorKind::Other);
+
+    const auto notNull = causeOf([&] { backend->insertRow("partment", {{"部门名称", std::monostate{}}}); });
+    ASSERT_TRUE(notNull);
+    EXPECT_EQ(notNull->kind, ErrorKind::Constraint);
+    if (db->isServer())
+        EXPECT_EQ(notNull->sqlState, "23502"); // not_null_violation
+    else
+        EXPECT_EQ(notNull->engineCode, 1299); // SQLITE_CONSTRAINT_NOTNULL
 }
 
 // Columns of one name: a copy read straight from a table is called by its alias; a named copy keeps its name.

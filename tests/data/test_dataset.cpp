@@ -140,6 +140,15 @@ protected:
         }
         return {};
     }
+    template <typename F> static std::optional<ErrorKind> kindOf(F&& call)
+    {
+        try {
+            call();
+        } catch (const DatabaseError& e) {
+            return e.kind();
+        }
+        return std::nullopt;
+    }
 
     std::unique_ptr<TestDatabase> db; // declared first: the data module goes before its database
     std::unique_ptr<TDMod> dmod;
@@ -152,11 +161,12 @@ struct OpenFailure
     ColumnChange change;
     const char* dataset;
     const char* message;
+    ErrorKind kind = ErrorKind::Unsupported; // a column of another kind or size than its field
 };
 
 const OpenFailure openFailures[] = {
-    {{"ypzdk", "兑换点", std::nullopt}, "typzdk", "typzdk: Field '兑换点' not found"},
-    {{"oper", "operid", std::nullopt}, "toper", "toper: Field 'operid' not found"},
+    {{"ypzdk", "兑换点", std::nullopt}, "typzdk", "typzdk: Field '兑换点' not found", ErrorKind::NotFound},
+    {{"oper", "operid", std::nullopt}, "toper", "toper: Field 'operid' not found", ErrorKind::NotFound},
     {{"partment", "部门名称", "NVARCHAR(50)"},
      "tbm",
      "tbm: Type mismatch for field '部门名称', expecting: String actual: WideString"},
@@ -184,6 +194,7 @@ TEST_P(DatasetTest, OpenFailsOnAColumnThatDoesNotFitItsDeclaredField)
         makeDatabase({c.change});
         Dataset& dataset = dmod->dataset(c.dataset);
         EXPECT_EQ(errorOf([&] { dataset.open(); }), c.message);
+        EXPECT_EQ(kindOf([&] { dataset.open(); }), c.kind);
         EXPECT_FALSE(dataset.active());
         EXPECT_TRUE(dmod->ADOCON().connected());
         EXPECT_EQ(dataset.recordCount(), 0);

@@ -34,6 +34,15 @@ protected:
         }
         return {};
     }
+    template <typename F> static std::optional<ErrorKind> kindOf(F&& call)
+    {
+        try {
+            call();
+        } catch (const DatabaseError& e) {
+            return e.kind();
+        }
+        return std::nullopt;
+    }
 
     std::unique_ptr<TestDatabase> db;
     TestServer server;
@@ -112,6 +121,11 @@ TEST_F(PgBackendTest, AnUnknownTypeIsAnErrorNamingTheColumn)
     db->run("CREATE TABLE t (a integer, b uuid)");
     auto backend = connect();
     EXPECT_EQ(errorOf([&] { backend->openTable("t"); }), "Column 'b' of table 't' has the unknown data type 'uuid'.");
+    EXPECT_EQ(kindOf([&] { backend->openTable("t"); }), ErrorKind::Unsupported);
+    // The server's own failures carry its SQLSTATE and the kind read from it.
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select * from missing"); }), ErrorKind::NotFound);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select nothing from t"); }), ErrorKind::NotFound);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("selec * from t"); }), ErrorKind::Malformed);
     // Without that column the table reads.
     EXPECT_EQ(backend->openCommand("select a from t").columns[0].type, AdoType::adInteger);
 }
@@ -239,6 +253,7 @@ TEST_F(PgBackendTest, FailedConnectsSayWhyWithoutThePassword)
                                        ";Jet OLEDB:Database Password=" + quoteValue(c.password);
         const std::string message = errorOf([&] { connectProvider(connection, db->folder()); });
         EXPECT_NE(message.find("Could not connect to '"), std::string::npos) << message;
+        EXPECT_EQ(kindOf([&] { connectProvider(connection, db->folder()); }), ErrorKind::Connection);
         EXPECT_NE(message.find(c.expected), std::string::npos) << message;
         EXPECT_EQ(message.find(secret), std::string::npos) << message;
         EXPECT_EQ(message.find(server.password), std::string::npos) << message;

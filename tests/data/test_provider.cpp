@@ -70,6 +70,7 @@ struct FailureCase
     std::function<void(const TempDir&)> prepare;
     std::function<std::string(const TempDir&)> connectionString;
     std::vector<std::string> mentions; // "{path}" stands for the file's full path
+    ErrorKind kind;
 };
 
 TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
@@ -82,58 +83,77 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
         {"missing file",
          [](const TempDir&) {},
          plain("admin", "velmdb.mdb", Secret),
-         {"Could not find file '{path}'."}},
+         {"Could not find file '{path}'."},
+         ErrorKind::NotFound},
         {"missing folder",
          [](const TempDir&) {},
          plain("admin", "data/velmdb.mdb", Secret),
-         {"Could not find file '", "/data/velmdb.mdb'"}},
+         {"Could not find file '", "/data/velmdb.mdb'"},
+         ErrorKind::NotFound},
         {"folder",
          [](const TempDir& d) { fs::create_directory(d.file("velmdb.mdb")); },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'", "folder"}},
+         {"Unrecognized database format '{path}'", "folder"},
+         ErrorKind::Damaged},
         {"empty file",
          [](const TempDir& d) { std::ofstream(d.file("velmdb.mdb")); },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'", "empty"}},
+         {"Unrecognized database format '{path}'", "empty"},
+         ErrorKind::Damaged},
         {"not a database",
          [](const TempDir& d) {
              std::ofstream out(d.file("velmdb.mdb"));
              out << "[Velmora]\nDB_Source=velmdb.mdb\n" << std::string(5000, 'x');
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'"}},
+         {"Unrecognized database format '{path}'"},
+         ErrorKind::Damaged},
         {"wrong user",
          withDb,
          plain("guest", "velmdb.mdb", Secret),
-         {"Not a valid account name or password.", "guest", "{path}"}},
-        {"empty user", withDb, plain("", "velmdb.mdb", Secret), {"Not a valid account name or password."}},
+         {"Not a valid account name or password.", "guest", "{path}"},
+         ErrorKind::Permission},
+        {"empty user",
+         withDb,
+         plain("", "velmdb.mdb", Secret),
+         {"Not a valid account name or password."},
+         ErrorKind::Permission},
         {"wrong provider",
          withDb,
          [](const TempDir&) { return connectionString("admin", "velmdb.mdb", Secret, "SQLOLEDB"); },
-         {"Provider cannot be found.", "SQLOLEDB", "{path}"}},
+         {"Provider cannot be found.", "SQLOLEDB", "{path}"},
+         ErrorKind::Unsupported},
         {"no provider",
          withDb,
          [](const TempDir&) { return "User ID=admin;Data Source=velmdb.mdb;Jet OLEDB:Database Password=" + Secret; },
-         {"Provider cannot be found."}},
-        {"no data source", withDb, plain("admin", "", Secret), {"Could not find file ''", "Data Source"}},
+         {"Provider cannot be found."},
+         ErrorKind::Unsupported},
+        {"no data source",
+         withDb,
+         plain("admin", "", Secret),
+         {"Could not find file ''", "Data Source"},
+         ErrorKind::NotFound},
         {"malformed string",
          withDb,
          [](const TempDir&) { return connectionString("admin", "velmdb.mdb;x", Secret); },
-         {"does not conform to the OLE DB rules"}},
+         {"does not conform to the OLE DB rules"},
+         ErrorKind::Malformed},
         {"wrong password",
          [&](const TempDir& d) {
              withDb(d);
              installVerifier(d.file("velmdb.mdb"), "right one");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Not a valid password.", "{path}"}},
+         {"Not a valid password.", "{path}"},
+         ErrorKind::Permission},
         {"damaged verifier",
          [&](const TempDir& d) {
              withDb(d);
              test::makeDatabase(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT)");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"{path}", "password verifier", "damaged"}},
+         {"{path}", "password verifier", "damaged"},
+         ErrorKind::Damaged},
         {"foreign verifier",
          [&](const TempDir& d) {
              withDb(d);
@@ -142,7 +162,8 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
                                                           Secret + "')");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Not a valid password."}},
+         {"Not a valid password."},
+         ErrorKind::Permission},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
@@ -163,6 +184,7 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
                 EXPECT_NE(message.find(mention), std::string::npos) << message << "\nlacks: " << mention;
             }
             EXPECT_EQ(message.find(Secret), std::string::npos) << message;
+            EXPECT_EQ(e.kind(), c.kind) << message;
         }
         EXPECT_EQ(openDescriptors(dir.path().string()), 0);
         EXPECT_EQ(fs::exists(path), existed);
@@ -301,6 +323,8 @@ TEST(ProviderTest, AFileLockedByAnotherProcessIsReportedInUse)
         ADD_FAILURE() << "connected";
     } catch (const DatabaseError& e) {
         EXPECT_EQ(std::string(e.what()), "Could not use '" + path + "'; file already in use.");
+        EXPECT_EQ(e.kind(), ErrorKind::Locked);
+        EXPECT_EQ(e.cause().engineCode & 0xFF, SQLITE_BUSY);
     }
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
