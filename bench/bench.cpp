@@ -8,6 +8,7 @@
 #include "data/Dataset.h"
 #include "data/Errors.h"
 #include "data/Field.h"
+#include "data/LoginRecord.h"
 #include "data/SqliteBackend.h"
 #include "data/Text.h"
 #include "splash/RevealAnimation.h"
@@ -425,18 +426,11 @@ void benchOpenAndMemory(const Options& o)
 
 // ---- sign-on -----------------------------------------------------------------------------------------------------
 
-// TFlogin::completeSignOn's database work, without its windows.
+// TFlogin::completeSignOn's database work, without its windows: the operator's number, then the login record.
 std::int64_t signOn(TDMod& dmod)
 {
-    Field& userid = dmod.tuser().fieldByName("userid");
-    const std::string operatorId = userid.asString();
-    Dataset& records = dmod.toper();
-    records.append();
-    records.fieldByName("登录时间").setAsDateTime(DateTime::nowLocal());
-    records.fieldByName("userid").setAsLargeInt(1);
-    records.post();
-    records.last();
-    return records.fieldByName("operid").asLargeInt() + static_cast<std::int64_t>(operatorId.size());
+    const std::string operatorId = dmod.tuser().fieldByName("userid").asString();
+    return appendLoginRecord(dmod, 1) + static_cast<std::int64_t>(operatorId.size());
 }
 
 void benchSignOn(const Options& o, const std::string& file)

@@ -2,6 +2,7 @@
 
 #include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/LoginRecord.h"
 #include "data/OperatorPassword.h"
 #include "data/Rights.h"
 #include "login/LookupCombo.h"
@@ -259,23 +260,7 @@ void TFlogin::completeSignOn(qint64 rights)
     session.operatorId = QString::fromStdString(userid.asString());
     session.rightsWord = rights;
     session.sessionNo = 1;
-
-    data::Dataset& records = m_dmod.toper();
-    try {
-        if (!records.active())
-            records.open();
-        records.append();
-        records.fieldByName("登录时间").setAsDateTime(data::DateTime::nowLocal());
-        records.fieldByName("userid").setAsLargeInt(session.sessionNo);
-        records.post();
-        records.last();
-        session.loginRecordId = records.fieldByName("operid").asLargeInt();
-    } catch (...) {
-        // A half-made record must not linger into the next attempt.
-        if (records.active() && records.editing())
-            records.cancel();
-        throw;
-    }
+    session.loginRecordId = data::appendLoginRecord(m_dmod, session.sessionNo);
     applyRights(rights);
 }
 

@@ -4,6 +4,7 @@
 #include "backend_support.h"
 #include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/LoginRecord.h"
 
 #include <gtest/gtest.h>
 
@@ -40,27 +41,21 @@ protected:
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(SharedUseTest);
 
-// One till: the login's sign-on record, again and again; the keys it was given go to a file.
+// One till: the login's sign-on record, again and again, its till number as the session number; the keys it
+// was given go to a file.
 int signOnRepeatedly(const std::string& folder, const std::string& connectionString, const std::string& userid,
                      const std::string& keysFile, int startSignal)
 {
     try {
         TDMod dmod(folder);
         dmod.ADOCON().setConnectionString(connectionString);
-        Dataset& records = dmod.toper();
-        records.open();
+        dmod.toper().open();
         char go = 0;
         if (::read(startSignal, &go, 1) < 0)
             return 3;
         std::ofstream keys(keysFile);
-        for (int i = 0; i < SignOnsPerTill; ++i) {
-            records.append();
-            records.fieldByName("登录时间").setAsDateTime(DateTime::nowLocal());
-            records.fieldByName("userid").setAsString(userid);
-            records.post();
-            records.last();
-            keys << records.fieldByName("operid").asLargeInt() << '\n';
-        }
+        for (int i = 0; i < SignOnsPerTill; ++i)
+            keys << appendLoginRecord(dmod, std::stoll(userid)) << '\n';
         keys.close();
         return keys ? 0 : 2;
     } catch (const std::exception& e) {
