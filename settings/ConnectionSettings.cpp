@@ -9,6 +9,12 @@ namespace velmora {
 
 namespace {
 
+// Where the settings live in DBConn.ini.
+const QString SettingsSection = QStringLiteral("Velmora");
+const QString SourceKey = QStringLiteral("DB_Source");
+const QString UserKey = QStringLiteral("DB_User");
+const QString PasswordKey = QStringLiteral("DB_Password");
+
 // Quoted by the data layer's own rule, so that the provider reads back exactly what was set.
 QString connectionStringValue(const QString& value)
 {
@@ -32,10 +38,15 @@ QString ConnectionSettings::iniPath() const
 void ConnectionSettings::ReadConnectionSettings(const SettingsDefaults& defaults)
 {
     const ProfileFile file(iniPath());
-    const QString section = QString::fromUtf16(SettingsSection);
-    DBSource = file.readString(section, QString::fromUtf16(SourceKey), defaults.source);
-    DBUser = file.readString(section, QString::fromUtf16(UserKey), defaults.user);
-    DBPassword = file.readString(section, QString::fromUtf16(PasswordKey), defaults.password);
+    DBSource = file.readString(SettingsSection, SourceKey, defaults.source);
+    DBUser = file.readString(SettingsSection, UserKey, defaults.user);
+    DBPassword = file.readString(SettingsSection, PasswordKey, defaults.password);
+}
+
+void ConnectionSettings::WriteConnectionSettings() const
+{
+    ProfileFile(iniPath()).writeStrings(SettingsSection,
+                                        {{SourceKey, DBSource}, {UserKey, DBUser}, {PasswordKey, DBPassword}});
 }
 
 void ConnectionSettings::BuildConnectionString()

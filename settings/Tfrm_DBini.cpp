@@ -167,18 +167,13 @@ Tfrm_DBini::Tfrm_DBini(Platform& platform, QString executableFolder, QWidget* pa
     FormCreate();
 }
 
-QString Tfrm_DBini::iniPath() const
-{
-    return settingsFilePath(m_executableFolder);
-}
-
 void Tfrm_DBini::FormCreate()
 {
-    const ProfileFile file(iniPath());
-    const QString section = QString::fromUtf16(SettingsSection);
-    Edit_Dns->setText(file.readString(section, QString::fromUtf16(SourceKey), FirstReadDefaults.source));
-    edt_UserId->setText(file.readString(section, QString::fromUtf16(UserKey), FirstReadDefaults.user));
-    medt_password->setText(file.readString(section, QString::fromUtf16(PasswordKey), FirstReadDefaults.password));
+    ConnectionSettings settings(m_executableFolder);
+    settings.ReadConnectionSettings(FirstReadDefaults);
+    Edit_Dns->setText(settings.DBSource);
+    edt_UserId->setText(settings.DBUser);
+    medt_password->setText(settings.DBPassword);
 }
 
 void Tfrm_DBini::Edit_DnsKeyPress(QChar& key)
@@ -225,13 +220,12 @@ void Tfrm_DBini::sbtn_sureClick()
         medt_password->setFocus();
         return;
     }
-    // One replacement of the file for all three keys, so a failure can never
-    // leave a new source beside an old password.
+    ConnectionSettings settings(m_executableFolder);
+    settings.DBSource = source;
+    settings.DBUser = user;
+    settings.DBPassword = password;
     try {
-        ProfileFile(iniPath()).writeStrings(QString::fromUtf16(SettingsSection),
-                                            {{QString::fromUtf16(SourceKey), source},
-                                             {QString::fromUtf16(UserKey), user},
-                                             {QString::fromUtf16(PasswordKey), password}});
+        settings.WriteConnectionSettings();
     } catch (const ProfileError& error) {
         showErrorReport(m_platform, error.message());
         return;

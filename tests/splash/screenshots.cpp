@@ -1,10 +1,8 @@
 // Shows the program's windows on a real X server and saves the screen area of
 // each as a PNG, for the documentation. Run through scripts/screenshots.sh.
 #include "platform/QtPlatform.h"
-#include "splash/Tfac.h"
-#ifdef VELMORA_SCREENSHOT_SETTINGS_DIALOG
 #include "settings/Tfrm_DBini.h"
-#endif
+#include "splash/Tfac.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -84,7 +82,6 @@ int main(int argc, char** argv)
         delete splash.data();
     }
 
-#ifdef VELMORA_SCREENSHOT_SETTINGS_DIALOG
     {
         velmora::QtPlatform platform(app);
         QTemporaryDir executableFolder; // no DBConn.ini: the dialog shows its defaults
@@ -92,8 +89,5 @@ int main(int argc, char** argv)
         dialog.show();
         ok = settle(dialog) && saveScreenArea(dialog, folder + QStringLiteral("/settings-dialog.png")) && ok;
     }
-#else
-    std::printf("settings dialog not built: no settings-dialog.png\n");
-#endif
     return ok ? 0 : 1;
 }
