@@ -54,12 +54,12 @@ constexpr std::string_view tcrlistText =
     "a.id=c.ypid ";
 
 // A lookup field of tcr: the named column of the typzdk row whose id is this row's ypid.
-constexpr FieldSpec drugLookup(std::string_view name, FieldKind kind, int size, std::string_view resultField)
+constexpr FieldDefinition drugLookup(std::string_view name, FieldKind kind, int size, std::string_view resultField)
 {
     return {name, kind, size, 0, 0, {}, "ypid", "typzdk", "id", resultField};
 }
 
-constexpr FieldSpec tcrFields[] = {
+constexpr FieldDefinition tcrFields[] = {
     {"crid", K::AutoInc},
     {"编号", K::FixedString, 18},
     {"出库单位", K::Integer},
@@ -116,7 +116,7 @@ constexpr FieldSpec tcrFields[] = {
 };
 
 // 购进单价 and 购进金额 are BCD in kc; declared as double they could never bind, so TPd takes kc's kind.
-constexpr FieldSpec tpdFields[] = {
+constexpr FieldDefinition tpdFields[] = {
     {"id", K::WideString, 8},
     {"名称", K::WideString, 50},
     {"简码", K::WideString, 10},
@@ -134,26 +134,26 @@ constexpr FieldSpec tpdFields[] = {
     {"利润", K::Float, 0, 0, ReadOnly},
 };
 
-constexpr FieldSpec typyhFields[] = {
+constexpr FieldDefinition typyhFields[] = {
     {"药品编号", K::WideString, 8},  {"药品名称", K::WideString, 50}, {"生产批号", K::WideString, 20},
     {"现存数量", K::Float},          {"日期", K::DateTime},           {"养护人", K::WideString, 50},
     {"外观情况", K::WideString, 50}, {"处理结果", K::WideString, 50}, {"crid", K::AutoInc},
     {"规格", K::WideString, 20},     {"有效期至", K::DateTime},       {"生产厂家", K::WideString, 50},
 };
 
-constexpr ComponentSpec connection(std::string_view name, std::string_view connectionString, ConnectMode mode)
+constexpr ComponentDefinition connection(std::string_view name, std::string_view connectionString, ConnectMode mode)
 {
     return {.name = name, .type = T::Connection, .source = connectionString, .mode = mode};
 }
 
-constexpr ComponentSpec dataset(std::string_view name, std::string_view connectionName, DatasetSettings settings,
-                                std::string_view source = {})
+constexpr ComponentDefinition dataset(std::string_view name, std::string_view connectionName, DatasetSettings settings,
+                                      std::string_view source = {})
 {
     return {.name = name, .type = T::Dataset, .source = source, .connection = connectionName, .settings = settings};
 }
 
 // A table dataset that declares the columns its table marks for it.
-constexpr ComponentSpec declaringTable(std::string_view name, std::string_view table)
+constexpr ComponentDefinition declaringTable(std::string_view name, std::string_view table)
 {
     return {.name = name,
             .type = T::Dataset,
@@ -163,8 +163,8 @@ constexpr ComponentSpec declaringTable(std::string_view name, std::string_view t
             .fieldsTable = table};
 }
 
-constexpr ComponentSpec command(std::string_view name, std::string_view text, std::span<const FieldSpec> fields,
-                                DatasetSettings settings = staticCommand)
+constexpr ComponentDefinition command(std::string_view name, std::string_view text,
+                                      std::span<const FieldDefinition> fields, DatasetSettings settings = staticCommand)
 {
     return {.name = name,
             .type = T::Dataset,
@@ -174,12 +174,12 @@ constexpr ComponentSpec command(std::string_view name, std::string_view text, st
             .fields = fields};
 }
 
-constexpr ComponentSpec dataSource(std::string_view name, std::string_view datasetName)
+constexpr ComponentDefinition dataSource(std::string_view name, std::string_view datasetName)
 {
     return {.name = name, .type = T::DataSource, .source = datasetName};
 }
 
-const ComponentSpec catalogue[] = {
+const ComponentDefinition catalogue[] = {
     connection("ADOConn", jetReports, ConnectMode::ReadWrite),
     dataset("ADOQuery1", "ADOConn", query),
     dataset("ADOQuery2", "ADOConn", query),
@@ -257,23 +257,23 @@ const ComponentSpec catalogue[] = {
 
 } // namespace
 
-std::span<const ComponentSpec> dataModuleCatalogue()
+std::span<const ComponentDefinition> dataModuleCatalogue()
 {
     return catalogue;
 }
 
-std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& entry)
+std::vector<FieldDefinition> declaredFieldsOf(const ComponentDefinition& entry)
 {
     if (entry.fieldsTable.empty())
         return {entry.fields.begin(), entry.fields.end()};
-    const TableSpec* table = findTable(entry.fieldsTable);
+    const TableDefinition* table = findTable(entry.fieldsTable);
     if (!table)
         throw DatabaseError("Table '" + std::string(entry.fieldsTable) + "' is not in the schema", ErrorKind::NotFound);
     const auto columns = entry.tableFieldCount < 0
                              ? table->declared()
                              : table->columns.first(static_cast<std::size_t>(entry.tableFieldCount));
-    std::vector<FieldSpec> fields;
-    for (const ColumnSpec& column : columns)
+    std::vector<FieldDefinition> fields;
+    for (const ColumnDefinition& column : columns)
         fields.push_back({column.name, column.kind, column.size, column.precision, column.flags, column.label});
     return fields;
 }

@@ -9,9 +9,9 @@ TDMod* DMod = nullptr;
 TDMod::TDMod(std::string executableFolder)
 {
     const auto findDataset = [this](std::string_view name) { return this->findDataset(name); };
-    const std::span<const ComponentSpec> entries = dataModuleCatalogue();
+    const std::span<const ComponentDefinition> entries = dataModuleCatalogue();
     m_components.reserve(entries.size());
-    for (const ComponentSpec& entry : entries) {
+    for (const ComponentDefinition& entry : entries) {
         Component component{std::string(entry.name), entry.type, nullptr, nullptr, nullptr};
         switch (entry.type) {
         case ComponentType::Connection:
@@ -30,7 +30,7 @@ TDMod::TDMod(std::string executableFolder)
         }
         m_components.push_back(std::move(component));
     }
-    for (const ComponentSpec& entry : entries)
+    for (const ComponentDefinition& entry : entries)
         if (entry.type == ComponentType::DataSource)
             dataSource(entry.name).setDataSet(&dataset(entry.source));
 

@@ -15,7 +15,7 @@ namespace velmora::data {
 enum class ComponentType { Connection, Dataset, DataSource };
 
 // One component of the data module as the catalogue describes it.
-struct ComponentSpec
+struct ComponentDefinition
 {
     std::string_view name;
     ComponentType type;
@@ -29,13 +29,13 @@ struct ComponentSpec
     // dataset declares), or the list `fields`.
     std::string_view fieldsTable = {};
     int tableFieldCount = -1;
-    std::span<const FieldSpec> fields = {};
+    std::span<const FieldDefinition> fields = {};
 };
 
 // The 62 components in the order the module builds them.
-std::span<const ComponentSpec> dataModuleCatalogue();
+std::span<const ComponentDefinition> dataModuleCatalogue();
 // The declared fields a catalogue entry gives its dataset.
-std::vector<FieldSpec> declaredFieldsOf(const ComponentSpec& entry);
+std::vector<FieldDefinition> declaredFieldsOf(const ComponentDefinition& entry);
 
 // The data module: two connections, 35 datasets and 25 data sources, built from the catalogue.
 // Building it opens nothing.

@@ -75,7 +75,7 @@ std::string displayOf(const CellView& cell)
 } // namespace
 
 Dataset::Dataset(std::string name, Connection& connection, DatasetSettings settings, std::string source,
-                 std::vector<FieldSpec> declaredFields, DatasetFinder findDataset)
+                 std::vector<FieldDefinition> declaredFields, DatasetFinder findDataset)
     : m_name(std::move(name)), m_connection(&connection), m_settings(settings), m_source(std::move(source)),
       m_declared(std::move(declaredFields)), m_findDataset(std::move(findDataset))
 {
@@ -108,7 +108,7 @@ void Dataset::fail(const std::string& message, ErrorCause cause) const
 void Dataset::makeDeclaredFields()
 {
     m_fields.clear();
-    for (const FieldSpec& entry : m_declared) {
+    for (const FieldDefinition& entry : m_declared) {
         auto field = std::unique_ptr<Field>(new Field);
         field->m_dataset = this;
         field->m_name = std::string(entry.name);

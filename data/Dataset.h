@@ -32,7 +32,7 @@ struct DatasetSettings
 
 // A declared field. Size: characters for text, the scale for BCD. A lookup field has no column of its own:
 // it shows `resultField` of the row of `lookupDataset` whose `lookupKey` equals this row's `keyField`.
-struct FieldSpec
+struct FieldDefinition
 {
     std::string_view name;
     FieldKind kind;
@@ -63,7 +63,7 @@ public:
 
     // `source` is the table name of a table dataset, the command text otherwise.
     Dataset(std::string name, Connection& connection, DatasetSettings settings, std::string source,
-            std::vector<FieldSpec> declaredFields = {}, DatasetFinder findDataset = {});
+            std::vector<FieldDefinition> declaredFields = {}, DatasetFinder findDataset = {});
     ~Dataset();
     Dataset(const Dataset&) = delete;
     Dataset& operator=(const Dataset&) = delete;
@@ -136,7 +136,7 @@ private:
     Connection* m_connection;
     DatasetSettings m_settings;
     std::string m_source;
-    std::vector<FieldSpec> m_declared;
+    std::vector<FieldDefinition> m_declared;
     DatasetFinder m_findDataset;
 
     bool m_active = false;

@@ -1035,7 +1035,7 @@ bool isAnsiText(FieldKind kind)
 
 } // namespace
 
-std::string serverSqlType(const ColumnSpec& column)
+std::string serverSqlType(const ColumnDefinition& column)
 {
     using K = FieldKind;
     const std::string n = "(" + std::to_string(column.size) + ")";
@@ -1074,12 +1074,12 @@ std::string serverSqlType(const ColumnSpec& column)
     return {};
 }
 
-std::string serverCreateTableSql(const TableSpec& table)
+std::string serverCreateTableSql(const TableDefinition& table)
 {
     std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
     std::string comments;
     bool first = true;
-    for (const ColumnSpec& column : table.columns) {
+    for (const ColumnDefinition& column : table.columns) {
         sql += first ? "\n    " : ",\n    ";
         first = false;
         sql += quoteIdentifier(column.name) + " " + serverSqlType(column);
@@ -1095,7 +1095,7 @@ std::string serverCreateTableSql(const TableSpec& table)
 std::string serverSchemaScript()
 {
     std::string script;
-    for (const TableSpec& table : schemaTables())
+    for (const TableDefinition& table : schemaTables())
         script += serverCreateTableSql(table);
     return script;
 }

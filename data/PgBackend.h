@@ -119,9 +119,9 @@ private:
 };
 
 // The server's column type of a schema column ("varchar(50)", "numeric(15,4)", ...).
-std::string serverSqlType(const ColumnSpec& column);
+std::string serverSqlType(const ColumnDefinition& column);
 // CREATE TABLE of one table for the server, with the comments that mark 8-bit text columns.
-std::string serverCreateTableSql(const TableSpec& table);
+std::string serverCreateTableSql(const TableDefinition& table);
 // Every table's CREATE TABLE for the server, one script.
 std::string serverSchemaScript();
 

@@ -13,7 +13,7 @@ using K = FieldKind;
 
 // Column lists, in stored order. {name, kind, size (text: characters, BCD: scale), precision, flags, label}
 
-constexpr ColumnSpec operatorTable[] = {
+constexpr ColumnDefinition operatorTable[] = {
     {"username", K::WideString, 10, 0, 0, "用户名"},
     {"oper", K::WideString, 10, 0, 0, "真实姓名"},
     {"职务", K::WideString, 10},
@@ -33,18 +33,18 @@ constexpr ColumnSpec operatorTable[] = {
 };
 
 // Nothing names a column of bh; it keeps document numbers.
-constexpr ColumnSpec bh[] = {
+constexpr ColumnDefinition bh[] = {
     {"编号", K::WideString, 50},
 };
 
-constexpr ColumnSpec oper[] = {
+constexpr ColumnDefinition oper[] = {
     {"登录时间", K::DateTime},
     {"退出时间", K::DateTime},
     {"userid", K::WideString, 50},
     {"operid", K::AutoInc},
 };
 
-constexpr ColumnSpec ypzdk[] = {
+constexpr ColumnDefinition ypzdk[] = {
     {"id", K::WideString, 8},
     {"名称", K::WideString, 50},
     {"编号", K::FixedWideString, 16},
@@ -68,7 +68,7 @@ constexpr ColumnSpec ypzdk[] = {
     {"兑换点", K::Float},
 };
 
-constexpr ColumnSpec cr[] = {
+constexpr ColumnDefinition cr[] = {
     {"crid", K::AutoInc},
     {"编号", K::FixedString, 18},
     {"出库单位", K::Integer},
@@ -118,20 +118,20 @@ constexpr ColumnSpec cr[] = {
     {"作废日期", K::DateTime},
 };
 
-constexpr ColumnSpec kc[] = {
+constexpr ColumnDefinition kc[] = {
     {"kcid", K::AutoInc},        {"数量", K::Float},         {"购进单价", K::BCD, 4, 10},
     {"购进金额", K::BCD, 4, 15}, {"购进日期", K::DateTime},  {"生产日期", K::DateTime},
     {"有效期至", K::DateTime},   {"ypid", K::WideString, 8}, {"柜组", K::WideString, 20},
 };
 
-constexpr ColumnSpec company[] = {
+constexpr ColumnDefinition company[] = {
     {"简码", K::WideString, 10},      {"名称", K::WideString, 50}, {"法人", K::WideString, 16},
     {"电话", K::FixedWideString, 20}, {"地址", K::WideString, 50}, {"备注", K::WideString, 100},
     {"类型", K::WideString, 10},      {"出入", K::SmallInt},       {"联系人", K::WideString, 10},
     {"clientid", K::Float},
 };
 
-constexpr ColumnSpec ydInfo[] = {
+constexpr ColumnDefinition ydInfo[] = {
     {"ID", K::AutoInc},
     {"药店名称", K::WideString, 60},
     {"电话", K::WideString, 20},
@@ -148,7 +148,7 @@ constexpr ColumnSpec ydInfo[] = {
     {"处方单", K::WideString, 100},
 };
 
-constexpr ColumnSpec khzl[] = {
+constexpr ColumnDefinition khzl[] = {
     {"编号", K::AutoInc},
     {"客户名称", K::WideString, 100},
     {"地址", K::WideString, 200},
@@ -158,14 +158,14 @@ constexpr ColumnSpec khzl[] = {
     {"备注", K::WideString, 255},
 };
 
-constexpr ColumnSpec partment[] = {
+constexpr ColumnDefinition partment[] = {
     {"部门名称", K::String, 50, 0, Required},
     {"部门负责人", K::WideString, 14},
     {"负责人联系方式", K::WideString, 50},
     {"简码", K::WideString, 10},
 };
 
-constexpr ColumnSpec sccj[] = {
+constexpr ColumnDefinition sccj[] = {
     {"ID", K::AutoInc},
     {"生产厂家", K::WideString, 50},
     {"厂家地址", K::WideString, 50},
@@ -175,7 +175,7 @@ constexpr ColumnSpec sccj[] = {
     {"简码", K::WideString, 20},
 };
 
-constexpr ColumnSpec zhaiwu[] = {
+constexpr ColumnDefinition zhaiwu[] = {
     {"ID", K::AutoInc},
     {"债务人", K::WideString, 20},
     {"简码", K::WideString, 20},
@@ -189,7 +189,7 @@ constexpr ColumnSpec zhaiwu[] = {
     {"欠债日期", K::DateTime},
 };
 
-const std::array<TableSpec, 12> tables = {{
+const std::array<TableDefinition, 12> tables = {{
     {"OperatorTable", operatorTable, 13},
     {"bh", bh, 0},
     {"oper", oper, 4},
@@ -209,22 +209,22 @@ constexpr int defaultBcdPrecision = 19;
 
 } // namespace
 
-std::span<const TableSpec> schemaTables()
+std::span<const TableDefinition> schemaTables()
 {
     return tables;
 }
 
-const TableSpec* findTable(std::string_view name)
+const TableDefinition* findTable(std::string_view name)
 {
-    for (const TableSpec& table : tables)
+    for (const TableDefinition& table : tables)
         if (text::equalsIgnoreCase(table.name, name))
             return &table;
     return nullptr;
 }
 
-const ColumnSpec* findColumn(const TableSpec& table, std::string_view name)
+const ColumnDefinition* findColumn(const TableDefinition& table, std::string_view name)
 {
-    for (const ColumnSpec& column : table.columns)
+    for (const ColumnDefinition& column : table.columns)
         if (text::equalsIgnoreCase(column.name, name))
             return &column;
     return nullptr;
@@ -308,7 +308,7 @@ int sizeForColumn(const ColumnDescription& column)
     return 0;
 }
 
-std::string sqlType(const ColumnSpec& column)
+std::string sqlType(const ColumnDefinition& column)
 {
     const std::string n = "(" + std::to_string(column.size) + ")";
     switch (column.kind) {
@@ -348,11 +348,11 @@ std::string sqlType(const ColumnSpec& column)
     return {};
 }
 
-std::string createTableSql(const TableSpec& table)
+std::string createTableSql(const TableDefinition& table)
 {
     std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
     bool firstColumn = true;
-    for (const ColumnSpec& column : table.columns) {
+    for (const ColumnDefinition& column : table.columns) {
         sql += firstColumn ? "\n    " : ",\n    ";
         firstColumn = false;
         sql += quoteIdentifier(column.name) + " " + sqlType(column);
@@ -365,7 +365,7 @@ std::string createTableSql(const TableSpec& table)
 std::string schemaScript()
 {
     std::string script;
-    for (const TableSpec& table : tables)
+    for (const TableDefinition& table : tables)
         script += createTableSql(table);
     return script;
 }

@@ -17,7 +17,7 @@ enum ColumnFlag : unsigned {
 
 // One column of a table as the database must hold it. Text sizes count characters; for BCD `size` is the
 // scale and `precision` the number of digits (0 when the schema does not declare it).
-struct ColumnSpec
+struct ColumnDefinition
 {
     std::string_view name;
     FieldKind kind;
@@ -27,21 +27,21 @@ struct ColumnSpec
     std::string_view label = {};
 };
 
-struct TableSpec
+struct TableDefinition
 {
     std::string_view name;
-    std::span<const ColumnSpec> columns;
+    std::span<const ColumnDefinition> columns;
     // How many leading columns the dataset that reads the table declares as its fields (tyg: 13 of
     // OperatorTable, toper: the 4 of oper); 0 when none does.
     int declaredColumns = 0;
 
-    std::span<const ColumnSpec> declared() const { return columns.first(declaredColumns); }
+    std::span<const ColumnDefinition> declared() const { return columns.first(declaredColumns); }
 };
 
 // The twelve tables, in the order the data module names them.
-std::span<const TableSpec> schemaTables();
-const TableSpec* findTable(std::string_view name); // letter case ignored
-const ColumnSpec* findColumn(const TableSpec& table, std::string_view name);
+std::span<const TableDefinition> schemaTables();
+const TableDefinition* findTable(std::string_view name); // letter case ignored
+const ColumnDefinition* findColumn(const TableDefinition& table, std::string_view name);
 
 // The kind a reported column is read as.
 FieldKind kindForColumn(const ColumnDescription& column);
@@ -50,9 +50,9 @@ FieldKind kindForColumn(const ColumnDescription& column);
 int sizeForColumn(const ColumnDescription& column);
 
 // The schema dialect's column type of a column ("NVARCHAR(50)", "DECIMAL(15,4)", ...).
-std::string sqlType(const ColumnSpec& column);
+std::string sqlType(const ColumnDefinition& column);
 // CREATE TABLE statement of one table, identifiers double-quoted.
-std::string createTableSql(const TableSpec& table);
+std::string createTableSql(const TableDefinition& table);
 // Every table's CREATE TABLE, one script that any SQLite client can run.
 std::string schemaScript();
 

@@ -32,7 +32,7 @@ struct Session
 };
 
 // One second-level menu item: a command or a separator.
-struct CommandSpec
+struct MenuItemDefinition
 {
     const char* entry;   // top-level entry it sits under ("xs", "ch", ...)
     const char* name;    // objectName of its QAction
@@ -46,7 +46,7 @@ struct CommandSpec
 };
 
 // A top-level entry of the main menu.
-struct EntrySpec
+struct MenuEntryDefinition
 {
     const char* name;
     const char* caption;
@@ -78,9 +78,9 @@ public:
     // Any second-level item (command or separator) by name, or nullptr.
     QAction* command(const QString& name) const;
 
-    static const std::vector<EntrySpec>& entryCatalogue();
+    static const std::vector<MenuEntryDefinition>& entryCatalogue();
     // The 36 second-level items in menu order.
-    static const std::vector<CommandSpec>& menuCatalogue();
+    static const std::vector<MenuItemDefinition>& menuCatalogue();
     static QStringList commandsOfGroup(int group); // 0..6
     static QStringList alwaysAvailableCommands();  // mm, systemhelp, about, relogin, quit
 

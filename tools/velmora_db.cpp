@@ -190,7 +190,7 @@ int createOnServer(const std::string& uri, const Arguments& args)
     auto backend =
         PgBackend::connect(uri, args.option("db-user").value_or(""), args.option("db-password").value_or(""));
     for (const std::string& name : backend->tableNames())
-        for (const TableSpec& table : schemaTables())
+        for (const TableDefinition& table : schemaTables())
             if (text::equalsIgnoreCase(name, table.name))
                 throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
                                     "; velmora-db does not overwrite a database");

@@ -61,9 +61,9 @@ inline std::string quote(std::string_view name)
 inline std::string schemaWith(const std::vector<ColumnChange>& changes)
 {
     std::string script;
-    for (const TableSpec& table : schemaTables()) {
+    for (const TableDefinition& table : schemaTables()) {
         std::vector<std::string> columns;
-        for (const ColumnSpec& column : table.columns) {
+        for (const ColumnDefinition& column : table.columns) {
             std::optional<std::string> type = sqlType(column);
             for (const ColumnChange& change : changes)
                 if (change.table == table.name && change.column == column.name)

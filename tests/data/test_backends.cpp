@@ -52,11 +52,11 @@ VELMORA_INSTANTIATE_FOR_BACKENDS(BackendTest);
 // Every column of a database made from the backend's DDL reads back as the kind and size the schema gives it.
 TEST_P(BackendTest, DatabaseFromTheDdlReportsTheSchemasKinds)
 {
-    for (const TableSpec& table : schemaTables()) {
+    for (const TableDefinition& table : schemaTables()) {
         const ResultSet result = backend->openTable(std::string(table.name));
         ASSERT_EQ(result.columns.size(), table.columns.size()) << table.name;
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnSpec& item = table.columns[i];
+            const ColumnDefinition& item = table.columns[i];
             const ColumnDescription& column = result.columns[i];
             SCOPED_TRACE(std::string(table.name) + "." + std::string(item.name));
             EXPECT_EQ(column.name, item.name);

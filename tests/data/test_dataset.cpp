@@ -73,7 +73,7 @@ std::pair<std::string, bool> serverTypeOf(std::string_view declared)
 std::string serverSchemaWith(const std::vector<ColumnChange>& changes)
 {
     std::string script;
-    for (const TableSpec& table : schemaTables()) {
+    for (const TableDefinition& table : schemaTables()) {
         std::vector<std::string> columns;
         std::string comments;
         auto add = [&](std::string_view name, const std::pair<std::string, bool>& type) {
@@ -81,7 +81,7 @@ std::string serverSchemaWith(const std::vector<ColumnChange>& changes)
             if (type.second)
                 comments += "COMMENT ON COLUMN " + quote(table.name) + "." + quote(name) + " IS 'ansi';";
         };
-        for (const ColumnSpec& column : table.columns) {
+        for (const ColumnDefinition& column : table.columns) {
             std::optional<std::pair<std::string, bool>> type{
                 {serverSqlType(column), column.kind == FieldKind::String || column.kind == FieldKind::FixedString}};
             for (const ColumnChange& change : changes)

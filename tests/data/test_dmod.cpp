@@ -50,7 +50,7 @@ TEST(DModTest, DataSourcesLinkTheirDatasetsEvenWhenNamedLater)
 {
     TDMod dmod("/nowhere/");
     int sources = 0;
-    for (const ComponentSpec& item : dataModuleCatalogue()) {
+    for (const ComponentDefinition& item : dataModuleCatalogue()) {
         if (item.type != ComponentType::DataSource)
             continue;
         ++sources;

@@ -41,7 +41,7 @@ TEST(SchemaTest, HasTheTwelveTablesInOrder)
 
 TEST(SchemaTest, FlagsAndLabels)
 {
-    const TableSpec& operators = *findTable("OperatorTable");
+    const TableDefinition& operators = *findTable("OperatorTable");
     EXPECT_EQ(findColumn(operators, "username")->label, "用户名");
     EXPECT_EQ(findColumn(operators, "oper")->label, "真实姓名");
     EXPECT_EQ(findColumn(operators, "UserId")->kind, FieldKind::Float);
@@ -152,11 +152,11 @@ TEST(SchemaTest, DatabaseFromTheDdlReportsTheSchemasKinds)
     const std::string path = dir.file("velmdb.mdb");
     velmora::data::test::runSql(path, schemaScript());
     auto backend = connectProvider(velmora::data::test::jetConnectionString(path), dir.folder());
-    for (const TableSpec& table : schemaTables()) {
+    for (const TableDefinition& table : schemaTables()) {
         const ResultSet result = backend->openTable(std::string(table.name));
         ASSERT_EQ(result.columns.size(), table.columns.size()) << table.name;
         for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnSpec& item = table.columns[i];
+            const ColumnDefinition& item = table.columns[i];
             const ColumnDescription& column = result.columns[i];
             EXPECT_EQ(column.name, item.name);
             EXPECT_EQ(kindForColumn(column), item.kind) << table.name << "." << item.name;

@@ -247,11 +247,11 @@ private slots:
     {
         const auto& catalogue = Tfmain::menuCatalogue();
         QCOMPARE(int(catalogue.size()), 36);
-        for (const CommandSpec& row : catalogue) {
+        for (const MenuItemDefinition& row : catalogue) {
             QAction* item = m_window->command(QLatin1String(row.name));
             QVERIFY2(item != nullptr, row.name);
             QCOMPARE(item->parent()->objectName(), QLatin1String(row.entry) + QStringLiteral("Menu"));
-            QCOMPARE(item->isSeparator(), row.group == CommandSpec::Separator);
+            QCOMPARE(item->isSeparator(), row.group == MenuItemDefinition::Separator);
         }
         QCOMPARE(int(Tfmain::entryCatalogue().size()), 9);
     }
