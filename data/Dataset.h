@@ -73,7 +73,6 @@ public:
     const DatasetSettings& settings() const { return m_settings; }
     const std::string& tableName() const;   // empty unless a table dataset
     const std::string& commandText() const; // empty for a table dataset
-    bool hasDeclaredFields() const { return !m_declared.empty(); }
 
     void open(); // connects first when the connection is closed; a failed open leaves the dataset closed
     void close();

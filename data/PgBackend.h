@@ -53,7 +53,6 @@ public:
     // The database's tables and views visible without a schema name.
     std::vector<std::string> tableNames();
 
-    const std::string& uri() const { return m_uri; }
     // The server's URI without a password it may carry.
     std::string location() const override { return redactedServerUri(m_uri); }
 

@@ -2,7 +2,6 @@
 
 #include "mainwin/ImageLists.h"
 #include "mainwin/PageScroller.h"
-#include "platform/Platform.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -193,7 +192,7 @@ QStringList Tfmain::alwaysAvailableCommands()
 
 // ---------------------------------------------------------------- window
 
-Tfmain::Tfmain(Platform& platform, QWidget* parent) : QMainWindow(parent), m_platform(platform)
+Tfmain::Tfmain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("fmain"));
     setWindowTitle(QStringLiteral("Tarvin医药管理系统"));

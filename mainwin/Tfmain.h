@@ -19,7 +19,6 @@ class QToolButton;
 
 namespace velmora {
 
-class Platform;
 class PageScroller;
 
 // Who is signed on; the sign-on overwrites all four fields.
@@ -59,7 +58,7 @@ class Tfmain : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit Tfmain(Platform& platform, QWidget* parent = nullptr);
+    explicit Tfmain(QWidget* parent = nullptr);
     ~Tfmain() override;
     Tfmain(const Tfmain&) = delete;
     Tfmain& operator=(const Tfmain&) = delete;
@@ -141,7 +140,6 @@ private:
     void buildStatusBar();
     void placeWindow();
 
-    Platform& m_platform;
     Session m_session;
     QMdiArea* m_mdiArea = nullptr;
     QList<QAction*> m_entries;

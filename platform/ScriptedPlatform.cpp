@@ -28,7 +28,6 @@ MsgAnswer ScriptedPlatform::messageBox(const MessageBoxRequest& request)
 
 void ScriptedPlatform::pause(int milliseconds)
 {
-    m_totalPause += milliseconds;
     m_log.append(QStringLiteral("pause %1").arg(milliseconds));
 }
 

@@ -29,7 +29,6 @@ public:
     // "title <title>", "end", "loop <objectName>".
     const QStringList& log() const { return m_log; }
     const QList<MessageBoxRequest>& boxes() const { return m_boxes; }
-    int totalPause() const { return m_totalPause; }
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void pause(int milliseconds) override;
@@ -46,7 +45,6 @@ private:
     QString m_folder;
     QString m_title;
     bool m_endRequested = false;
-    int m_totalPause = 0;
     QList<MsgAnswer> m_answers;
     QStringList m_log;
     QList<MessageBoxRequest> m_boxes;

@@ -77,7 +77,7 @@ public:
         if (options.openToper)
             dmod->toper().open();
         dmod->tuser().open();
-        mainWindow = std::make_unique<Tfmain>(platform);
+        mainWindow = std::make_unique<Tfmain>();
         dialog = std::make_unique<TFlogin>(platform, *mainWindow, *dmod);
         yh = dialog->findChild<LookupCombo*>(QStringLiteral("yh"));
         Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));
@@ -102,8 +102,6 @@ public:
         QApplication::setActiveWindow(dialog.get());
         return QTest::qWaitForWindowActive(dialog.get()) && QApplication::focusWidget() == yh;
     }
-
-    std::string databasePath() const { return m_db->path(); }
 
     // The username of the row tuser stands on.
     QString currentUser() const { return QString::fromStdString(dmod->tuser().fieldByName("username").asString()); }

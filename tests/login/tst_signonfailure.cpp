@@ -49,7 +49,7 @@ public:
         dmod->ADOCON().open();
         dmod->toper().open();
         dmod->tuser().open();
-        mainWindow = std::make_unique<Tfmain>(platform);
+        mainWindow = std::make_unique<Tfmain>();
         dialog = std::make_unique<TFlogin>(platform, *mainWindow, *dmod);
         yh = dialog->findChild<LookupCombo*>(QStringLiteral("yh"));
         Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));

@@ -1,7 +1,6 @@
 #include "mainwin/ImageLists.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
-#include "platform/ScriptedPlatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -97,7 +96,6 @@ class TestTfmain : public QObject
     Q_OBJECT
 
 private:
-    ScriptedPlatform m_platform;
     std::unique_ptr<Tfmain> m_window;
 
     QAction* entryNamed(const QString& name) const
@@ -113,7 +111,7 @@ private:
 
 private slots:
     void initTestCase() { installChineseUi(*qApp); }
-    void init() { m_window = std::make_unique<Tfmain>(m_platform); }
+    void init() { m_window = std::make_unique<Tfmain>(); }
     void cleanup() { m_window.reset(); }
 
     void windowSettings()
