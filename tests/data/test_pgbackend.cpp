@@ -1,50 +1,26 @@
 // What only the server backend does: reading the server's catalogue, adapting command texts, the server's
 // refusals. Skipped without a test server (VELMORA_TEST_PG).
 
-#include "backend_support.h"
+#include "data/ConnectionString.h"
 #include "data/Errors.h"
 #include "data/PgBackend.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
-class PgBackendTest : public ::testing::Test
+class PgBackendTest : public ServerTest
 {
 protected:
-    void SetUp() override
-    {
-        if (const std::string why = skipReason(TestBackend::Server); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(TestBackend::Server);
-        server = *db->server();
-    }
+    void prepare() override { server = *db->server(); }
 
     std::unique_ptr<PgBackend> connect() { return PgBackend::connect(db->source(), server.user, server.password); }
 
-    template <typename F> static std::string errorOf(F&& call)
-    {
-        try {
-            call();
-        } catch (const DatabaseError& e) {
-            return e.what();
-        }
-        return {};
-    }
-    template <typename F> static std::optional<ErrorKind> kindOf(F&& call)
-    {
-        try {
-            call();
-        } catch (const DatabaseError& e) {
-            return e.kind();
-        }
-        return std::nullopt;
-    }
-
-    std::unique_ptr<TestDatabase> db;
     TestServer server;
 };
 

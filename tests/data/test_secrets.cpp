@@ -6,20 +6,16 @@
 #include "data/PasswordVerifier.h"
 #include "data/Schema.h"
 #include "data/SqliteBackend.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 using namespace velmora::data;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string RightPassword = "Right-Pw-4711";
 const std::string GivenPassword = "Given-Pw-0815";
@@ -33,9 +29,8 @@ struct Case
 
 TEST(Secrets, FailedConnectNamesNoPassword)
 {
-    std::string pattern = (fs::temp_directory_path() / "velmora-secrets-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::string folder = pattern + "/";
+    const velmora::test::TempFolder dir;
+    const std::string folder = dir.folder();
     {
         auto backend = createDatabaseFile(folder + "locked.mdb");
         backend->execute("BEGIN;" + schemaScript() + "COMMIT;");
@@ -73,8 +68,6 @@ TEST(Secrets, FailedConnectNamesNoPassword)
                 EXPECT_EQ(message.find(secret), std::string::npos) << c.name << ": " << message;
         }
     }
-    std::error_code ec;
-    fs::remove_all(pattern, ec);
 }
 
 } // namespace

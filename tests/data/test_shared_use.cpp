@@ -1,10 +1,11 @@
 // Several tills on one database: two processes sign on at once, many times, through the data module, on the
 // embedded file and on the server. Every sign-on record must be there, each with its own key.
 
-#include "backend_support.h"
 #include "data/DMod.h"
 #include "data/Errors.h"
 #include "data/LoginRecord.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -15,28 +16,21 @@
 #include <unistd.h>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
 constexpr int SignOnsPerTill = 200;
 
-class SharedUseTest : public ::testing::TestWithParam<TestBackend>
+class SharedUseTest : public BackendTest
 {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        if (const std::string why = skipReason(GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(GetParam());
         db->run(db->schema());
-        if (!db->isServer()) {
-            // As velmora-db makes a file: in write-ahead-log mode, so that tills read while one writes.
-            db->run("PRAGMA journal_mode=WAL");
-        }
+        // As velmora-db makes a file: in write-ahead-log mode, so that tills read while one writes.
+        db->useWriteAheadLog();
     }
-
-    std::unique_ptr<TestDatabase> db;
 };
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(SharedUseTest);

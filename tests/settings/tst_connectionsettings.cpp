@@ -3,7 +3,7 @@
 #include "data/ConnectionString.h"
 #include "settings/ProfileFile.h"
 
-#include "SettingsTestSupport.h"
+#include "tests/support/QtFiles.h"
 
 #include <QTemporaryDir>
 

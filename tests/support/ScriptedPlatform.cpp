@@ -1,9 +1,9 @@
-#include "platform/ScriptedPlatform.h"
+#include "tests/support/ScriptedPlatform.h"
 
 #include <QDialog>
 #include <QWidget>
 
-namespace velmora {
+namespace velmora::test {
 
 ScriptedPlatform::ScriptedPlatform(QString executableFolder) : m_folder(std::move(executableFolder))
 {
@@ -24,6 +24,14 @@ MsgAnswer ScriptedPlatform::messageBox(const MessageBoxRequest& request)
     if (!m_answers.isEmpty())
         return m_answers.takeFirst();
     return request.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+QStringList ScriptedPlatform::boxTexts() const
+{
+    QStringList texts;
+    for (const MessageBoxRequest& box : m_boxes)
+        texts << box.text;
+    return texts;
 }
 
 void ScriptedPlatform::pause(int milliseconds)
@@ -64,4 +72,4 @@ int ScriptedPlatform::runMessageLoop(QWidget* mainWindow)
     return m_loopHandler ? m_loopHandler(mainWindow) : 0;
 }
 
-} // namespace velmora
+} // namespace velmora::test

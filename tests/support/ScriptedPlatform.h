@@ -7,7 +7,7 @@
 
 #include <functional>
 
-namespace velmora {
+namespace velmora::test {
 
 // The platform for tests: answers boxes from a queue, records every box,
 // pause and window step in order, and never sleeps or runs an event loop.
@@ -29,6 +29,7 @@ public:
     // "title <title>", "end", "loop <objectName>".
     const QStringList& log() const { return m_log; }
     const QList<MessageBoxRequest>& boxes() const { return m_boxes; }
+    QStringList boxTexts() const;
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void pause(int milliseconds) override;
@@ -52,4 +53,4 @@ private:
     std::function<int(QWidget*)> m_loopHandler;
 };
 
-} // namespace velmora
+} // namespace velmora::test
