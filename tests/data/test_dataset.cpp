@@ -292,6 +292,7 @@ TEST_P(DatasetTest, ReadingFieldsConverts)
     ASSERT_TRUE(tuser.locate("username", "text"));
     try {
         tuser.fieldByName("able").asLargeInt();
+        ADD_FAILURE() << "'abc' read as an integer";
     } catch (const ConversionError& e) {
         EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
     }

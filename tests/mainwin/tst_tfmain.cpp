@@ -181,8 +181,6 @@ private slots:
         QCOMPARE(s.rightsWord, 0);
         QCOMPARE(s.sessionNo, 0);
         QCOMPARE(s.loginRecordId, 0);
-        m_window->session().operatorId = QStringLiteral("12");
-        QCOMPARE(m_window->session().operatorId, QStringLiteral("12"));
     }
 
     // The whole two-level menu against the table above: entries, items,
