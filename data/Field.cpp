@@ -186,7 +186,8 @@ std::string formatDouble(double number)
     char buffer[32];
     std::snprintf(buffer, sizeof buffer, "%.15G", number);
     std::string out = buffer;
-    // "1.5E+20" -> "1.5E20", "1E-05" -> "1E-5", as the original general format writes exponents.
+    // "1.5E+20" -> "1.5E20", "1E-05" -> "1E-5": the fields' general format writes exponents without a sign
+    // for positive ones and without leading zeros.
     if (const auto e = out.find('E'); e != std::string::npos) {
         std::string mantissa = out.substr(0, e);
         std::string exponent = out.substr(e + 1);
@@ -352,7 +353,8 @@ void Field::clear()
     store({});
 }
 
-// Converts a value into what this field's kind holds, with the original's error texts.
+// Converts a value into what this field's kind holds; what it cannot hold is refused with the texts
+// operators know from the field types ("'abc' is not a valid integer value").
 void Field::setValue(const Value& input)
 {
     if (data::isNull(input)) {

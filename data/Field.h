@@ -11,7 +11,8 @@ namespace velmora::data {
 
 class Dataset;
 
-// The kinds a field or column can have; the names follow the original field classes.
+// The kinds a field or column can have, named as the datasets' declared field types and their error texts
+// name them (String, WideString, BCD, ...).
 enum class FieldKind {
     String,          // 8-bit text (n)
     FixedString,     // fixed 8-bit text (n)

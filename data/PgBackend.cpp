@@ -804,11 +804,11 @@ std::vector<ColumnDescription> PgBackend::readCommand(const std::string& command
     return read(result.get(), commandText, rows);
 }
 
-std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::string_view originalText, bool checkRows,
+std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::string_view givenText, bool checkRows,
                                                 RowSink& rows)
 {
     const Result result = runQuery(sql, checkRows);
-    return read(result.get(), originalText.empty() ? std::string_view(sql) : originalText, rows);
+    return read(result.get(), givenText.empty() ? std::string_view(sql) : givenText, rows);
 }
 
 PgBackend::Result PgBackend::runQuery(const std::string& sql, bool checkRows)

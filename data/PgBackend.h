@@ -97,7 +97,7 @@ private:
     // Runs a statement that returns rows; with checkRows, one that would not is refused before it runs.
     Result runQuery(const std::string& sql, bool checkRows);
     std::vector<ColumnDescription> read(const pg_result* result, std::string_view commandText, RowSink& rows);
-    std::vector<ColumnDescription> query(const std::string& sql, std::string_view originalText, bool checkRows,
+    std::vector<ColumnDescription> query(const std::string& sql, std::string_view givenText, bool checkRows,
                                          RowSink& rows);
 
     // Adapting a command text (adaptCommand), step by step.

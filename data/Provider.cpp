@@ -63,7 +63,7 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
         return PgBackend::connect(source, properties.valueOr("User ID"),
                                   properties.valueOr("Jet OLEDB:Database Password"));
 
-    // The original provider had one account without a workgroup file.
+    // Without a workgroup file the Jet provider knows one account, Admin.
     const std::string user = properties.valueOr("User ID", "Admin");
     if (!text::equalsIgnoreCase(user, "admin"))
         refuse("Not a valid account name or password. The user '" + user + "' cannot open '" + path +

@@ -11,7 +11,7 @@ namespace velmora::data {
 
 namespace {
 
-constexpr int MemoSize = 536870910; // what the original provider reports for a memo
+constexpr int MemoSize = 536870910; // the size the Jet provider reports for a memo
 
 bool isWordChar(char c)
 {

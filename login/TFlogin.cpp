@@ -95,8 +95,8 @@ TFlogin::TFlogin(Platform& platform, Tfmain& mainWindow, data::TDMod& dmod, QWid
     setPalette(background);
     setAutoFillBackground(true);
 
-    // The original asked for the Windows input method "中文 (简体) - 全拼" in
-    // yh and Edit2; Linux input methods are the desktop's to choose.
+    // yh and Edit2 type with whatever input method the desktop has chosen:
+    // Linux has no "中文 (简体) - 全拼" method to ask for by name.
     Edit2 = new QLineEdit(this);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setGeometry(144, 56, 121, 22);
