@@ -1,5 +1,6 @@
 #include "tests/support/TestDatabase.h"
 
+#include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
@@ -221,15 +222,8 @@ std::string sqlLiteral(const data::Value& value)
     }
     if (const auto* b = std::get_if<bool>(&value))
         return *b ? "TRUE" : "FALSE";
-    if (const auto* s = std::get_if<std::string>(&value)) {
-        std::string out = "'";
-        for (char c : *s) {
-            out += c;
-            if (c == '\'')
-                out += '\'';
-        }
-        return out + "'";
-    }
+    if (const auto* s = std::get_if<std::string>(&value))
+        return data::text::quoted(*s, '\'');
     return "NULL";
 }
 
