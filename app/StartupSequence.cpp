@@ -1,6 +1,6 @@
 #include "app/StartupSequence.h"
 
-#include "data/DMod.h"
+#include "data/module/DMod.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
@@ -74,7 +74,7 @@ int StartupSequence::runSteps()
     closeSplash();
     signOnAndRun();
     endProgram();
-    return m_exitStatus;
+    return 0;
 }
 
 void StartupSequence::showSplash()
@@ -149,7 +149,7 @@ void StartupSequence::signOnAndRun()
 {
     // The sign-on writes into the main window, so it exists first; it stands
     // behind the login dialog.
-    m_main = std::make_unique<Tfmain>(m_platform);
+    m_main = std::make_unique<Tfmain>();
     m_main->showMaximized();
 
     m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);

@@ -33,12 +33,8 @@ public:
 
     int run();
 
-    // What the sequence holds, for tests and diagnostics.
-    const ConnectionSettings& settings() const { return m_settings; }
     // The connection string of every connect attempt, in order.
     const std::vector<QString>& connectAttempts() const { return m_connectAttempts; }
-    Tfmain* mainWindow() const { return m_main.get(); }
-    data::TDMod* dataModule() const { return m_dmod.get(); }
 
 private:
     int runSteps();
@@ -60,7 +56,6 @@ private:
     std::unique_ptr<Tfmain> m_main;
     std::unique_ptr<TFlogin> m_login;
     std::vector<QString> m_connectAttempts;
-    int m_exitStatus = 0;
 };
 
 } // namespace velmora

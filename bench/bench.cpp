@@ -2,12 +2,15 @@
 // could cost (its floor), and prints them as one table. bench/run.sh makes the databases and runs it.
 
 #include "data/Backend.h"
-#include "data/ConnectionString.h"
-#include "data/DMod.h"
-#include "data/Dataset.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/SqliteBackend.h"
+#include "data/Text.h"
+#include "data/dataset/Dataset.h"
+#include "data/dataset/Field.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "data/provider/ConnectionString.h"
 #include "splash/RevealAnimation.h"
 #include "splash/Tfac.h"
 
@@ -244,7 +247,7 @@ FloorRead readAll(sqlite3* db, const std::string& table)
     for (int i = 0; i < n; ++i) {
         const char* type = sqlite3_column_decltype(s.get(), i);
         boolean[static_cast<std::size_t>(i)] =
-            type && (equalsIgnoreCase(type, "BIT") || equalsIgnoreCase(type, "BOOLEAN"));
+            type && (text::equalsIgnoreCase(type, "BIT") || text::equalsIgnoreCase(type, "BOOLEAN"));
     }
     FloorRead r;
     int rc;
@@ -423,18 +426,11 @@ void benchOpenAndMemory(const Options& o)
 
 // ---- sign-on -----------------------------------------------------------------------------------------------------
 
-// TFlogin::completeSignOn's database work, without its windows.
+// TFlogin::completeSignOn's database work, without its windows: the operator's number, then the login record.
 std::int64_t signOn(TDMod& dmod)
 {
-    Field& userid = dmod.tuser().fieldByName("userid");
-    const std::string operatorId = userid.asString();
-    Dataset& records = dmod.toper();
-    records.append();
-    records.fieldByName("登录时间").setAsDateTime(DateTime::nowLocal());
-    records.fieldByName("userid").setAsLargeInt(1);
-    records.post();
-    records.last();
-    return records.fieldByName("operid").asLargeInt() + static_cast<std::int64_t>(operatorId.size());
+    const std::string operatorId = dmod.tuser().fieldByName("userid").asString();
+    return appendLoginRecord(dmod, 1) + static_cast<std::int64_t>(operatorId.size());
 }
 
 void benchSignOn(const Options& o, const std::string& file)

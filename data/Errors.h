@@ -2,15 +2,54 @@
 
 #include <stdexcept>
 #include <string>
+#include <utility>
 
 namespace velmora::data {
+
+// What a failure of the database is, for the code and the tests that act on it; the message is for people.
+enum class ErrorKind {
+    Other,       // none of the below (a closed dataset, a transaction already under way, ...)
+    NotFound,    // a file, database, table, column, field or component that is not there
+    Locked,      // another connection holds the database (busy, a lock, a deadlock)
+    DiskFull,    // the disk or the database has no room left
+    Io,          // the disk or the file system refused a read or a write
+    Permission,  // refused: an account, role or password, a right to the file, a read-only database or field
+    Constraint,  // a value or row the table does not take (a required value, a range, a length, a rule)
+    Malformed,   // a connection string or command text that does not follow its rules
+    Unsupported, // what the program does not serve: another provider, a column type or kind it cannot bind
+    Damaged,     // a file that is not a database, or a damaged one
+    Connection,  // the server cannot be reached, refused the connection or dropped it
+};
+
+// The cause of a DatabaseError: its kind and, where an engine reported it, the engine's own code.
+struct ErrorCause
+{
+    ErrorCause() = default;
+    ErrorCause(ErrorKind kind, int engineCode = 0, std::string sqlState = {})
+        : kind(kind), engineCode(engineCode), sqlState(std::move(sqlState))
+    {
+    }
+
+    ErrorKind kind = ErrorKind::Other;
+    int engineCode = 0;   // SQLite's extended result code; 0 when SQLite gave none
+    std::string sqlState; // the server's SQLSTATE ("42P01"); empty when the server gave none
+};
 
 // A failure of the database or of a dataset; the text is what the operator
 // sees (UTF-8), for instance "tkc: Field '购进单价' not found".
 class DatabaseError : public std::runtime_error
 {
 public:
-    using std::runtime_error::runtime_error;
+    explicit DatabaseError(const std::string& message, ErrorCause cause = {})
+        : std::runtime_error(message), m_cause(std::move(cause))
+    {
+    }
+
+    const ErrorCause& cause() const noexcept { return m_cause; }
+    ErrorKind kind() const noexcept { return m_cause.kind; }
+
+private:
+    ErrorCause m_cause;
 };
 
 // A field value that cannot be read as the type asked for ("'abc' is not a

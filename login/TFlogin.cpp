@@ -1,9 +1,10 @@
 #include "login/TFlogin.h"
 
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "data/OperatorPassword.h"
-#include "data/Rights.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
@@ -26,13 +27,6 @@ namespace velmora {
 namespace {
 
 constexpr std::int64_t RightsThreshold = 1'000'000'000;
-
-// Removes every byte from 0 to 32 at both ends, as the stored passwords were
-// entered: blanks and control characters around a password never count.
-std::string trimBlanks(const std::string& text)
-{
-    return data::text::trim(text);
-}
 
 // The password box masks with '*' whatever the desktop style prefers.
 class StarPasswordStyle : public QProxyStyle
@@ -101,8 +95,8 @@ TFlogin::TFlogin(Platform& platform, Tfmain& mainWindow, data::TDMod& dmod, QWid
     setPalette(background);
     setAutoFillBackground(true);
 
-    // The original asked for the Windows input method "中文 (简体) - 全拼" in
-    // yh and Edit2; Linux input methods are the desktop's to choose.
+    // yh and Edit2 type with whatever input method the desktop has chosen:
+    // Linux has no "中文 (简体) - 全拼" method to ask for by name.
     Edit2 = new QLineEdit(this);
     Edit2->setObjectName(QStringLiteral("Edit2"));
     Edit2->setGeometry(144, 56, 121, 22);
@@ -202,7 +196,7 @@ void TFlogin::btokClick()
 
     try {
         data::Dataset& users = m_dmod.tuser();
-        const std::string stored = trimBlanks(users.fieldByName("passwords").asString());
+        const std::string stored = users.fieldByName("passwords").asString();
         const std::int64_t rights = users.fieldByName("able").asLargeInt();
         // A stored Argon2id hash or, in older rows, the plain text: one matcher for both.
         const bool passwordMatches = data::operatorPasswordMatches(stored, Edit2->text().toStdString());
@@ -266,23 +260,7 @@ void TFlogin::completeSignOn(qint64 rights)
     session.operatorId = QString::fromStdString(userid.asString());
     session.rightsWord = rights;
     session.sessionNo = 1;
-
-    data::Dataset& records = m_dmod.toper();
-    try {
-        if (!records.active())
-            records.open();
-        records.append();
-        records.fieldByName("登录时间").setAsDateTime(data::DateTime::nowLocal());
-        records.fieldByName("userid").setAsLargeInt(session.sessionNo);
-        records.post();
-        records.last();
-        session.loginRecordId = records.fieldByName("operid").asLargeInt();
-    } catch (...) {
-        // A half-made record must not linger into the next attempt.
-        if (records.active() && records.editing())
-            records.cancel();
-        throw;
-    }
+    session.loginRecordId = data::appendLoginRecord(m_dmod, session.sessionNo);
     applyRights(rights);
 }
 

@@ -2,7 +2,6 @@
 
 #include "mainwin/ImageLists.h"
 #include "mainwin/PageScroller.h"
-#include "platform/Platform.h"
 
 #include <QAction>
 #include <QCloseEvent>
@@ -26,12 +25,12 @@ namespace {
 
 using Handler = void (Tfmain::*)();
 
-constexpr int Always = CommandSpec::AlwaysAvailable;
-constexpr int Sep = CommandSpec::Separator;
+constexpr int Always = MenuItemDefinition::AlwaysAvailable;
+constexpr int Sep = MenuItemDefinition::Separator;
 
 struct MenuRow
 {
-    CommandSpec info;
+    MenuItemDefinition info;
     Handler handler;
 };
 
@@ -79,7 +78,7 @@ const std::array<MenuRow, 36> menuRows{{
 // Entries without items act on a click themselves.
 struct EntryRow
 {
-    EntrySpec info;
+    MenuEntryDefinition info;
     Handler handler;
 };
 
@@ -147,10 +146,10 @@ QMenu::separator { height: 1px; background: palette(mid); margin: 3px 2px 3px 26
 
 // ---------------------------------------------------------------- catalogue
 
-const std::vector<EntrySpec>& Tfmain::entryCatalogue()
+const std::vector<MenuEntryDefinition>& Tfmain::entryCatalogue()
 {
-    static const std::vector<EntrySpec> entries = [] {
-        std::vector<EntrySpec> list;
+    static const std::vector<MenuEntryDefinition> entries = [] {
+        std::vector<MenuEntryDefinition> list;
         for (const EntryRow& row : entryRows)
             list.push_back(row.info);
         return list;
@@ -158,10 +157,10 @@ const std::vector<EntrySpec>& Tfmain::entryCatalogue()
     return entries;
 }
 
-const std::vector<CommandSpec>& Tfmain::menuCatalogue()
+const std::vector<MenuItemDefinition>& Tfmain::menuCatalogue()
 {
-    static const std::vector<CommandSpec> items = [] {
-        std::vector<CommandSpec> list;
+    static const std::vector<MenuItemDefinition> items = [] {
+        std::vector<MenuItemDefinition> list;
         for (const MenuRow& row : menuRows)
             list.push_back(row.info);
         return list;
@@ -185,7 +184,7 @@ QStringList Tfmain::alwaysAvailableCommands()
 {
     QStringList names;
     for (const MenuRow& row : menuRows) {
-        if (row.info.group == CommandSpec::AlwaysAvailable)
+        if (row.info.group == MenuItemDefinition::AlwaysAvailable)
             names << QLatin1String(row.info.name);
     }
     return names;
@@ -193,7 +192,7 @@ QStringList Tfmain::alwaysAvailableCommands()
 
 // ---------------------------------------------------------------- window
 
-Tfmain::Tfmain(Platform& platform, QWidget* parent) : QMainWindow(parent), m_platform(platform)
+Tfmain::Tfmain(QWidget* parent) : QMainWindow(parent)
 {
     setObjectName(QStringLiteral("fmain"));
     setWindowTitle(QStringLiteral("Tarvin医药管理系统"));
@@ -248,7 +247,7 @@ void Tfmain::buildMenu()
                 if (entryName != QLatin1String(row.info.entry))
                     continue;
                 QAction* item = nullptr;
-                if (row.info.group == CommandSpec::Separator) {
+                if (row.info.group == MenuItemDefinition::Separator) {
                     item = menu->addSeparator();
                 } else {
                     item = menu->addAction(QString::fromUtf8(row.info.caption));

@@ -19,7 +19,6 @@ class QToolButton;
 
 namespace velmora {
 
-class Platform;
 class PageScroller;
 
 // Who is signed on; the sign-on overwrites all four fields.
@@ -32,7 +31,7 @@ struct Session
 };
 
 // One second-level menu item: a command or a separator.
-struct CommandSpec
+struct MenuItemDefinition
 {
     const char* entry;   // top-level entry it sits under ("xs", "ch", ...)
     const char* name;    // objectName of its QAction
@@ -46,7 +45,7 @@ struct CommandSpec
 };
 
 // A top-level entry of the main menu.
-struct EntrySpec
+struct MenuEntryDefinition
 {
     const char* name;
     const char* caption;
@@ -59,7 +58,7 @@ class Tfmain : public QMainWindow
     Q_OBJECT
 
 public:
-    explicit Tfmain(Platform& platform, QWidget* parent = nullptr);
+    explicit Tfmain(QWidget* parent = nullptr);
     ~Tfmain() override;
     Tfmain(const Tfmain&) = delete;
     Tfmain& operator=(const Tfmain&) = delete;
@@ -78,9 +77,9 @@ public:
     // Any second-level item (command or separator) by name, or nullptr.
     QAction* command(const QString& name) const;
 
-    static const std::vector<EntrySpec>& entryCatalogue();
+    static const std::vector<MenuEntryDefinition>& entryCatalogue();
     // The 36 second-level items in menu order.
-    static const std::vector<CommandSpec>& menuCatalogue();
+    static const std::vector<MenuItemDefinition>& menuCatalogue();
     static QStringList commandsOfGroup(int group); // 0..6
     static QStringList alwaysAvailableCommands();  // mm, systemhelp, about, relogin, quit
 
@@ -143,7 +142,6 @@ private:
     void buildStatusBar();
     void placeWindow();
 
-    Platform& m_platform;
     Session m_session;
     QMdiArea* m_mdiArea = nullptr;
     QList<QAction*> m_entries;

@@ -1,5 +1,6 @@
 #include "settings/ConnectionSettings.h"
 
+#include "data/provider/ConnectionString.h"
 #include "settings/ProfileFile.h"
 
 #include <QStringList>
@@ -8,9 +9,16 @@ namespace velmora {
 
 namespace {
 
-bool isBlank(QChar c)
+// Where the settings live in DBConn.ini.
+const QString SettingsSection = QStringLiteral("Velmora");
+const QString SourceKey = QStringLiteral("DB_Source");
+const QString UserKey = QStringLiteral("DB_User");
+const QString PasswordKey = QStringLiteral("DB_Password");
+
+// Quoted by the data layer's own rule, so that the provider reads back exactly what was set.
+QString connectionStringValue(const QString& value)
 {
-    return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n' || c == u'\v' || c == u'\f';
+    return QString::fromStdString(data::quoteValue(value.toStdString()));
 }
 
 } // namespace
@@ -18,19 +26,6 @@ bool isBlank(QChar c)
 QString settingsFilePath(const QString& executableFolder)
 {
     return executableFolder + QStringLiteral("DBConn.ini");
-}
-
-QString connectionStringValue(const QString& value)
-{
-    // A leading '=' would be read as part of the property's name ("==").
-    const bool needsQuotes = value.contains(u';') || value.contains(u'"') || value.contains(u'\'') ||
-                             (!value.isEmpty() && (isBlank(value.front()) || isBlank(value.back()))) ||
-                             value.startsWith(u'=');
-    if (!needsQuotes)
-        return value;
-    QString inner = value;
-    inner.replace(u'"', QStringLiteral("\"\""));
-    return u'"' + inner + u'"';
 }
 
 ConnectionSettings::ConnectionSettings(QString executableFolder) : m_executableFolder(std::move(executableFolder)) {}
@@ -43,10 +38,15 @@ QString ConnectionSettings::iniPath() const
 void ConnectionSettings::ReadConnectionSettings(const SettingsDefaults& defaults)
 {
     const ProfileFile file(iniPath());
-    const QString section = QString::fromUtf16(SettingsSection);
-    DBSource = file.readString(section, QString::fromUtf16(SourceKey), defaults.source);
-    DBUser = file.readString(section, QString::fromUtf16(UserKey), defaults.user);
-    DBPassword = file.readString(section, QString::fromUtf16(PasswordKey), defaults.password);
+    DBSource = file.readString(SettingsSection, SourceKey, defaults.source);
+    DBUser = file.readString(SettingsSection, UserKey, defaults.user);
+    DBPassword = file.readString(SettingsSection, PasswordKey, defaults.password);
+}
+
+void ConnectionSettings::WriteConnectionSettings() const
+{
+    ProfileFile(iniPath()).writeStrings(SettingsSection,
+                                        {{SourceKey, DBSource}, {UserKey, DBUser}, {PasswordKey, DBPassword}});
 }
 
 void ConnectionSettings::BuildConnectionString()

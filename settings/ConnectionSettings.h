@@ -14,17 +14,11 @@ inline const SettingsDefaults FirstReadDefaults{"data/velmdb.mdb", "admin", "miv
 // ... the read after each showing of the settings dialog these.
 inline const SettingsDefaults ReReadDefaults{"velmdb.mdb", "admin", "739015"};
 
-// Where the settings live in DBConn.ini.
-inline constexpr char16_t SettingsSection[] = u"Velmora";
-inline constexpr char16_t SourceKey[] = u"DB_Source";
-inline constexpr char16_t UserKey[] = u"DB_User";
-inline constexpr char16_t PasswordKey[] = u"DB_Password";
-
 // Path of the settings file in a folder given with its trailing separator.
 QString settingsFilePath(const QString& executableFolder);
 
-// The start-up sequence's connection settings and the connection string built
-// from them.
+// The connection settings of DBConn.ini and the connection string built from
+// them, for the start-up sequence and the settings dialog alike.
 class ConnectionSettings
 {
 public:
@@ -32,6 +26,10 @@ public:
 
     // Never fails: a missing or damaged file reads as the defaults.
     void ReadConnectionSettings(const SettingsDefaults& defaults);
+    // The three settings into the file in one replacement of it, so that a
+    // failure can never leave a new source beside an old password. Throws
+    // ProfileError; the file is then as it was.
+    void WriteConnectionSettings() const;
     // The provider's 22-piece connection string. A value that the connection
     // string would otherwise misread (one holding ';', '"' or '\'', with a
     // blank at either end, or starting with '=') is inserted in double quotes,
@@ -45,8 +43,5 @@ public:
 private:
     QString m_executableFolder;
 };
-
-// A value as the connection string must carry it to be read back unchanged.
-QString connectionStringValue(const QString& value);
 
 } // namespace velmora

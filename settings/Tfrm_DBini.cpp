@@ -38,8 +38,9 @@ public:
     }
 };
 
-// Leading and trailing blanks and control characters removed.
-QString trimmedInput(const QString& text)
+// Spaces and control characters (any Unicode control, DEL and the C1 range too) removed at both ends; the
+// login trims operator passwords by another rule, bytes up to the space.
+QString trimSpacesAndControlCharacters(const QString& text)
 {
     auto isTrimmed = [](QChar c) { return c == u' ' || c.category() == QChar::Other_Control; };
     qsizetype begin = 0;
@@ -166,18 +167,13 @@ Tfrm_DBini::Tfrm_DBini(Platform& platform, QString executableFolder, QWidget* pa
     FormCreate();
 }
 
-QString Tfrm_DBini::iniPath() const
-{
-    return settingsFilePath(m_executableFolder);
-}
-
 void Tfrm_DBini::FormCreate()
 {
-    const ProfileFile file(iniPath());
-    const QString section = QString::fromUtf16(SettingsSection);
-    Edit_Dns->setText(file.readString(section, QString::fromUtf16(SourceKey), FirstReadDefaults.source));
-    edt_UserId->setText(file.readString(section, QString::fromUtf16(UserKey), FirstReadDefaults.user));
-    medt_password->setText(file.readString(section, QString::fromUtf16(PasswordKey), FirstReadDefaults.password));
+    ConnectionSettings settings(m_executableFolder);
+    settings.ReadConnectionSettings(FirstReadDefaults);
+    Edit_Dns->setText(settings.DBSource);
+    edt_UserId->setText(settings.DBUser);
+    medt_password->setText(settings.DBPassword);
 }
 
 void Tfrm_DBini::Edit_DnsKeyPress(QChar& key)
@@ -206,9 +202,9 @@ void Tfrm_DBini::medt_passwordKeyPress(QChar& key)
 
 void Tfrm_DBini::sbtn_sureClick()
 {
-    const QString source = trimmedInput(Edit_Dns->text());
-    const QString user = trimmedInput(edt_UserId->text());
-    const QString password = trimmedInput(medt_password->text());
+    const QString source = trimSpacesAndControlCharacters(Edit_Dns->text());
+    const QString user = trimSpacesAndControlCharacters(edt_UserId->text());
+    const QString password = trimSpacesAndControlCharacters(medt_password->text());
     if (source.isEmpty()) {
         tell(QStringLiteral("数据源不能为空!"));
         Edit_Dns->setFocus();
@@ -224,13 +220,12 @@ void Tfrm_DBini::sbtn_sureClick()
         medt_password->setFocus();
         return;
     }
-    // One replacement of the file for all three keys, so a failure can never
-    // leave a new source beside an old password.
+    ConnectionSettings settings(m_executableFolder);
+    settings.DBSource = source;
+    settings.DBUser = user;
+    settings.DBPassword = password;
     try {
-        ProfileFile(iniPath()).writeStrings(QString::fromUtf16(SettingsSection),
-                                            {{QString::fromUtf16(SourceKey), source},
-                                             {QString::fromUtf16(UserKey), user},
-                                             {QString::fromUtf16(PasswordKey), password}});
+        settings.WriteConnectionSettings();
     } catch (const ProfileError& error) {
         showErrorReport(m_platform, error.message());
         return;

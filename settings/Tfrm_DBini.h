@@ -34,8 +34,6 @@ public:
     explicit Tfrm_DBini(Platform& platform, QString executableFolder, QWidget* parent = nullptr);
     Q_DISABLE_COPY_MOVE(Tfrm_DBini)
 
-    QString iniPath() const;
-
     void FormCreate();
     // Key handlers get the typed character; Enter arrives as '\r'. A handler
     // that sets it to NUL keeps it from the field.

@@ -2,16 +2,16 @@
 // tables, adds operators and lists them, and backs up a database file. Passwords are never printed.
 
 #include "data/Backend.h"
-#include "data/Backup.h"
-#include "data/ConnectionString.h"
+#include "data/engines/Backup.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/OperatorPassword.h"
-#include "data/PasswordVerifier.h"
-#include "data/PgBackend.h"
-#include "data/Rights.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/Field.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -139,17 +139,17 @@ Arguments parse(int argc, char** argv, const std::set<std::string>& known)
 
 std::vector<int> parseGroups(const std::string& list)
 {
-    const std::string trimmed = text::trim(list);
-    if (text::equalsNoCase(trimmed, "all"))
+    const std::string trimmed = text::trimSpacesAndAsciiControls(list);
+    if (text::equalsIgnoreCase(trimmed, "all"))
         return {0, 1, 2, 3, 4, 5, 6};
-    if (text::equalsNoCase(trimmed, "none"))
+    if (text::equalsIgnoreCase(trimmed, "none"))
         return {};
     std::vector<int> groups;
     std::size_t start = 0;
     while (start <= trimmed.size()) {
         const std::size_t comma = trimmed.find(',', start);
-        const std::string item =
-            text::trim(trimmed.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
+        const std::string item = text::trimSpacesAndAsciiControls(
+            trimmed.substr(start, comma == std::string::npos ? std::string::npos : comma - start));
         std::int64_t group = -1;
         if (!text::parseInteger(item, group) || group < 0 || group > 6)
             throw UsageError("rights groups are numbers from 0 to 6 separated by commas, \"all\" or \"none\", not '" +
@@ -200,8 +200,8 @@ int createOnServer(const std::string& uri, const Arguments& args)
     auto backend =
         PgBackend::connect(uri, args.option("db-user").value_or(""), args.option("db-password").value_or(""));
     for (const std::string& name : backend->tableNames())
-        for (const TableSpec& table : schemaTables())
-            if (text::equalsNoCase(name, table.name))
+        for (const TableDefinition& table : schemaTables())
+            if (text::equalsIgnoreCase(name, table.name))
                 throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
                                     "; velmora-db does not overwrite a database");
     backend->execute("BEGIN;\n" + serverSchemaScript() + "COMMIT;\n");
@@ -243,7 +243,7 @@ int create(const Arguments& args)
 int addOperator(const Arguments& args)
 {
     const std::string file = singleFile(args);
-    const std::string username = text::trim(args.required("username"));
+    const std::string username = text::trimSpacesAndAsciiControls(args.required("username"));
     const std::string useridText = args.required("userid");
     const std::string password = args.required("password");
     const std::vector<int> groups = parseGroups(args.required("groups"));
@@ -259,15 +259,17 @@ int addOperator(const Arguments& args)
     const ResultSet operators = backend->openTable("OperatorTable");
     int usernameColumn = -1, useridColumn = -1;
     for (std::size_t c = 0; c < operators.columns.size(); ++c) {
-        if (text::equalsNoCase(operators.columns[c].name, "username"))
+        if (text::equalsIgnoreCase(operators.columns[c].name, "username"))
             usernameColumn = static_cast<int>(c);
-        if (text::equalsNoCase(operators.columns[c].name, "userid"))
+        if (text::equalsIgnoreCase(operators.columns[c].name, "userid"))
             useridColumn = static_cast<int>(c);
     }
     if (usernameColumn < 0 || useridColumn < 0)
         throw DatabaseError("OperatorTable of '" + file + "' lacks username or userid");
     for (const auto& row : operators.rows) {
-        if (text::equalsNoCase(text::trim(text::display(row[static_cast<std::size_t>(usernameColumn)])), username))
+        if (text::equalsIgnoreCase(
+                text::trimSpacesAndAsciiControls(text::display(row[static_cast<std::size_t>(usernameColumn)])),
+                username))
             throw DatabaseError("an operator named '" + username + "' already exists");
         double existing = 0;
         if (text::parseNumber(text::display(row[static_cast<std::size_t>(useridColumn)]), existing) &&
@@ -290,7 +292,7 @@ int listOperators(const Arguments& args)
     const ResultSet operators = backend->openTable("OperatorTable");
     auto column = [&](std::string_view name) {
         for (std::size_t c = 0; c < operators.columns.size(); ++c)
-            if (text::equalsNoCase(operators.columns[c].name, name))
+            if (text::equalsIgnoreCase(operators.columns[c].name, name))
                 return static_cast<int>(c);
         throw DatabaseError("OperatorTable of '" + file + "' lacks the column " + std::string(name));
     };
@@ -335,9 +337,9 @@ int schema(const Arguments& args)
     if (!args.positional.empty())
         throw UsageError("schema takes no FILE");
     const std::string target = args.option("for").value_or("sqlite");
-    if (text::equalsNoCase(target, "sqlite"))
+    if (text::equalsIgnoreCase(target, "sqlite"))
         std::cout << schemaScript();
-    else if (text::equalsNoCase(target, "postgresql"))
+    else if (text::equalsIgnoreCase(target, "postgresql"))
         std::cout << serverSchemaScript();
     else
         throw UsageError("--for names sqlite or postgresql, not '" + target + "'");

@@ -3,9 +3,9 @@
 // profile rules say and goes on to the connection, a bad database is a failed
 // connect (the question box) or the general error report naming the file.
 #include "app/StartupSequence.h"
-#include "data/Rights.h"
-#include "data/Schema.h"
-#include "platform/ScriptedPlatform.h"
+#include "data/module/Rights.h"
+#include "tests/support/ScriptedPlatform.h"
+#include "tests/support/TestDatabase.h"
 
 #include <QDir>
 #include <QFile>
@@ -15,8 +15,6 @@
 #include <QTemporaryDir>
 #include <QtTest>
 
-#include <sqlite3.h>
-
 #include <optional>
 
 #include <sys/fsuid.h>
@@ -24,6 +22,7 @@
 #include <unistd.h>
 
 using namespace velmora;
+using namespace velmora::test;
 
 namespace {
 
@@ -41,22 +40,21 @@ QByteArray randomBytes(quint32 seed, int size)
 
 // A database as velmora-db makes one: the twelve tables, write-ahead log, an
 // operator and a few rows. `edit` runs after the schema (to damage it).
-bool makeDatabase(const QString& path, const std::string& edit = {}, bool writeAheadLog = true)
+bool makeDatabase(TestDatabase& db, const std::string& edit = {}, bool writeAheadLog = true)
 {
-    QDir().mkpath(QFileInfo(path).absolutePath());
-    sqlite3* db = nullptr;
-    bool ok = sqlite3_open(path.toUtf8().constData(), &db) == SQLITE_OK;
-    const std::string script =
-        (writeAheadLog ? "PRAGMA journal_mode=WAL;" : "") + data::schemaScript() +
-        "INSERT INTO OperatorTable (username, userid, passwords, able) VALUES ('admin', 1, '1234', " +
-        std::to_string(data::rightsWordFor({0, 1, 2, 3, 4, 5, 6})) +
-        ");"
-        "INSERT INTO partment (\"部门名称\") VALUES ('库房');"
-        "INSERT INTO oper (\"登录时间\", userid) VALUES ('2024-01-02 08:00:00', 1);" +
-        edit;
-    ok = ok && sqlite3_exec(db, script.c_str(), nullptr, nullptr, nullptr) == SQLITE_OK;
-    sqlite3_close(db);
-    return ok;
+    try {
+        db.run(db.schema());
+        db.addOperator("admin", 1.0, std::string("1234"), data::rightsWordFor({0, 1, 2, 3, 4, 5, 6}));
+        db.run("INSERT INTO partment (\"部门名称\") VALUES ('库房');"
+               "INSERT INTO oper (\"登录时间\", userid) VALUES ('2024-01-02 08:00:00', 1);" +
+               edit);
+        if (writeAheadLog)
+            db.useWriteAheadLog();
+        return true;
+    } catch (const std::exception& e) {
+        qWarning("%s", e.what());
+        return false;
+    }
 }
 
 // The bytes and modification time of a file, to show that nothing wrote to it.
@@ -274,10 +272,9 @@ void TestBadFiles::badDatabaseFailsCleanly()
     QFETCH(QString, kind);
     QFETCH(QString, report);
 
-    QTemporaryDir dir;
-    QVERIFY(dir.isValid());
-    const QString path = dir.filePath(QStringLiteral("data/velmdb.mdb"));
-    QVERIFY(QDir().mkpath(dir.filePath(QStringLiteral("data"))));
+    TestDatabase db(TestBackend::Embedded, "data/velmdb.mdb"); // made below, or put in its place
+    const QString folder = QString::fromStdString(db.folder());
+    const QString path = QString::fromStdString(db.path());
     const auto writeFile = [&](const QByteArray& bytes) {
         QFile file(path);
         return file.open(QIODevice::WriteOnly) && file.write(bytes) == bytes.size();
@@ -288,7 +285,7 @@ void TestBadFiles::badDatabaseFailsCleanly()
     if (kind == QLatin1String("empty")) {
         QVERIFY(writeFile({}));
     } else if (kind == QLatin1String("half")) {
-        QVERIFY(makeDatabase(path));
+        QVERIFY(makeDatabase(db));
         QFile file(path);
         QVERIFY(file.open(QIODevice::ReadOnly));
         const QByteArray whole = file.readAll();
@@ -302,10 +299,10 @@ void TestBadFiles::badDatabaseFailsCleanly()
     } else if (kind == QLatin1String("folder")) {
         QVERIFY(QDir().mkpath(path));
     } else if (kind == QLatin1String("noaccess") || kind == QLatin1String("readonly")) {
-        QVERIFY(makeDatabase(path));
-        for (const QString& folder : {dir.path(), dir.filePath(QStringLiteral("data"))})
-            QVERIFY(QFile::setPermissions(folder, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
-                                                      QFile::ExeGroup | QFile::ExeOther));
+        QVERIFY(makeDatabase(db));
+        for (const QString& place : {folder, folder + QStringLiteral("data")})
+            QVERIFY(QFile::setPermissions(place, QFile::ReadOwner | QFile::WriteOwner | QFile::ExeOwner |
+                                                     QFile::ExeGroup | QFile::ExeOther));
         const bool readOnly = kind == QLatin1String("readonly");
         QVERIFY(QFile::setPermissions(path, readOnly ? QFile::ReadOwner | QFile::ReadGroup | QFile::ReadOther
                                                      : QFileDevice::Permissions()));
@@ -315,19 +312,19 @@ void TestBadFiles::badDatabaseFailsCleanly()
     } else if (kind == QLatin1String("locked")) {
         // A rollback journal: a writer's exclusive lock keeps readers out (a
         // write-ahead log lets them read on).
-        QVERIFY(makeDatabase(path, {}, /*writeAheadLog*/ false));
+        QVERIFY(makeDatabase(db, {}, /*writeAheadLog*/ false));
         QVERIFY(holder.start(path));
     } else if (kind == QLatin1String("notable")) {
-        QVERIFY(makeDatabase(path, "DROP TABLE kc;"));
+        QVERIFY(makeDatabase(db, "DROP TABLE kc;"));
     } else if (kind == QLatin1String("nocolumn")) {
-        QVERIFY(makeDatabase(path, "ALTER TABLE kc DROP COLUMN \"购进单价\";"));
+        QVERIFY(makeDatabase(db, "ALTER TABLE kc DROP COLUMN \"购进单价\";"));
     } else if (kind == QLatin1String("badkind")) {
-        QVERIFY(makeDatabase(path, "DROP TABLE company; CREATE TABLE company (\"单位编号\" GEOMETRY);"));
+        QVERIFY(makeDatabase(db, "DROP TABLE company; CREATE TABLE company (\"单位编号\" GEOMETRY);"));
     }
     const QString absolutePath = QFileInfo(path).absoluteFilePath();
     const std::optional<FileState> before = stateOf(path);
 
-    ScriptedPlatform platform(dir.path());
+    ScriptedPlatform platform(folder);
     platform.queueAnswers({MsgAnswer::No});
     StartupSequence sequence(platform);
     int status = -1;

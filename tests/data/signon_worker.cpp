@@ -1,14 +1,13 @@
-// Signs on again and again through the data layer, as the login does: connect
-// ADOCON, open toper, then append a login record, post it and read back its
-// operid. Prints "ready" once connected, then each operid on a line of its own,
+// Signs on again and again through the data layer's sign-on, as the login does:
+// connect ADOCON, open toper, then append a login record and read back its
+// operid (appendLoginRecord). Prints "ready" once connected, then each operid on a line of its own,
 // flushed, so a test that kills it knows which records were reported. With
 // "wait" it reads a line from its input before the first sign-on, so several
 // workers can start at one moment.
 //   velmora_signon_worker DATABASE COUNT [wait]      (COUNT 0: until killed)
-#include "data/ConnectionString.h"
-#include "data/DMod.h"
-#include "data/Dataset.h"
-#include "data/Field.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "data/provider/ConnectionString.h"
 
 #include <cstdio>
 #include <cstdlib>
@@ -28,20 +27,14 @@ int main(int argc, char** argv)
         dmod.ADOCON().setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;User ID=admin;Data Source=" +
                                           velmora::data::quoteValue(database));
         dmod.ADOCON().open();
-        velmora::data::Dataset& records = dmod.toper();
-        records.open();
+        dmod.toper().open();
         std::printf("ready\n");
         std::fflush(stdout);
         if (argc == 4)
             while (std::getchar() != '\n') {
             }
         for (long i = 0; count == 0 || i < count; ++i) {
-            records.append();
-            records.fieldByName("登录时间").setAsDateTime(velmora::data::DateTime::nowLocal());
-            records.fieldByName("userid").setAsLargeInt(1);
-            records.post();
-            records.last();
-            std::printf("%lld\n", static_cast<long long>(records.fieldByName("operid").asLargeInt()));
+            std::printf("%lld\n", static_cast<long long>(velmora::data::appendLoginRecord(dmod, 1)));
             std::fflush(stdout);
         }
     } catch (const std::exception& e) {

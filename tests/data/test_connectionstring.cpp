@@ -1,5 +1,6 @@
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
+#include "data/provider/ConnectionString.h"
+#include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -8,6 +9,7 @@
 #include <vector>
 
 using namespace velmora::data;
+using velmora::test::startupConnectionString;
 
 namespace {
 
@@ -66,23 +68,9 @@ TEST(ConnectionStringTest, KeysMatchWithoutLetterCaseAndTheLastRepeatWins)
     EXPECT_EQ(cs.valueOr("Data Source", "d"), "d");
 }
 
-// The string the start-up builds, with the three settings in place.
-std::string startupString(const std::string& user, const std::string& source, const std::string& password)
-{
-    return std::string("Provider=Microsoft.Jet.OLEDB.4.0;Password=\"\";User ID=") + user + ";Data Source=" + source +
-           ";" + "Mode=Share Deny None;Extended Properties=\"\";" +
-           "Locale Identifier=1028;Jet OLEDB:System database=\"\";" +
-           "Jet OLEDB:Registry Path=\"\";Jet OLEDB:" + "Database Password=" + password + ";Jet OLEDB:Engine Type=5;" +
-           "Jet OLEDB:Database Locking Mode=1;" + "Jet OLEDB:Global Partial Bulk Ops=2;" +
-           "Jet OLEDB:Global Bulk Transactions=1;" + "Jet OLEDB:New Database Password=\"\";" +
-           "Jet OLEDB:Create System Database=False;" + "Jet OLEDB:Encrypt Database=False;" + "Jet OLEDB:" + "Don" +
-           "'t Copy Locale on Compact=False;" + "Jet OLEDB:Compact Without Replica Repair=False;" +
-           "Jet OLEDB:SFP=False;";
-}
-
 TEST(ConnectionStringTest, ReadsTheStartupConnectionString)
 {
-    const std::string text = startupString("admin", "data/velmdb.mdb", "mivotelq");
+    const std::string text = startupConnectionString("admin", "data/velmdb.mdb", "mivotelq");
     ASSERT_EQ(text.size(), 569u + 5 + 15 + 8);
     const Properties expected = {
         {"Provider", "Microsoft.Jet.OLEDB.4.0"},
@@ -112,9 +100,9 @@ TEST(ConnectionStringTest, ReadsTheStartupConnectionString)
 TEST(ConnectionStringTest, SettingsWithQuotesOrSemicolonsChangeHowTheStringReads)
 {
     // Inserted unchanged, such a setting spills into the pieces after it.
-    EXPECT_THROW(ConnectionString::parse(startupString("admin", "a;b.mdb", "x")), DatabaseError);
-    EXPECT_THROW(ConnectionString::parse(startupString("admin", "x.mdb", "\"open")), DatabaseError);
-    const auto cs = ConnectionString::parse(startupString("admin", "x.mdb", "p;Mode=Read"));
+    EXPECT_THROW(ConnectionString::parse(startupConnectionString("admin", "a;b.mdb", "x")), DatabaseError);
+    EXPECT_THROW(ConnectionString::parse(startupConnectionString("admin", "x.mdb", "\"open")), DatabaseError);
+    const auto cs = ConnectionString::parse(startupConnectionString("admin", "x.mdb", "p;Mode=Read"));
     EXPECT_EQ(cs.value("Jet OLEDB:Database Password"), "p");
     EXPECT_EQ(cs.value("Mode"), "Read"); // the spilled piece repeats Mode later, and the last one wins
 }
@@ -142,7 +130,8 @@ TEST(ConnectionStringTest, QuotedValuesReadBackUnchanged)
         const auto cs = ConnectionString::parse("k=" + quoteValue(value) + ";next=1");
         EXPECT_EQ(cs.value("k"), value);
         EXPECT_EQ(cs.value("next"), "1");
-        const auto in22 = ConnectionString::parse(startupString("admin", quoteValue(value), quoteValue(value)));
+        const auto in22 =
+            ConnectionString::parse(startupConnectionString("admin", quoteValue(value), quoteValue(value)));
         EXPECT_EQ(in22.value("Data Source"), value);
         EXPECT_EQ(in22.value("Jet OLEDB:Database Password"), value);
     }

@@ -1,16 +1,12 @@
 // Sign-on under hostile conditions, with real processes on one database file:
 // a till killed at any moment loses no reported login record and leaves a
 // sound file; two tills signing on at once each get their own records.
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
-#include <sqlite3.h>
-
 #include <chrono>
 #include <cstdint>
-#include <filesystem>
 #include <random>
 #include <set>
 #include <string>
@@ -26,45 +22,22 @@
 
 extern char** environ;
 
-using namespace velmora::data;
+using namespace velmora::test;
 
 namespace {
 
-namespace fs = std::filesystem;
-
 const std::string Worker = std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker";
-
-class TempDir
-{
-public:
-    TempDir()
-    {
-        std::string pattern = (fs::temp_directory_path() / "velmora-crash-XXXXXX").string();
-        m_path = ::mkdtemp(pattern.data()) ? pattern : std::string();
-    }
-    ~TempDir()
-    {
-        std::error_code ec;
-        if (!m_path.empty())
-            fs::remove_all(m_path, ec);
-    }
-    std::string file(const std::string& name) const { return m_path + "/" + name; }
-
-private:
-    std::string m_path;
-};
 
 // The two journals a shop's file may have: velmora-db makes a write-ahead
 // log, the plain sqlite3 tool a rollback journal.
 enum class Journal { WriteAheadLog, Rollback };
 
 // The twelve tables in a new file with the given journal.
-void createDatabase(const std::string& path, Journal journal)
+void createDatabase(TestDatabase& db, Journal journal)
 {
-    auto backend = createDatabaseFile(path);
-    backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
-    if (journal == Journal::Rollback)
-        backend->execute("PRAGMA journal_mode=DELETE");
+    db.run(db.schema());
+    if (journal == Journal::WriteAheadLog)
+        db.useWriteAheadLog();
 }
 
 class SignOnProcesses : public ::testing::TestWithParam<Journal>
@@ -191,33 +164,19 @@ private:
     std::string m_errors;
 };
 
-std::string integrityCheck(const std::string& path)
+std::string integrityCheck(TestDatabase& db)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr);
-    sqlite3_stmt* statement = nullptr;
     std::string result;
-    if (sqlite3_prepare_v2(db, "PRAGMA integrity_check", -1, &statement, nullptr) == SQLITE_OK)
-        while (sqlite3_step(statement) == SQLITE_ROW)
-            result += reinterpret_cast<const char*>(sqlite3_column_text(statement, 0));
-    else
-        result = sqlite3_errmsg(db);
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    for (const auto& row : db.rows("PRAGMA integrity_check"))
+        result += row.at(0);
     return result;
 }
 
-std::set<std::int64_t> storedOperids(const std::string& path)
+std::set<std::int64_t> storedOperids(TestDatabase& db)
 {
-    sqlite3* db = nullptr;
-    sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READONLY, nullptr);
-    sqlite3_stmt* statement = nullptr;
     std::set<std::int64_t> ids;
-    if (sqlite3_prepare_v2(db, "SELECT operid FROM oper", -1, &statement, nullptr) == SQLITE_OK)
-        while (sqlite3_step(statement) == SQLITE_ROW)
-            ids.insert(sqlite3_column_int64(statement, 0));
-    sqlite3_finalize(statement);
-    sqlite3_close(db);
+    for (const auto& row : db.rows("SELECT operid FROM oper"))
+        ids.insert(std::stoll(row.at(0)));
     return ids;
 }
 
@@ -226,9 +185,9 @@ std::set<std::int64_t> storedOperids(const std::string& path)
 // in the file afterwards, and the file is sound.
 TEST_P(SignOnProcesses, KilledSignOnsLoseNoReportedRecord)
 {
-    TempDir dir;
-    const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db, GetParam()));
+    TestDatabase database;
+    ASSERT_NO_THROW(createDatabase(database, GetParam()));
+    const std::string db = database.path();
 
     std::mt19937 random(20240611);
     std::uniform_int_distribution<int> percent(0, 99);
@@ -252,8 +211,8 @@ TEST_P(SignOnProcesses, KilledSignOnsLoseNoReportedRecord)
             EXPECT_TRUE(reported.insert(id).second) << "operid " << id << " reported twice";
     }
 
-    EXPECT_EQ(integrityCheck(db), "ok");
-    const std::set<std::int64_t> stored = storedOperids(db);
+    EXPECT_EQ(integrityCheck(database), "ok");
+    const std::set<std::int64_t> stored = storedOperids(database);
     std::size_t lost = 0;
     for (std::int64_t id : reported)
         lost += stored.count(id) == 0;
@@ -268,9 +227,9 @@ TEST_P(SignOnProcesses, KilledSignOnsLoseNoReportedRecord)
 // new records, each with its own operid, and no "database is locked".
 TEST_P(SignOnProcesses, TwoTillsGetAllTheirRecords)
 {
-    TempDir dir;
-    const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db, GetParam()));
+    TestDatabase database;
+    ASSERT_NO_THROW(createDatabase(database, GetParam()));
+    const std::string db = database.path();
     constexpr long Each = 500;
 
     WorkerProcess first(db, Each, /*waitForGo*/ true);
@@ -303,8 +262,8 @@ TEST_P(SignOnProcesses, TwoTillsGetAllTheirRecords)
     for (auto it = reported.begin(); it != reported.end() && std::next(it) != reported.end(); ++it)
         turns += ofFirst.count(*it) != ofFirst.count(*std::next(it));
     std::printf("[ figures  ] records %zu, changes of writer %d\n", reported.size(), turns);
-    EXPECT_EQ(storedOperids(db), reported);
-    EXPECT_EQ(integrityCheck(db), "ok");
+    EXPECT_EQ(storedOperids(database), reported);
+    EXPECT_EQ(integrityCheck(database), "ok");
 }
 
 // A till that signs on again and again without a pause does not keep
@@ -312,9 +271,9 @@ TEST_P(SignOnProcesses, TwoTillsGetAllTheirRecords)
 // busy time-out.
 TEST_P(SignOnProcesses, ABusyTillDoesNotKeepAnotherOut)
 {
-    TempDir dir;
-    const std::string db = dir.file("velmdb.mdb");
-    ASSERT_NO_THROW(createDatabase(db, GetParam()));
+    TestDatabase database;
+    ASSERT_NO_THROW(createDatabase(database, GetParam()));
+    const std::string db = database.path();
 
     WorkerProcess busy(db, 0);
     ASSERT_TRUE(busy.started());
@@ -328,7 +287,7 @@ TEST_P(SignOnProcesses, ABusyTillDoesNotKeepAnotherOut)
     EXPECT_EQ(other.errors(), "");
     EXPECT_EQ(other.reportedOperids().size(), 10u);
     EXPECT_EQ(busy.errors(), "");
-    EXPECT_EQ(integrityCheck(db), "ok");
+    EXPECT_EQ(integrityCheck(database), "ok");
 }
 
 INSTANTIATE_TEST_SUITE_P(Journals, SignOnProcesses, ::testing::Values(Journal::WriteAheadLog, Journal::Rollback),

@@ -1,7 +1,7 @@
-#include "backend_support.h"
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "dmod_support.h"
+#include "data/module/DMod.h"
+#include "tests/support/ErrorOf.h"
+#include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -11,7 +11,7 @@
 #include <vector>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
@@ -46,61 +46,6 @@ TEST(RowStoreTest, CellsComeBackAsStored)
     EXPECT_THROW(store.appendRow(std::vector<Value>(2)), std::logic_error);
 }
 
-// The type the server gives a column that the embedded DDL declares with a dialect word, and whether it is
-// 8-bit text (marked by the column's comment).
-std::pair<std::string, bool> serverTypeOf(std::string_view declared)
-{
-    static const struct
-    {
-        std::string_view word;
-        std::string_view type;
-        bool ansi;
-    } words[] = {{"NVARCHAR", "varchar", false},
-                 {"VARCHAR", "varchar", true},
-                 {"NCHAR", "char", false},
-                 {"CHAR", "char", true},
-                 {"INTEGER", "integer", false},
-                 {"DECIMAL", "numeric", false},
-                 {"DOUBLE", "double precision", false}};
-    for (const auto& w : words)
-        if (declared.starts_with(w.word) &&
-            (declared.size() == w.word.size() || !std::isalpha(static_cast<unsigned char>(declared[w.word.size()]))))
-            return {std::string(w.type) + std::string(declared.substr(w.word.size())), w.ansi};
-    throw std::invalid_argument("no server type for " + std::string(declared));
-}
-
-// schemaWith for the server.
-std::string serverSchemaWith(const std::vector<ColumnChange>& changes)
-{
-    std::string script;
-    for (const TableSpec& table : schemaTables()) {
-        std::vector<std::string> columns;
-        std::string comments;
-        auto add = [&](std::string_view name, const std::pair<std::string, bool>& type) {
-            columns.push_back(quote(name) + " " + type.first);
-            if (type.second)
-                comments += "COMMENT ON COLUMN " + quote(table.name) + "." + quote(name) + " IS 'ansi';";
-        };
-        for (const ColumnSpec& column : table.columns) {
-            std::optional<std::pair<std::string, bool>> type{
-                {serverSqlType(column), column.kind == FieldKind::String || column.kind == FieldKind::FixedString}};
-            for (const ColumnChange& change : changes)
-                if (change.table == table.name && change.column == column.name)
-                    type = change.type ? std::optional(serverTypeOf(*change.type)) : std::nullopt;
-            if (type)
-                add(column.name, *type);
-        }
-        for (const ColumnChange& change : changes)
-            if (change.table == table.name && !findColumn(table, change.column) && change.type)
-                add(change.column, serverTypeOf(*change.type));
-        script += "CREATE TABLE " + quote(table.name) + " (";
-        for (std::size_t i = 0; i < columns.size(); ++i)
-            script += (i ? ", " : "") + columns[i];
-        script += ");\n" + comments;
-    }
-    return script;
-}
-
 // A data module connected to a database made from the schema, with chosen columns changed: on each backend.
 class DatasetTest : public ::testing::TestWithParam<TestBackend>
 {
@@ -122,24 +67,13 @@ protected:
     {
         dmod.reset();
         db = std::make_unique<TestDatabase>(GetParam());
-        db->run((onServer() ? serverSchemaWith(changes) : schemaWith(changes)) + rows);
+        db->run(schemaWith(GetParam(), changes) + rows);
         dmod = std::make_unique<TDMod>(db->folder());
         dmod->ADOCON().setConnectionString(db->connectionString());
     }
 
     bool onServer() const { return GetParam() == TestBackend::Server; }
     long long queryNumber(const std::string& sql) { return db->number(sql); }
-
-    // The text of a DatabaseError the call raises, or "" when it raises none.
-    template <typename F> static std::string errorOf(F&& call)
-    {
-        try {
-            call();
-        } catch (const DatabaseError& e) {
-            return e.what();
-        }
-        return {};
-    }
 
     std::unique_ptr<TestDatabase> db; // declared first: the data module goes before its database
     std::unique_ptr<TDMod> dmod;
@@ -152,11 +86,12 @@ struct OpenFailure
     ColumnChange change;
     const char* dataset;
     const char* message;
+    ErrorKind kind = ErrorKind::Unsupported; // a column of another kind or size than its field
 };
 
 const OpenFailure openFailures[] = {
-    {{"ypzdk", "兑换点", std::nullopt}, "typzdk", "typzdk: Field '兑换点' not found"},
-    {{"oper", "operid", std::nullopt}, "toper", "toper: Field 'operid' not found"},
+    {{"ypzdk", "兑换点", std::nullopt}, "typzdk", "typzdk: Field '兑换点' not found", ErrorKind::NotFound},
+    {{"oper", "operid", std::nullopt}, "toper", "toper: Field 'operid' not found", ErrorKind::NotFound},
     {{"partment", "部门名称", "NVARCHAR(50)"},
      "tbm",
      "tbm: Type mismatch for field '部门名称', expecting: String actual: WideString"},
@@ -184,6 +119,7 @@ TEST_P(DatasetTest, OpenFailsOnAColumnThatDoesNotFitItsDeclaredField)
         makeDatabase({c.change});
         Dataset& dataset = dmod->dataset(c.dataset);
         EXPECT_EQ(errorOf([&] { dataset.open(); }), c.message);
+        EXPECT_EQ(kindOf([&] { dataset.open(); }), c.kind);
         EXPECT_FALSE(dataset.active());
         EXPECT_TRUE(dmod->ADOCON().connected());
         EXPECT_EQ(dataset.recordCount(), 0);
@@ -356,6 +292,7 @@ TEST_P(DatasetTest, ReadingFieldsConverts)
     ASSERT_TRUE(tuser.locate("username", "text"));
     try {
         tuser.fieldByName("able").asLargeInt();
+        ADD_FAILURE() << "'abc' read as an integer";
     } catch (const ConversionError& e) {
         EXPECT_STREQ(e.what(), "'abc' is not a valid integer value");
     }
@@ -554,7 +491,7 @@ TEST_P(DatasetTest, ConnectionFailureLeavesEverythingClosed)
     dmod->ADOCON().setConnectionString(
         onServer() ? "Provider=Microsoft.Jet.OLEDB.4.0;Data Source=" + db->server()->uriOf("velmora_missing") +
                          ";User ID=" + db->server()->user + ";Jet OLEDB:Database Password=" + db->server()->password
-                   : jetConnectionString(db->folder() + "missing.mdb"));
+                   : fileConnectionString(db->folder() + "missing.mdb"));
     EXPECT_THROW(dmod->ADOCON().open(), DatabaseError);
     EXPECT_FALSE(dmod->ADOCON().connected());
     EXPECT_THROW(dmod->toper().open(), DatabaseError);

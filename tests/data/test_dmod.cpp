@@ -1,6 +1,9 @@
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "dmod_support.h"
+#include "data/module/DMod.h"
+#include "data/module/Schema.h"
+#include "tests/support/ErrorOf.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +13,7 @@
 #include <vector>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
@@ -50,7 +53,7 @@ TEST(DModTest, DataSourcesLinkTheirDatasetsEvenWhenNamedLater)
 {
     TDMod dmod("/nowhere/");
     int sources = 0;
-    for (const ComponentSpec& item : dataModuleCatalogue()) {
+    for (const ComponentDefinition& item : dataModuleCatalogue()) {
         if (item.type != ComponentType::DataSource)
             continue;
         ++sources;
@@ -162,7 +165,7 @@ const char* const startupDatasets[] = {"toper", "tuser", "typzdk", "tkc", "tbm",
 void openStartupDatasets(const std::string& folder, const std::string& path)
 {
     TDMod dmod(folder);
-    dmod.ADOCON().setConnectionString(jetConnectionString(path));
+    dmod.ADOCON().setConnectionString(fileConnectionString(path));
     dmod.ADOCON().open();
     for (const char* name : startupDatasets) {
         Dataset& dataset = dmod.dataset(name);
@@ -177,9 +180,9 @@ void openStartupDatasets(const std::string& folder, const std::string& path)
 
 TEST(DModTest, DatabaseFromTheSchemaDdlPassesTheStartup)
 {
-    ScratchDir dir;
-    runSql(dir.file("velmdb.mdb"), schemaScript());
-    openStartupDatasets(dir.folder(), dir.file("velmdb.mdb"));
+    TestDatabase db;
+    db.run(db.schema());
+    openStartupDatasets(db.folder(), db.path());
 }
 
 // A shop may make its database with the plain sqlite3 tool and the published DDL.
@@ -187,7 +190,7 @@ TEST(DModTest, DatabaseMadeByTheSqliteToolPassesTheStartup)
 {
     if (std::system("sqlite3 -version > /dev/null 2>&1") != 0)
         GTEST_SKIP() << "the sqlite3 tool is not installed";
-    ScratchDir dir;
+    TempFolder dir;
     std::ofstream(dir.file("schema.sql")) << schemaScript();
     const std::string command = "sqlite3 '" + dir.file("velmdb.mdb") + "' < '" + dir.file("schema.sql") + "'";
     ASSERT_EQ(std::system(command.c_str()), 0);
@@ -196,11 +199,11 @@ TEST(DModTest, DatabaseMadeByTheSqliteToolPassesTheStartup)
 
 TEST(DModTest, DatasetWithoutTextCannotOpen)
 {
-    ScratchDir dir;
-    runSql(dir.file("velmdb.mdb"), schemaScript());
-    TDMod dmod(dir.folder());
-    dmod.ADOCON().setConnectionString(jetConnectionString(dir.file("velmdb.mdb")));
-    EXPECT_THROW(dmod.dataset("qrydata").open(), DatabaseError);
+    TestDatabase db;
+    db.run(db.schema());
+    TDMod dmod(db.folder());
+    dmod.ADOCON().setConnectionString(db.connectionString());
+    EXPECT_EQ(kindOf([&] { dmod.dataset("qrydata").open(); }), ErrorKind::Malformed);
     EXPECT_FALSE(dmod.dataset("qrydata").active());
 }
 

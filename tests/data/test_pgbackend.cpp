@@ -1,41 +1,26 @@
 // What only the server backend does: reading the server's catalogue, adapting command texts, the server's
 // refusals. Skipped without a test server (VELMORA_TEST_PG).
 
-#include "backend_support.h"
 #include "data/Errors.h"
-#include "data/PgBackend.h"
+#include "data/engines/PgBackend.h"
+#include "data/provider/ConnectionString.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
-class PgBackendTest : public ::testing::Test
+class PgBackendTest : public ServerTest
 {
 protected:
-    void SetUp() override
-    {
-        if (const std::string why = skipReason(TestBackend::Server); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(TestBackend::Server);
-        server = *db->server();
-    }
+    void prepare() override { server = *db->server(); }
 
     std::unique_ptr<PgBackend> connect() { return PgBackend::connect(db->source(), server.user, server.password); }
 
-    template <typename F> static std::string errorOf(F&& call)
-    {
-        try {
-            call();
-        } catch (const DatabaseError& e) {
-            return e.what();
-        }
-        return {};
-    }
-
-    std::unique_ptr<TestDatabase> db;
     TestServer server;
 };
 
@@ -112,6 +97,11 @@ TEST_F(PgBackendTest, AnUnknownTypeIsAnErrorNamingTheColumn)
     db->run("CREATE TABLE t (a integer, b uuid)");
     auto backend = connect();
     EXPECT_EQ(errorOf([&] { backend->openTable("t"); }), "Column 'b' of table 't' has the unknown data type 'uuid'.");
+    EXPECT_EQ(kindOf([&] { backend->openTable("t"); }), ErrorKind::Unsupported);
+    // The server's own failures carry its SQLSTATE and the kind read from it.
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select * from missing"); }), ErrorKind::NotFound);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select nothing from t"); }), ErrorKind::NotFound);
+    EXPECT_EQ(kindOf([&] { backend->openCommand("selec * from t"); }), ErrorKind::Malformed);
     // Without that column the table reads.
     EXPECT_EQ(backend->openCommand("select a from t").columns[0].type, AdoType::adInteger);
 }
@@ -239,6 +229,7 @@ TEST_F(PgBackendTest, FailedConnectsSayWhyWithoutThePassword)
                                        ";Jet OLEDB:Database Password=" + quoteValue(c.password);
         const std::string message = errorOf([&] { connectProvider(connection, db->folder()); });
         EXPECT_NE(message.find("Could not connect to '"), std::string::npos) << message;
+        EXPECT_EQ(kindOf([&] { connectProvider(connection, db->folder()); }), ErrorKind::Connection);
         EXPECT_NE(message.find(c.expected), std::string::npos) << message;
         EXPECT_EQ(message.find(secret), std::string::npos) << message;
         EXPECT_EQ(message.find(server.password), std::string::npos) << message;

@@ -1,37 +1,29 @@
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/PasswordVerifier.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/SqliteBackend.h"
 
-#include "test_access_support.h"
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
+
+#include <sqlite3.h>
 
 #include <fstream>
 #include <functional>
 #include <iterator>
 
 using namespace velmora::data;
-using velmora::data::test::TempDir;
+using velmora::test::rowsOfFile;
+using velmora::test::startupConnectionString;
+using velmora::test::TempFolder;
 
 namespace {
 
 namespace fs = std::filesystem;
 
 const std::string Secret = "S3cret-pw";
-
-std::string connectionString(const std::string& user, const std::string& source, const std::string& password,
-                             const std::string& provider = "Microsoft.Jet.OLEDB.4.0")
-{
-    return "Provider=" + provider + ";Password=\"\";User ID=" + user + ";Data Source=" + source + ";" +
-           "Mode=Share Deny None;Extended Properties=\"\";" + "Locale Identifier=1028;Jet OLEDB:System database=\"\";" +
-           "Jet OLEDB:Registry Path=\"\";Jet OLEDB:" + "Database Password=" + password + ";Jet OLEDB:Engine Type=5;" +
-           "Jet OLEDB:Database Locking Mode=1;" + "Jet OLEDB:Global Partial Bulk Ops=2;" +
-           "Jet OLEDB:Global Bulk Transactions=1;" + "Jet OLEDB:New Database Password=\"\";" +
-           "Jet OLEDB:Create System Database=False;" + "Jet OLEDB:Encrypt Database=False;" + "Jet OLEDB:" + "Don" +
-           "'t Copy Locale on Compact=False;" + "Jet OLEDB:Compact Without Replica Repair=False;" +
-           "Jet OLEDB:SFP=False;";
-}
 
 const char* const Schema = "CREATE TABLE partment (部门名称 VARCHAR(50));"
                            "INSERT INTO partment VALUES ('药房');";
@@ -67,86 +59,107 @@ void installVerifier(const std::string& path, const std::string& password)
 struct FailureCase
 {
     const char* name;
-    std::function<void(const TempDir&)> prepare;
-    std::function<std::string(const TempDir&)> connectionString;
+    std::function<void(const TempFolder&)> prepare;
+    std::function<std::string(const TempFolder&)> connectionString;
     std::vector<std::string> mentions; // "{path}" stands for the file's full path
+    ErrorKind kind;
 };
 
 TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
 {
-    const auto withDb = [](const TempDir& d) { test::makeDatabase(d.file("velmdb.mdb"), Schema); };
+    const auto withDb = [](const TempFolder& d) { rowsOfFile(d.file("velmdb.mdb"), Schema); };
     const auto plain = [](const std::string& user, const std::string& source, const std::string& password) {
-        return [=](const TempDir&) { return connectionString(user, source, password); };
+        return [=](const TempFolder&) { return startupConnectionString(user, source, password); };
     };
     const std::vector<FailureCase> cases = {
         {"missing file",
-         [](const TempDir&) {},
+         [](const TempFolder&) {},
          plain("admin", "velmdb.mdb", Secret),
-         {"Could not find file '{path}'."}},
+         {"Could not find file '{path}'."},
+         ErrorKind::NotFound},
         {"missing folder",
-         [](const TempDir&) {},
+         [](const TempFolder&) {},
          plain("admin", "data/velmdb.mdb", Secret),
-         {"Could not find file '", "/data/velmdb.mdb'"}},
+         {"Could not find file '", "/data/velmdb.mdb'"},
+         ErrorKind::NotFound},
         {"folder",
-         [](const TempDir& d) { fs::create_directory(d.file("velmdb.mdb")); },
+         [](const TempFolder& d) { fs::create_directory(d.file("velmdb.mdb")); },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'", "folder"}},
+         {"Unrecognized database format '{path}'", "folder"},
+         ErrorKind::Damaged},
         {"empty file",
-         [](const TempDir& d) { std::ofstream(d.file("velmdb.mdb")); },
+         [](const TempFolder& d) { std::ofstream(d.file("velmdb.mdb")); },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'", "empty"}},
+         {"Unrecognized database format '{path}'", "empty"},
+         ErrorKind::Damaged},
         {"not a database",
-         [](const TempDir& d) {
+         [](const TempFolder& d) {
              std::ofstream out(d.file("velmdb.mdb"));
              out << "[Velmora]\nDB_Source=velmdb.mdb\n" << std::string(5000, 'x');
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Unrecognized database format '{path}'"}},
+         {"Unrecognized database format '{path}'"},
+         ErrorKind::Damaged},
         {"wrong user",
          withDb,
          plain("guest", "velmdb.mdb", Secret),
-         {"Not a valid account name or password.", "guest", "{path}"}},
-        {"empty user", withDb, plain("", "velmdb.mdb", Secret), {"Not a valid account name or password."}},
+         {"Not a valid account name or password.", "guest", "{path}"},
+         ErrorKind::Permission},
+        {"empty user",
+         withDb,
+         plain("", "velmdb.mdb", Secret),
+         {"Not a valid account name or password."},
+         ErrorKind::Permission},
         {"wrong provider",
          withDb,
-         [](const TempDir&) { return connectionString("admin", "velmdb.mdb", Secret, "SQLOLEDB"); },
-         {"Provider cannot be found.", "SQLOLEDB", "{path}"}},
+         [](const TempFolder&) { return startupConnectionString("admin", "velmdb.mdb", Secret, "SQLOLEDB"); },
+         {"Provider cannot be found.", "SQLOLEDB", "{path}"},
+         ErrorKind::Unsupported},
         {"no provider",
          withDb,
-         [](const TempDir&) { return "User ID=admin;Data Source=velmdb.mdb;Jet OLEDB:Database Password=" + Secret; },
-         {"Provider cannot be found."}},
-        {"no data source", withDb, plain("admin", "", Secret), {"Could not find file ''", "Data Source"}},
+         [](const TempFolder&) { return "User ID=admin;Data Source=velmdb.mdb;Jet OLEDB:Database Password=" + Secret; },
+         {"Provider cannot be found."},
+         ErrorKind::Unsupported},
+        {"no data source",
+         withDb,
+         plain("admin", "", Secret),
+         {"Could not find file ''", "Data Source"},
+         ErrorKind::NotFound},
         {"malformed string",
          withDb,
-         [](const TempDir&) { return connectionString("admin", "velmdb.mdb;x", Secret); },
-         {"does not conform to the OLE DB rules"}},
+         [](const TempFolder&) { return startupConnectionString("admin", "velmdb.mdb;x", Secret); },
+         {"does not conform to the OLE DB rules"},
+         ErrorKind::Malformed},
         {"wrong password",
-         [&](const TempDir& d) {
+         [&](const TempFolder& d) {
              withDb(d);
              installVerifier(d.file("velmdb.mdb"), "right one");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Not a valid password.", "{path}"}},
+         {"Not a valid password.", "{path}"},
+         ErrorKind::Permission},
         {"damaged verifier",
-         [&](const TempDir& d) {
+         [&](const TempFolder& d) {
              withDb(d);
-             test::makeDatabase(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT)");
+             rowsOfFile(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT)");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"{path}", "password verifier", "damaged"}},
+         {"{path}", "password verifier", "damaged"},
+         ErrorKind::Damaged},
         {"foreign verifier",
-         [&](const TempDir& d) {
+         [&](const TempFolder& d) {
              withDb(d);
-             test::makeDatabase(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT);"
-                                                      "INSERT INTO velmora_security VALUES ('" +
-                                                          Secret + "')");
+             rowsOfFile(d.file("velmdb.mdb"), "CREATE TABLE velmora_security (verifier TEXT);"
+                                              "INSERT INTO velmora_security VALUES ('" +
+                                                  Secret + "')");
          },
          plain("admin", "velmdb.mdb", Secret),
-         {"Not a valid password."}},
+         {"Not a valid password."},
+         ErrorKind::Permission},
     };
     for (const auto& c : cases) {
         SCOPED_TRACE(c.name);
-        TempDir dir;
+        TempFolder dir;
         c.prepare(dir);
         const std::string path = dir.file("velmdb.mdb");
         const bool existed = fs::exists(path);
@@ -163,6 +176,7 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
                 EXPECT_NE(message.find(mention), std::string::npos) << message << "\nlacks: " << mention;
             }
             EXPECT_EQ(message.find(Secret), std::string::npos) << message;
+            EXPECT_EQ(e.kind(), c.kind) << message;
         }
         EXPECT_EQ(openDescriptors(dir.path().string()), 0);
         EXPECT_EQ(fs::exists(path), existed);
@@ -175,72 +189,74 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
 
 TEST(ProviderTest, OpensAsAdminInAnyLetterCase)
 {
-    TempDir dir;
-    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    TempFolder dir;
+    rowsOfFile(dir.file("velmdb.mdb"), Schema);
     for (const auto& [user, provider] :
          std::vector<std::pair<std::string, std::string>>{{"admin", "Microsoft.Jet.OLEDB.4.0"},
                                                           {"ADMIN", "microsoft.jet.oledb.4.0"},
                                                           {"Admin", "MICROSOFT.JET.OLEDB.4.0"}}) {
         SCOPED_TRACE(user + " " + provider);
-        auto backend = connectProvider(connectionString(user, "velmdb.mdb", "", provider), dir.folder());
+        auto backend = connectProvider(startupConnectionString(user, "velmdb.mdb", "", provider), dir.folder());
         EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
     }
 }
 
 TEST(ProviderTest, RelativeSourceResolvesAgainstTheExecutableFolder)
 {
-    TempDir exe;
-    TempDir elsewhere;
+    TempFolder exe;
+    TempFolder elsewhere;
     fs::create_directories(exe.path() / "data");
-    test::makeDatabase(exe.file("data/velmdb.mdb"), Schema);
+    rowsOfFile(exe.file("data/velmdb.mdb"), Schema);
     // The working folder has no say.
     const fs::path previous = fs::current_path();
     fs::current_path(elsewhere.path());
     std::unique_ptr<Backend> backend;
-    EXPECT_NO_THROW(backend = connectProvider(connectionString("admin", "data/velmdb.mdb", "x"), exe.folder()));
+    EXPECT_NO_THROW(backend = connectProvider(startupConnectionString("admin", "data/velmdb.mdb", "x"), exe.folder()));
     fs::current_path(previous);
     ASSERT_TRUE(backend);
     EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
     EXPECT_FALSE(fs::exists(elsewhere.path() / "data"));
 
     // An absolute source ignores the folder.
-    auto absolute = connectProvider(connectionString("admin", exe.file("data/velmdb.mdb"), "x"), elsewhere.folder());
+    auto absolute =
+        connectProvider(startupConnectionString("admin", exe.file("data/velmdb.mdb"), "x"), elsewhere.folder());
     EXPECT_EQ(absolute->openTable("partment").rows.size(), 1u);
 }
 
 TEST(ProviderTest, AFileWithAVerifierOpensOnlyWithItsPassword)
 {
-    TempDir dir;
-    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    TempFolder dir;
+    rowsOfFile(dir.file("velmdb.mdb"), Schema);
     installVerifier(dir.file("velmdb.mdb"), "mivotelq");
 
-    auto backend = connectProvider(connectionString("admin", "velmdb.mdb", "mivotelq"), dir.folder());
+    auto backend = connectProvider(startupConnectionString("admin", "velmdb.mdb", "mivotelq"), dir.folder());
     EXPECT_EQ(backend->openTable("partment").rows.size(), 1u);
     backend.reset();
     for (const std::string wrong : {"", "739015", "MIVOTELQ", "mivotelq2", "\"\"", "\" mivotelq\""}) {
         SCOPED_TRACE(wrong);
-        EXPECT_THROW(connectProvider(connectionString("admin", "velmdb.mdb", wrong), dir.folder()), DatabaseError);
+        EXPECT_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", wrong), dir.folder()),
+                     DatabaseError);
     }
     // A quoted value is the password without its quotes; an unquoted one without its outer blanks.
-    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", "\"mivotelq\""), dir.folder()));
-    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", " mivotelq "), dir.folder()));
+    EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", "\"mivotelq\""), dir.folder()));
+    EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", " mivotelq "), dir.folder()));
 }
 
 TEST(ProviderTest, AFileWithoutVerifierOpensWithAnyPassword)
 {
-    TempDir dir;
-    test::makeDatabase(dir.file("velmdb.mdb"), Schema);
+    TempFolder dir;
+    rowsOfFile(dir.file("velmdb.mdb"), Schema);
     for (const std::string password : {"", "mivotelq", "739015", "'any; thing'"}) {
         SCOPED_TRACE(password);
-        EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", password), dir.folder()));
+        EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", password), dir.folder()));
     }
 }
 
 TEST(ProviderTest, TheVerifierCanBeReplacedAndRemoved)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
-    test::makeDatabase(path, Schema);
+    rowsOfFile(path, Schema);
     sqlite3* db = nullptr;
     ASSERT_EQ(sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     EXPECT_FALSE(hasPasswordVerifier(db));
@@ -257,12 +273,12 @@ TEST(ProviderTest, TheVerifierCanBeReplacedAndRemoved)
 
 TEST(ProviderTest, ConnectingLeavesTheFileAndItsJournalModeAsTheyWere)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
-    test::makeDatabase(path, Schema);
+    rowsOfFile(path, Schema);
     const std::string before = contents(path);
     {
-        auto backend = connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder());
+        auto backend = connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
         const ResultSet mode = backend->openCommand("PRAGMA journal_mode");
         EXPECT_EQ(mode.rows.at(0).at(0), Value(std::string("delete")));
     }
@@ -272,13 +288,13 @@ TEST(ProviderTest, ConnectingLeavesTheFileAndItsJournalModeAsTheyWere)
 
 TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
     createDatabaseFile(path)->execute(Schema);
     EXPECT_THROW(createDatabaseFile(path), DatabaseError);
 
-    auto first = connectProvider(connectionString("admin", path, ""), dir.folder());
-    auto second = connectProvider(connectionString("admin", path, ""), dir.folder());
+    auto first = connectProvider(startupConnectionString("admin", path, ""), dir.folder());
+    auto second = connectProvider(startupConnectionString("admin", path, ""), dir.folder());
     EXPECT_EQ(first->openCommand("PRAGMA journal_mode").rows.at(0).at(0), Value(std::string("wal")));
     // A reader is not kept out by another connection's open write.
     first->beginTransaction();
@@ -290,21 +306,23 @@ TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)
 
 TEST(ProviderTest, AFileLockedByAnotherProcessIsReportedInUse)
 {
-    TempDir dir;
+    TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
-    test::makeDatabase(path, Schema); // rollback journal: a writer's exclusive lock keeps readers out
+    rowsOfFile(path, Schema); // rollback journal: a writer's exclusive lock keeps readers out
     sqlite3* holder = nullptr;
     ASSERT_EQ(sqlite3_open_v2(path.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
     try {
-        connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder());
+        connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
         ADD_FAILURE() << "connected";
     } catch (const DatabaseError& e) {
         EXPECT_EQ(std::string(e.what()), "Could not use '" + path + "'; file already in use.");
+        EXPECT_EQ(e.kind(), ErrorKind::Locked);
+        EXPECT_EQ(e.cause().engineCode & 0xFF, SQLITE_BUSY);
     }
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
-    EXPECT_NO_THROW(connectProvider(connectionString("admin", "velmdb.mdb", ""), dir.folder()));
+    EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder()));
 }
 
 } // namespace

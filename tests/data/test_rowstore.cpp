@@ -1,7 +1,7 @@
-#include "data/RowStore.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/RowStore.h"
+#include "data/engines/SqliteBackend.h"
 
-#include "test_access_support.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +10,7 @@
 #include <vector>
 
 using namespace velmora::data;
-using velmora::data::test::TempDir;
+using velmora::test::TempFolder;
 
 namespace {
 
@@ -98,7 +98,7 @@ auto described(const ColumnDescription& c)
 
 TEST(RowStreamTest, BackendsWithoutStreamingHandOverTheSameResults)
 {
-    TempDir dir;
+    TempFolder dir;
     auto db = createDatabaseFile(dir.file("s.db"));
     db->execute("CREATE TABLE t (id INTEGER PRIMARY KEY, s NVARCHAR(20), n INTEGER, ok BIT, d DATETIME, b BLOB);"
                 "INSERT INTO t (s, n, ok, d, b) VALUES ('阿莫西林', 3, 1, '2026-01-02 03:04:05', x'00ff'),"

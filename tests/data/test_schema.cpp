@@ -1,13 +1,11 @@
 #include "data/Errors.h"
-#include "data/Schema.h"
-#include "dmod_support.h"
+#include "data/module/Schema.h"
 
 #include <gtest/gtest.h>
 
 #include <string>
 
 using namespace velmora::data;
-using velmora::data::test::ScratchDir;
 
 namespace {
 
@@ -41,7 +39,7 @@ TEST(SchemaTest, HasTheTwelveTablesInOrder)
 
 TEST(SchemaTest, FlagsAndLabels)
 {
-    const TableSpec& operators = *findTable("OperatorTable");
+    const TableDefinition& operators = *findTable("OperatorTable");
     EXPECT_EQ(findColumn(operators, "username")->label, "用户名");
     EXPECT_EQ(findColumn(operators, "oper")->label, "真实姓名");
     EXPECT_EQ(findColumn(operators, "UserId")->kind, FieldKind::Float);
@@ -142,32 +140,6 @@ TEST(SchemaTest, DdlQuotesIdentifiersAndWritesTheDialect)
           "\"成本金额\" DECIMAL(19,4)", "\"结款日期\" DATETIME", "\"作废日期\" DATETIME", "\"编号\" CHAR(18)",
           "\"编号\" NCHAR(16)", "\"主治\" MEMO", "\"出入\" BIT", "\"出入\" SMALLINT", "\"购进单价\" DECIMAL(10,4)"})
         EXPECT_NE(script.find(piece), std::string::npos) << piece;
-}
-
-// Every column of a database made from the DDL reads back, through the provider, as the kind and size the
-// schema gives it: the DDL and the dialect agree.
-TEST(SchemaTest, DatabaseFromTheDdlReportsTheSchemasKinds)
-{
-    ScratchDir dir;
-    const std::string path = dir.file("velmdb.mdb");
-    velmora::data::test::runSql(path, schemaScript());
-    auto backend = connectProvider(velmora::data::test::jetConnectionString(path), dir.folder());
-    for (const TableSpec& table : schemaTables()) {
-        const ResultSet result = backend->openTable(std::string(table.name));
-        ASSERT_EQ(result.columns.size(), table.columns.size()) << table.name;
-        for (std::size_t i = 0; i < table.columns.size(); ++i) {
-            const ColumnSpec& item = table.columns[i];
-            const ColumnDescription& column = result.columns[i];
-            EXPECT_EQ(column.name, item.name);
-            EXPECT_EQ(kindForColumn(column), item.kind) << table.name << "." << item.name;
-            if (item.kind != FieldKind::Memo) {
-                EXPECT_EQ(sizeForColumn(column), item.size) << table.name << "." << item.name;
-            }
-            if (item.kind == FieldKind::BCD) {
-                EXPECT_EQ(column.precision, item.precision ? item.precision : 19) << table.name << "." << item.name;
-            }
-        }
-    }
 }
 
 } // namespace

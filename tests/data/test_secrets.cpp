@@ -1,25 +1,21 @@
 // The database password never appears in what a failed connect says: every
 // refusal names the file and the cause, and nothing else the caller gave.
 #include "data/Backend.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/PasswordVerifier.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
-#include <filesystem>
 #include <fstream>
 #include <string>
-
-#include <unistd.h>
 
 using namespace velmora::data;
 
 namespace {
-
-namespace fs = std::filesystem;
 
 const std::string RightPassword = "Right-Pw-4711";
 const std::string GivenPassword = "Given-Pw-0815";
@@ -33,9 +29,8 @@ struct Case
 
 TEST(Secrets, FailedConnectNamesNoPassword)
 {
-    std::string pattern = (fs::temp_directory_path() / "velmora-secrets-XXXXXX").string();
-    ASSERT_NE(::mkdtemp(pattern.data()), nullptr);
-    const std::string folder = pattern + "/";
+    const velmora::test::TempFolder dir;
+    const std::string folder = dir.folder();
     {
         auto backend = createDatabaseFile(folder + "locked.mdb");
         backend->execute("BEGIN;" + schemaScript() + "COMMIT;");
@@ -73,8 +68,6 @@ TEST(Secrets, FailedConnectNamesNoPassword)
                 EXPECT_EQ(message.find(secret), std::string::npos) << c.name << ": " << message;
         }
     }
-    std::error_code ec;
-    fs::remove_all(pattern, ec);
 }
 
 } // namespace

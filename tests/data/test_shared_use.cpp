@@ -1,9 +1,11 @@
 // Several tills on one database: two processes sign on at once, many times, through the data module, on the
 // embedded file and on the server. Every sign-on record must be there, each with its own key.
 
-#include "backend_support.h"
-#include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -14,53 +16,40 @@
 #include <unistd.h>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
 constexpr int SignOnsPerTill = 200;
 
-class SharedUseTest : public ::testing::TestWithParam<TestBackend>
+class SharedUseTest : public BackendTest
 {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        if (const std::string why = skipReason(GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(GetParam());
         db->run(db->schema());
-        if (!db->isServer()) {
-            // As velmora-db makes a file: in write-ahead-log mode, so that tills read while one writes.
-            db->run("PRAGMA journal_mode=WAL");
-        }
+        // As velmora-db makes a file: in write-ahead-log mode, so that tills read while one writes.
+        db->useWriteAheadLog();
     }
-
-    std::unique_ptr<TestDatabase> db;
 };
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(SharedUseTest);
 
-// One till: the login's sign-on record, again and again; the keys it was given go to a file.
+// One till: the login's sign-on record, again and again, its till number as the session number; the keys it
+// was given go to a file.
 int signOnRepeatedly(const std::string& folder, const std::string& connectionString, const std::string& userid,
                      const std::string& keysFile, int startSignal)
 {
     try {
         TDMod dmod(folder);
         dmod.ADOCON().setConnectionString(connectionString);
-        Dataset& records = dmod.toper();
-        records.open();
+        dmod.toper().open();
         char go = 0;
         if (::read(startSignal, &go, 1) < 0)
             return 3;
         std::ofstream keys(keysFile);
-        for (int i = 0; i < SignOnsPerTill; ++i) {
-            records.append();
-            records.fieldByName("登录时间").setAsDateTime(DateTime::nowLocal());
-            records.fieldByName("userid").setAsString(userid);
-            records.post();
-            records.last();
-            keys << records.fieldByName("operid").asLargeInt() << '\n';
-        }
+        for (int i = 0; i < SignOnsPerTill; ++i)
+            keys << appendLoginRecord(dmod, std::stoll(userid)) << '\n';
         keys.close();
         return keys ? 0 : 2;
     } catch (const std::exception& e) {

@@ -1,7 +1,8 @@
 #include "data/Errors.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SqliteBackend.h"
 
-#include "test_access_support.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -9,7 +10,7 @@
 #include <limits>
 
 using namespace velmora::data;
-using velmora::data::test::TempDir;
+using velmora::test::TempFolder;
 
 namespace {
 
@@ -35,7 +36,7 @@ protected:
         return out;
     }
 
-    TempDir m_dir;
+    TempFolder m_dir;
     std::unique_ptr<SqliteBackend> m_db;
 };
 

@@ -1,6 +1,7 @@
-#include "backend_support.h"
-#include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/module/DMod.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -10,7 +11,7 @@
 #include <vector>
 
 using namespace velmora::data;
-using namespace velmora::data::test;
+using namespace velmora::test;
 
 namespace {
 
@@ -34,23 +35,14 @@ insert into cr(编号, 数量, 金额, 成本金额, 日期, 类型, ypid, 生�
 )";
 
 // The same texts and the same answers on both backends.
-class StoredQueryTest : public ::testing::TestWithParam<TestBackend>
+class StoredQueryTest : public BackendTest
 {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        if (const std::string why = skipReason(GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(GetParam());
         db->run(db->schema() + fixture);
         dmod = std::make_unique<TDMod>(db->folder());
         dmod->ADOCON().setConnectionString(db->connectionString());
-    }
-
-    void TearDown() override
-    {
-        dmod.reset();
-        db.reset();
     }
 
     Dataset& opened(const char* name)
@@ -71,7 +63,6 @@ protected:
 
     long long queryNumber(const std::string& sql) { return db->number(sql); }
 
-    std::unique_ptr<TestDatabase> db;
     std::unique_ptr<TDMod> dmod;
 };
 
@@ -225,8 +216,7 @@ TEST_P(StoredQueryTest, DocumentLinesWriteOnlyTheirOwnColumns)
     tcr.fieldByName("兑换点").setAsString("9");
     tcr.post();
     tcr.applyUpdates();
-    EXPECT_EQ(queryNumber("select count(*) from cr where 生产批号 = 'P77' and 供应商 = '供应商甲' and 金额 = 3"),
-              1);
+    EXPECT_EQ(queryNumber("select count(*) from cr where 生产批号 = 'P77' and 供应商 = '供应商甲' and 金额 = 3"), 1);
     EXPECT_EQ(queryNumber("select count(*) from ypzdk where 兑换点 = 9 or 编号 = 'B002' and id <> 'Y2'"), 0);
 }
 
@@ -248,13 +238,13 @@ TEST_P(StoredQueryTest, DocumentLinesNeedAnAmount)
 TEST_P(StoredQueryTest, DocumentLinesExposeTheirFieldsInOrder)
 {
     const std::vector<std::string> expected = {
-        "crid", "编号", "出库单位", "入库单位", "数量", "金额", "操作人", "开票人", "日期", "类型", "出入",
-        "药品名称", "药品编号", "药品简码", "批发价", "零售价", "单位", "规格", "成本金额", "生产厂家", "批准文号",
-        "生产批号", "是否审核", "患者姓名", "年龄", "性别", "地址", "执业医师", "处方来源", "调配发药人", "审核人",
-        "单价", "购进日期", "生产日期", "有效期至", "ypid", "折后价", "扣率", "卡号", "药品养护", "a.生产批号",
-        "柜组", "现存数量", "a.供应商", "客户", "发票号码", "结款方式", "入库备注", "验收员", "单据状态", "开票员",
-        "导购员", "兑换点"};
-    const std::vector<std::string> lookups = {"药品名称", "药品编号", "药品简码", "批发价", "零售价",
+        "crid",     "编号",     "出库单位",   "入库单位", "数量",       "金额",     "操作人",   "开票人",   "日期",
+        "类型",     "出入",     "药品名称",   "药品编号", "药品简码",   "批发价",   "零售价",   "单位",     "规格",
+        "成本金额", "生产厂家", "批准文号",   "生产批号", "是否审核",   "患者姓名", "年龄",     "性别",     "地址",
+        "执业医师", "处方来源", "调配发药人", "审核人",   "单价",       "购进日期", "生产日期", "有效期至", "ypid",
+        "折后价",   "扣率",     "卡号",       "药品养护", "a.生产批号", "柜组",     "现存数量", "a.供应商", "客户",
+        "发票号码", "结款方式", "入库备注",   "验收员",   "单据状态",   "开票员",   "导购员",   "兑换点"};
+    const std::vector<std::string> lookups = {"药品名称", "药品编号", "药品简码", "批发价",  "零售价",
                                               "单位",     "规格",     "生产厂家", "批准文号"};
     Dataset& tcr = opened("tcr");
     std::vector<std::string> names;

@@ -1,16 +1,23 @@
-#include "LoginFixture.h"
-
-#include "data/Rights.h"
+#include "data/module/DMod.h"
+#include "data/module/Rights.h"
+#include "login/LookupCombo.h"
+#include "login/TFlogin.h"
+#include "mainwin/Tfmain.h"
+#include "tests/support/SignOnFixture.h"
 
 #include <QAbstractItemView>
 #include <QAction>
+#include <QApplication>
 #include <QInputMethodEvent>
 #include <QLabel>
+#include <QLineEdit>
 #include <QMenu>
+#include <QPushButton>
 #include <QScreen>
 #include <QSignalSpy>
 #include <QTimer>
 #include <QToolButton>
+#include <QtTest>
 
 #include <algorithm>
 #include <limits>
@@ -19,10 +26,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-const QString WrongPassword = QStringLiteral("密码不对,请重新录入!");
-const QString DamagedRights = QStringLiteral("你的权限数据被破坏!请与管理员联系重新分配!");
-const QString NotAuthenticated = QStringLiteral("对不起,你没有通过口令认证!");
 
 qint64 word(std::initializer_list<int> groups)
 {
@@ -120,13 +123,13 @@ private slots:
 
 void TestLogin::initTestCase()
 {
-    if (const std::string why = data::test::skipReason(fixtureBackend()); !why.empty())
+    if (const std::string why = skipReason(fixtureBackend()); !why.empty())
         QSKIP(why.c_str());
 }
 
 void TestLogin::dialogLayout()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     TFlogin& d = *f.dialog;
     QCOMPARE(d.objectName(), QStringLiteral("Flogin"));
@@ -181,7 +184,7 @@ void TestLogin::dialogLayout()
 
 void TestLogin::firstShowChoosesNothing()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QCOMPARE(f.yh->currentText(), QString());
@@ -263,7 +266,7 @@ void TestLogin::typingChooses()
     QFETCH(QString, chosen);
     QFETCH(QString, row);
 
-    LoginFixture f(textIds ? textOperators() : numberOperators(), {.textUserIds = textIds});
+    SignOnFixture f(textIds ? textOperators() : numberOperators(), {.textUserIds = textIds});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     for (const QVariant& key : keys) {
@@ -290,7 +293,7 @@ void TestLogin::dropDownChoosesByKeys()
 {
     QFETCH(int, key);
     QFETCH(int, modifiers);
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
 
@@ -316,7 +319,7 @@ void TestLogin::dropDownChoosesByKeys()
 
 void TestLogin::dropDownChoosesByMouse()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClick(f.yh, Qt::Key_F4);
@@ -333,7 +336,7 @@ void TestLogin::dropDownChoosesByMouse()
 
 void TestLogin::dropDownClosedWithoutAcceptingKeepsChoice()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "1");
@@ -362,7 +365,7 @@ void TestLogin::dropDownClosedWithoutAcceptingKeepsChoice()
 
 void TestLogin::upDownStepsThroughOperators()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     struct Step
@@ -391,7 +394,7 @@ void TestLogin::upDownStepsThroughOperators()
 
 void TestLogin::escapeRestoresFocusInChoiceOnce()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClick(f.yh, Qt::Key_Down); // admin
@@ -426,7 +429,7 @@ void TestLogin::correctPasswordSignsOn_data()
 void TestLogin::correctPasswordSignsOn()
 {
     QFETCH(QString, how);
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     const int before = f.loginRecords().size();
     QVERIFY(f.show());
@@ -486,7 +489,7 @@ void TestLogin::failedAttemptKeepsDialogOpen()
 
     QList<OperatorRow> operators = numberOperators();
     operators << OperatorRow{"weak", 7.0, "7777", qint64(1'000'000'000)};
-    LoginFixture f(operators);
+    SignOnFixture f(operators);
     QVERIFY(f.ok());
     QVERIFY(f.show());
     f.typeAndSignOn(operatorKeys, password);
@@ -511,7 +514,7 @@ void TestLogin::thirdFailureEndsApplication()
 {
     QList<OperatorRow> operators = numberOperators();
     operators << OperatorRow{"weak", 7.0, "7777", qint64(1'000'000'000)};
-    LoginFixture f(operators);
+    SignOnFixture f(operators);
     QVERIFY(f.ok());
     QVERIFY(f.show());
 
@@ -537,7 +540,7 @@ void TestLogin::thirdFailureEndsApplication()
 
 void TestLogin::twoFailuresThenSuccessSignsOn()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     f.typeAndSignOn("2", "1");
@@ -557,7 +560,7 @@ void TestLogin::twoFailuresThenSuccessSignsOn()
 
 void TestLogin::emptyOperatorTextIsIgnored()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     for (int i = 0; i < 4; ++i)
@@ -606,7 +609,7 @@ void TestLogin::passwordComparison()
     QFETCH(bool, passes);
 
     const QVariant password = stored.isNull() ? QVariant() : QVariant(stored);
-    LoginFixture f({{"tester", 5.0, password, word({0})}});
+    SignOnFixture f({{"tester", 5.0, password, word({0})}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "5");
@@ -644,7 +647,7 @@ void TestLogin::rightsThreshold()
 {
     QFETCH(qint64, able);
     QFETCH(bool, passes);
-    LoginFixture f({{"tester", 5.0, "1234", able}});
+    SignOnFixture f({{"tester", 5.0, "1234", able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     // The default password is the operator's.
@@ -670,9 +673,9 @@ void TestLogin::unreadableRightsAreReported_data()
 void TestLogin::unreadableRightsAreReported()
 {
     QFETCH(QVariant, able);
-    if (fixtureBackend() == data::test::TestBackend::Server && able.typeId() == QMetaType::QString)
+    if (fixtureBackend() == TestBackend::Server && able.typeId() == QMetaType::QString)
         QSKIP("the server's bigint column cannot hold text");
-    LoginFixture f({{"tester", 5.0, "1234", able}});
+    SignOnFixture f({{"tester", 5.0, "1234", able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "5");
@@ -695,7 +698,7 @@ void TestLogin::unreadableRightsAreReported()
 // stand on: here the first row, whose password is the default one.
 void TestLogin::nameOfNoOperatorNeverSignsOn()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "99");
@@ -720,7 +723,7 @@ void TestLogin::nameOfNoOperatorNeverSignsOn()
 
 void TestLogin::noOperatorsAtAll()
 {
-    LoginFixture f({});
+    SignOnFixture f({});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QCOMPARE(f.yh->count(), 0);
@@ -750,7 +753,7 @@ void TestLogin::leavingBeforeSignOnEndsApplication_data()
 void TestLogin::leavingBeforeSignOnEndsApplication()
 {
     QFETCH(QString, how);
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     if (how == "esc-yh") {
@@ -786,7 +789,7 @@ void TestLogin::signOnFailureKeepsDialogOpen()
     QFETCH(bool, dropOper);
     QFETCH(QVariant, userid);
     QFETCH(bool, errorReport);
-    LoginFixture f({{"tester", userid, "1234", word({})}}, {.openToper = !dropOper, .dropOperTable = dropOper});
+    SignOnFixture f({{"tester", userid, "1234", word({})}}, {.openToper = !dropOper, .dropOperTable = dropOper});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClick(f.yh, Qt::Key_Down);
@@ -825,7 +828,7 @@ void TestLogin::modalShowingEndsWithTheDialog()
 {
     QFETCH(bool, signOn);
     QFETCH(int, result);
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     f.platform.onModal([](QDialog& dialog) { return dialog.exec(); });
 
@@ -873,7 +876,7 @@ void TestLogin::commandStateAfterSignOn()
     QFETCH(QList<int>, granted);
     QVERIFY(able > 1'000'000'000);
 
-    LoginFixture f({{"tester", 5.0, "1234", able}});
+    SignOnFixture f({{"tester", 5.0, "1234", able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "5");
@@ -903,7 +906,7 @@ void TestLogin::commandStateAfterSignOn()
 
 void TestLogin::secondSignOnRecomputesFromScratch()
 {
-    LoginFixture f(numberOperators());
+    SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
     QVERIFY(f.show());
     f.typeAndSignOn("1", "1234");
@@ -946,7 +949,7 @@ void TestLogin::toolButtonOfDisabledCommandDoesNothing()
     QFETCH(QList<int>, granted);
     QFETCH(int, triggered);
     const qint64 able = data::rightsWordFor(std::vector<int>(granted.cbegin(), granted.cend()));
-    LoginFixture f({{"tester", 5.0, "1234", able}});
+    SignOnFixture f({{"tester", 5.0, "1234", able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "5");

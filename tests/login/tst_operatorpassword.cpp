@@ -1,11 +1,18 @@
 // The login's password check with both stored forms: a tagged Argon2id hash
 // and the plain text of older rows, through the attempt rules.
-#include "LoginFixture.h"
+#include "data/module/DMod.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
+#include "login/LookupCombo.h"
+#include "login/TFlogin.h"
+#include "mainwin/Tfmain.h"
+#include "tests/support/SignOnFixture.h"
 
-#include "data/OperatorPassword.h"
-#include "data/Rights.h"
-
+#include <QApplication>
 #include <QInputMethodEvent>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QtTest>
 
 #include <algorithm>
 
@@ -13,10 +20,6 @@ using namespace velmora;
 using namespace velmora::test;
 
 namespace {
-
-const QString WrongPassword = QStringLiteral("密码不对,请重新录入!");
-const QString DamagedRights = QStringLiteral("你的权限数据被破坏!请与管理员联系重新分配!");
-const QString NotAuthenticated = QStringLiteral("对不起,你没有通过口令认证!");
 
 const qint64 Granted = data::rightsWordFor({0, 1});
 const qint64 Damaged = 1'000'000'000; // not above the threshold
@@ -78,7 +81,7 @@ void TestOperatorPassword::attemptOutcome()
     QFETCH(QString, typed);
     QFETCH(QString, message);
 
-    LoginFixture f({{"tester", 5.0, stored, able}});
+    SignOnFixture f({{"tester", 5.0, stored, able}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, QStringLiteral("5"));
@@ -107,7 +110,7 @@ void TestOperatorPassword::attemptOutcome()
 
 void TestOperatorPassword::threeFailuresWithAHashEndTheApplication()
 {
-    LoginFixture f({{"tester", 5.0, hashed("5678"), Granted}, {"weak", 7.0, hashed("7777"), Damaged}});
+    SignOnFixture f({{"tester", 5.0, hashed("5678"), Granted}, {"weak", 7.0, hashed("7777"), Damaged}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
 

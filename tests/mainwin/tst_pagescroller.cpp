@@ -35,7 +35,8 @@ private slots:
         QCOMPARE(scroller.rightArrow()->isVisible(), arrows);
     }
 
-    // A press on an arrow scrolls; hovering does not; the ends are respected.
+    // A press on an arrow scrolls, and goes on scrolling while the arrow is held; hovering does not, however
+    // long; the ends are respected.
     void arrowsScrollWhilePressed()
     {
         PageScroller scroller;
@@ -47,7 +48,10 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&scroller));
         QCOMPARE(scroller.position(), 0);
 
+        // Ten times the arrow's repeat interval: a hover that scrolled would show in it.
+        constexpr int RepeatWindowMs = 400;
         QTest::mouseMove(scroller.rightArrow());
+        QTest::qWait(RepeatWindowMs);
         QCOMPARE(scroller.position(), 0);
 
         QTest::mouseClick(scroller.rightArrow(), Qt::LeftButton);
@@ -60,6 +64,14 @@ private slots:
         QTest::mouseClick(scroller.leftArrow(), Qt::LeftButton);
         QTest::mouseClick(scroller.leftArrow(), Qt::LeftButton);
         QCOMPARE(scroller.position(), 0);
+
+        // Held, the arrow repeats; released, it stops.
+        QTest::mousePress(scroller.rightArrow(), Qt::LeftButton);
+        QTRY_VERIFY(scroller.position() >= 3 * once);
+        QTest::mouseRelease(scroller.rightArrow(), Qt::LeftButton);
+        const int held = scroller.position();
+        QTest::qWait(RepeatWindowMs);
+        QCOMPARE(scroller.position(), held);
 
         for (int i = 0; i < 100; ++i)
             QTest::mouseClick(scroller.rightArrow(), Qt::LeftButton);

@@ -1,7 +1,6 @@
 #include "mainwin/ImageLists.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
-#include "platform/ScriptedPlatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -98,7 +97,6 @@ class TestTfmain : public QObject
     Q_OBJECT
 
 private:
-    ScriptedPlatform m_platform;
     std::unique_ptr<Tfmain> m_window;
 
     QAction* entryNamed(const QString& name) const
@@ -114,7 +112,7 @@ private:
 
 private slots:
     void initTestCase() { installChineseUi(*qApp); }
-    void init() { m_window = std::make_unique<Tfmain>(m_platform); }
+    void init() { m_window = std::make_unique<Tfmain>(); }
     void cleanup() { m_window.reset(); }
 
     void windowSettings()
@@ -184,8 +182,6 @@ private slots:
         QCOMPARE(s.rightsWord, 0);
         QCOMPARE(s.sessionNo, 0);
         QCOMPARE(s.loginRecordId, 0);
-        m_window->session().operatorId = QStringLiteral("12");
-        QCOMPARE(m_window->session().operatorId, QStringLiteral("12"));
     }
 
     // The whole two-level menu against the table above: entries, items,
@@ -248,11 +244,11 @@ private slots:
     {
         const auto& catalogue = Tfmain::menuCatalogue();
         QCOMPARE(int(catalogue.size()), 36);
-        for (const CommandSpec& row : catalogue) {
+        for (const MenuItemDefinition& row : catalogue) {
             QAction* item = m_window->command(QLatin1String(row.name));
             QVERIFY2(item != nullptr, row.name);
             QCOMPARE(item->parent()->objectName(), QLatin1String(row.entry) + QStringLiteral("Menu"));
-            QCOMPARE(item->isSeparator(), row.group == CommandSpec::Separator);
+            QCOMPARE(item->isSeparator(), row.group == MenuItemDefinition::Separator);
         }
         QCOMPARE(int(Tfmain::entryCatalogue().size()), 9);
     }

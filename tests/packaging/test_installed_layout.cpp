@@ -2,14 +2,15 @@
 // operators' group (set-group-ID), as the package makes /usr/lib/velmora and /var/lib/velmora. Saving the
 // settings replaces the link's target, never the link, and keeps the target's mode and group; the database is
 // reached through the link, and the journals SQLite makes beside it are as usable by the group as the file.
-#include "data/ConnectionString.h"
-#include "data/DMod.h"
-#include "data/Dataset.h"
-#include "data/Field.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/Dataset.h"
+#include "data/dataset/Field.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/DMod.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
 #include "settings/ConnectionSettings.h"
 #include "settings/ProfileFile.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -24,6 +25,7 @@
 #include <unistd.h>
 
 using namespace velmora;
+using velmora::test::TempFolder;
 
 namespace {
 
@@ -55,10 +57,8 @@ std::string readFile(const fs::path& path)
 class InstalledLayout : public ::testing::Test
 {
 protected:
-    InstalledLayout()
+    InstalledLayout() : m_root(m_folder.path())
     {
-        std::string pattern = (fs::temp_directory_path() / "velmora-layout-XXXXXX").string();
-        m_root = ::mkdtemp(pattern.data()) ? pattern : std::string();
         fs::create_directories(m_root / "usr-lib-velmora");
         fs::create_directories(m_root / "var-lib-velmora" / "data");
         // A group of its own when the test may give one (root), so that "kept its group" means something.
@@ -73,12 +73,7 @@ protected:
         fs::create_symlink(shared() / "data", program() / "data");
         m_umask = ::umask(022); // an operator's usual one: it must not take the group's write permission away
     }
-    ~InstalledLayout() override
-    {
-        ::umask(m_umask);
-        std::error_code ec;
-        fs::remove_all(m_root, ec);
-    }
+    ~InstalledLayout() override { ::umask(m_umask); }
 
     fs::path program() const { return m_root / "usr-lib-velmora"; }
     fs::path shared() const { return m_root / "var-lib-velmora"; }
@@ -101,6 +96,7 @@ protected:
         }
     }
 
+    TempFolder m_folder;
     fs::path m_root;
     gid_t m_group;
     mode_t m_umask;
@@ -115,9 +111,9 @@ TEST_F(InstalledLayout, SavingTheSettingsReplacesTheLinksTargetAndKeepsItsModeAn
     for (const char* source : {"data/velmdb.mdb", "d:\\shop\\velmdb.mdb"}) {
         SCOPED_TRACE(source);
         ProfileFile(settingsFilePath(programFolder()))
-            .writeStrings(QString::fromUtf16(SettingsSection), {{QString::fromUtf16(SourceKey), source},
-                                                                {QString::fromUtf16(UserKey), "admin"},
-                                                                {QString::fromUtf16(PasswordKey), "s3cret"}});
+            .writeStrings(QStringLiteral("Velmora"), {{QStringLiteral("DB_Source"), source},
+                                                      {QStringLiteral("DB_User"), "admin"},
+                                                      {QStringLiteral("DB_Password"), "s3cret"}});
         expectLinksInPlace();
         EXPECT_EQ(names(shared()), (std::set<std::string>{"DBConn.ini", "data"})) << "no temporary file is left";
         EXPECT_NE(readFile(shared() / "DBConn.ini").find(std::string("DB_Source=") + source), std::string::npos);
@@ -140,7 +136,7 @@ TEST_F(InstalledLayout, SavingTheSettingsReplacesTheLinksTargetAndKeepsItsModeAn
 TEST_F(InstalledLayout, SettingsSavedThroughALinkWithoutTargetLandInTheSharedFolder)
 {
     ProfileFile(settingsFilePath(programFolder()))
-        .writeString(QString::fromUtf16(SettingsSection), QString::fromUtf16(SourceKey), "data/velmdb.mdb");
+        .writeString(QStringLiteral("Velmora"), QStringLiteral("DB_Source"), "data/velmdb.mdb");
     expectLinksInPlace();
     EXPECT_NE(readFile(shared() / "DBConn.ini").find("DB_Source=data/velmdb.mdb"), std::string::npos);
     EXPECT_EQ(statusOf(shared() / "DBConn.ini").st_gid, m_group);
@@ -159,7 +155,7 @@ TEST_F(InstalledLayout, SignOnReachesTheSharedDatabaseAndItsJournalsKeepTheFiles
     EXPECT_EQ(statusOf(database).st_gid, m_group);
 
     ProfileFile(settingsFilePath(programFolder()))
-        .writeString(QString::fromUtf16(SettingsSection), QString::fromUtf16(SourceKey), "data/velmdb.mdb");
+        .writeString(QStringLiteral("Velmora"), QStringLiteral("DB_Source"), "data/velmdb.mdb");
     ConnectionSettings settings(programFolder());
     settings.ReadConnectionSettings(FirstReadDefaults);
     settings.BuildConnectionString();

@@ -2,6 +2,7 @@
 
 #include <QAbstractButton>
 #include <QApplication>
+#include <QDialog>
 #include <QElapsedTimer>
 #include <QMessageBox>
 #include <QTimer>
@@ -59,19 +60,38 @@ private slots:
         QtPlatform platform(*qApp);
         QStringList seen;
         QString caption;
-        QTimer::singleShot(0, [&] {
-            QTRY_VERIFY(QApplication::activeModalWidget() != nullptr);
-            auto* box = qobject_cast<QMessageBox*>(QApplication::activeModalWidget());
-            if (box == nullptr) {
-                QApplication::activeModalWidget()->close();
+        bool pressed = false;
+        bool forced = false;
+        // Looks for the box every few milliseconds; presses Enter once it is there. Whatever goes wrong, the
+        // box is closed within five seconds, so that a failing check fails the test instead of leaving the
+        // box's own loop waiting.
+        QElapsedTimer clock;
+        clock.start();
+        QTimer poll;
+        poll.setInterval(10);
+        connect(&poll, &QTimer::timeout, this, [&] {
+            auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget());
+            if (!dialog && clock.elapsed() > 5000) // shown but never active: closed all the same
+                for (QWidget* window : QApplication::topLevelWidgets())
+                    if (window->isVisible() && qobject_cast<QDialog*>(window))
+                        dialog = static_cast<QDialog*>(window);
+            if (!dialog)
+                return;
+            if (clock.elapsed() > 5000) {
+                forced = true;
+                dialog->done(QDialog::Rejected);
                 return;
             }
-            caption = box->windowTitle();
-            const auto list = box->buttons();
-            for (QAbstractButton* b : list)
-                seen << b->text().remove(QLatin1Char('&'));
-            QTest::keyClick(box, Qt::Key_Return);
+            if (pressed)
+                return;
+            pressed = true;
+            caption = dialog->windowTitle();
+            if (auto* box = qobject_cast<QMessageBox*>(dialog))
+                for (QAbstractButton* b : box->buttons())
+                    seen << b->text().remove(QLatin1Char('&'));
+            QTest::keyClick(dialog, Qt::Key_Return);
         });
+        poll.start();
         MessageBoxRequest request;
         request.text = QStringLiteral("联接数据库服务器失败,是否重新配置连接?");
         request.caption = QStringLiteral("提示");
@@ -79,7 +99,9 @@ private slots:
         request.defaultButton = buttons == int(MsgButtons::YesNo) ? MsgAnswer::Yes : MsgAnswer::Ok;
         request.icon = MsgIcon::Information;
         const MsgAnswer got = platform.messageBox(request);
+        poll.stop();
 
+        QVERIFY2(!forced, "Enter did not close the box");
         QCOMPARE(caption, QStringLiteral("提示"));
         // Qt's translation adds the accelerator: "是(Y)".
         for (const QString& c : captions)

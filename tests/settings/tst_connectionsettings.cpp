@@ -1,9 +1,9 @@
 #include "settings/ConnectionSettings.h"
 
-#include "data/ConnectionString.h"
+#include "data/provider/ConnectionString.h"
 #include "settings/ProfileFile.h"
 
-#include "SettingsTestSupport.h"
+#include "tests/support/QtFiles.h"
 
 #include <QTemporaryDir>
 

@@ -1,9 +1,10 @@
 #include "settings/Tfrm_DBini.h"
 
-#include "platform/ScriptedPlatform.h"
 #include "settings/ProfileFile.h"
+#include "tests/support/ScriptedPlatform.h"
 
-#include "SettingsTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/QtFiles.h"
 
 #include <QApplication>
 #include <QDir>
@@ -398,9 +399,9 @@ private slots:
         const QStringList typed{"new.mdb", "new", "new"};
         setFields(dialog.get(), typed.at(0), typed.at(1), typed.at(2));
         {
-            std::optional<FullDisk> full;
+            std::optional<FileSizeLimit> full; // a full disk
             if (fault == QLatin1String("diskFull"))
-                full.emplace();
+                full.emplace(8);
             QTest::mouseClick(button(dialog.get(), "sbtn_sure"), Qt::LeftButton);
         }
         QCOMPARE(m_platform->boxes().size(), 1);

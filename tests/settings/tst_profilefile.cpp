@@ -1,6 +1,7 @@
 #include "settings/ProfileFile.h"
 
-#include "SettingsTestSupport.h"
+#include "tests/support/FileSizeLimit.h"
+#include "tests/support/QtFiles.h"
 
 #include <QDir>
 #include <QFileInfo>
@@ -251,9 +252,9 @@ TEST_P(ProfileFileWriteFailure, raisesUnableToWriteAndLeavesTheDiskAlone)
     };
     const QStringList entriesBefore = entries();
     try {
-        std::optional<FullDisk> full;
+        std::optional<FileSizeLimit> full; // a full disk
         if (c.diskFull)
-            full.emplace();
+            full.emplace(8);
         ProfileFile(path).writeStrings("Velmora", c.values);
         ADD_FAILURE() << "no error";
     } catch (const ProfileError& error) {

@@ -360,43 +360,6 @@ private slots:
         QCOMPARE(destroyed, 1);
     }
 
-    // What the start-up does: close the splash, then destroy it at once
-    // through its QPointer, whether or not it is already gone.
-    void startupClosesAndDestroysOnce_data()
-    {
-        QTest::addColumn<bool>("alreadyClosed");
-        QTest::newRow("open") << false;
-        QTest::newRow("closed by BitBtn1 before") << true;
-    }
-
-    void startupClosesAndDestroysOnce()
-    {
-        QFETCH(bool, alreadyClosed);
-        QPointer<Tfac> fac = new Tfac;
-        int destroyed = 0;
-        connect(fac, &QObject::destroyed, this, [&] { ++destroyed; });
-        fac->BitBtn1->hide();
-        fac->Label4->show();
-        fac->show();
-        QVERIFY(QTest::qWaitForWindowExposed(fac));
-        if (alreadyClosed) {
-            fac->BitBtn1->show();
-            QTest::mouseClick(fac->BitBtn1, Qt::LeftButton);
-            QTRY_VERIFY(fac.isNull());
-        }
-
-        if (fac) {
-            fac->Label4->setText(QStringLiteral("联接成功！请继续操作"));
-            fac->close();
-        }
-        delete fac.data();
-        QVERIFY(fac.isNull());
-        QCOMPARE(destroyed, 1);
-        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
-        QCoreApplication::processEvents();
-        QCOMPARE(destroyed, 1);
-    }
-
     // With BitBtn1 hidden, as at start-up, no key and no request from the
     // window system closes the splash.
     void hiddenButtonLeavesNoWayToClose_data()

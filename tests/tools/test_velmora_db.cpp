@@ -1,165 +1,105 @@
-#include "data/DMod.h"
-#include "data/OperatorPassword.h"
-#include "data/Rights.h"
+// velmora-db, the set-up tool, run as a shop's administrator runs it: on a database file, and on a database of
+// the test server (VELMORA_TEST_PG; those cases are skipped without it) with the server's URI in place of the file.
+
+#include "data/module/DMod.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
+#include "tests/support/BackendTest.h"
+#include "tests/support/VelmoraDb.h"
 
 #include <gtest/gtest.h>
 
-#include <atomic>
-#include <chrono>
-#include <cstdio>
+#include <cstdlib>
 #include <filesystem>
 #include <fstream>
 #include <sstream>
 #include <string>
-#include <sys/wait.h>
-#include <unistd.h>
 
 using namespace velmora::data;
+using namespace velmora::test;
 
 namespace {
 
-struct ToolRun
+// The start-up's six datasets open on the database.
+void expectTheStartupOpens(TestDatabase& db, const std::string& databasePassword = {})
 {
-    int status;
-    std::string output; // stdout and stderr together
-};
-
-std::string shellQuote(const std::string& word)
-{
-    std::string out = "'";
-    for (char c : word) {
-        if (c == '\'')
-            out += "'\\''";
-        else
-            out += c;
+    TDMod dmod(db.folder());
+    std::string connection = db.connectionString();
+    if (!databasePassword.empty())
+        connection += ";Jet OLEDB:Database Password=" + databasePassword;
+    dmod.ADOCON().setConnectionString(connection);
+    for (const char* name : {"toper", "tuser", "typzdk", "tkc", "tbm", "tdw"}) {
+        SCOPED_TRACE(name);
+        EXPECT_NO_THROW(dmod.dataset(name).open());
     }
-    return out + "'";
+    EXPECT_EQ(dmod.tbm().fieldByName("部门名称").kind(), FieldKind::String);
+    EXPECT_EQ(dmod.toper().fieldByName("operid").kind(), FieldKind::AutoInc);
 }
 
-ToolRun velmoraDb(const std::vector<std::string>& arguments)
-{
-    std::string command = shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db");
-    for (const std::string& argument : arguments)
-        command += " " + shellQuote(argument);
-    command += " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
-    if (!pipe)
-        return {-1, {}};
-    std::string output;
-    char buffer[4096];
-    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
-        output.append(buffer, n);
-    const int status = pclose(pipe);
-    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
-}
-
-class VelmoraDbTest : public ::testing::Test
+// The same cases on a file and on the server.
+class VelmoraDbTest : public BackendTest
 {
 protected:
-    VelmoraDbTest()
+    // The command on this test's database; a file is created with a database password, which every later
+    // command then gives, as the server's role gives its own.
+    std::vector<std::string> on(const std::string& command, std::vector<std::string> arguments = {}) const
     {
-        static std::atomic<int> counter{0};
-        m_dir = std::filesystem::temp_directory_path() /
-                ("velmora-db-" + std::to_string(::getpid()) + "-" +
-                 std::to_string(std::chrono::steady_clock::now().time_since_epoch().count()) + "-" +
-                 std::to_string(counter++));
-        std::filesystem::create_directories(m_dir);
+        std::vector<std::string> words{command};
+        const std::vector<std::string> target = db->toolTarget();
+        words.insert(words.end(), target.begin(), target.end());
+        if (!db->isServer())
+            words.insert(words.end(), {command == "create" ? "--password" : "--db-password", FilePassword});
+        words.insert(words.end(), arguments.begin(), arguments.end());
+        return words;
     }
-    ~VelmoraDbTest() override
-    {
-        std::error_code ec;
-        std::filesystem::remove_all(m_dir, ec);
-    }
+    // The secret that opens this database.
+    std::string databaseSecret() const { return db->isServer() ? db->server()->password : FilePassword; }
 
-    std::string file(const std::string& name) const { return (m_dir / name).string(); }
-    std::string folder() const { return m_dir.string() + "/"; }
-
-    std::filesystem::path m_dir;
+    static inline const std::string FilePassword = "s3cr3t-db";
 };
 
-TEST_F(VelmoraDbTest, HelpNamesEveryCommand)
-{
-    const ToolRun run = velmoraDb({"--help"});
-    EXPECT_EQ(run.status, 0);
-    for (const char* word : {"create", "add-operator", "list-operators", "--db-password", "--groups"})
-        EXPECT_NE(run.output.find(word), std::string::npos) << word;
-}
+VELMORA_INSTANTIATE_FOR_BACKENDS(VelmoraDbTest);
 
-TEST_F(VelmoraDbTest, CreateRefusesToOverwrite)
+TEST_P(VelmoraDbTest, OperatorsRoundTripWithoutShowingPasswords)
 {
-    const std::string db = file("velmdb.mdb");
-    std::ofstream(db) << "precious";
-    const ToolRun run = velmoraDb({"create", db});
-    EXPECT_EQ(run.status, 1);
-    EXPECT_NE(run.output.find("already exists"), std::string::npos) << run.output;
-    std::ifstream in(db);
-    std::stringstream kept;
-    kept << in.rdbuf();
-    EXPECT_EQ(kept.str(), "precious");
-
-    EXPECT_EQ(velmoraDb({"create", file("fresh.mdb")}).status, 0);
-    EXPECT_EQ(velmoraDb({"create", file("fresh.mdb")}).status, 1);
-}
-
-TEST_F(VelmoraDbTest, OperatorsRoundTripWithoutShowingPasswords)
-{
-    const std::string db = file("velmdb.mdb");
-    ASSERT_EQ(velmoraDb({"create", db, "--password", "s3cr3t-db"}).status, 0);
-    const ToolRun admin = velmoraDb({"add-operator", db, "--db-password", "s3cr3t-db", "--username", "admin",
-                                     "--userid", "1", "--password", "pw-admin-77", "--groups", "all"});
+    const ToolRun run = runVelmoraDb(on("create"));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(db->number(db->isServer() ? "select count(*) from pg_tables where schemaname = 'public'"
+                                        : "select count(*) from sqlite_master where type = 'table' and name <> "
+                                          "'velmora_security' and name not like 'sqlite%'"),
+              12);
+    const ToolRun admin = runVelmoraDb(
+        on("add-operator", {"--username", "admin", "--userid", "1", "--password", "pw-admin-77", "--groups", "all"}));
     EXPECT_EQ(admin.status, 0) << admin.output;
-    const ToolRun clerk = velmoraDb({"add-operator", db, "--db-password=s3cr3t-db", "--username", "张三", "--userid",
-                                     "12", "--password", "pw-clerk-88", "--groups", "0, 3"});
+    const ToolRun clerk = runVelmoraDb(
+        on("add-operator", {"--username", "张三", "--userid", "12", "--password", "pw-clerk-88", "--groups", "0, 3"}));
     EXPECT_EQ(clerk.status, 0) << clerk.output;
-    const ToolRun list = velmoraDb({"list-operators", db, "--db-password", "s3cr3t-db"});
+    const ToolRun list = runVelmoraDb(on("list-operators"));
     EXPECT_EQ(list.status, 0);
     EXPECT_EQ(list.output, "username\tuserid\tgroups\n"
                            "admin\t1\t0,1,2,3,4,5,6\n"
                            "张三\t12\t0,3\n");
-    for (const ToolRun* run : {&admin, &clerk, &list})
-        for (const char* secret : {"s3cr3t-db", "pw-admin-77", "pw-clerk-88"})
-            EXPECT_EQ(run->output.find(secret), std::string::npos) << secret;
-
-    // Without the database password the file does not open, and the refusal
-    // names neither the given password nor the right one.
-    EXPECT_EQ(velmoraDb({"list-operators", db}).status, 1);
-    const ToolRun wrong = velmoraDb({"list-operators", db, "--db-password", "wrong-guess-41"});
-    EXPECT_EQ(wrong.status, 1);
-    const ToolRun refused = velmoraDb({"add-operator", db, "--db-password", "wrong-guess-41", "--username", "eve",
-                                       "--userid", "3", "--password", "pw-eve-99", "--groups", "all"});
-    EXPECT_EQ(refused.status, 1);
-    for (const ToolRun* run : {&wrong, &refused}) {
-        EXPECT_NE(run->output.find(db), std::string::npos) << run->output;
-        for (const char* secret : {"s3cr3t-db", "wrong-guess-41", "pw-eve-99"})
-            EXPECT_EQ(run->output.find(secret), std::string::npos) << secret << ": " << run->output;
-    }
-
-    // Nothing on disk holds an operator password as text.
-    for (const std::string& path : {db, db + "-wal"}) {
-        std::ifstream in(path, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
-        for (const char* secret : {"pw-admin-77", "pw-clerk-88", "pw-eve-99"})
-            EXPECT_EQ(bytes.str().find(secret), std::string::npos) << secret << " in " << path;
-    }
+    for (const ToolRun* shown : {&run, &admin, &clerk, &list})
+        for (const std::string& secret : {databaseSecret(), std::string("pw-admin-77"), std::string("pw-clerk-88")})
+            EXPECT_EQ(shown->output.find(secret), std::string::npos) << secret;
 }
 
 // What the tool writes is what the login reads: the operator's row through tuser.
-TEST_F(VelmoraDbTest, OperatorSignsOnThroughTheDataModule)
+TEST_P(VelmoraDbTest, TheStartupOpensWhatTheToolMadeAndTheLoginReadsItsOperator)
 {
-    const std::string db = file("velmdb.mdb");
-    ASSERT_EQ(velmoraDb({"create", db, "--password", "mivotelq"}).status, 0);
-    ASSERT_EQ(velmoraDb({"add-operator", db, "--db-password", "mivotelq", "--username", "clerk", "--userid", "2",
-                         "--password", "5678", "--groups", "0,1"})
+    ASSERT_EQ(runVelmoraDb(on("create")).status, 0);
+    ASSERT_EQ(runVelmoraDb(
+                  on("add-operator", {"--username", "clerk", "--userid", "2", "--password", "5678", "--groups", "0,1"}))
                   .status,
               0);
-    TDMod dmod(folder());
-    dmod.ADOCON().setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + db +
-                                      ";Jet OLEDB:Database Password=mivotelq");
-    dmod.ADOCON().open();
-    for (const char* name : {"toper", "tuser", "typzdk", "tkc", "tbm", "tdw"})
-        dmod.dataset(name).open();
+    expectTheStartupOpens(*db, db->isServer() ? "" : FilePassword);
+
+    TDMod dmod(db->folder());
+    dmod.ADOCON().setConnectionString(db->connectionString() +
+                                      (db->isServer() ? "" : ";Jet OLEDB:Database Password=" + FilePassword));
     Dataset& tuser = dmod.tuser();
+    tuser.open();
+    EXPECT_EQ(tuser.recordCount(), 1);
     ASSERT_TRUE(tuser.locate("username", "clerk"));
     // Stored as a tagged Argon2id hash that the login's matcher accepts.
     const std::string stored = tuser.fieldByName("passwords").asString();
@@ -176,27 +116,118 @@ TEST_F(VelmoraDbTest, OperatorSignsOnThroughTheDataModule)
         EXPECT_EQ(groupGranted(word, g), g <= 1) << g;
 }
 
-// The printed schema, run by the plain sqlite3 tool, makes a database the start-up opens.
-TEST_F(VelmoraDbTest, PrintedSchemaMakesAWorkingDatabase)
+// The printed schema makes a database the start-up opens: run by the plain sqlite3 tool on a file, by the
+// server's administrator (psql) on the server.
+TEST_P(VelmoraDbTest, PrintedSchemaMakesAWorkingDatabase)
 {
-    if (std::system("sqlite3 -version > /dev/null 2>&1") != 0)
-        GTEST_SKIP() << "the sqlite3 tool is not installed";
-    const ToolRun schema = velmoraDb({"schema"});
-    ASSERT_EQ(schema.status, 0);
-    std::ofstream(file("schema.sql")) << schema.output;
-    const std::string db = file("velmdb.mdb");
-    ASSERT_EQ(std::system(("sqlite3 " + shellQuote(db) + " < " + shellQuote(file("schema.sql"))).c_str()), 0);
-    TDMod dmod(folder());
-    dmod.ADOCON().setConnectionString("Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + db);
-    for (const char* name : {"toper", "tuser", "typzdk", "tkc", "tbm", "tdw"}) {
-        dmod.dataset(name).open();
-        EXPECT_TRUE(dmod.dataset(name).active()) << name;
+    const ToolRun schema = runVelmoraDb({"schema", "--for", db->isServer() ? "postgresql" : "sqlite"});
+    ASSERT_EQ(schema.status, 0) << schema.output;
+    if (db->isServer()) {
+        db->run(schema.output);
+    } else {
+        if (std::system("sqlite3 -version > /dev/null 2>&1") != 0)
+            GTEST_SKIP() << "the sqlite3 tool is not installed";
+        const std::string script = db->folder() + "schema.sql";
+        std::ofstream(script) << schema.output;
+        ASSERT_EQ(std::system(("sqlite3 " + shellQuote(db->path()) + " < " + shellQuote(script)).c_str()), 0);
+    }
+    expectTheStartupOpens(*db);
+}
+
+// A database that is there already is never overwritten.
+TEST_P(VelmoraDbTest, CreateRefusesADatabaseThatIsThere)
+{
+    std::string refusal;
+    if (db->isServer()) {
+        db->run("CREATE TABLE \"YdInfo\" (x integer)");
+        refusal = "already holds the table YdInfo";
+    } else {
+        std::ofstream(db->path()) << "precious";
+        refusal = "already exists";
+    }
+    const ToolRun run = runVelmoraDb(on("create"));
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find(refusal), std::string::npos) << run.output;
+    if (db->isServer()) {
+        EXPECT_EQ(db->number("select count(*) from pg_tables where schemaname = 'public'"), 1);
+    } else {
+        std::ifstream in(db->path());
+        std::stringstream kept;
+        kept << in.rdbuf();
+        EXPECT_EQ(kept.str(), "precious");
     }
 }
 
-TEST_F(VelmoraDbTest, RightsWordGrantsTheListedGroups)
+// A wrong database or role password is refused, and the refusal shows neither it nor the right one.
+TEST_P(VelmoraDbTest, AWrongPasswordIsRefusedWithoutShowingIt)
 {
-    const ToolRun run = velmoraDb({"rights-word", "--groups", "2,5"});
+    ASSERT_EQ(runVelmoraDb(on("create")).status, 0);
+    const std::string wrong = "wrong-guess-41";
+    std::vector<std::string> words = on("list-operators");
+    words.back() = wrong; // the password given last
+    const ToolRun refused = runVelmoraDb(words);
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find(db->isServer() ? "password authentication failed" : db->path()), std::string::npos)
+        << refused.output;
+    for (const std::string& secret : {databaseSecret(), wrong})
+        EXPECT_EQ(refused.output.find(secret), std::string::npos) << secret << ": " << refused.output;
+}
+
+// ---- a file only ----------------------------------------------------------------------------------------------
+
+class VelmoraDbFileTest : public ::testing::Test
+{
+protected:
+    TestDatabase db;
+};
+
+TEST_F(VelmoraDbFileTest, HelpNamesEveryCommand)
+{
+    const ToolRun run = runVelmoraDb({"--help"});
+    EXPECT_EQ(run.status, 0);
+    for (const char* word : {"create", "add-operator", "list-operators", "--db-password", "--groups"})
+        EXPECT_NE(run.output.find(word), std::string::npos) << word;
+}
+
+TEST_F(VelmoraDbFileTest, AFileCreatedOnceIsNotCreatedAgain)
+{
+    EXPECT_EQ(runVelmoraDb({"create", db.path()}).status, 0);
+    EXPECT_EQ(runVelmoraDb({"create", db.path()}).status, 1);
+}
+
+// A protected file opens only with its password, and nothing on disk holds an operator password as text.
+TEST_F(VelmoraDbFileTest, APasswordProtectedFileOpensOnlyWithItsPassword)
+{
+    const std::string path = db.path();
+    ASSERT_EQ(runVelmoraDb({"create", path, "--password", "s3cr3t-db"}).status, 0);
+    ASSERT_EQ(runVelmoraDb({"add-operator", path, "--db-password=s3cr3t-db", "--username", "admin", "--userid", "1",
+                            "--password", "pw-admin-77", "--groups", "all"})
+                  .status,
+              0);
+    ASSERT_EQ(runVelmoraDb({"add-operator", path, "--db-password", "s3cr3t-db", "--username", "clerk", "--userid", "2",
+                            "--password", "pw-clerk-88", "--groups", "0"})
+                  .status,
+              0);
+    EXPECT_EQ(runVelmoraDb({"list-operators", path}).status, 1);
+    const ToolRun refused = runVelmoraDb({"add-operator", path, "--db-password", "wrong-guess-41", "--username", "eve",
+                                          "--userid", "3", "--password", "pw-eve-99", "--groups", "all"});
+    EXPECT_EQ(refused.status, 1);
+    EXPECT_NE(refused.output.find(path), std::string::npos) << refused.output;
+    for (const char* secret : {"s3cr3t-db", "wrong-guess-41", "pw-eve-99"})
+        EXPECT_EQ(refused.output.find(secret), std::string::npos) << secret << ": " << refused.output;
+
+    for (const std::string& file : {path, path + "-wal"}) {
+        std::ifstream in(file, std::ios::binary);
+        std::stringstream bytes;
+        bytes << in.rdbuf();
+        for (const char* secret : {"pw-admin-77", "pw-clerk-88", "pw-eve-99"})
+            EXPECT_EQ(bytes.str().find(secret), std::string::npos) << secret << " in " << file;
+    }
+}
+
+TEST_F(VelmoraDbFileTest, RightsWordGrantsTheListedGroups)
+{
+    const ToolRun run = runVelmoraDb({"rights-word", "--groups", "2,5"});
     ASSERT_EQ(run.status, 0);
     const std::int64_t word = std::stoll(run.output);
     EXPECT_GT(word, 1'000'000'000);
@@ -231,29 +262,63 @@ const BadCall badCalls[] = {
     {{"rights-word"}, 2},
 };
 
-TEST_F(VelmoraDbTest, BadCallsFailWithAMessage)
+TEST_F(VelmoraDbFileTest, BadCallsFailWithAMessage)
 {
-    const std::string db = file("velmdb.mdb");
-    ASSERT_EQ(velmoraDb({"create", db}).status, 0);
-    ASSERT_EQ(
-        velmoraDb({"add-operator", db, "--username", "admin", "--userid", "1", "--password", "p", "--groups", "all"})
-            .status,
-        0);
+    const std::string path = db.path();
+    ASSERT_EQ(runVelmoraDb({"create", path}).status, 0);
+    ASSERT_EQ(runVelmoraDb(
+                  {"add-operator", path, "--username", "admin", "--userid", "1", "--password", "p", "--groups", "all"})
+                  .status,
+              0);
+    const std::string fresh = db.folder() + "new.mdb";
+    const std::string missing = db.folder() + "none.mdb";
     for (const BadCall& call : badCalls) {
         std::vector<std::string> arguments;
         std::string shown;
         for (const std::string& a : call.arguments) {
-            arguments.push_back(a == "DB" ? db : a == "DB2" ? file("new.mdb") : a == "MISSING" ? file("none.mdb") : a);
+            arguments.push_back(a == "DB" ? path : a == "DB2" ? fresh : a == "MISSING" ? missing : a);
             shown += a + " ";
         }
-        const ToolRun run = velmoraDb(arguments);
+        const ToolRun run = runVelmoraDb(arguments);
         EXPECT_EQ(run.status, call.status) << shown << "\n" << run.output;
         EXPECT_NE(run.output.find("velmora-db"), std::string::npos) << shown;
     }
-    EXPECT_FALSE(std::filesystem::exists(file("new.mdb")));
-    EXPECT_FALSE(std::filesystem::exists(file("none.mdb")));
-    const ToolRun list = velmoraDb({"list-operators", db});
+    EXPECT_FALSE(std::filesystem::exists(fresh));
+    EXPECT_FALSE(std::filesystem::exists(missing));
+    const ToolRun list = runVelmoraDb({"list-operators", path});
     EXPECT_EQ(list.output, "username\tuserid\tgroups\nadmin\t1\t0,1,2,3,4,5,6\n");
+}
+
+// ---- the server only ------------------------------------------------------------------------------------------
+
+class VelmoraDbServerTest : public ServerTest
+{
+};
+
+// The role's password may come from libpq's own PGPASSWORD instead of the command line.
+TEST_F(VelmoraDbServerTest, TheRolesPasswordMayComeFromPgpassword)
+{
+    const std::vector<std::string> target = db->toolTarget();
+    ASSERT_EQ(runVelmoraDb({"create", target[0], "--db-user", db->server()->user},
+                           "PGPASSWORD=" + shellQuote(db->server()->password))
+                  .status,
+              0);
+    const ToolRun run = runVelmoraDb({"list-operators", target[0], "--db-user", db->server()->user},
+                                     "PGPASSWORD=" + shellQuote(db->server()->password));
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "username\tuserid\tgroups\n");
+    EXPECT_EQ(run.output.find(db->server()->password), std::string::npos);
+}
+
+// A server checks its role's own password: a database password for the file is a wrong call there.
+TEST_F(VelmoraDbServerTest, CreateRefusesAFilesDatabasePassword)
+{
+    std::vector<std::string> words{"create"};
+    const std::vector<std::string> target = db->toolTarget();
+    words.insert(words.end(), target.begin(), target.end());
+    words.insert(words.end(), {"--password", "x"});
+    const ToolRun run = runVelmoraDb(words);
+    EXPECT_EQ(run.status, 2) << run.output;
 }
 
 } // namespace

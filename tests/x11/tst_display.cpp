@@ -178,8 +178,7 @@ PanelPicture statusPanel(const QString& text)
         installChineseUi(*application);
         return application;
     }();
-    QtPlatform platform(*app);
-    Tfmain window(platform);
+    Tfmain window;
     window.setWindowState(Qt::WindowNoState);
     window.resize(1000, 400);
     window.setPanelText(1, text);

@@ -1,0 +1,117 @@
+#pragma once
+
+#include "data/Text.h"
+#include "data/Value.h"
+
+#include <cstdint>
+#include <string>
+#include <string_view>
+
+namespace velmora::data {
+
+class Dataset;
+
+// The kinds a field or column can have, named as the datasets' declared field types and their error texts
+// name them (String, WideString, BCD, ...).
+enum class FieldKind {
+    String,          // 8-bit text (n)
+    FixedString,     // fixed 8-bit text (n)
+    WideString,      // wide text (n)
+    FixedWideString, // fixed wide text (n)
+    SmallInt,
+    Integer,
+    Word,
+    AutoInc,
+    LargeInt,
+    Float,
+    BCD,
+    DateTime,
+    Date,
+    Time,
+    Boolean,
+    Memo,
+};
+
+// Kinds that bind to each other when a declared field meets its column.
+enum class KindFamily { AnsiText, WideText, Integer, LargeInt, Float, BCD, DateTime, Long, Boolean };
+
+KindFamily familyOf(FieldKind kind);
+// The kind's name as error texts show it ("String", "WideString", "BCD", ...).
+std::string_view kindName(FieldKind kind);
+bool isTextKind(FieldKind kind);
+
+struct DateTime
+{
+    int year, month, day, hour = 0, minute = 0, second = 0;
+
+    static DateTime nowLocal();
+    std::string toString() const; // "YYYY-MM-DD HH:MM:SS"
+};
+
+// One field of a dataset: a view onto a column of the dataset's current row,
+// or a lookup into another dataset.
+class Field
+{
+public:
+    const std::string& fieldName() const { return m_name; }
+    FieldKind kind() const { return m_kind; }
+    int size() const { return m_size; } // text: characters; BCD: scale
+    int precision() const { return m_precision; }
+    bool isLookup() const { return m_lookup; }
+    bool readOnly() const { return m_readOnly; }
+    bool required() const { return m_required; }
+    const std::string& displayLabel() const; // the label, or the field name when none
+    Dataset& dataset() const { return *m_dataset; }
+
+    bool isNull() const;
+    Value value() const;
+    std::string asString() const;    // null -> ""; a whole double 12.0 -> "12"
+    std::int64_t asLargeInt() const; // ConversionError for null, empty or non-numeric; halves round to even
+    double asFloat() const;          // ConversionError for null, empty or non-numeric
+
+    void setAsString(const std::string& text);
+    void setAsLargeInt(std::int64_t number); // into a text field: its decimal text
+    void setAsFloat(double number);
+    void setAsDateTime(const DateTime& moment);
+    void setValue(const Value& value);
+    void clear();
+
+    Field(const Field&) = delete;
+    Field& operator=(const Field&) = delete;
+
+private:
+    friend class Dataset;
+
+    Field() = default;
+    void store(Value value);
+
+    Dataset* m_dataset = nullptr;
+    std::string m_name;
+    std::string m_label;
+    FieldKind m_kind = FieldKind::String;
+    int m_size = 0;
+    int m_precision = 0;
+    bool m_readOnly = false;
+    bool m_required = false;
+    bool m_lookup = false;
+    int m_column = -1; // index in the result; -1 for a lookup
+
+    // Lookup: the row of m_lookupDataset whose m_lookupKey equals this row's m_keyField.
+    std::string m_keyField;
+    std::string m_lookupDatasetName;
+    std::string m_lookupKey;
+    std::string m_resultField;
+    Dataset* m_lookupDataset = nullptr;
+};
+
+// Conversions shared by fields and by row searches.
+namespace text {
+// Display text of a cell: integers in decimal, doubles in their shortest general form (at most 15 digits).
+std::string display(const Value& value);
+std::string formatDouble(double number);
+// A whole or decimal number written as text, blanks around it allowed.
+bool parseNumber(std::string_view text, double& out);
+bool parseInteger(std::string_view text, std::int64_t& out);
+} // namespace text
+
+} // namespace velmora::data

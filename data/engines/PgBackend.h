@@ -1,0 +1,133 @@
+#pragma once
+
+#include "data/Backend.h"
+#include "data/Errors.h"
+#include "data/module/Schema.h"
+
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace velmora::data {
+
+// True when a Data Source names a PostgreSQL server (a postgresql:// or postgres:// URI) rather than a file.
+bool isServerSource(std::string_view source);
+
+// The URI without a password it may carry, for messages.
+std::string redactedServerUri(std::string_view uri);
+
+// Backend over one connection to a PostgreSQL server. The server's catalogue describes the columns as the
+// embedded dialect would (see the README, "Shared server (PostgreSQL)"); command texts written for the
+// embedded engine are adapted before they run (names the server would fold to lower case are quoted).
+class PgBackend final : public Backend
+{
+public:
+    // Connects to the server and database the URI names, as role `user` with `password` (each left to
+    // libpq's defaults when empty). Both travel as connection parameters, never inside a text. Throws
+    // DatabaseError with the server's or libpq's message; nothing stays open after a failure.
+    static std::unique_ptr<PgBackend> connect(const std::string& uri, const std::string& user,
+                                              const std::string& password);
+    ~PgBackend() override;
+    PgBackend(const PgBackend&) = delete;
+    PgBackend& operator=(const PgBackend&) = delete;
+
+    ResultSet openTable(const std::string& table) override;
+    ResultSet openCommand(const std::string& commandText) override;
+    std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
+    std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
+    std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
+
+    // Runs statements that return no rows, as written (schema set-up by tools and tests).
+    void execute(const std::string& sql);
+    // The command text as this server must read it to mean what the embedded engine reads.
+    std::string adaptCommand(std::string_view commandText);
+    // The database's tables and views visible without a schema name.
+    std::vector<std::string> tableNames();
+
+    // The server's URI without a password it may carry.
+    std::string location() const override { return redactedServerUri(m_uri); }
+
+private:
+    struct Closer
+    {
+        void operator()(pg_conn* c) const;
+    };
+    struct ResultClearer
+    {
+        void operator()(pg_result* r) const;
+    };
+    using Result = std::unique_ptr<pg_result, ResultClearer>;
+
+    struct ColumnInfo
+    {
+        std::string name;
+        unsigned baseType = 0; // a domain's base type
+        int typmod = -1;
+        std::string typeName; // as declared, for messages
+        bool autoIncrement = false;
+        bool ansi = false; // 8-bit text, marked by the column's comment
+    };
+    struct TableInfo
+    {
+        std::string name;
+        std::unordered_map<int, ColumnInfo> columns; // by attribute number
+        std::vector<int> order;                      // attribute numbers in table order
+    };
+
+    struct CommandTokens;
+    struct StatementNames;
+
+    PgBackend(pg_conn* connection, std::string uri);
+
+    Result run(const std::string& sql, const std::vector<const char*>& parameters = {});
+    [[noreturn]] void fail(const pg_result* result) const;
+    const TableInfo& tableInfo(unsigned oid);
+    void loadNames();
+    const std::pair<std::string, unsigned>* findTable(std::string_view name) const; // of m_tableNames
+    unsigned tableOid(std::string_view name); // 0 when the database has no such table
+    // Runs a statement that returns rows; with checkRows, one that would not is refused before it runs.
+    Result runQuery(const std::string& sql, bool checkRows);
+    std::vector<ColumnDescription> read(const pg_result* result, std::string_view commandText, RowSink& rows);
+    std::vector<ColumnDescription> query(const std::string& sql, std::string_view givenText, bool checkRows,
+                                         RowSink& rows);
+
+    // Adapting a command text (adaptCommand), step by step.
+    const std::string* tableSpelling(std::string_view name) const;
+    std::optional<std::string> columnSpelling(const std::vector<std::string>& tables, std::string_view word) const;
+    StatementNames statementNames(std::string_view commandText, const CommandTokens& tokens) const;
+    std::optional<std::string> catalogueSpelling(const CommandTokens& tokens, std::size_t t,
+                                                 const StatementNames& names) const;
+    std::optional<std::string> adaptedToken(const CommandTokens& tokens, std::size_t t,
+                                            const StatementNames& names) const;
+
+    std::unique_ptr<pg_conn, Closer> m_connection;
+    std::string m_uri;
+    std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
+    bool m_namesLoaded = false;
+    std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID
+    std::unordered_map<std::string, std::vector<std::string>> m_columnsByTable; // lower-case table name
+};
+
+// The server's column type of a schema column ("varchar(50)", "numeric(15,4)", ...).
+std::string serverSqlType(const ColumnDefinition& column);
+// CREATE TABLE of one table for the server, with the comments that mark 8-bit text columns.
+std::string serverCreateTableSql(const TableDefinition& table);
+// Every table's CREATE TABLE for the server, one script.
+std::string serverSchemaScript();
+
+// The cause of a failure the server reported with this SQLSTATE.
+ErrorCause serverCause(std::string_view sqlState);
+
+// A column comment that marks 8-bit text (the first word of the comment, any letter case).
+inline constexpr std::string_view AnsiTextMark = "ansi";
+
+} // namespace velmora::data

@@ -1,0 +1,540 @@
+#include "data/engines/SqliteBackend.h"
+
+#include "data/Errors.h"
+#include "data/Text.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SchemaDialect.h"
+#include "data/provider/ConnectionString.h"
+
+#include <sqlite3.h>
+
+#include <chrono>
+#include <filesystem>
+#include <random>
+#include <thread>
+
+#include <sys/stat.h>
+#include <unistd.h>
+
+namespace velmora::data {
+
+void SqliteCloser::operator()(sqlite3* db) const
+{
+    sqlite3_close_v2(db);
+}
+
+void StatementFinalizer::operator()(sqlite3_stmt* s) const
+{
+    sqlite3_finalize(s);
+}
+
+namespace {
+
+// ---- column descriptions -------------------------------------------------
+
+// Storage classes met in a column without a declared type.
+struct ValueStats
+{
+    bool integer = false;
+    bool real = false;
+    bool text = false;
+    bool blob = false;
+    int longestText = 0;
+};
+
+void typeFromValues(ColumnDescription& c, const ValueStats& s)
+{
+    if (s.blob) {
+        c.type = AdoType::adLongVarBinary;
+        c.definedSize = 2147483647;
+    } else if (s.text) {
+        c.type = AdoType::adVarWChar;
+        c.definedSize = s.longestText > 0 ? s.longestText : 1;
+    } else if (s.real) {
+        c.type = AdoType::adDouble;
+        c.definedSize = 8;
+        c.precision = 15;
+    } else if (s.integer) {
+        c.type = AdoType::adBigInt;
+        c.definedSize = 8;
+        c.precision = 19;
+    } else {
+        c.type = AdoType::adVarWChar;
+        c.definedSize = 255;
+    }
+}
+
+bool onlyBlanksOrComments(std::string_view rest)
+{
+    for (const SqlPiece& t : sqlTokens(rest)) {
+        if (!t.isPunct(';'))
+            return false;
+    }
+    return true;
+}
+
+} // namespace
+
+SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path)) {}
+
+SqliteBackend::~SqliteBackend()
+{
+    m_inserts.clear();
+    m_schemaVersionQuery.reset();
+    if (m_db && !sqlite3_get_autocommit(m_db.get()))
+        sqlite3_exec(m_db.get(), "ROLLBACK", nullptr, nullptr, nullptr);
+}
+
+ErrorCause sqliteCause(int resultCode)
+{
+    ErrorCause cause{ErrorKind::Other, resultCode, {}};
+    switch (resultCode & 0xFF) {
+    case SQLITE_BUSY:
+    case SQLITE_LOCKED:
+        cause.kind = ErrorKind::Locked;
+        break;
+    case SQLITE_FULL:
+        cause.kind = ErrorKind::DiskFull;
+        break;
+    case SQLITE_IOERR:
+    case SQLITE_CANTOPEN:
+        cause.kind = ErrorKind::Io;
+        break;
+    case SQLITE_PERM:
+    case SQLITE_READONLY:
+    case SQLITE_AUTH:
+        cause.kind = ErrorKind::Permission;
+        break;
+    case SQLITE_CONSTRAINT:
+    case SQLITE_MISMATCH:
+    case SQLITE_TOOBIG:
+        cause.kind = ErrorKind::Constraint;
+        break;
+    case SQLITE_CORRUPT:
+    case SQLITE_NOTADB:
+        cause.kind = ErrorKind::Damaged;
+        break;
+    default:
+        break;
+    }
+    return cause;
+}
+
+void SqliteBackend::fail(std::string_view context) const
+{
+    std::string text(context);
+    if (!text.empty())
+        text += ": ";
+    text += sqlite3_errmsg(m_db.get());
+    throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+}
+
+SqliteStatement SqliteBackend::prepare(std::string_view sql)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(m_db.get(), sql.data(), static_cast<int>(sql.size()), &raw, nullptr) != SQLITE_OK)
+        fail({});
+    return SqliteStatement(raw);
+}
+
+void SqliteBackend::execute(const std::string& sql)
+{
+    char* error = nullptr;
+    if (sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
+        std::string text = error ? error : sqlite3_errmsg(m_db.get());
+        sqlite3_free(error);
+        throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+    }
+}
+
+void SqliteBackend::refreshTableCache()
+{
+    // Another connection may have changed the schema since we looked.
+    if (!m_schemaVersionQuery)
+        m_schemaVersionQuery = prepare("PRAGMA schema_version");
+    sqlite3_stmt* st = m_schemaVersionQuery.get();
+    const int version = sqlite3_step(st) == SQLITE_ROW ? sqlite3_column_int(st, 0) : -1;
+    sqlite3_reset(st);
+    if (version != m_schemaVersion || version < 0) {
+        m_tables.clear();
+        m_schemaVersion = version;
+    }
+}
+
+const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& table)
+{
+    const std::string key = text::lowerAscii(table);
+    if (auto it = m_tables.find(key); it != m_tables.end())
+        return it->second;
+
+    TableInfo info;
+    SqliteStatement columns = prepare("SELECT name, type, pk FROM pragma_table_info(?1)");
+    sqlite3_bind_text(columns.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+    int keyColumns = 0;
+    std::string keyName;
+    std::string keyType;
+    int rc;
+    while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
+        if (sqlite3_column_int(columns.get(), 2) > 0) {
+            ++keyColumns;
+            keyName = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+            const unsigned char* type = sqlite3_column_text(columns.get(), 1);
+            keyType = type ? reinterpret_cast<const char*>(type) : "";
+        }
+    }
+    if (rc != SQLITE_DONE)
+        fail({});
+    if (keyColumns == 1 && isRowidAliasType(keyType)) {
+        // A WITHOUT ROWID table has no rowid to alias.
+        SqliteStatement sql =
+            prepare("SELECT sql FROM sqlite_master WHERE type = 'table' AND name = ?1 COLLATE NOCASE");
+        sqlite3_bind_text(sql.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+        std::string text;
+        if (sqlite3_step(sql.get()) == SQLITE_ROW && sqlite3_column_text(sql.get(), 0))
+            text = data::text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(sql.get(), 0)));
+        const auto close = text.rfind(')');
+        if (close == std::string::npos || text.find("without", close) == std::string::npos)
+            info.rowidAlias = keyName;
+    }
+    return m_tables.emplace(key, std::move(info)).first->second;
+}
+
+namespace {
+
+// Collects the rows a sink is given, for the callers that want a whole result at once.
+class CollectRows final : public RowSink
+{
+public:
+    explicit CollectRows(std::vector<std::vector<Value>>& rows) : m_rows(rows) {}
+    void begin(int) override {}
+    void row(std::span<const CellView> cells) override
+    {
+        std::vector<Value>& row = m_rows.emplace_back();
+        row.reserve(cells.size());
+        for (const CellView& cell : cells)
+            row.push_back(cell.toValue());
+    }
+
+private:
+    std::vector<std::vector<Value>>& m_rows;
+};
+
+} // namespace
+
+ResultSet SqliteBackend::openTable(const std::string& table)
+{
+    ResultSet result;
+    CollectRows rows(result.rows);
+    result.columns = readTable(table, rows);
+    return result;
+}
+
+ResultSet SqliteBackend::openCommand(const std::string& commandText)
+{
+    ResultSet result;
+    CollectRows rows(result.rows);
+    result.columns = readCommand(commandText, rows);
+    return result;
+}
+
+std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
+{
+    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
+    SqliteStatement s = prepare(sql);
+    return read(s.get(), sql, rows);
+}
+
+std::vector<ColumnDescription> SqliteBackend::readCommand(const std::string& commandText, RowSink& rows)
+{
+    SqliteStatement s = prepareCommand(commandText);
+    return read(s.get(), commandText, rows);
+}
+
+SqliteStatement SqliteBackend::prepareCommand(const std::string& commandText)
+{
+    // The stored texts read the same in SQLite (unquoted Chinese names, 1=2,
+    // "a.*"); what differs is told apart after reading (duplicate names).
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(m_db.get(), commandText.data(), static_cast<int>(commandText.size()), &raw, &tail) !=
+        SQLITE_OK)
+        fail({});
+    SqliteStatement s(raw);
+    if (!s)
+        throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
+    if (tail && !onlyBlanksOrComments(std::string_view(tail, commandText.data() + commandText.size() - tail)))
+        throw DatabaseError("Characters found after end of SQL statement.", ErrorKind::Malformed);
+    if (sqlite3_column_count(s.get()) == 0)
+        throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
+    return s;
+}
+
+std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText, RowSink& rows)
+{
+    std::vector<ColumnDescription> columns;
+    refreshTableCache();
+    const int n = sqlite3_column_count(st);
+    columns.resize(static_cast<std::size_t>(n));
+    std::vector<char> asBool(static_cast<std::size_t>(n), 0);
+    std::vector<int> derived; // columns typed by their values
+    for (int i = 0; i < n; ++i) {
+        ColumnDescription& c = columns[static_cast<std::size_t>(i)];
+        c.name = sqlite3_column_name(st, i);
+        const char* table = sqlite3_column_table_name(st, i);
+        const char* origin = sqlite3_column_origin_name(st, i);
+        const char* declared = sqlite3_column_decltype(st, i);
+        if (table && origin) {
+            c.baseTable = table;
+            c.baseColumn = origin;
+            c.updatable = true;
+            if (text::equalsIgnoreCase(tableInfo(c.baseTable).rowidAlias, c.baseColumn)) {
+                c.type = AdoType::adInteger;
+                c.definedSize = 4;
+                c.precision = 10;
+                c.autoIncrement = true;
+                c.updatable = false;
+                continue;
+            }
+        }
+        if (declared && *declared && table && origin) {
+            const TypeInfo t = columnType(c.baseTable, c.baseColumn, declared);
+            c.type = t.type;
+            c.definedSize = t.definedSize;
+            c.precision = t.precision;
+            c.scale = t.scale;
+            asBool[static_cast<std::size_t>(i)] = t.type == AdoType::adBoolean;
+        } else {
+            derived.push_back(i);
+        }
+    }
+
+    std::vector<ValueStats> stats(static_cast<std::size_t>(n));
+    std::vector<char> tracked(static_cast<std::size_t>(n), 0);
+    for (int i : derived)
+        tracked[static_cast<std::size_t>(i)] = 1;
+
+    rows.begin(n);
+    std::vector<CellView> row(static_cast<std::size_t>(n));
+    int rc;
+    while ((rc = sqlite3_step(st)) == SQLITE_ROW) {
+        for (int i = 0; i < n; ++i) {
+            const auto ci = static_cast<std::size_t>(i);
+            CellView& cell = row[ci];
+            // Connections are one thread's at a time (opened without a mutex), so the cell can be read
+            // through its value: one look-up of the column per cell, where sqlite3_column_type, _text and
+            // _bytes each look it up (and check the connection) again.
+            sqlite3_value* value = sqlite3_column_value(st, i);
+            switch (sqlite3_value_type(value)) {
+            case SQLITE_INTEGER: {
+                const std::int64_t v = sqlite3_value_int64(value);
+                if (asBool[ci]) {
+                    cell.type = v != 0 ? CellView::Type::True : CellView::Type::False;
+                } else {
+                    cell.type = CellView::Type::Integer;
+                    cell.integer = v;
+                }
+                if (tracked[ci])
+                    stats[ci].integer = true;
+                break;
+            }
+            case SQLITE_FLOAT: {
+                const double v = sqlite3_value_double(value);
+                if (asBool[ci]) {
+                    cell.type = v != 0.0 ? CellView::Type::True : CellView::Type::False;
+                } else {
+                    cell.type = CellView::Type::Double;
+                    cell.number = v;
+                }
+                if (tracked[ci])
+                    stats[ci].real = true;
+                break;
+            }
+            case SQLITE_TEXT: {
+                const unsigned char* text = sqlite3_value_text(value);
+                const int bytes = sqlite3_value_bytes(value);
+                cell.type = CellView::Type::Text;
+                cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
+                if (tracked[ci]) {
+                    stats[ci].text = true;
+                    const int length = static_cast<int>(data::text::utf8Length(cell.text));
+                    if (length > stats[ci].longestText)
+                        stats[ci].longestText = length;
+                }
+                break;
+            }
+            case SQLITE_BLOB: {
+                const void* data = sqlite3_value_blob(value);
+                const int bytes = sqlite3_value_bytes(value);
+                cell.type = CellView::Type::Text;
+                cell.text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
+                if (tracked[ci])
+                    stats[ci].blob = true;
+                break;
+            }
+            default:
+                cell.type = CellView::Type::Null;
+                break;
+            }
+        }
+        rows.row(row);
+    }
+    if (rc != SQLITE_DONE)
+        fail({});
+
+    for (int i : derived)
+        typeFromValues(columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
+
+    nameSharedColumns(columns, commandText);
+    return columns;
+}
+
+std::int64_t SqliteBackend::insertRow(const std::string& table,
+                                      const std::vector<std::pair<std::string, Value>>& values)
+{
+    std::string sql = "INSERT INTO " + quoteIdentifier(table);
+    if (values.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        sql += " (";
+        std::string placeholders;
+        for (std::size_t i = 0; i < values.size(); ++i) {
+            if (i > 0) {
+                sql += ", ";
+                placeholders += ", ";
+            }
+            sql += quoteIdentifier(values[i].first);
+            placeholders += '?';
+            placeholders += std::to_string(i + 1);
+        }
+        sql += ") VALUES (" + placeholders + ")";
+    }
+    refreshTableCache();
+    const bool keyed = !tableInfo(table).rowidAlias.empty();
+
+    auto it = m_inserts.find(sql);
+    if (it == m_inserts.end()) {
+        if (m_inserts.size() >= 64)
+            m_inserts.clear();
+        it = m_inserts.emplace(sql, prepare(sql)).first;
+    }
+    sqlite3_stmt* st = it->second.get();
+    // Leave the cached statement clean on every path.
+    struct Reset
+    {
+        sqlite3_stmt* st;
+        ~Reset()
+        {
+            sqlite3_reset(st);
+            sqlite3_clear_bindings(st);
+        }
+    } reset{st};
+
+    for (std::size_t i = 0; i < values.size(); ++i) {
+        const int p = static_cast<int>(i + 1);
+        const Value& v = values[i].second;
+        int rc = SQLITE_OK;
+        if (const auto* x = std::get_if<std::int64_t>(&v))
+            rc = sqlite3_bind_int64(st, p, *x);
+        else if (const auto* d = std::get_if<double>(&v))
+            rc = sqlite3_bind_double(st, p, *d);
+        else if (const auto* s = std::get_if<std::string>(&v))
+            rc = sqlite3_bind_text64(st, p, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
+        else if (const auto* b = std::get_if<bool>(&v))
+            rc = sqlite3_bind_int(st, p, *b ? 1 : 0);
+        else
+            rc = sqlite3_bind_null(st, p);
+        if (rc != SQLITE_OK)
+            fail({});
+    }
+    if (sqlite3_step(st) != SQLITE_DONE) {
+        sqlite3_reset(st); // brings the statement's own error to the connection
+        fail({});
+    }
+    return keyed ? sqlite3_last_insert_rowid(m_db.get()) : 0;
+}
+
+void SqliteBackend::beginTransaction()
+{
+    execute("BEGIN IMMEDIATE");
+}
+
+void SqliteBackend::commit()
+{
+    execute("COMMIT");
+}
+
+void SqliteBackend::rollback()
+{
+    if (sqlite3_get_autocommit(m_db.get()))
+        return; // SQLite may already have rolled back after an error
+    execute("ROLLBACK");
+}
+
+namespace {
+
+int retryOften(void*, int tries)
+{
+    // One thread waits for one lock at a time: the wait starts at its first try.
+    thread_local std::chrono::steady_clock::time_point start;
+    thread_local std::minstd_rand jitter(std::random_device{}());
+    const auto now = std::chrono::steady_clock::now();
+    if (tries == 0)
+        start = now;
+    if (now - start >= std::chrono::milliseconds(BusyTimeoutMs))
+        return 0;
+    // Jitter keeps two waiting tills from trying in step with each other.
+    std::this_thread::sleep_for(std::chrono::microseconds(500 + jitter() % 1000));
+    return 1;
+}
+
+} // namespace
+
+void setBusyTimeout(sqlite3* db)
+{
+    sqlite3_busy_handler(db, retryOften, nullptr);
+}
+
+void useWriteAheadLog(sqlite3* db)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &raw, nullptr) != SQLITE_OK)
+        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
+    SqliteStatement s(raw);
+    if (sqlite3_step(s.get()) != SQLITE_ROW)
+        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
+    const unsigned char* mode = sqlite3_column_text(s.get(), 0);
+    if (!mode || !text::equalsIgnoreCase(reinterpret_cast<const char*>(mode), "wal"))
+        throw DatabaseError("The database cannot use a write-ahead log.", ErrorKind::Unsupported);
+}
+
+std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
+{
+    // An absolute path is never read as a "file:" URI.
+    const std::string path = std::filesystem::absolute(givenPath).lexically_normal().string();
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
+        throw DatabaseError("Database '" + path + "' already exists.", ErrorKind::Other);
+    sqlite3* raw = nullptr;
+    const int rc =
+        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteHandle db(raw);
+    if (rc != SQLITE_OK)
+        throw DatabaseError("Could not create database '" + path +
+                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
+                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
+    // A folder whose new files take its group (set-group-ID) is shared by that group's operators: each of them
+    // writes to the file, and SQLite gives its journals the file's mode. Anyone else is kept out.
+    struct stat folder = {};
+    const std::string parent = std::filesystem::path(path).parent_path().string();
+    if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) && ::chmod(path.c_str(), 0660) != 0) {
+        ::unlink(path.c_str());
+        throw DatabaseError("Could not share database '" + path + "' with the group of its folder.",
+                            ErrorCause(ErrorKind::Permission));
+    }
+    setBusyTimeout(db.get());
+    sqlite3_extended_result_codes(db.get(), 1);
+    useWriteAheadLog(db.get());
+    return std::make_unique<SqliteBackend>(std::move(db), path);
+}
+
+} // namespace velmora::data

@@ -1,0 +1,98 @@
+#pragma once
+
+#include "data/Backend.h"
+#include "data/Errors.h"
+
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <utility>
+#include <vector>
+
+struct sqlite3;
+struct sqlite3_stmt;
+
+namespace velmora::data {
+
+struct SqliteCloser
+{
+    void operator()(sqlite3* db) const;
+};
+using SqliteHandle = std::unique_ptr<sqlite3, SqliteCloser>;
+
+struct StatementFinalizer
+{
+    void operator()(sqlite3_stmt* s) const;
+};
+using SqliteStatement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
+
+// Backend over one open SQLite database.
+class SqliteBackend final : public Backend
+{
+public:
+    // Takes over an open handle; path is the file's path, for messages.
+    SqliteBackend(SqliteHandle db, std::string path);
+    ~SqliteBackend() override;
+    SqliteBackend(const SqliteBackend&) = delete;
+    SqliteBackend& operator=(const SqliteBackend&) = delete;
+
+    ResultSet openTable(const std::string& table) override;
+    ResultSet openCommand(const std::string& commandText) override;
+    std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
+    std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
+    std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
+    void beginTransaction() override;
+    void commit() override;
+    void rollback() override;
+
+    // Runs statements that return no rows (schema set-up by tools and tests).
+    void execute(const std::string& sql);
+
+    const std::string& path() const { return m_path; }
+    std::string location() const override { return m_path; }
+    sqlite3* handle() const { return m_db.get(); }
+
+private:
+    struct TableInfo
+    {
+        std::string rowidAlias; // the INTEGER PRIMARY KEY column, empty when none
+    };
+
+    SqliteStatement prepareCommand(const std::string& commandText);
+    std::vector<ColumnDescription> read(sqlite3_stmt* statement, std::string_view commandText, RowSink& rows);
+    void refreshTableCache();
+    const TableInfo& tableInfo(const std::string& table); // after refreshTableCache()
+    SqliteStatement prepare(std::string_view sql);
+    [[noreturn]] void fail(std::string_view context) const;
+
+    SqliteHandle m_db;
+    std::string m_path;
+    bool m_inTransaction = false;
+    int m_schemaVersion = -1;
+    std::unordered_map<std::string, TableInfo> m_tables;        // by lower-case name
+    std::unordered_map<std::string, SqliteStatement> m_inserts; // by statement text
+    SqliteStatement m_schemaVersionQuery;
+};
+
+// Switches the database to write-ahead logging, so several processes can use
+// the file at once. A connect never does this (it must not change the file);
+// the tool that creates a database does.
+void useWriteAheadLog(sqlite3* db);
+
+// Creates a new, empty database file (failing when the path exists) in
+// write-ahead-log mode with the busy time-out of every connection.
+std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
+
+// The cause of a failure SQLite reported with this (extended) result code.
+ErrorCause sqliteCause(int resultCode);
+
+// Every connection waits this long for another process's lock.
+inline constexpr int BusyTimeoutMs = 5000;
+
+// Makes the connection wait up to BusyTimeoutMs for a lock, trying again about every millisecond. SQLite's
+// own time-out backs off to 100 ms between tries and so can miss every short gap between the transactions
+// of a till that writes again and again, until it runs out; frequent tries find those gaps.
+void setBusyTimeout(sqlite3* db);
+
+} // namespace velmora::data

@@ -1,0 +1,75 @@
+#include "tests/support/ScriptedPlatform.h"
+
+#include <QDialog>
+#include <QWidget>
+
+namespace velmora::test {
+
+ScriptedPlatform::ScriptedPlatform(QString executableFolder) : m_folder(std::move(executableFolder))
+{
+    if (!m_folder.isEmpty() && !m_folder.endsWith(QLatin1Char('/')))
+        m_folder += QLatin1Char('/');
+}
+
+void ScriptedPlatform::queueAnswers(std::initializer_list<MsgAnswer> answers)
+{
+    for (MsgAnswer answer : answers)
+        m_answers.append(answer);
+}
+
+MsgAnswer ScriptedPlatform::messageBox(const MessageBoxRequest& request)
+{
+    m_boxes.append(request);
+    m_log.append(QStringLiteral("box %1|%2").arg(request.caption, request.text));
+    if (!m_answers.isEmpty())
+        return m_answers.takeFirst();
+    return request.buttons == MsgButtons::YesNo ? MsgAnswer::No : MsgAnswer::Ok;
+}
+
+QStringList ScriptedPlatform::boxTexts() const
+{
+    QStringList texts;
+    for (const MessageBoxRequest& box : m_boxes)
+        texts << box.text;
+    return texts;
+}
+
+void ScriptedPlatform::pause(int milliseconds)
+{
+    m_log.append(QStringLiteral("pause %1").arg(milliseconds));
+}
+
+int ScriptedPlatform::showModal(QDialog& dialog)
+{
+    m_log.append(QStringLiteral("modal %1").arg(dialog.objectName()));
+    if (m_endRequested)
+        return QDialog::Rejected;
+    return m_modalHandler ? m_modalHandler(dialog) : int(QDialog::Rejected);
+}
+
+void ScriptedPlatform::repaintNow(QWidget& window)
+{
+    m_log.append(QStringLiteral("repaint %1").arg(window.objectName()));
+}
+
+void ScriptedPlatform::setApplicationTitle(const QString& title)
+{
+    m_title = title;
+    m_log.append(QStringLiteral("title %1").arg(title));
+}
+
+void ScriptedPlatform::requestEnd()
+{
+    m_endRequested = true;
+    m_log.append(QStringLiteral("end"));
+}
+
+int ScriptedPlatform::runMessageLoop(QWidget* mainWindow)
+{
+    m_log.append(QStringLiteral("loop %1").arg(mainWindow ? mainWindow->objectName() : QString()));
+    if (m_endRequested || mainWindow == nullptr)
+        return 0;
+    return m_loopHandler ? m_loopHandler(mainWindow) : 0;
+}
+
+} // namespace velmora::test

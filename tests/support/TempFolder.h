@@ -1,0 +1,27 @@
+#pragma once
+
+#include <filesystem>
+#include <string>
+
+namespace velmora::test {
+
+// A folder of its own under the system's temporary folder, removed with all it holds afterwards.
+class TempFolder
+{
+public:
+    TempFolder();
+    ~TempFolder();
+    TempFolder(const TempFolder&) = delete;
+    TempFolder& operator=(const TempFolder&) = delete;
+
+    const std::filesystem::path& path() const { return m_path; }
+    // A file or folder in it ("data/velmdb.mdb").
+    std::string file(const std::string& name) const { return (m_path / name).string(); }
+    // The folder with a trailing '/', as the platform gives the executable's folder.
+    std::string folder() const { return m_path.string() + "/"; }
+
+private:
+    std::filesystem::path m_path;
+};
+
+} // namespace velmora::test

@@ -1,0 +1,34 @@
+#include "tests/support/VelmoraDb.h"
+
+#include <cstdio>
+
+#include <sys/wait.h>
+
+namespace velmora::test {
+
+std::string shellQuote(const std::string& word)
+{
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::string& environment)
+{
+    std::string command = environment + " " + shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db");
+    for (const std::string& argument : arguments)
+        command += " " + shellQuote(argument);
+    command += " 2>&1";
+    FILE* pipe = popen(command.c_str(), "r");
+    if (!pipe)
+        return {-1, {}};
+    std::string output;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+} // namespace velmora::test
