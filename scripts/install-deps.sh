@@ -4,7 +4,7 @@ set -euo pipefail
 packages=(
     cmake g++ make pkg-config
     qt6-base-dev qt6-translations-l10n libgl-dev
-    libsqlite3-dev sqlite3 libsodium-dev libsimpleini-dev
+    libsqlite3-dev sqlite3 libsodium-dev
     libpq-dev postgresql
     mdbtools-dev
     libgtest-dev googletest

@@ -1,61 +1,100 @@
 #include "settings/ProfileFile.h"
 
-#include <QFile>
 #include <QFileInfo>
 #include <QSaveFile>
-
-// Only the char interface is used: the file's UTF-8 bytes pass through as they
-// are and Qt decodes them, so SimpleIni needs no converter of its own. Debian's
-// header keeps the template bodies behind SI_IMPLEMENTATION; this is the one
-// file that uses them.
-#define SI_NO_CONVERSION
-#define SI_IMPLEMENTATION
-#include <SimpleIni.h>
+#include <QStringDecoder>
 
 #include <algorithm>
-#include <string>
+#include <optional>
 
+#include <cerrno>
+#include <iconv.h>
 #include <unistd.h>
 
 namespace velmora {
 
 namespace {
 
-// SimpleIni's case-insensitive char variant: section and key names match in
-// any (ASCII) letter case.
-using Ini = CSimpleIniA;
+// The file is read and changed as lines, so that every line a save does not
+// own (comments, blank lines, lines without "=", other sections) stays byte
+// for byte where it was; a whole-file INI model would rewrite them.
 
-enum class Loaded { Missing, Read, Unusable };
+enum class Encoding { Utf8, Gb18030 };
 
-struct IniFile
+// glibc's iconv between UTF-8 and GB18030, the 8-bit Chinese code page that
+// older settings files were written in (GB18030 holds GBK and all of Unicode).
+class Iconv
 {
-    IniFile() { ini.SetSpaces(false); } // key=value, as the classic calls write it
+public:
+    Iconv(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
+    ~Iconv()
+    {
+        if (m_handle != reinterpret_cast<iconv_t>(-1))
+            iconv_close(m_handle);
+    }
+    Iconv(const Iconv&) = delete;
+    Iconv& operator=(const Iconv&) = delete;
 
-    Ini ini{/*unicode*/ true, /*multiKey*/ true};
-    bool hasSignature = false;
+    // Converts all of input; a sequence that cannot be converted becomes
+    // `replacement` and one byte is skipped. Returns nothing when iconv is
+    // not available at all.
+    std::optional<QByteArray> convert(const QByteArray& input, const QByteArray& replacement, bool* lossy) const
+    {
+        if (m_handle == reinterpret_cast<iconv_t>(-1))
+            return std::nullopt;
+        iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
+        QByteArray output;
+        QByteArray chunk(4096, Qt::Uninitialized);
+        char* in = const_cast<char*>(input.constData());
+        size_t inLeft = size_t(input.size());
+        while (inLeft > 0) {
+            char* out = chunk.data();
+            size_t outLeft = size_t(chunk.size());
+            const size_t done = iconv(m_handle, &in, &inLeft, &out, &outLeft);
+            output.append(chunk.constData(), chunk.size() - qsizetype(outLeft));
+            if (done != size_t(-1) || errno == E2BIG)
+                continue;
+            // EILSEQ or EINVAL (a sequence cut short at the end).
+            output.append(replacement);
+            if (lossy)
+                *lossy = true;
+            ++in;
+            --inLeft;
+        }
+        return output;
+    }
+
+private:
+    iconv_t m_handle;
 };
 
-// Reads the whole file into `file`. Only a regular file is opened, so a FIFO
-// or a device in its place cannot block or flood the reader.
-Loaded load(const QString& path, IniFile& file)
+QString decode(const QByteArray& bytes, Encoding encoding, bool* lossy = nullptr)
 {
-    const QFileInfo info(path);
-    if (!info.exists())
-        return Loaded::Missing;
-    if (!info.isFile() || info.size() > ProfileFile::MaxFileSize)
-        return Loaded::Unusable;
-    QFile device(path);
-    if (!device.open(QIODevice::ReadOnly))
-        return Loaded::Unusable;
-    // read(n) allocates n bytes up front: ask only for what the file holds.
-    const QByteArray data = device.read(std::min<qint64>(info.size(), ProfileFile::MaxFileSize) + 1);
-    if (device.error() != QFileDevice::NoError || data.size() > ProfileFile::MaxFileSize)
-        return Loaded::Unusable;
-    file.hasSignature = data.startsWith("\xEF\xBB\xBF");
-    // Parsing stops at a NUL byte; whatever precedes it still counts.
-    if (file.ini.LoadData(data.constData(), size_t(data.size())) < 0)
-        return Loaded::Unusable;
-    return Loaded::Read;
+    if (encoding == Encoding::Utf8)
+        return QString::fromUtf8(bytes);
+    static const QByteArray replacement = QStringLiteral("\uFFFD").toUtf8();
+    const Iconv toUtf8("UTF-8", "GB18030");
+    const auto utf8 = toUtf8.convert(bytes, replacement, lossy);
+    return utf8 ? QString::fromUtf8(*utf8) : QString::fromLatin1(bytes);
+}
+
+std::optional<QByteArray> encode(const QString& text, Encoding encoding)
+{
+    if (encoding == Encoding::Utf8)
+        return text.toUtf8();
+    bool lossy = false;
+    const Iconv fromUtf8("GB18030", "UTF-8");
+    auto bytes = fromUtf8.convert(text.toUtf8(), "?", &lossy);
+    if (!bytes || lossy)
+        return std::nullopt;
+    return bytes;
+}
+
+bool isValidUtf8(const QByteArray& bytes)
+{
+    QStringDecoder decoder(QStringDecoder::Utf8, QStringDecoder::Flag::Stateless);
+    const QString text = decoder.decode(bytes);
+    return !decoder.hasError();
 }
 
 bool isIniSpace(QChar c)
@@ -66,6 +105,123 @@ bool isIniSpace(QChar c)
 bool isQuote(QChar c)
 {
     return c == u'"' || c == u'\'';
+}
+
+QString trimmedIni(QStringView text)
+{
+    qsizetype begin = 0;
+    qsizetype end = text.size();
+    while (begin < end && isIniSpace(text[begin]))
+        ++begin;
+    while (end > begin && isIniSpace(text[end - 1]))
+        --end;
+    return text.mid(begin, end - begin).toString();
+}
+
+struct Line
+{
+    enum class Kind { Other, Section, Key };
+
+    QByteArray raw;    // the line's bytes as in the file, its ending included
+    QByteArray ending; // "\n", "\r\n" or nothing (the last line)
+    Kind kind = Kind::Other;
+    QString name;  // a section's or a key's name, trimmed
+    QString value; // a key's value, trimmed, quotes still on
+};
+
+struct ParsedFile
+{
+    Encoding encoding = Encoding::Utf8;
+    QList<Line> lines;
+    // From the first NUL byte on the file is not read, but kept.
+    QByteArray tail;
+
+    QByteArray bytes() const
+    {
+        QByteArray all;
+        for (const Line& line : lines)
+            all.append(line.raw);
+        all.append(tail);
+        return all;
+    }
+
+    QByteArray lineEnding() const
+    {
+        for (const Line& line : lines) {
+            if (!line.ending.isEmpty())
+                return line.ending;
+        }
+        return "\n";
+    }
+};
+
+Line parseLine(QByteArray raw, Encoding encoding, bool first, bool* lossy)
+{
+    Line line;
+    line.raw = std::move(raw);
+    QByteArray content = line.raw;
+    if (content.endsWith('\n')) {
+        content.chop(1);
+        line.ending = "\n";
+        if (content.endsWith('\r')) {
+            content.chop(1);
+            line.ending = "\r\n";
+        }
+    }
+    if (first && content.startsWith("\xEF\xBB\xBF"))
+        content.remove(0, 3);
+    const QString text = trimmedIni(decode(content, encoding, lossy));
+    if (text.startsWith(u'[')) {
+        const qsizetype close = text.indexOf(u']');
+        if (close > 0) {
+            line.kind = Line::Kind::Section;
+            line.name = trimmedIni(QStringView(text).mid(1, close - 1));
+        }
+    } else if (!text.isEmpty() && text.front() != u';' && text.front() != u'#') {
+        const qsizetype equals = text.indexOf(u'=');
+        if (equals > 0) {
+            line.kind = Line::Kind::Key;
+            line.name = trimmedIni(QStringView(text).left(equals));
+            line.value = trimmedIni(QStringView(text).mid(equals + 1));
+        }
+    }
+    return line;
+}
+
+enum class Loaded { Missing, Read, Unusable };
+
+// Reads the whole file into `file`. Only a regular file is opened, so a FIFO
+// or a device in its place cannot block or flood the reader.
+Loaded load(const QString& path, ParsedFile& file)
+{
+    const QFileInfo info(path);
+    if (!info.exists())
+        return Loaded::Missing;
+    if (!info.isFile() || info.size() > ProfileFile::MaxFileSize)
+        return Loaded::Unusable;
+    QFile device(path);
+    if (!device.open(QIODevice::ReadOnly))
+        return Loaded::Unusable;
+    // read(n) allocates n bytes up front: ask only for what the file holds.
+    QByteArray data = device.read(std::min<qint64>(info.size(), ProfileFile::MaxFileSize) + 1);
+    if (device.error() != QFileDevice::NoError || data.size() > ProfileFile::MaxFileSize)
+        return Loaded::Unusable;
+
+    const qsizetype nul = data.indexOf('\0');
+    if (nul >= 0) {
+        file.tail = data.mid(nul);
+        data.truncate(nul);
+    }
+    // A file that is not UTF-8 was written by a Chinese system in its code page.
+    file.encoding = isValidUtf8(data) ? Encoding::Utf8 : Encoding::Gb18030;
+    qsizetype start = 0;
+    while (start < data.size()) {
+        const qsizetype newline = data.indexOf('\n', start);
+        const qsizetype end = newline < 0 ? data.size() : newline + 1;
+        file.lines.append(parseLine(data.mid(start, end - start), file.encoding, start == 0, nullptr));
+        start = end;
+    }
+    return Loaded::Read;
 }
 
 // A value in matching quotes reads without them, as with the classic calls;
@@ -106,13 +262,123 @@ bool hasLineBreakOrNul(const QString& text)
 // Names that a line-based INI file can hold and read back as the same name.
 bool isStorableSection(const QString& section)
 {
-    return !hasLineBreakOrNul(section) && !section.contains(u']') && section.trimmed() == section;
+    return !hasLineBreakOrNul(section) && !section.contains(u']') && trimmedIni(section) == section;
 }
 
 bool isStorableKey(const QString& key)
 {
-    return !key.isEmpty() && !hasLineBreakOrNul(key) && !key.contains(u'=') && key.trimmed() == key &&
+    return !key.isEmpty() && !hasLineBreakOrNul(key) && !key.contains(u'=') && trimmedIni(key) == key &&
            key.front() != u';' && key.front() != u'#' && key.front() != u'[';
+}
+
+bool sameName(const QString& a, const QString& b)
+{
+    return a.compare(b, Qt::CaseInsensitive) == 0;
+}
+
+// Calls visit(index) for each key line of `section` in file order.
+template <typename Visit> void forEachKeyLine(const ParsedFile& file, const QString& section, Visit visit)
+{
+    bool inSection = false;
+    for (qsizetype i = 0; i < file.lines.size(); ++i) {
+        const Line& line = file.lines[i];
+        if (line.kind == Line::Kind::Section)
+            inSection = sameName(line.name, section);
+        else if (inSection && line.kind == Line::Kind::Key)
+            visit(i);
+    }
+}
+
+// Where a key new to the section goes: after the section's last key line, or
+// right after its header; -1 when the file has no such section.
+qsizetype insertionPoint(const ParsedFile& file, const QString& section)
+{
+    qsizetype at = -1;
+    bool inSection = false;
+    for (qsizetype i = 0; i < file.lines.size(); ++i) {
+        const Line& line = file.lines[i];
+        if (line.kind == Line::Kind::Section) {
+            inSection = sameName(line.name, section);
+            if (inSection && at < 0)
+                at = i + 1;
+        } else if (inSection && line.kind == Line::Kind::Key) {
+            at = i + 1;
+        }
+    }
+    return at;
+}
+
+// A whole line of the file in its encoding; nothing when a character has no
+// place in it.
+std::optional<QByteArray> encodedLine(const QString& text, Encoding encoding, const QByteArray& ending)
+{
+    auto bytes = encode(text, encoding);
+    if (bytes)
+        bytes->append(ending);
+    return bytes;
+}
+
+// The bytes the file holds after setting these keys of `section`. Lines the
+// keys own are rewritten (a key written more than once keeps its first place
+// and loses the others); every other line is kept as it was.
+std::optional<QByteArray> withValues(ParsedFile file, const QString& section, const ProfileFile::KeyValues& values)
+{
+    const QByteArray ending = file.lineEnding();
+    // A last line without its ending gets one before anything follows it.
+    const auto endLastLine = [&] {
+        if (!file.lines.isEmpty() && file.lines.back().ending.isEmpty()) {
+            file.lines.back().raw.append(ending);
+            file.lines.back().ending = ending;
+        }
+    };
+    for (const auto& [key, value] : values) {
+        const auto line = encodedLine(key + u'=' + quotedForFile(value), file.encoding, {});
+        if (!line)
+            return std::nullopt;
+        QList<qsizetype> owned;
+        forEachKeyLine(file, section, [&](qsizetype i) {
+            if (sameName(file.lines[i].name, key))
+                owned.append(i);
+        });
+        if (!owned.isEmpty()) {
+            Line& first = file.lines[owned.front()];
+            first = parseLine(*line + first.ending, file.encoding, false, nullptr);
+            for (auto it = owned.crbegin(); it != owned.crend() - 1; ++it)
+                file.lines.removeAt(*it);
+            continue;
+        }
+        qsizetype at = insertionPoint(file, section);
+        if (at < 0) {
+            endLastLine();
+            const auto header = encodedLine(u'[' + section + u']', file.encoding, ending);
+            if (!header)
+                return std::nullopt;
+            file.lines.append(parseLine(*header, file.encoding, false, nullptr));
+            at = file.lines.size();
+        } else if (at == file.lines.size()) {
+            endLastLine();
+        }
+        file.lines.insert(at, parseLine(*line + ending, file.encoding, false, nullptr));
+    }
+    return file.bytes();
+}
+
+// Overwrites the file's bytes where it is, without the atomic replacement:
+// the way left when its folder takes no new file. A failure puts the old
+// bytes back as far as it can.
+bool writeInPlace(const QString& path, const QByteArray& text, const QByteArray& original)
+{
+    QFile file(path);
+    if (!file.open(QIODevice::ReadWrite))
+        return false;
+    const auto put = [&](const QByteArray& bytes) {
+        return file.seek(0) && file.write(bytes) == bytes.size() && file.resize(bytes.size()) && file.flush() &&
+               ::fsync(file.handle()) == 0;
+    };
+    if (put(text))
+        return true;
+    put(original);
+    return false;
 }
 
 } // namespace
@@ -126,13 +392,15 @@ ProfileFile::ProfileFile(QString path) : m_path(std::move(path)) {}
 
 QString ProfileFile::readString(const QString& section, const QString& key, const QString& defaultValue) const
 {
-    IniFile file;
+    ParsedFile file;
     if (load(m_path, file) != Loaded::Read)
         return cut(defaultValue);
-    const char* raw = file.ini.GetValue(section.toUtf8().constData(), key.toUtf8().constData(), nullptr);
-    if (raw == nullptr)
-        return cut(defaultValue);
-    return cut(unquoted(QString::fromUtf8(raw)));
+    std::optional<QString> found;
+    forEachKeyLine(file, section, [&](qsizetype i) {
+        if (!found && sameName(file.lines[i].name, key))
+            found = file.lines[i].value;
+    });
+    return cut(found ? unquoted(*found) : defaultValue);
 }
 
 void ProfileFile::writeString(const QString& section, const QString& key, const QString& value)
@@ -151,27 +419,24 @@ void ProfileFile::writeStrings(const QString& section, const KeyValues& values)
             throw ProfileError(m_path);
     }
 
-    IniFile file;
+    ParsedFile file;
     const Loaded loaded = load(m_path, file);
-    // Rewriting a file we could not read would throw its contents away.
+    // Rewriting a file we could not read whole would throw part of it away.
     if (loaded == Loaded::Unusable)
         throw ProfileError(m_path);
-
-    const QByteArray sectionName = section.toUtf8();
-    for (const auto& [key, value] : values) {
-        const SI_Error rc = file.ini.SetValue(sectionName.constData(), key.toUtf8().constData(),
-                                              quotedForFile(value).toUtf8().constData(), nullptr,
-                                              /*replace every duplicate*/ true);
-        if (rc < 0)
-            throw ProfileError(m_path);
-    }
-    std::string text;
-    if (file.ini.Save(text, file.hasSignature) < 0)
+    const QByteArray original = file.bytes();
+    const auto text = withValues(std::move(file), section, values);
+    if (!text)
         throw ProfileError(m_path);
 
     QSaveFile out(m_path);
-    if (!out.open(QIODevice::WriteOnly))
-        throw ProfileError(m_path);
+    if (!out.open(QIODevice::WriteOnly)) {
+        // A folder that takes no new file (an installed program's) around a
+        // settings file the user may write: the file is written in place.
+        if (loaded != Loaded::Read || !writeInPlace(m_path, *text, original))
+            throw ProfileError(m_path);
+        return;
+    }
     // The file holds a database password. An existing file keeps the
     // permissions it has.
     if (loaded == Loaded::Missing && !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
@@ -181,8 +446,7 @@ void ProfileFile::writeStrings(const QString& section, const KeyValues& values)
     }
     // QSaveFile::commit() ignores a failed final flush or sync and would put
     // the short file in place, so both are checked here first.
-    if (out.write(text.data(), qint64(text.size())) != qint64(text.size()) || !out.flush() ||
-        ::fsync(out.handle()) != 0) {
+    if (out.write(*text) != text->size() || !out.flush() || ::fsync(out.handle()) != 0) {
         out.cancelWriting();
         throw ProfileError(m_path);
     }

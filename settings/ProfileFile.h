@@ -16,11 +16,16 @@ public:
     QString message() const { return QString::fromUtf8(what()); }
 };
 
-// An INI profile file (UTF-8, sections of key=value lines), read and written
-// with the rules of the classic private-profile calls: a missing file, section
-// or key reads as the default, names match in any letter case, values are cut
-// at 2047 characters, and a write creates what is missing. Each write replaces
-// the whole file atomically, so a crash or a full disk never leaves half a file.
+// An INI profile file (sections of key=value lines), read and written with
+// the rules of the classic private-profile calls: a missing file, section or
+// key reads as the default, names match in any letter case, values are cut at
+// 2047 characters, and a write creates what is missing. The file is UTF-8, or,
+// when it is not valid UTF-8, GB18030 (the Chinese code page older systems
+// wrote it in); a write keeps the encoding the file has. A write changes only
+// the lines of the keys it sets and keeps every other line byte for byte.
+// Each write replaces the whole file atomically, so a crash or a full disk
+// never leaves half a file; only where the folder cannot take a new file but
+// the file itself may be written is it written in place.
 class ProfileFile
 {
 public:
@@ -40,8 +45,8 @@ public:
     // occurrence, as the classic profile calls did.
     QString readString(const QString& section, const QString& key, const QString& defaultValue) const;
 
-    // Throws ProfileError when the file cannot be replaced; the file on disk
-    // is then exactly as it was. Other sections, keys and comments are kept.
+    // Throws ProfileError when the file cannot be written; the file on disk is
+    // then exactly as it was (unless it had to be written in place).
     void writeString(const QString& section, const QString& key, const QString& value);
     // Several keys of one section in one replacement of the file: all or none.
     void writeStrings(const QString& section, const KeyValues& values);

@@ -220,6 +220,21 @@ void Tfrm_DBini::sbtn_sureClick()
         medt_password->setFocus();
         return;
     }
+    // A line break or NUL (pasted in) cannot stand in a line of the settings
+    // file; say which field holds one rather than blame the file.
+    const struct
+    {
+        const QString& value;
+        const char16_t* label;
+        QLineEdit* field;
+    } fields[] = {{source, u"数据源", Edit_Dns}, {user, u"用户名", edt_UserId}, {password, u"密码", medt_password}};
+    for (const auto& f : fields) {
+        if (f.value.contains(u'\n') || f.value.contains(u'\r') || f.value.contains(QChar(u'\0'))) {
+            tell(QString::fromUtf16(f.label) + QStringLiteral("不能包含换行符或空字符!"));
+            f.field->setFocus();
+            return;
+        }
+    }
     ConnectionSettings settings(m_executableFolder);
     settings.DBSource = source;
     settings.DBUser = user;

@@ -244,6 +244,23 @@ private slots:
         QTest::newRow("password blanks only") << "a.mdb"
                                               << "admin"
                                               << "    " << noPassword << "medt_password";
+        // A line break or NUL cannot stand in the settings file; the field
+        // that holds one is named, after the checks for empty fields.
+        const QString breakIn = QStringLiteral("不能包含换行符或空字符!");
+        QTest::newRow("line break in source") << "a\nb.mdb"
+                                              << "admin"
+                                              << "pw"
+                                              << "数据源" + breakIn << "Edit_Dns";
+        QTest::newRow("carriage return in user") << "a.mdb"
+                                                 << "ad\rmin"
+                                                 << "pw"
+                                                 << "用户名" + breakIn << "edt_UserId";
+        QTest::newRow("NUL in password") << "a.mdb"
+                                         << "admin" << QStringLiteral("p") + QChar(u'\0') + "w"
+                                         << "密码" + breakIn << "medt_password";
+        QTest::newRow("empty user before a line break") << "a\nb.mdb"
+                                                        << ""
+                                                        << "pw" << noUser << "edt_UserId";
     }
 
     // Only the first failing check speaks; the focus goes to its field and

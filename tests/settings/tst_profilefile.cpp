@@ -12,7 +12,10 @@
 
 #include <optional>
 
+#include <cstdlib>
+
 #include <sys/stat.h>
+#include <unistd.h>
 
 using namespace velmora;
 using namespace velmora::test;
@@ -83,8 +86,11 @@ INSTANTIATE_TEST_SUITE_P(
         ReadCase{"textBeforeNul", QByteArray("[Velmora]\nDB_User=x\n\0DB_Password=y\n", 34), "Velmora", "DB_User", "x"},
         ReadCase{"textAfterNul", QByteArray("[Velmora]\nDB_User=x\n\0DB_Password=y\n", 34), "Velmora", "DB_Password",
                  "<default>"},
-        ReadCase{"invalidUtf8", "[Velmora]\nDB_User=\xFF\xFE\xC0x\n", "Velmora", "DB_User",
-                 QStringLiteral("\uFFFD\uFFFD\uFFFDx")},
+        // Not UTF-8: the Chinese code page of older systems (GBK, read as GB18030).
+        ReadCase{"gbkValue", "[Velmora]\nDB_Source=D:\\\xD2\xA9\xB5\xEA\\velmdb.mdb\n", "Velmora", "DB_Source",
+                 QStringLiteral("D:\\药店\\velmdb.mdb")},
+        ReadCase{"neitherUtf8NorGbk", "[Velmora]\nDB_User=\xFF\xFFx\n", "Velmora", "DB_User",
+                 QStringLiteral("\uFFFD\uFFFDx")},
         ReadCase{"noSectionLine", "DB_User=x\n", "Velmora", "DB_User", "<default>"}),
     [](const ::testing::TestParamInfo<ReadCase>& info) { return std::string(info.param.name); });
 
@@ -192,6 +198,102 @@ TEST_F(ProfileFileTest, writeReplacesKeyAndKeepsTheRest)
     EXPECT_EQ(readBytes(path), text);
     EXPECT_EQ(read("Printer", "Port"), "/dev/usb/lp0");
     EXPECT_EQ(read("Velmora", "Other"), "\"quoted\"");
+}
+
+// A save owns the lines of the keys it sets; every other line (comments,
+// indented or not, lines without "=", blank lines, other sections, a last
+// line without its line break) stays byte for byte where it was.
+TEST_F(ProfileFileTest, saveKeepsEveryLineItDoesNotOwn)
+{
+    writeBytes(path, "; shop settings\r\n"
+                     "   ; indented comment\r\n"
+                     "a line without an equals sign\r\n"
+                     "[Velmora]\r\n"
+                     "  ; where the shop's data lives\r\n"
+                     "DB_Source = old.mdb\r\n"
+                     "stray words\r\n"
+                     "\r\n"
+                     "[Printer]\r\n"
+                     "\tPort=lp0");
+    ProfileFile(path).writeStrings("Velmora", {{"DB_Source", "new.mdb"}, {"DB_User", "u"}, {"DB_Password", "p"}});
+    EXPECT_EQ(readBytes(path), QByteArray("; shop settings\r\n"
+                                          "   ; indented comment\r\n"
+                                          "a line without an equals sign\r\n"
+                                          "[Velmora]\r\n"
+                                          "  ; where the shop's data lives\r\n"
+                                          "DB_Source=new.mdb\r\n"
+                                          "DB_User=u\r\n"
+                                          "DB_Password=p\r\n"
+                                          "stray words\r\n"
+                                          "\r\n"
+                                          "[Printer]\r\n"
+                                          "\tPort=lp0"));
+
+    // A section the file lacks goes at its end; the last line gets its break.
+    ProfileFile(path).writeString("Other", "Key", "v");
+    EXPECT_TRUE(readBytes(path).endsWith("[Printer]\r\n\tPort=lp0\r\n[Other]\r\nKey=v\r\n"));
+    // What follows a NUL byte is not read, and not lost either.
+    const QByteArray withNul("[Velmora]\nDB_User=x\n\0junk\n", 25);
+    writeBytes(path, withNul);
+    ProfileFile(path).writeString("Velmora", "DB_User", "y");
+    EXPECT_EQ(readBytes(path), QByteArray("[Velmora]\nDB_User=y\n\0junk\n", 25));
+}
+
+// A settings file written by an older system in the Chinese code page reads as
+// its text, and a save writes it back in that code page, the lines it does not
+// own unchanged.
+TEST_F(ProfileFileTest, gbkFileKeepsItsEncoding)
+{
+    const QByteArray source = "DB_Source=D:\\\xD2\xA9\xB5\xEA\\\xCA\xFD\xBE\xDD\\velmdb.mdb\r\n"; // D:\药店\数据\...
+    const QByteArray comment = "; \xB1\xB8\xD7\xA2\xA3\xBA\xBE\xC9\xCF\xB5\xCD\xB3\r\n"; // ; 备注：旧系统
+    writeBytes(path, "[Velmora]\r\n" + source + comment + "DB_User=admin\r\n");
+    EXPECT_EQ(read("Velmora", "DB_Source"), QStringLiteral("D:\\药店\\数据\\velmdb.mdb"));
+
+    ProfileFile(path).writeStrings("Velmora", {{"DB_Source", QStringLiteral("D:\\药店\\数据\\velmdb.mdb")},
+                                               {"DB_User", "admin"},
+                                               {"DB_Password", QStringLiteral("新密码")}});
+    EXPECT_EQ(readBytes(path),
+              "[Velmora]\r\n" + source + comment + "DB_User=admin\r\n" + "DB_Password=\xD0\xC2\xC3\xDC\xC2\xEB\r\n");
+    EXPECT_EQ(read("Velmora", "DB_Password"), QStringLiteral("新密码"));
+    // A new file is UTF-8.
+    QFile::remove(path);
+    ProfileFile(path).writeString("Velmora", "DB_Password", QStringLiteral("新密码"));
+    EXPECT_EQ(readBytes(path), QStringLiteral("[Velmora]\nDB_Password=新密码\n").toUtf8());
+}
+
+// A folder that takes no new file (the program's folder of an installed
+// program) around a settings file the user may write: the save writes the
+// file in place instead of replacing it.
+TEST_F(ProfileFileTest, fileInAFolderThatTakesNoNewFileIsWrittenInPlace)
+{
+    writeBytes(path, "[Velmora]\nDB_User=old\n");
+    const QByteArray folder = QFile::encodeName(dir.path());
+    struct FolderLock
+    {
+        QByteArray folder;
+        bool byAttribute = false;
+        ~FolderLock()
+        {
+            if (byAttribute)
+                std::system(("chattr -i '" + folder + "'").constData());
+            else
+                chmod(folder.constData(), 0700);
+        }
+    } lock{folder};
+    // Root passes permission bits; an immutable folder stops root too.
+    if (geteuid() == 0) {
+        lock.byAttribute = std::system(("chattr +i '" + folder + "' 2>/dev/null").constData()) == 0;
+        if (!lock.byAttribute)
+            GTEST_SKIP() << "cannot make a folder that root may not write here";
+    } else {
+        ASSERT_EQ(chmod(folder.constData(), 0500), 0);
+    }
+    ASSERT_FALSE(QFile(dir.filePath("probe")).open(QIODevice::WriteOnly));
+
+    ProfileFile(path).writeStrings("Velmora", {{"DB_User", "new"}, {"DB_Password", "p"}});
+    EXPECT_EQ(readBytes(path), "[Velmora]\nDB_User=new\nDB_Password=p\n");
+    EXPECT_EQ(QDir(dir.path()).entryList(QDir::AllEntries | QDir::NoDotAndDotDot | QDir::Hidden),
+              QStringList{"DBConn.ini"});
 }
 
 TEST_F(ProfileFileTest, writeStringsWritesAllKeysInOrder)
