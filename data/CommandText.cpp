@@ -210,16 +210,7 @@ std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_v
 
 std::string quoteIdentifier(std::string_view name)
 {
-    std::string out;
-    out.reserve(name.size() + 2);
-    out += '"';
-    for (char c : name) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    out += '"';
-    return out;
+    return text::quoted(name, '"');
 }
 
 void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText)

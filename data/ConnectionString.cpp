@@ -121,16 +121,7 @@ std::string quoteValue(std::string_view value)
                                                  text::isWhitespace(value.back()) || value.front() == '='));
     if (!needsQuotes)
         return std::string(value);
-    std::string out;
-    out.reserve(value.size() + 2);
-    out += '"';
-    for (char c : value) {
-        out += c;
-        if (c == '"')
-            out += '"';
-    }
-    out += '"';
-    return out;
+    return text::quoted(value, '"');
 }
 
 } // namespace velmora::data

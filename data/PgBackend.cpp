@@ -716,13 +716,7 @@ std::optional<std::string> PgBackend::adaptedToken(const CommandTokens& tokens, 
         const bool afterAs = t > 0 && tokens.isWord(t - 1, "as");
         if (namesSomething || afterAs || tokens.isPunct(t + 1, '.') || (t > 0 && tokens.isPunct(t - 1, '.')))
             return std::nullopt;
-        std::string literal = "'";
-        for (char c : p.text) {
-            literal += c;
-            if (c == '\'')
-                literal += '\'';
-        }
-        return literal + "'";
+        return text::quoted(p.text, '\'');
     }
     case SqlPiece::Bracketed:
         return quoteIdentifier(name ? *name : p.text);

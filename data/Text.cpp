@@ -60,6 +60,20 @@ std::string trimSpacesAndAsciiControls(std::string_view text)
     return std::string(text.substr(begin, end - begin));
 }
 
+std::string quoted(std::string_view text, char quote)
+{
+    std::string out;
+    out.reserve(text.size() + 2);
+    out += quote;
+    for (char c : text) {
+        out += c;
+        if (c == quote)
+            out += quote;
+    }
+    out += quote;
+    return out;
+}
+
 std::size_t utf8Length(std::string_view text)
 {
     std::size_t n = 0;

@@ -20,6 +20,10 @@ std::string_view trimWhitespace(std::string_view text);
 // and operator passwords are compared.
 std::string trimSpacesAndAsciiControls(std::string_view text);
 
+// The text between two `quote` characters, each one inside doubled: an SQL name ('"'), an SQL string ('\''),
+// a connection-string value ('"').
+std::string quoted(std::string_view text, char quote);
+
 std::size_t utf8Length(std::string_view text); // characters, not bytes
 std::string utf8Left(std::string_view text, std::size_t characters);
 

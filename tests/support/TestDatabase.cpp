@@ -5,6 +5,7 @@
 #include "data/PasswordVerifier.h"
 #include "data/PgBackend.h"
 #include "data/Schema.h"
+#include "data/Text.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>
@@ -221,15 +222,8 @@ std::string sqlLiteral(const data::Value& value)
     }
     if (const auto* b = std::get_if<bool>(&value))
         return *b ? "TRUE" : "FALSE";
-    if (const auto* s = std::get_if<std::string>(&value)) {
-        std::string out = "'";
-        for (char c : *s) {
-            out += c;
-            if (c == '\'')
-                out += '\'';
-        }
-        return out + "'";
-    }
+    if (const auto* s = std::get_if<std::string>(&value))
+        return data::text::quoted(*s, '\'');
     return "NULL";
 }
 
