@@ -1,6 +1,6 @@
 #include "app/StartupSequence.h"
 
-#include "data/DMod.h"
+#include "data/module/DMod.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"

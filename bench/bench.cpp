@@ -2,15 +2,15 @@
 // could cost (its floor), and prints them as one table. bench/run.sh makes the databases and runs it.
 
 #include "data/Backend.h"
-#include "data/CommandText.h"
-#include "data/ConnectionString.h"
-#include "data/DMod.h"
-#include "data/Dataset.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/LoginRecord.h"
-#include "data/SqliteBackend.h"
 #include "data/Text.h"
+#include "data/dataset/Dataset.h"
+#include "data/dataset/Field.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "data/provider/ConnectionString.h"
 #include "splash/RevealAnimation.h"
 #include "splash/Tfac.h"
 

@@ -4,13 +4,13 @@
 
 #include "bench/Random.h"
 
-#include "data/CommandText.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/PasswordVerifier.h"
-#include "data/Rights.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/Field.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/Rights.h"
+#include "data/module/Schema.h"
 
 #include <sqlite3.h>
 

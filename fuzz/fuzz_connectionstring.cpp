@@ -1,7 +1,7 @@
 // The connection-string parser over any text, and quoteValue followed by
 // parse giving back every value unchanged.
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
+#include "data/provider/ConnectionString.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstdint>

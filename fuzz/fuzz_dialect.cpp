@@ -1,7 +1,7 @@
 // The schema dialect's type parser over any declaration: never throws, gives
 // sane sizes, ignores ASCII letter case, and columnType agrees with it.
 #include "data/Errors.h"
-#include "data/SchemaDialect.h"
+#include "data/engines/SchemaDialect.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstdint>

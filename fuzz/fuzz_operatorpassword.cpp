@@ -1,8 +1,8 @@
 // Stored operator passwords of any form: telling a hash from plain text
 // never fails, and plain text matches exactly itself after trimming. Hashes
 // are not verified here (each verification costs a tenth of a second).
-#include "data/Field.h"
-#include "data/OperatorPassword.h"
+#include "data/dataset/Field.h"
+#include "data/module/OperatorPassword.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 // The rights word: any word decodes to groups 0 to 6 that rightsWordFor encodes
 // back, and rightsWordFor gives a word above the login threshold that decodes
 // to exactly the groups asked for.
-#include "data/Rights.h"
+#include "data/module/Rights.h"
 #include "fuzz/FuzzCheck.h"
 
 #include <cstdint>

@@ -1,7 +1,7 @@
 #include "login/LookupCombo.h"
 
-#include "data/DataSource.h"
-#include "data/Dataset.h"
+#include "data/dataset/DataSource.h"
+#include "data/dataset/Dataset.h"
 
 #include <QAbstractItemView>
 #include <QKeyEvent>

@@ -2,15 +2,15 @@
 // tables, adds operators and lists them. Passwords are never printed.
 
 #include "data/Backend.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/OperatorPassword.h"
-#include "data/PasswordVerifier.h"
-#include "data/PgBackend.h"
-#include "data/Rights.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/Field.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
 
 #include <cstdio>
 #include <filesystem>

@@ -3,7 +3,7 @@
 // profile rules say and goes on to the connection, a bad database is a failed
 // connect (the question box) or the general error report naming the file.
 #include "app/StartupSequence.h"
-#include "data/Rights.h"
+#include "data/module/Rights.h"
 #include "tests/support/ScriptedPlatform.h"
 #include "tests/support/TestDatabase.h"
 

@@ -3,7 +3,7 @@
 // reach a database run on a file and on the test server (VELMORA_TEST_PG; those rows are skipped without it).
 
 #include "app/StartupSequence.h"
-#include "data/Rights.h"
+#include "data/module/Rights.h"
 #include "tests/support/ScriptedPlatform.h"
 #include "tests/support/SignOnFixture.h"
 #include "tests/support/TestDatabase.h"

@@ -5,9 +5,9 @@
 // "wait" it reads a line from its input before the first sign-on, so several
 // workers can start at one moment.
 //   velmora_signon_worker DATABASE COUNT [wait]      (COUNT 0: until killed)
-#include "data/ConnectionString.h"
-#include "data/DMod.h"
-#include "data/LoginRecord.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
+#include "data/provider/ConnectionString.h"
 
 #include <cstdio>
 #include <cstdlib>

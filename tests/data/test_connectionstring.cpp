@@ -1,5 +1,5 @@
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
+#include "data/provider/ConnectionString.h"
 #include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>

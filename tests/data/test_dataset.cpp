@@ -1,5 +1,5 @@
-#include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/module/DMod.h"
 #include "tests/support/ErrorOf.h"
 #include "tests/support/TestDatabase.h"
 

@@ -1,5 +1,5 @@
 #include "data/Errors.h"
-#include "data/SchemaDialect.h"
+#include "data/engines/SchemaDialect.h"
 
 #include <gtest/gtest.h>
 

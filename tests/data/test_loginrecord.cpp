@@ -2,10 +2,10 @@
 // per call with the sign-on's time and session number, its key returned; a write that fails leaves no row, no
 // half-made record in the dataset, and says by its kind why it failed.
 
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "data/LoginRecord.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/ErrorOf.h"
 #include "tests/support/WriteFault.h"

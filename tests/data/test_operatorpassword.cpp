@@ -1,4 +1,4 @@
-#include "data/OperatorPassword.h"
+#include "data/module/OperatorPassword.h"
 
 #include <gtest/gtest.h>
 

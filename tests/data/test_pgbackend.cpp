@@ -1,9 +1,9 @@
 // What only the server backend does: reading the server's catalogue, adapting command texts, the server's
 // refusals. Skipped without a test server (VELMORA_TEST_PG).
 
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/PgBackend.h"
+#include "data/engines/PgBackend.h"
+#include "data/provider/ConnectionString.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/ErrorOf.h"
 

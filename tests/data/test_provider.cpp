@@ -1,7 +1,7 @@
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/PasswordVerifier.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/SqliteBackend.h"
 
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"

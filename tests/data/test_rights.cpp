@@ -1,4 +1,4 @@
-#include "data/Rights.h"
+#include "data/module/Rights.h"
 
 #include <gtest/gtest.h>
 

@@ -1,5 +1,5 @@
-#include "data/RowStore.h"
-#include "data/SqliteBackend.h"
+#include "data/dataset/RowStore.h"
+#include "data/engines/SqliteBackend.h"
 
 #include "tests/support/TempFolder.h"
 

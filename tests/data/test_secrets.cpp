@@ -1,11 +1,11 @@
 // The database password never appears in what a failed connect says: every
 // refusal names the file and the cause, and nothing else the caller gave.
 #include "data/Backend.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/PasswordVerifier.h"
-#include "data/Schema.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
 #include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>

@@ -1,9 +1,9 @@
 // Several tills on one database: two processes sign on at once, many times, through the data module, on the
 // embedded file and on the server. Every sign-on record must be there, each with its own key.
 
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "data/LoginRecord.h"
+#include "data/module/DMod.h"
+#include "data/module/LoginRecord.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/ErrorOf.h"
 

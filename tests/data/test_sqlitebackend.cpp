@@ -1,6 +1,6 @@
-#include "data/CommandText.h"
 #include "data/Errors.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SqliteBackend.h"
 
 #include "tests/support/TempFolder.h"
 

@@ -1,5 +1,5 @@
-#include "data/DMod.h"
-#include "data/Rights.h"
+#include "data/module/DMod.h"
+#include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"

@@ -1,8 +1,8 @@
 // The login's password check with both stored forms: a tagged Argon2id hash
 // and the plain text of older rows, through the attempt rules.
-#include "data/DMod.h"
-#include "data/OperatorPassword.h"
-#include "data/Rights.h"
+#include "data/module/DMod.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"

@@ -2,9 +2,9 @@
 // disk, a read-only database): the error reaches the general error report,
 // the dialog stays open, nobody is signed on, the database keeps what it had,
 // and once the cause is gone the next attempt signs on.
-#include "data/DMod.h"
-#include "data/Rights.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/module/DMod.h"
+#include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"

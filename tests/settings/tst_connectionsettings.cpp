@@ -1,6 +1,6 @@
 #include "settings/ConnectionSettings.h"
 
-#include "data/ConnectionString.h"
+#include "data/provider/ConnectionString.h"
 #include "settings/ProfileFile.h"
 
 #include "tests/support/QtFiles.h"

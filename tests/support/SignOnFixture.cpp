@@ -1,6 +1,6 @@
 #include "tests/support/SignOnFixture.h"
 
-#include "data/DMod.h"
+#include "data/module/DMod.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"

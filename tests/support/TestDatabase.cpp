@@ -1,11 +1,11 @@
 #include "tests/support/TestDatabase.h"
 
-#include "data/CommandText.h"
-#include "data/ConnectionString.h"
-#include "data/PasswordVerifier.h"
-#include "data/PgBackend.h"
-#include "data/Schema.h"
 #include "data/Text.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
+#include "data/module/Schema.h"
+#include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>

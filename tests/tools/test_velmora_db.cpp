@@ -1,9 +1,9 @@
 // velmora-db, the set-up tool, run as a shop's administrator runs it: on a database file, and on a database of
 // the test server (VELMORA_TEST_PG; those cases are skipped without it) with the server's URI in place of the file.
 
-#include "data/DMod.h"
-#include "data/OperatorPassword.h"
-#include "data/Rights.h"
+#include "data/module/DMod.h"
+#include "data/module/OperatorPassword.h"
+#include "data/module/Rights.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/VelmoraDb.h"
 

@@ -1,8 +1,8 @@
-#include "data/Dataset.h"
+#include "data/dataset/Dataset.h"
 
-#include "data/Connection.h"
 #include "data/Errors.h"
-#include "data/Schema.h"
+#include "data/dataset/Connection.h"
+#include "data/module/Schema.h"
 
 #include <cmath>
 

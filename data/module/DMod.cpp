@@ -1,4 +1,4 @@
-#include "data/DMod.h"
+#include "data/module/DMod.h"
 
 #include "data/Errors.h"
 

@@ -1,4 +1,4 @@
-#include "data/SchemaDialect.h"
+#include "data/engines/SchemaDialect.h"
 
 #include "data/Errors.h"
 #include "data/Text.h"

@@ -1,4 +1,4 @@
-#include "data/CommandText.h"
+#include "data/engines/CommandText.h"
 
 #include "data/Text.h"
 

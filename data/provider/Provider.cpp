@@ -1,12 +1,12 @@
 // The provider named by a connection string, served over SQLite, or by a PostgreSQL server when the Data
 // Source is a server's URI.
 #include "data/Backend.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/PasswordVerifier.h"
-#include "data/PgBackend.h"
-#include "data/SqliteBackend.h"
 #include "data/Text.h"
+#include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
+#include "data/engines/SqliteBackend.h"
+#include "data/provider/ConnectionString.h"
 
 #include <sqlite3.h>
 

@@ -1,7 +1,7 @@
 #pragma once
 
 #include "data/Backend.h"
-#include "data/Field.h"
+#include "data/dataset/Field.h"
 
 #include <span>
 #include <string>

@@ -1,7 +1,7 @@
-#include "data/Connection.h"
+#include "data/dataset/Connection.h"
 
-#include "data/Dataset.h"
 #include "data/Errors.h"
+#include "data/dataset/Dataset.h"
 
 #include <algorithm>
 

@@ -2,8 +2,8 @@
 
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/Field.h"
-#include "data/RowStore.h"
+#include "data/dataset/Field.h"
+#include "data/dataset/RowStore.h"
 
 #include <functional>
 #include <memory>

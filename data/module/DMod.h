@@ -1,8 +1,8 @@
 #pragma once
 
-#include "data/Connection.h"
-#include "data/DataSource.h"
-#include "data/Dataset.h"
+#include "data/dataset/Connection.h"
+#include "data/dataset/DataSource.h"
+#include "data/dataset/Dataset.h"
 
 #include <memory>
 #include <span>

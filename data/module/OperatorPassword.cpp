@@ -1,7 +1,7 @@
-#include "data/OperatorPassword.h"
+#include "data/module/OperatorPassword.h"
 
 #include "data/Errors.h"
-#include "data/Field.h"
+#include "data/dataset/Field.h"
 
 #include <sodium.h>
 

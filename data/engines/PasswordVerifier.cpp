@@ -1,7 +1,7 @@
-#include "data/PasswordVerifier.h"
+#include "data/engines/PasswordVerifier.h"
 
 #include "data/Errors.h"
-#include "data/SqliteBackend.h"
+#include "data/engines/SqliteBackend.h"
 
 #include <sodium.h>
 #include <sqlite3.h>

@@ -1,9 +1,9 @@
 // The data module's components as data: which connection, table or command text, settings and declared
 // fields each one has. TDMod walks this table.
 
-#include "data/DMod.h"
 #include "data/Errors.h"
-#include "data/Schema.h"
+#include "data/module/DMod.h"
+#include "data/module/Schema.h"
 
 namespace velmora::data {
 

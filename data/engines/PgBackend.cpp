@@ -1,10 +1,10 @@
-#include "data/PgBackend.h"
+#include "data/engines/PgBackend.h"
 
-#include "data/CommandText.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/Field.h"
 #include "data/Text.h"
+#include "data/dataset/Field.h"
+#include "data/engines/CommandText.h"
+#include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
 

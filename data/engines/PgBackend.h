@@ -2,7 +2,7 @@
 
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/Schema.h"
+#include "data/module/Schema.h"
 
 #include <memory>
 #include <optional>

@@ -1,7 +1,7 @@
-#include "data/Schema.h"
+#include "data/module/Schema.h"
 
-#include "data/CommandText.h"
 #include "data/Errors.h"
+#include "data/engines/CommandText.h"
 
 #include <array>
 

@@ -1,4 +1,4 @@
-#include "data/ConnectionString.h"
+#include "data/provider/ConnectionString.h"
 
 #include "data/Errors.h"
 #include "data/Text.h"

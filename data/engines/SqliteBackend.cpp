@@ -1,10 +1,10 @@
-#include "data/SqliteBackend.h"
+#include "data/engines/SqliteBackend.h"
 
-#include "data/CommandText.h"
-#include "data/ConnectionString.h"
 #include "data/Errors.h"
-#include "data/SchemaDialect.h"
 #include "data/Text.h"
+#include "data/engines/CommandText.h"
+#include "data/engines/SchemaDialect.h"
+#include "data/provider/ConnectionString.h"
 
 #include <sqlite3.h>
 

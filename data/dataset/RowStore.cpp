@@ -1,4 +1,4 @@
-#include "data/RowStore.h"
+#include "data/dataset/RowStore.h"
 
 #include <algorithm>
 #include <bit>

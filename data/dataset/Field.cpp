@@ -1,7 +1,7 @@
-#include "data/Field.h"
+#include "data/dataset/Field.h"
 
-#include "data/Dataset.h"
 #include "data/Errors.h"
+#include "data/dataset/Dataset.h"
 
 #include <cerrno>
 #include <charconv>

@@ -1,6 +1,6 @@
-#include "data/LoginRecord.h"
+#include "data/module/LoginRecord.h"
 
-#include "data/DMod.h"
+#include "data/module/DMod.h"
 
 namespace velmora::data {
 
