@@ -1,6 +1,8 @@
 // Draws the program's icon from the splash's artwork: one plum blossom of the splash's branch on its pale sky,
 // in a rounded tile. Built and run at build time; writes OUTDIR/<n>x<n>/apps/NAME.png for each hicolor size.
 //     velmora-make-icon OUTDIR NAME
+#include "splash/artwork/Blossom.h"
+
 #include <QDir>
 #include <QGuiApplication>
 #include <QImage>
@@ -12,6 +14,8 @@
 #include <cmath>
 #include <cstdio>
 #include <numbers>
+
+using namespace velmora;
 
 namespace {
 
@@ -56,46 +60,6 @@ void drawBranch(QPainter& p, bool small)
     }
 }
 
-void drawBlossom(QPainter& p, QPointF centre, double radius, double turn, bool small)
-{
-    // The splash's deep blossom.
-    const QColor inner(252, 206, 220);
-    const QColor outer(226, 92, 132);
-    p.setPen(Qt::NoPen);
-    for (int k = 0; k < 5; ++k) {
-        const double a = turn + k * 2 * std::numbers::pi / 5;
-        const QPointF petal = centre + QPointF(std::cos(a), std::sin(a)) * radius * 0.55;
-        QRadialGradient g(centre, radius * 1.15);
-        g.setColorAt(0.0, inner);
-        g.setColorAt(1.0, outer);
-        p.setBrush(g);
-        p.drawEllipse(petal, radius * 0.52, radius * 0.52);
-    }
-    p.setBrush(QColor(196, 40, 80));
-    p.drawEllipse(centre, radius * 0.2, radius * 0.2);
-    if (small)
-        return; // stamens would only blur a small icon
-    for (int k = 0; k < 9; ++k) {
-        const double a = turn + k * 2 * std::numbers::pi / 9;
-        const QPointF tip = centre + QPointF(std::cos(a), std::sin(a)) * radius * 0.42;
-        p.setPen(QPen(QColor(190, 60, 90, 220), 2.2));
-        p.drawLine(centre, tip);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(250, 204, 60));
-        p.drawEllipse(tip, radius * 0.06 + 1.5, radius * 0.06 + 1.5);
-    }
-}
-
-void drawBud(QPainter& p, QPointF centre, double radius)
-{
-    QRadialGradient g(centre - QPointF(radius * 0.3, radius * 0.3), radius * 1.3);
-    g.setColorAt(0.0, QColor(250, 190, 208));
-    g.setColorAt(1.0, QColor(200, 60, 104));
-    p.setPen(Qt::NoPen);
-    p.setBrush(g);
-    p.drawEllipse(centre, radius, radius);
-}
-
 QImage drawIcon(int size)
 {
     QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
@@ -107,8 +71,11 @@ QImage drawIcon(int size)
     drawTile(p);
     drawBranch(p, small);
     if (!small)
-        drawBud(p, QPointF(214, 200), 14);
-    drawBlossom(p, QPointF(116, 118), small ? 96 : 84, -std::numbers::pi / 2, small);
+        artwork::drawBud(p, QPointF(214, 200), 14, /*sepal*/ false);
+    // Bolder stamens than the splash's, so that they still read at 48 pixels.
+    artwork::drawBlossom(
+        p, QPointF(116, 118), small ? 96 : 84, -std::numbers::pi / 2,
+        {.deep = true, .stamens = !small, .stamenWidth = 2.2, .stamenAlpha = 220, .tipScale = 0.06, .tipExtra = 1.5});
     p.end();
     return image;
 }

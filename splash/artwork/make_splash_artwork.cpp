@@ -2,6 +2,8 @@
 // blossoms at its right edge, 650 x 270, 24 bits per pixel. The program ships
 // the result as splash/splash.png; run this again after changing the drawing:
 //     velmora-splash-artwork splash/splash.png
+#include "splash/artwork/Blossom.h"
+
 #include <QGuiApplication>
 #include <QImage>
 #include <QLinearGradient>
@@ -89,46 +91,6 @@ void drawLimb(QPainter& p, QPointF a, QPointF c1, QPointF c2, QPointF b, double 
     }
 }
 
-void drawBlossom(QPainter& p, QPointF centre, double radius, double turn, bool deep)
-{
-    const QColor inner = deep ? QColor(252, 206, 220) : QColor(255, 240, 245);
-    const QColor outer = deep ? QColor(226, 92, 132) : QColor(244, 158, 186);
-    p.setPen(Qt::NoPen);
-    for (int k = 0; k < 5; ++k) {
-        const double a = turn + k * 2 * std::numbers::pi / 5;
-        const QPointF petal = centre + QPointF(std::cos(a), std::sin(a)) * radius * 0.55;
-        QRadialGradient g(centre, radius * 1.15);
-        g.setColorAt(0.0, inner);
-        g.setColorAt(1.0, outer);
-        p.setBrush(g);
-        p.drawEllipse(petal, radius * 0.52, radius * 0.52);
-    }
-    // Stamens: fine lines with yellow tips around a crimson heart.
-    p.setBrush(QColor(196, 40, 80));
-    p.drawEllipse(centre, radius * 0.2, radius * 0.2);
-    for (int k = 0; k < 9; ++k) {
-        const double a = turn + k * 2 * std::numbers::pi / 9;
-        const QPointF tip = centre + QPointF(std::cos(a), std::sin(a)) * radius * 0.42;
-        p.setPen(QPen(QColor(190, 60, 90, 200), 0.8));
-        p.drawLine(centre, tip);
-        p.setPen(Qt::NoPen);
-        p.setBrush(QColor(250, 204, 60));
-        p.drawEllipse(tip, radius * 0.07 + 0.5, radius * 0.07 + 0.5);
-    }
-}
-
-void drawBud(QPainter& p, QPointF centre, double radius)
-{
-    QRadialGradient g(centre - QPointF(radius * 0.3, radius * 0.3), radius * 1.3);
-    g.setColorAt(0.0, QColor(250, 190, 208));
-    g.setColorAt(1.0, QColor(200, 60, 104));
-    p.setPen(Qt::NoPen);
-    p.setBrush(g);
-    p.drawEllipse(centre, radius, radius);
-    p.setBrush(QColor(96, 60, 44));
-    p.drawEllipse(centre + QPointF(radius * 0.5, radius * 0.6), radius * 0.35, radius * 0.3);
-}
-
 void drawFallingPetal(QPainter& p, QPointF at, double size, double angle)
 {
     p.save();
@@ -190,11 +152,11 @@ QImage drawSplash()
         {500, 88, 7, false},  {564, 128, 7, false},  {624, 64, 9, true},
     };
     for (const Flower& f : flowers)
-        drawBlossom(p, QPointF(f.x, f.y), f.r, uniform(0, 2 * std::numbers::pi), f.deep);
+        velmora::artwork::drawBlossom(p, QPointF(f.x, f.y), f.r, uniform(0, 2 * std::numbers::pi), {.deep = f.deep});
 
     const QPointF buds[] = {{562, 78}, {510, 108}, {586, 184}, {482, 162}, {618, 28}, {540, 30}, {614, 150}};
     for (const QPointF& b : buds)
-        drawBud(p, b, uniform(3.2, 4.6));
+        velmora::artwork::drawBud(p, b, uniform(3.2, 4.6));
 
     const QPointF petals[] = {{452, 196}, {418, 150}, {470, 232}, {392, 208}, {522, 236}, {436, 112}};
     for (const QPointF& at : petals)
