@@ -4,6 +4,7 @@
 #include "data/Value.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -83,6 +84,10 @@ private:
 
     Field() = default;
     void store(Value value);
+    void storeDecimal(const Value& value);
+    // The digits a BCD value may have: the declared precision, or the column's where that is smaller or the
+    // field declares none.
+    int bcdPrecision() const;
 
     Dataset* m_dataset = nullptr;
     std::string m_name;

@@ -308,6 +308,16 @@ int sizeForColumn(const ColumnDescription& column)
     return 0;
 }
 
+std::optional<int> decimalScaleOf(const ColumnDescription& column)
+{
+    try {
+        if (kindForColumn(column) == K::BCD)
+            return sizeForColumn(column);
+    } catch (const DatabaseError&) {
+    }
+    return std::nullopt;
+}
+
 std::string sqlType(const ColumnDefinition& column)
 {
     const std::string n = "(" + std::to_string(column.size) + ")";
