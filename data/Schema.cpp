@@ -353,7 +353,8 @@ std::string sqlType(const ColumnDefinition& column)
     case K::Boolean:
         return "BIT";
     case K::Memo:
-        return "MEMO";
+        // Not MEMO: SQLite gives that word numeric affinity, which would keep "0012" as the number 12.
+        return "LONGTEXT";
     }
     return {};
 }

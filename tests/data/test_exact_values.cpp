@@ -1,9 +1,10 @@
-// Values keep what was written on their way through the data layer, on both backends: decimals are rounded
-// to their column's scale and read back exactly.
+// Values keep what was written on their way through the data layer, on both backends: memo text stays text,
+// and decimals are rounded to their column's scale and read back exactly.
 
 #include "backend_support.h"
 #include "data/DMod.h"
 #include "data/Errors.h"
+#include "data/SchemaDialect.h"
 
 #include <gtest/gtest.h>
 
@@ -49,6 +50,24 @@ protected:
 };
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(ExactValuesTest);
+
+// A memo column of a database that velmora-db makes keeps text that looks like a number as it was written.
+TEST_P(ExactValuesTest, MemoTextComesBackAsWritten)
+{
+    const std::vector<std::string> texts = {"0012", "1.50", "1e3", " 7", "-0", "主治 0012"};
+    Dataset& typzdk = reopened("typzdk");
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        typzdk.append();
+        typzdk.fieldByName("id").setAsString("Y" + std::to_string(i));
+        typzdk.fieldByName("主治").setAsString(texts[i]);
+        typzdk.post();
+    }
+    Dataset& again = reopened("typzdk");
+    std::vector<std::string> read;
+    for (again.first(); !again.eof(); again.next())
+        read.push_back(again.fieldByName("主治").asString());
+    EXPECT_EQ(read, texts);
+}
 
 struct DecimalWrite
 {
@@ -186,6 +205,80 @@ TEST_P(ExactValuesTest, DecimalsTravelThroughTheBackendExactly)
         EXPECT_THROW(backend->insertRow("cr", wide), DatabaseError);
         EXPECT_EQ(db->number("select count(*) from cr"), 1);
     }
+}
+
+// The affinity the check reads from a declared type is the one SQLite gives it: text and a number written
+// into a column of each type come back as the affinity keeps them.
+TEST(TextAffinityTest, DeclaredTypesGetSqlitesAffinity)
+{
+    const struct
+    {
+        const char* declared;
+        Affinity affinity;
+    } cases[] = {
+        {"MEMO", Affinity::Numeric},
+        {"LONGTEXT", Affinity::Text},
+        {"NVARCHAR(10)", Affinity::Text},
+        {"VARCHAR(5)", Affinity::Text},
+        {"NCHAR(3)", Affinity::Text},
+        {"CHAR(2)", Affinity::Text},
+        {"NTEXT", Affinity::Text},
+        {"TEXT(20)", Affinity::Text},
+        {"longchar", Affinity::Text},
+        {"CLOB", Affinity::Text},
+        {"DECIMAL(10,4)", Affinity::Numeric},
+        {"CURRENCY", Affinity::Numeric},
+        {"DATETIME", Affinity::Numeric},
+        {"BIT", Affinity::Numeric},
+        {"DOUBLE", Affinity::Real},
+        {"FLOAT", Affinity::Real},
+        {"REAL", Affinity::Real},
+        {"BIGINT", Affinity::Integer},
+        {"SMALLINT", Affinity::Integer},
+        {"CHARINT", Affinity::Integer},
+        {"BLOB", Affinity::Blob},
+        {"", Affinity::Blob},
+        {"VARBINARY(8)", Affinity::Numeric},
+        {"IMAGE", Affinity::Numeric},
+    };
+    TestDatabase db(TestBackend::Embedded);
+    std::string table = "CREATE TABLE t (";
+    std::string insertText = "INSERT INTO t VALUES (";
+    std::string insertNumber = "INSERT INTO t VALUES (";
+    std::string select = "SELECT ";
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        const std::string sep = i ? ", " : "";
+        table += sep + "c" + std::to_string(i) + " " + cases[i].declared;
+        insertText += sep + "'0012'";
+        insertNumber += sep + "12";
+        select += sep + "typeof(c" + std::to_string(i) + ")";
+    }
+    db.run(table + "); " + insertText + "); " + insertNumber + ");");
+    const auto kept = db.rows(select + " FROM t ORDER BY rowid");
+    ASSERT_EQ(kept.size(), 2u);
+    for (std::size_t i = 0; i < std::size(cases); ++i) {
+        SCOPED_TRACE(cases[i].declared);
+        const std::pair<std::string, std::string> seen = {kept[0][i], kept[1][i]};
+        const std::pair<std::string, std::string> expected =
+            cases[i].affinity == Affinity::Text   ? std::pair<std::string, std::string>{"text", "text"}
+            : cases[i].affinity == Affinity::Blob ? std::pair<std::string, std::string>{"text", "integer"}
+            : cases[i].affinity == Affinity::Real ? std::pair<std::string, std::string>{"real", "real"}
+                                                  : std::pair<std::string, std::string>{"integer", "integer"};
+        EXPECT_EQ(sqliteAffinity(cases[i].declared), cases[i].affinity);
+        EXPECT_EQ(seen, expected);
+    }
+}
+
+// Every text and memo column the DDL declares keeps text as text.
+TEST(TextAffinityTest, EveryTextColumnOfTheDdlHasTextAffinity)
+{
+    for (const TableDefinition& table : schemaTables())
+        for (const ColumnDefinition& column : table.columns)
+            if (isTextKind(column.kind) || column.kind == FieldKind::Memo) {
+                EXPECT_EQ(sqliteAffinity(sqlType(column)), Affinity::Text) << table.name << "." << column.name;
+                EXPECT_TRUE(parseDeclaredType(sqlType(column))) << sqlType(column);
+            }
+    EXPECT_EQ(parseDeclaredType("MEMO")->type, parseDeclaredType("LONGTEXT")->type); // older files still read
 }
 
 } // namespace
