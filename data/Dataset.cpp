@@ -211,8 +211,10 @@ void Dataset::bindFields(bool emptyResult)
         if (found < 0)
             fail("Field '" + field->m_name + "' not found", {ErrorKind::NotFound});
         const ColumnKind& column = kinds[static_cast<std::size_t>(found)];
-        // A computed column of an empty result has no values to tell its type by: it takes the field's.
-        const bool untyped = emptyResult && m_columns[static_cast<std::size_t>(found)].baseTable.empty();
+        // A computed column without a value in any row (an empty result, or nothing but nulls) has nothing to
+        // tell its type by: it takes the field's.
+        const ColumnDescription& described = m_columns[static_cast<std::size_t>(found)];
+        const bool untyped = described.baseTable.empty() && (emptyResult || described.allNull);
         if (untyped) {
             field->m_column = found;
             continue;

@@ -890,6 +890,7 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
         tracked[static_cast<std::size_t>(i)] = 1;
 
     std::vector<char> decimal(static_cast<std::size_t>(n), 0);
+    std::vector<char> computedWithValue(static_cast<std::size_t>(n), 0); // a computed column some row gave a value
     for (std::size_t ci = 0; ci < columns.size(); ++ci)
         decimal[ci] = !tracked[ci] && decimalScaleOf(columns[ci]).has_value();
 
@@ -901,6 +902,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
         for (int i = 0; i < n; ++i) {
             const auto ci = static_cast<std::size_t>(i);
             cells[ci] = cellOf(r, row, i, types[ci], decimal[ci], scratch[ci]);
+            if (cells[ci].type != CellView::Type::Null && columns[ci].baseTable.empty())
+                computedWithValue[ci] = 1;
             if (!tracked[ci])
                 continue;
             switch (cells[ci].type) {
@@ -935,6 +938,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
         else
             describeFixed(c, AdoType::adVarWChar, 255, 0);
     }
+    for (std::size_t ci = 0; ci < columns.size(); ++ci)
+        columns[ci].allNull = columns[ci].baseTable.empty() && !computedWithValue[ci];
 
     nameSharedColumns(columns, commandText);
     return columns;

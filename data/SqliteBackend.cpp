@@ -59,6 +59,7 @@ void typeFromValues(ColumnDescription& c, const ValueStats& s)
     } else {
         c.type = AdoType::adVarWChar;
         c.definedSize = 255;
+        c.allNull = c.baseTable.empty();
     }
 }
 

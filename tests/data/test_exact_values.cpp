@@ -1,5 +1,6 @@
 // Values keep what was written on their way through the data layer, on both backends: memo text stays text,
-// and decimals are rounded to their column's scale and read back exactly.
+// decimals are rounded to their column's scale and read back exactly, and computed columns without values
+// take their declared kind.
 
 #include "backend_support.h"
 #include "data/DMod.h"
@@ -205,6 +206,22 @@ TEST_P(ExactValuesTest, DecimalsTravelThroughTheBackendExactly)
         EXPECT_THROW(backend->insertRow("cr", wide), DatabaseError);
         EXPECT_EQ(db->number("select count(*) from cr"), 1);
     }
+}
+
+// The stocktaking view opens when no drug has a retail price: its computed columns then hold no value and
+// take the kind their fields declare.
+TEST_P(ExactValuesTest, StocktakingOpensWithoutRetailPrices)
+{
+    db->run("insert into ypzdk(id, 名称) values ('Y1', '阿莫西林'), ('Y2', '布洛芬');"
+            "insert into kc(数量, 购进单价, 购进金额, ypid) values (10, 6, 60, 'Y1'), (4, 3, 12, 'Y2');");
+    Dataset& tpd = reopened("TPd");
+    EXPECT_EQ(tpd.recordCount(), 2);
+    for (const char* name : {"销售金额", "利润"}) {
+        SCOPED_TRACE(name);
+        EXPECT_EQ(tpd.fieldByName(name).kind(), FieldKind::Float);
+        EXPECT_TRUE(tpd.fieldByName(name).isNull());
+    }
+    EXPECT_EQ(tpd.fieldByName("购进金额").asString(), "60");
 }
 
 // The affinity the check reads from a declared type is the one SQLite gives it: text and a number written
