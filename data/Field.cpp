@@ -255,6 +255,14 @@ DateTime DateTime::nowLocal()
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
+std::optional<DateTime> DateTime::parse(std::string_view text)
+{
+    DateTime moment{0, 0, 0};
+    if (!parseDateTime(text, moment))
+        return std::nullopt;
+    return moment;
+}
+
 std::string DateTime::toString() const
 {
     char buffer[32];

@@ -45,6 +45,8 @@ struct DateTime
     int year, month, day, hour = 0, minute = 0, second = 0;
 
     static DateTime nowLocal();
+    // "YYYY-MM-DD", with " HH:MM[:SS]" (or "T" before the time) after it, blanks around allowed.
+    static std::optional<DateTime> parse(std::string_view text);
     std::string toString() const; // "YYYY-MM-DD HH:MM:SS"
 };
 

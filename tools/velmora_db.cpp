@@ -1,8 +1,9 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
-// tables, adds operators and lists them. Passwords are never printed.
+// tables, adds operators and lists them, and shows a dataset as a till sees it. Passwords are never printed.
 
 #include "data/Backend.h"
 #include "data/ConnectionString.h"
+#include "data/DMod.h"
 #include "data/Errors.h"
 #include "data/Field.h"
 #include "data/OperatorPassword.h"
@@ -60,6 +61,13 @@ Commands:
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
         or, with --for postgresql, for a server's psql (what create URI runs).
+  show FILE DATASET [--db-password P] [--db-user R]
+        Opens DATASET, one of the data module's 35 datasets by its component name
+        (tuser, tkc, TPd, ...), as the program opens it, and prints what a till
+        sees: a line of its field names, then a line per row, separated by tabs.
+        No value prints as nothing, a decimal exactly ("0.3"), a date-time as
+        YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
+        \t, \n or \\. A dataset that does not open prints its error (exit 1).
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -168,7 +176,7 @@ std::string singleFile(const Arguments& args)
     return args.positional.front();
 }
 
-std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+std::string connectionStringFor(const std::string& file, const Arguments& args)
 {
     const bool server = isServerSource(file);
     const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
@@ -177,7 +185,17 @@ std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args
                              ";Data Source=" + quoteValue(path);
     if (auto password = args.option("db-password"))
         connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
-    return connectProvider(connection, std::filesystem::current_path().string() + "/");
+    return connection;
+}
+
+std::string currentFolder()
+{
+    return std::filesystem::current_path().string() + "/";
+}
+
+std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+{
+    return connectProvider(connectionStringFor(file, args), currentFolder());
 }
 
 // The tables go into a database the server already holds: making databases and roles is the server
@@ -326,6 +344,66 @@ int schema(const Arguments& args)
     return 0;
 }
 
+// A field's value as show prints it: one line, fields told apart by tabs.
+std::string shownValue(const Field& field)
+{
+    const Value value = field.value();
+    if (isNull(value))
+        return {};
+    std::string shown = text::display(value);
+    if (field.kind() == FieldKind::DateTime)
+        if (const std::optional<DateTime> moment = DateTime::parse(shown))
+            shown = moment->toString();
+    std::string escaped;
+    escaped.reserve(shown.size());
+    for (char c : shown) {
+        if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\\')
+            escaped += "\\\\";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+// The dataset opened through the data module as the program opens it, printed as a till sees it.
+int show(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("show needs a FILE and a DATASET");
+    const std::string& file = args.positional[0];
+    const std::string& name = args.positional[1];
+    TDMod dmod(currentFolder());
+    Dataset* dataset = dmod.findDataset(name);
+    if (!dataset)
+        throw UsageError("the data module has no dataset named '" + name + "'");
+    dmod.ADOCON().setConnectionString(connectionStringFor(file, args));
+    dataset->open();
+
+    std::string out;
+    const auto& fields = dataset->fields();
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out += (i ? "\t" : "") + fields[i]->fieldName();
+    out += '\n';
+    for (dataset->first(); !dataset->eof(); dataset->next()) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i)
+                out += '\t';
+            out += shownValue(*fields[i]);
+        }
+        out += '\n';
+        if (out.size() >= 1 << 16) {
+            std::cout << out;
+            out.clear();
+        }
+    }
+    std::cout << out << std::flush;
+    return 0;
+}
+
 struct Command
 {
     const char* name;
@@ -339,6 +417,7 @@ const Command commands[] = {
     {"list-operators", {"db-password", "db-user"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
     {"schema", {"for"}, schema},
+    {"show", {"db-password", "db-user"}, show},
 };
 
 } // namespace

@@ -1,0 +1,158 @@
+// velmora-db show: a dataset printed as a till sees it, on a file and on the server (skipped without
+// VELMORA_TEST_PG).
+
+#include "data/DMod.h"
+#include "tests/data/backend_support.h"
+
+#include <gtest/gtest.h>
+
+#include <cstdio>
+#include <string>
+#include <sys/wait.h>
+#include <vector>
+
+using namespace velmora::data;
+using namespace velmora::data::test;
+
+namespace {
+
+struct ToolRun
+{
+    int status;
+    std::string output; // stdout and stderr together
+};
+
+std::string shellQuote(const std::string& word)
+{
+    std::string out = "'";
+    for (char c : word)
+        out += c == '\'' ? std::string("'\\''") : std::string(1, c);
+    return out + "'";
+}
+
+ToolRun runShell(const std::string& command)
+{
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    if (!pipe)
+        return {-1, {}};
+    std::string output;
+    char buffer[4096];
+    while (std::size_t n = std::fread(buffer, 1, sizeof buffer, pipe))
+        output.append(buffer, n);
+    const int status = pclose(pipe);
+    return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+ToolRun velmoraDb(const std::vector<std::string>& arguments)
+{
+    std::string command = shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db");
+    for (const std::string& argument : arguments)
+        command += " " + shellQuote(argument);
+    return runShell(command);
+}
+
+class ShowTest : public ::testing::TestWithParam<TestBackend>
+{
+protected:
+    void SetUp() override
+    {
+        if (const std::string why = skipReason(GetParam()); !why.empty())
+            GTEST_SKIP() << why;
+        db = std::make_unique<TestDatabase>(GetParam());
+        if (db->isServer())
+            role = {"--db-user", db->server()->user, "--db-password", db->server()->password};
+        const ToolRun made = tool({"create", db->source()});
+        ASSERT_EQ(made.status, 0) << made.output;
+    }
+
+    // velmora-db with this backend's database and role.
+    ToolRun tool(std::vector<std::string> arguments) const
+    {
+        arguments.insert(arguments.end(), role.begin(), role.end());
+        return velmoraDb(arguments);
+    }
+    ToolRun show(const std::string& dataset) const { return tool({"show", db->source(), dataset}); }
+
+    std::unique_ptr<TestDatabase> db;
+    std::vector<std::string> role;
+};
+
+VELMORA_INSTANTIATE_FOR_BACKENDS(ShowTest);
+
+// A purchase price set by hand to the engine's own 0.1 + 0.2 shows as the decimal it stands for.
+TEST_P(ShowTest, StockShowsDecimalsExactly)
+{
+    db->run("insert into kc(数量, 购进单价, 购进金额, 购进日期, ypid, 柜组) values "
+            "(1, 0, 12345678901.2345, '2026-01-05 08:00:00', 'Y1', '西药'), (2.5, 0, NULL, NULL, 'Y2', NULL);"
+            "update kc set 购进单价 = 0.1 + 0.2;");
+    const ToolRun run = show("tkc");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output, "kcid\t数量\t购进单价\t购进金额\t购进日期\t生产日期\t有效期至\typid\t柜组\n"
+                          "1\t1\t0.3\t12345678901.2345\t2026-01-05 08:00:00\t\t\tY1\t西药\n"
+                          "2\t2.5\t0.3\t\t\t\t\tY2\t\n");
+}
+
+TEST_P(ShowTest, StocktakingShowsWithoutRetailPrices)
+{
+    db->run("insert into ypzdk(id, 名称) values ('Y1', '阿莫西林');"
+            "insert into kc(数量, 购进单价, 购进金额, ypid, 柜组) values (10, 6, 60, 'Y1', '西药');");
+    const ToolRun run = show("TPd");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output,
+              "id\t名称\t简码\t数量\t单位\t规格\t生产厂家\t批准文号\t批发价\t零售价\t购进单价\t购进金额\t柜组\t"
+              "销售金额\t利润\n"
+              "Y1\t阿莫西林\t\t10\t\t\t\t\t\t\t6\t60\t西药\t\t\n");
+}
+
+// Tabs, line breaks and backslashes inside values are escaped, so that each row is one line of fields.
+TEST_P(ShowTest, TextIsEscapedAndMemoKeptAsWritten)
+{
+    TDMod dmod(db->folder());
+    dmod.ADOCON().setConnectionString(db->connectionString());
+    Dataset& typzdk = dmod.dataset("TTYpzd");
+    typzdk.open();
+    typzdk.append();
+    typzdk.fieldByName("id").setAsString("Y1");
+    typzdk.fieldByName("名称").setAsString("阿莫西林\t胶囊");
+    typzdk.fieldByName("规格").setAsString("C:\\药\\1");
+    typzdk.fieldByName("供应商").setAsString("第一行\n第二行");
+    typzdk.fieldByName("零售价").setAsFloat(12.5);
+    typzdk.post();
+    dmod.ADOCON().close();
+    db->run("update ypzdk set 主治 = '0012';");
+
+    const ToolRun run = show("typzdk");
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(run.output,
+              "id\t名称\t编号\t条码\t简码\t单位\t规格\t生产厂家\t批准文号\t最高限量\t最低限量\t批发价\t零售价\t"
+              "主治\t剂型\t分类\t生产批号\t供应商\t注册商标\t合格证\t兑换点\n"
+              "Y1\t阿莫西林\\t胶囊\t\t\t\t\tC:\\\\药\\\\1\t\t\t\t\t\t12.5\t0012\t\t\t\t第一行\\n第二行\t\t\t\n");
+}
+
+// A dataset that does not open prints its own error and fails; a name the module lacks is a usage error.
+TEST_P(ShowTest, ADatasetThatDoesNotOpenFails)
+{
+    ToolRun run = show("qrydata");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("qrydata: CommandText does not return a result set"), std::string::npos) << run.output;
+
+    db->run(db->isServer() ? "drop table kc; create table kc (kcid integer, 数量 double precision);"
+                           : "drop table kc; create table kc (kcid INTEGER PRIMARY KEY AUTOINCREMENT, 数量 DOUBLE);");
+    run = show("tkc");
+    EXPECT_EQ(run.status, 1);
+    EXPECT_NE(run.output.find("tkc: Field '购进单价' not found"), std::string::npos) << run.output;
+
+    run = show("NoSuchSet");
+    EXPECT_EQ(run.status, 2);
+    EXPECT_NE(run.output.find("NoSuchSet"), std::string::npos) << run.output;
+}
+
+TEST(VelmoraDbValuesHelpTest, HelpNamesShow)
+{
+    const ToolRun run = velmoraDb({"--help"});
+    EXPECT_EQ(run.status, 0);
+    for (const char* word : {"show FILE", "DATASET"})
+        EXPECT_NE(run.output.find(word), std::string::npos) << word;
+}
+
+} // namespace
