@@ -1,5 +1,6 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
-// tables, adds operators and lists them, and shows a dataset as a till sees it. Passwords are never printed.
+// tables, adds operators and lists them, shows a dataset as a till sees it and checks an older file's text
+// columns. Passwords are never printed.
 
 #include "data/Backend.h"
 #include "data/ConnectionString.h"
@@ -11,7 +12,9 @@
 #include "data/PgBackend.h"
 #include "data/Rights.h"
 #include "data/Schema.h"
+#include "data/SchemaDialect.h"
 #include "data/SqliteBackend.h"
+#include "data/TextColumns.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -68,6 +71,12 @@ Commands:
         No value prints as nothing, a decimal exactly ("0.3"), a date-time as
         YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
         \t, \n or \\. A dataset that does not open prints its error (exit 1).
+  check FILE [--db-password P]
+        Lists the text and memo columns of FILE that SQLite does not keep as text
+        (files made by older versions declare memo columns MEMO, where "0012" is
+        kept as the number 12), and prints the SQL that rebuilds their tables with
+        every row, for sqlite3 FILE; exits with 1 when it finds any. A server
+        keeps text as text.
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -75,7 +84,8 @@ Options:
   --db-user R       the server's role (a file knows only Admin)
   --help            shows this text
 
-Exit status: 0 on success, 1 when the operation fails, 2 for wrong arguments.
+Exit status: 0 on success, 1 when the operation fails (or check finds columns to
+mend), 2 for wrong arguments.
 )";
 
 class UsageError : public std::runtime_error
@@ -404,6 +414,51 @@ int show(const Arguments& args)
     return 0;
 }
 
+const char* affinityName(Affinity affinity)
+{
+    switch (affinity) {
+    case Affinity::Integer:
+        return "INTEGER";
+    case Affinity::Text:
+        return "TEXT";
+    case Affinity::Blob:
+        return "BLOB";
+    case Affinity::Real:
+        return "REAL";
+    case Affinity::Numeric:
+        return "NUMERIC";
+    }
+    return "";
+}
+
+int check(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    auto backend = openFile(file, args);
+    auto* embedded = dynamic_cast<SqliteBackend*>(backend.get());
+    if (!embedded) {
+        std::cout << "nothing to mend: a server keeps text as text (" << redactedServerUri(file) << ").\n";
+        return 0;
+    }
+    const std::vector<TableRebuild> rebuilds = textColumnRebuilds(embedded->handle());
+    if (rebuilds.empty()) {
+        std::cout << "nothing to mend: every text and memo column of " << file << " keeps text as text.\n";
+        return 0;
+    }
+    for (const TableRebuild& rebuild : rebuilds)
+        for (const MistypedTextColumn& column : rebuild.columns)
+            std::cout << rebuild.table << "." << column.column << " is declared " << column.declared
+                      << ", which SQLite gives " << affinityName(sqliteAffinity(column.declared))
+                      << " affinity: text that looks like a number is kept there as a number (\"0012\" as 12). "
+                      << "It should be declared " << column.replacement << ".\n";
+    std::cout << "\nTo rebuild " << (rebuilds.size() == 1 ? "its table" : "their tables")
+              << " with every row (text already kept as a number stays as it is), back the file up, make sure no "
+                 "till uses it, and run this SQL with: sqlite3 "
+              << file << "\n\n"
+              << rebuildScript(rebuilds);
+    return 1;
+}
+
 struct Command
 {
     const char* name;
@@ -418,6 +473,7 @@ const Command commands[] = {
     {"rights-word", {"groups"}, rightsWord},
     {"schema", {"for"}, schema},
     {"show", {"db-password", "db-user"}, show},
+    {"check", {"db-password", "db-user"}, check},
 };
 
 } // namespace

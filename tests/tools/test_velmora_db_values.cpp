@@ -1,5 +1,5 @@
-// velmora-db show: a dataset printed as a till sees it, on a file and on the server (skipped without
-// VELMORA_TEST_PG).
+// velmora-db show and check: a dataset printed as a till sees it, on a file and on the server (skipped without
+// VELMORA_TEST_PG), and the text columns of an older file that do not keep text as text.
 
 #include "data/DMod.h"
 #include "tests/data/backend_support.h"
@@ -7,6 +7,7 @@
 #include <gtest/gtest.h>
 
 #include <cstdio>
+#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -49,6 +50,13 @@ ToolRun velmoraDb(const std::vector<std::string>& arguments)
     for (const std::string& argument : arguments)
         command += " " + shellQuote(argument);
     return runShell(command);
+}
+
+std::string replaced(std::string text, const std::string& from, const std::string& to)
+{
+    for (std::size_t at = text.find(from); at != std::string::npos; at = text.find(from, at + to.size()))
+        text.replace(at, from.size(), to);
+    return text;
 }
 
 class ShowTest : public ::testing::TestWithParam<TestBackend>
@@ -147,11 +155,58 @@ TEST_P(ShowTest, ADatasetThatDoesNotOpenFails)
     EXPECT_NE(run.output.find("NoSuchSet"), std::string::npos) << run.output;
 }
 
-TEST(VelmoraDbValuesHelpTest, HelpNamesShow)
+TEST_P(ShowTest, CheckFindsNothingToMendInWhatCreateMakes)
+{
+    const ToolRun run = tool({"check", db->source()});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find(db->isServer() ? "keeps text as text" : "nothing to mend"), std::string::npos)
+        << run.output;
+}
+
+class CheckTest : public ::testing::Test
+{
+protected:
+    TestDatabase db{TestBackend::Embedded};
+};
+
+// A file whose memo column is declared MEMO (numeric affinity) is found, and the SQL the check prints, run
+// with the sqlite3 tool, rebuilds the table with its rows: from then on the column keeps text as text.
+TEST_F(CheckTest, AnOlderFilesMemoColumnIsFoundAndRebuilt)
+{
+    const std::string older = replaced(schemaScript(), " LONGTEXT", " MEMO");
+    db.run(older + "insert into ypzdk(id, 名称, 主治) values ('Y1', '阿莫西林', '0012'), ('Y2', '布洛芬', 'x');"
+                   "insert into kc(数量, ypid) values (1, 'Y1');");
+    ASSERT_EQ(db.rows("select typeof(主治) from ypzdk order by id").front().front(), "integer");
+
+    ToolRun run = velmoraDb({"check", db.path()});
+    EXPECT_EQ(run.status, 1) << run.output;
+    for (const char* piece : {"ypzdk", "主治", "MEMO"})
+        EXPECT_NE(run.output.find(piece), std::string::npos) << piece << " in " << run.output;
+    EXPECT_EQ(run.output.find("kc."), std::string::npos) << run.output;
+
+    const std::size_t sqlStart = run.output.find("PRAGMA");
+    ASSERT_NE(sqlStart, std::string::npos) << run.output;
+    const std::string script = db.folder() + "rebuild.sql";
+    std::ofstream(script) << run.output.substr(sqlStart);
+    const ToolRun rebuilt = runShell("sqlite3 " + shellQuote(db.path()) + " < " + shellQuote(script));
+    ASSERT_EQ(rebuilt.status, 0) << rebuilt.output << "\n" << run.output.substr(sqlStart);
+
+    run = velmoraDb({"check", db.path()});
+    EXPECT_EQ(run.status, 0) << run.output;
+    EXPECT_NE(run.output.find("nothing to mend"), std::string::npos) << run.output;
+    EXPECT_EQ(db.rows("select id, 名称, 主治 from ypzdk order by id"),
+              (std::vector<std::vector<std::string>>{{"Y1", "阿莫西林", "12"}, {"Y2", "布洛芬", "x"}}));
+    db.run("update ypzdk set 主治 = '0012' where id = 'Y1';");
+    EXPECT_EQ(db.rows("select 主治, typeof(主治) from ypzdk where id = 'Y1'"),
+              (std::vector<std::vector<std::string>>{{"0012", "text"}}));
+    EXPECT_EQ(db.number("select count(*) from kc"), 1);
+}
+
+TEST(VelmoraDbValuesHelpTest, HelpNamesShowAndCheck)
 {
     const ToolRun run = velmoraDb({"--help"});
     EXPECT_EQ(run.status, 0);
-    for (const char* word : {"show FILE", "DATASET"})
+    for (const char* word : {"show FILE", "check FILE", "DATASET"})
         EXPECT_NE(run.output.find(word), std::string::npos) << word;
 }
 
