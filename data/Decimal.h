@@ -33,7 +33,12 @@ public:
     // infinity, a NaN or a value too large.
     static std::optional<Decimal> fromDouble(double value, int scale);
 
-    __int128 units() const { return (static_cast<__int128>(m_high) << 64) | m_low; }
+    __int128 units() const
+    {
+        // Put together unsigned, so that no negative number is shifted.
+        using Wide = unsigned __int128;
+        return static_cast<__int128>((static_cast<Wide>(static_cast<std::uint64_t>(m_high)) << 64) | m_low);
+    }
     int scale() const { return m_scale; }
     bool isZero() const { return m_low == 0 && m_high == 0; }
     bool isNegative() const { return m_high < 0; }
