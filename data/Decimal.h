@@ -19,7 +19,7 @@ public:
     static constexpr int MaxScale = 38;
 
     Decimal() = default;
-    Decimal(std::int64_t whole) : Decimal(static_cast<__int128>(whole), 0) {}
+    explicit Decimal(std::int64_t whole) : Decimal(static_cast<__int128>(whole), 0) {}
 
     // Nothing when the units have more than MaxDigits digits or the scale is out of 0..MaxScale.
     static std::optional<Decimal> fromUnits(__int128 units, int scale);
