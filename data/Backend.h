@@ -51,15 +51,17 @@ enum class AdoType : int {
 // What a result tells of one of its columns.
 struct ColumnDescription
 {
-    std::string name;      // as the result names it (duplicates already told apart)
+    std::string name; // as the result names it (duplicates already told apart)
     AdoType type = AdoType::adEmpty;
-    int definedSize = 0;   // characters for text kinds
+    int definedSize = 0; // characters for text kinds
     int precision = 0;
     int scale = 0;
     bool updatable = false;
     bool autoIncrement = false;
     std::string baseTable;  // table the column is read from, empty when computed
     std::string baseColumn; // its name there
+    // Computed, and no row gave it a value: nothing but a declaration can tell its type.
+    bool allNull = false;
 };
 
 // A whole result read at once: client-side cursors hold every row.

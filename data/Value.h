@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/Decimal.h"
+
 #include <cstdint>
 #include <string>
 #include <string_view>
@@ -8,8 +10,8 @@
 namespace velmora::data {
 
 // One cell. Text is UTF-8; date-times travel as text "YYYY-MM-DD HH:MM:SS"
-// (local time), which is also how they are stored.
-using Value = std::variant<std::monostate, std::int64_t, double, std::string, bool>;
+// (local time), which is also how they are stored. BCD values are exact decimals.
+using Value = std::variant<std::monostate, std::int64_t, double, std::string, bool, Decimal>;
 
 inline bool isNull(const Value& v)
 {
@@ -20,11 +22,12 @@ inline bool isNull(const Value& v)
 // buffer while a row is handed over), so it lives only as long as that.
 struct CellView
 {
-    enum class Type : std::uint8_t { Null, Integer, Double, Text, False, True };
+    enum class Type : std::uint8_t { Null, Integer, Double, Text, False, True, Decimal };
     Type type = Type::Null;
     std::int64_t integer = 0;
     double number = 0;
     std::string_view text;
+    data::Decimal decimal;
 
     Value toValue() const
     {
@@ -41,6 +44,8 @@ struct CellView
             return false;
         case Type::True:
             return true;
+        case Type::Decimal:
+            return decimal;
         }
         return {};
     }
@@ -59,6 +64,9 @@ struct CellView
             cell.text = *s;
         } else if (const auto* b = std::get_if<bool>(&value)) {
             cell.type = *b ? Type::True : Type::False;
+        } else if (const auto* x = std::get_if<data::Decimal>(&value)) {
+            cell.type = Type::Decimal;
+            cell.decimal = *x;
         }
         return cell;
     }

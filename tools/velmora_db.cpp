@@ -1,13 +1,17 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
-// tables, adds operators and lists them, and backs up a database file. Passwords are never printed.
+// tables, adds operators and lists them, backs up a database file, shows a dataset as a till sees it and checks
+// an older file's text columns. Passwords are never printed.
 
 #include "data/Backend.h"
-#include "data/engines/Backup.h"
 #include "data/Errors.h"
 #include "data/dataset/Field.h"
+#include "data/engines/Backup.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
+#include "data/engines/SchemaDialect.h"
 #include "data/engines/SqliteBackend.h"
+#include "data/engines/TextColumns.h"
+#include "data/module/DMod.h"
 #include "data/module/OperatorPassword.h"
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
@@ -70,6 +74,19 @@ Commands:
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
         or, with --for postgresql, for a server's psql (what create URI runs).
+  show FILE DATASET [--db-password P] [--db-user R]
+        Opens DATASET, one of the data module's 35 datasets by its component name
+        (tuser, tkc, TPd, ...), as the program opens it, and prints what a till
+        sees: a line of its field names, then a line per row, separated by tabs.
+        No value prints as nothing, a decimal exactly ("0.3"), a date-time as
+        YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
+        \t, \n or \\. A dataset that does not open prints its error (exit 1).
+  check FILE [--db-password P]
+        Lists the text and memo columns of FILE that SQLite does not keep as text
+        (files made by older versions declare memo columns MEMO, where "0012" is
+        kept as the number 12), and prints the SQL that rebuilds their tables with
+        every row, for sqlite3 FILE; exits with 1 when it finds any. A server
+        keeps text as text.
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -77,7 +94,8 @@ Options:
   --db-user R       the server's role (a file knows only Admin)
   --help            shows this text
 
-Exit status: 0 on success, 1 when the operation fails, 2 for wrong arguments.
+Exit status: 0 on success, 1 when the operation fails (or check finds columns to
+mend), 2 for wrong arguments.
 )";
 
 class UsageError : public std::runtime_error
@@ -178,7 +196,7 @@ std::string singleFile(const Arguments& args)
     return args.positional.front();
 }
 
-std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+std::string connectionStringFor(const std::string& file, const Arguments& args)
 {
     const bool server = isServerSource(file);
     const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
@@ -187,7 +205,17 @@ std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args
                              ";Data Source=" + quoteValue(path);
     if (auto password = args.option("db-password"))
         connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
-    return connectProvider(connection, std::filesystem::current_path().string() + "/");
+    return connection;
+}
+
+std::string currentFolder()
+{
+    return std::filesystem::current_path().string() + "/";
+}
+
+std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+{
+    return connectProvider(connectionStringFor(file, args), currentFolder());
 }
 
 // The tables go into a database the server already holds: making databases and roles is the server
@@ -346,6 +374,111 @@ int schema(const Arguments& args)
     return 0;
 }
 
+// A field's value as show prints it: one line, fields told apart by tabs.
+std::string shownValue(const Field& field)
+{
+    const Value value = field.value();
+    if (isNull(value))
+        return {};
+    std::string shown = text::display(value);
+    if (field.kind() == FieldKind::DateTime)
+        if (const std::optional<DateTime> moment = DateTime::parse(shown))
+            shown = moment->toString();
+    std::string escaped;
+    escaped.reserve(shown.size());
+    for (char c : shown) {
+        if (c == '\t')
+            escaped += "\\t";
+        else if (c == '\n')
+            escaped += "\\n";
+        else if (c == '\\')
+            escaped += "\\\\";
+        else
+            escaped += c;
+    }
+    return escaped;
+}
+
+// The dataset opened through the data module as the program opens it, printed as a till sees it.
+int show(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("show needs a FILE and a DATASET");
+    const std::string& file = args.positional[0];
+    const std::string& name = args.positional[1];
+    TDMod dmod(currentFolder());
+    Dataset* dataset = dmod.findDataset(name);
+    if (!dataset)
+        throw UsageError("the data module has no dataset named '" + name + "'");
+    dmod.ADOCON().setConnectionString(connectionStringFor(file, args));
+    dataset->open();
+
+    std::string out;
+    const auto& fields = dataset->fields();
+    for (std::size_t i = 0; i < fields.size(); ++i)
+        out += (i ? "\t" : "") + fields[i]->fieldName();
+    out += '\n';
+    for (dataset->first(); !dataset->eof(); dataset->next()) {
+        for (std::size_t i = 0; i < fields.size(); ++i) {
+            if (i)
+                out += '\t';
+            out += shownValue(*fields[i]);
+        }
+        out += '\n';
+        if (out.size() >= 1 << 16) {
+            std::cout << out;
+            out.clear();
+        }
+    }
+    std::cout << out << std::flush;
+    return 0;
+}
+
+const char* affinityName(Affinity affinity)
+{
+    switch (affinity) {
+    case Affinity::Integer:
+        return "INTEGER";
+    case Affinity::Text:
+        return "TEXT";
+    case Affinity::Blob:
+        return "BLOB";
+    case Affinity::Real:
+        return "REAL";
+    case Affinity::Numeric:
+        return "NUMERIC";
+    }
+    return "";
+}
+
+int check(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    auto backend = openFile(file, args);
+    auto* embedded = dynamic_cast<SqliteBackend*>(backend.get());
+    if (!embedded) {
+        std::cout << "nothing to mend: a server keeps text as text (" << redactedServerUri(file) << ").\n";
+        return 0;
+    }
+    const std::vector<TableRebuild> rebuilds = textColumnRebuilds(embedded->handle());
+    if (rebuilds.empty()) {
+        std::cout << "nothing to mend: every text and memo column of " << file << " keeps text as text.\n";
+        return 0;
+    }
+    for (const TableRebuild& rebuild : rebuilds)
+        for (const MistypedTextColumn& column : rebuild.columns)
+            std::cout << rebuild.table << "." << column.column << " is declared " << column.declared
+                      << ", which SQLite gives " << affinityName(sqliteAffinity(column.declared))
+                      << " affinity: text that looks like a number is kept there as a number (\"0012\" as 12). "
+                      << "It should be declared " << column.replacement << ".\n";
+    std::cout << "\nTo rebuild " << (rebuilds.size() == 1 ? "its table" : "their tables")
+              << " with every row (text already kept as a number stays as it is), back the file up, make sure no "
+                 "till uses it, and run this SQL with: sqlite3 "
+              << file << "\n\n"
+              << rebuildScript(rebuilds);
+    return 1;
+}
+
 struct Command
 {
     const char* name;
@@ -360,6 +493,8 @@ const Command commands[] = {
     {"rights-word", {"groups"}, rightsWord},
     {"backup", {}, backup},
     {"schema", {"for"}, schema},
+    {"show", {"db-password", "db-user"}, show},
+    {"check", {"db-password", "db-user"}, check},
 };
 
 } // namespace

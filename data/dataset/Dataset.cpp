@@ -33,6 +33,9 @@ bool numberOf(const CellView& cell, double& out)
     case CellView::Type::Double:
         out = cell.number;
         return true;
+    case CellView::Type::Decimal:
+        out = cell.decimal.toDouble();
+        return true;
     case CellView::Type::Text:
         return text::parseNumber(cell.text, out);
     default:
@@ -59,6 +62,8 @@ bool keysEqual(const CellView& a, const CellView& b)
         return false;
     if (a.type == CellView::Type::Text && b.type == CellView::Type::Text)
         return a.text == b.text;
+    if (a.type == CellView::Type::Decimal && b.type == CellView::Type::Decimal)
+        return a.decimal == b.decimal;
     double x = 0, y = 0;
     if (numberOf(a, x) && numberOf(b, y))
         return x == y;
@@ -206,8 +211,10 @@ void Dataset::bindFields(bool emptyResult)
         if (found < 0)
             fail("Field '" + field->m_name + "' not found", {ErrorKind::NotFound});
         const ColumnKind& column = kinds[static_cast<std::size_t>(found)];
-        // A computed column of an empty result has no values to tell its type by: it takes the field's.
-        const bool untyped = emptyResult && m_columns[static_cast<std::size_t>(found)].baseTable.empty();
+        // A computed column without a value in any row (an empty result, or nothing but nulls) has nothing to
+        // tell its type by: it takes the field's.
+        const ColumnDescription& described = m_columns[static_cast<std::size_t>(found)];
+        const bool untyped = described.baseTable.empty() && (emptyResult || described.allNull);
         if (untyped) {
             field->m_column = found;
             continue;
@@ -546,6 +553,9 @@ bool Dataset::locate(std::string_view fieldName, const std::string& value, Locat
     double wanted = 0;
     if (numeric && !text::parseNumber(value, wanted))
         return false;
+    // A decimal is found by its exact value, not by the double nearest to it.
+    const std::optional<Decimal> wantedDecimal =
+        numeric ? Decimal::parse(text::trimSpacesAndAsciiControls(value)) : std::nullopt;
     for (int row = 0; row < m_rows.rowCount(); ++row) {
         CellView cell;
         Value computed;
@@ -558,7 +568,9 @@ bool Dataset::locate(std::string_view fieldName, const std::string& value, Locat
         if (cell.type == CellView::Type::Null)
             continue;
         bool match;
-        if (numeric) {
+        if (numeric && cell.type == CellView::Type::Decimal && wantedDecimal) {
+            match = cell.decimal == *wantedDecimal;
+        } else if (numeric) {
             double number = 0;
             match = numberOf(cell, number) && number == wanted;
         } else {

@@ -3,6 +3,7 @@
 #include "data/Errors.h"
 #include "data/dataset/Dataset.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <charconv>
 #include <cmath>
@@ -205,6 +206,8 @@ std::string display(const Value& value)
         return std::to_string(*i);
     if (const auto* d = std::get_if<double>(&value))
         return formatDouble(*d);
+    if (const auto* x = std::get_if<Decimal>(&value))
+        return x->toString();
     if (const auto* s = std::get_if<std::string>(&value))
         return *s;
     if (const auto* b = std::get_if<bool>(&value))
@@ -253,6 +256,14 @@ DateTime DateTime::nowLocal()
     return {local.tm_year + 1900, local.tm_mon + 1, local.tm_mday, local.tm_hour, local.tm_min, local.tm_sec};
 }
 
+std::optional<DateTime> DateTime::parse(std::string_view text)
+{
+    DateTime moment{0, 0, 0};
+    if (!parseDateTime(text, moment))
+        return std::nullopt;
+    return moment;
+}
+
 std::string DateTime::toString() const
 {
     char buffer[32];
@@ -295,6 +306,11 @@ std::int64_t Field::asLargeInt() const
             throw ConversionError(text::formatDouble(*d) + " is not a valid integer value");
         return out;
     }
+    if (const auto* x = std::get_if<Decimal>(&v)) {
+        if (!x->toInt64(out))
+            throw ConversionError(x->toString() + " is not a valid integer value");
+        return out;
+    }
     if (const auto* s = std::get_if<std::string>(&v)) {
         double number = 0;
         if (text::parseInteger(*s, out))
@@ -313,6 +329,8 @@ double Field::asFloat() const
         return static_cast<double>(*i);
     if (const auto* d = std::get_if<double>(&v))
         return *d;
+    if (const auto* x = std::get_if<Decimal>(&v))
+        return x->toDouble();
     if (const auto* b = std::get_if<bool>(&v))
         return *b ? 1 : 0;
     if (const auto* s = std::get_if<std::string>(&v)) {
@@ -381,6 +399,9 @@ void Field::setValue(const Value& input)
         } else if (const auto* d = std::get_if<double>(&input)) {
             if (!roundToInt64(*d, n))
                 throw ConversionError(text::formatDouble(*d) + " is not a valid integer value");
+        } else if (const auto* x = std::get_if<Decimal>(&input)) {
+            if (!x->toInt64(n))
+                throw ConversionError(x->toString() + " is not a valid integer value");
         } else if (const auto* b = std::get_if<bool>(&input)) {
             n = *b ? 1 : 0;
         } else {
@@ -395,7 +416,11 @@ void Field::setValue(const Value& input)
         store(n);
         return;
     }
-    if (m_kind == FieldKind::Float || m_kind == FieldKind::BCD) {
+    if (m_kind == FieldKind::BCD) {
+        storeDecimal(input);
+        return;
+    }
+    if (m_kind == FieldKind::Float) {
         double d = 0;
         if (s) {
             if (!text::parseNumber(*s, d))
@@ -404,6 +429,8 @@ void Field::setValue(const Value& input)
             d = static_cast<double>(*i);
         } else if (const auto* b = std::get_if<bool>(&input)) {
             d = *b ? 1 : 0;
+        } else if (const auto* x = std::get_if<Decimal>(&input)) {
+            d = x->toDouble();
         } else {
             d = std::get<double>(input);
         }
@@ -431,6 +458,8 @@ void Field::setValue(const Value& input)
             store(*i != 0);
         } else if (const auto* d = std::get_if<double>(&input)) {
             store(*d != 0);
+        } else if (const auto* x = std::get_if<Decimal>(&input)) {
+            store(!x->isZero());
         } else if (s && (text::equalsIgnoreCase(text::trimSpacesAndAsciiControls(*s), "true") ||
                          text::trimSpacesAndAsciiControls(*s) == "1")) {
             store(true);
@@ -443,6 +472,54 @@ void Field::setValue(const Value& input)
         return;
     }
     store(input);
+}
+
+int Field::bcdPrecision() const
+{
+    int precision = m_precision;
+    if (m_column >= 0 && static_cast<std::size_t>(m_column) < m_dataset->columns().size()) {
+        const int column = m_dataset->columns()[static_cast<std::size_t>(m_column)].precision;
+        if (column > 0 && (precision <= 0 || column < precision))
+            precision = column;
+    }
+    return precision > 0 && precision <= Decimal::MaxDigits ? precision : Decimal::MaxDigits;
+}
+
+// A BCD value is rounded to the field's scale (halves to the even digit: a double from its exact binary value,
+// text from its digits) and must fit the digits the precision leaves before the point.
+void Field::storeDecimal(const Value& input)
+{
+    const int scale = std::clamp(m_size, 0, Decimal::MaxScale);
+    const int precision = std::max(bcdPrecision(), scale);
+    std::optional<Decimal> decimal;
+    std::string shown; // the value as a refusal names it, when it has no decimal
+    if (const auto* s = std::get_if<std::string>(&input)) {
+        const std::string trimmed = text::trimSpacesAndAsciiControls(*s);
+        decimal = Decimal::parse(trimmed, scale);
+        double number = 0;
+        if (!decimal && !text::parseNumber(trimmed, number))
+            throw ConversionError(quotedText(*s) + " is not a valid floating point value");
+        shown = trimmed;
+    } else if (const auto* i = std::get_if<std::int64_t>(&input)) {
+        decimal = Decimal(*i);
+    } else if (const auto* b = std::get_if<bool>(&input)) {
+        decimal = Decimal(*b ? 1 : 0);
+    } else if (const auto* d = std::get_if<double>(&input)) {
+        decimal = Decimal::fromDouble(*d, scale);
+        shown = text::formatDouble(*d);
+    } else if (const auto* x = std::get_if<Decimal>(&input)) {
+        decimal = x->rounded(scale);
+        shown = x->toString();
+    }
+    if (!decimal || decimal->wholeDigits() > precision - scale) {
+        const std::string whole =
+            precision > scale ? std::string(static_cast<std::size_t>(precision - scale), '9') : "0";
+        const std::string largest = scale > 0 ? whole + "." + std::string(static_cast<std::size_t>(scale), '9') : whole;
+        throw DatabaseError((decimal ? decimal->toString() : shown) + " is not a valid value for field '" +
+                                displayLabel() + "'. The allowed range is -" + largest + " to " + largest,
+                            ErrorKind::Constraint);
+    }
+    store(*decimal);
 }
 
 void Field::store(Value v)

@@ -4,6 +4,7 @@
 #include "data/Value.h"
 
 #include <cstdint>
+#include <optional>
 #include <string>
 #include <string_view>
 
@@ -45,6 +46,8 @@ struct DateTime
     int year, month, day, hour = 0, minute = 0, second = 0;
 
     static DateTime nowLocal();
+    // "YYYY-MM-DD", with " HH:MM[:SS]" (or "T" before the time) after it, blanks around allowed.
+    static std::optional<DateTime> parse(std::string_view text);
     std::string toString() const; // "YYYY-MM-DD HH:MM:SS"
 };
 
@@ -84,6 +87,10 @@ private:
 
     Field() = default;
     void store(Value value);
+    void storeDecimal(const Value& value);
+    // The digits a BCD value may have: the declared precision, or the column's where that is smaller or the
+    // field declares none.
+    int bcdPrecision() const;
 
     Dataset* m_dataset = nullptr;
     std::string m_name;

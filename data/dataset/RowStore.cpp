@@ -94,6 +94,54 @@ std::int64_t unzigzag(std::uint64_t n)
     return static_cast<std::int64_t>(n >> 1) ^ -static_cast<std::int64_t>(n & 1);
 }
 
+// A decimal: its scale in one byte, then its units zigzagged in as many 7-bit groups as they need (three bytes
+// for a price of ten-thousandths below 200).
+using Wide = unsigned __int128;
+
+std::size_t varintBytes(Wide n)
+{
+    std::size_t bytes = 1;
+    for (n >>= 7; n != 0; n >>= 7)
+        ++bytes;
+    return bytes;
+}
+
+char* putVarint(char* out, Wide n)
+{
+    while (n >= 0x80) {
+        *out++ = static_cast<char>((n & 0x7F) | 0x80);
+        n >>= 7;
+    }
+    *out++ = static_cast<char>(n);
+    return out;
+}
+
+Wide getWideVarint(const char*& p)
+{
+    Wide n = 0;
+    int shift = 0;
+    for (;;) {
+        const auto byte = static_cast<unsigned char>(*p++);
+        n |= static_cast<Wide>(byte & 0x7Fu) << shift;
+        if (!(byte & 0x80))
+            return n;
+        shift += 7;
+    }
+}
+
+Wide zigzag(__int128 n)
+{
+    return (static_cast<Wide>(n) << 1) ^ static_cast<Wide>(n >> 127);
+}
+
+__int128 unzigzag(Wide n)
+{
+    return static_cast<__int128>(n >> 1) ^ -static_cast<__int128>(n & 1);
+}
+
+// Type byte, scale byte, at most 19 bytes of units.
+constexpr std::size_t MostDecimalBytes = 21;
+
 // Reads the cell at p and leaves p after it.
 CellView readCell(const char*& p)
 {
@@ -113,6 +161,11 @@ CellView readCell(const char*& p)
         p += length;
         break;
     }
+    case Type::Decimal: {
+        const int scale = static_cast<unsigned char>(*p++);
+        cell.decimal = *Decimal::fromUnits(unzigzag(getWideVarint(p)), scale);
+        break;
+    }
     default:
         break;
     }
@@ -128,6 +181,8 @@ std::size_t encodedBytes(const CellView& cell)
         return 1 + sizeof(double);
     case Type::Text:
         return 1 + varintBytes(cell.text.size()) + cell.text.size();
+    case Type::Decimal:
+        return 2 + varintBytes(zigzag(cell.decimal.units()));
     default:
         return 1;
     }
@@ -147,6 +202,9 @@ char* putCell(char* out, const CellView& cell)
         if (!cell.text.empty())
             std::memcpy(out, cell.text.data(), cell.text.size());
         return out + cell.text.size();
+    case Type::Decimal:
+        *out++ = static_cast<char>(cell.decimal.scale());
+        return putVarint(out, zigzag(cell.decimal.units()));
     default:
         return out;
     }
@@ -194,7 +252,9 @@ RowStore::RowStart RowStore::encode(std::span<const CellView> cells)
         char* out = begin;
         bool fits = true;
         for (const CellView& cell : cells) {
-            const std::size_t most = 11 + (cell.type == Type::Text ? cell.text.size() : 0);
+            const std::size_t most = cell.type == Type::Text      ? 11 + cell.text.size()
+                                     : cell.type == Type::Decimal ? MostDecimalBytes
+                                                                  : 11;
             if (static_cast<std::size_t>(end - out) < most) {
                 fits = false;
                 break;

@@ -12,8 +12,8 @@
 namespace velmora::data {
 
 // The rows of a result, packed: each cell is a type byte followed by its payload (a variable-length integer,
-// eight bytes of double, or a length and the text). A table of a few thousand rows then costs little more
-// than its values' bytes, without one allocation per row or per cell.
+// eight bytes of double, a length and the text, or a decimal's scale and variable-length units). A table of a few
+// thousand rows then costs little more than its values' bytes, without one allocation per row or per cell.
 //
 // The bytes live in blocks that are never moved (the first ones small, then 1 MiB each; a row never straddles
 // two, and a row wider than half a block has one of its own), and the rows' starts in chunks that are never

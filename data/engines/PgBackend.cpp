@@ -151,8 +151,9 @@ bool describeComputed(ColumnDescription& c, unsigned type, int typmod)
 }
 
 // One cell of a text-format result, as the embedded engine gives the same value. Text points into the
-// result, or into `scratch` for bytes the server sends escaped.
-CellView cellOf(const pg_result* r, int row, int column, unsigned type, std::string& scratch)
+// result, or into `scratch` for bytes the server sends escaped. A BCD column's numeric is read from its text
+// as the exact decimal it is.
+CellView cellOf(const pg_result* r, int row, int column, unsigned type, bool decimal, std::string& scratch)
 {
     CellView cell;
     if (PQgetisnull(r, row, column))
@@ -188,7 +189,15 @@ CellView cellOf(const pg_result* r, int row, int column, unsigned type, std::str
         return integer(v);
     }
     case NumericOid: {
-        // A whole number comes back as an integer, as the embedded engine keeps it.
+        if (decimal) {
+            if (const std::optional<Decimal> exact = Decimal::parse(view)) {
+                cell.type = CellView::Type::Decimal;
+                cell.decimal = *exact;
+                return cell;
+            }
+            return textCell(view); // NaN, or more digits than a decimal holds
+        }
+        // Computed: a whole number comes back as an integer, as the embedded engine keeps it.
         const auto point = view.find('.');
         const std::string_view whole = view.substr(0, point);
         const bool integral =
@@ -271,6 +280,11 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
         if (boolean)
             return std::string(*b ? "true" : "false");
         return std::string(*b ? "1" : "0");
+    }
+    if (const auto* x = std::get_if<Decimal>(&value)) {
+        if (boolean)
+            return std::string(x->isZero() ? "false" : "true");
+        return x->toString();
     }
     if (const auto* s = std::get_if<std::string>(&value)) {
         if (type == ByteaOid) {
@@ -869,6 +883,11 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
     for (int i : typedByValues)
         tracked[static_cast<std::size_t>(i)] = 1;
 
+    std::vector<char> decimal(static_cast<std::size_t>(n), 0);
+    std::vector<char> computedWithValue(static_cast<std::size_t>(n), 0); // a computed column some row gave a value
+    for (std::size_t ci = 0; ci < columns.size(); ++ci)
+        decimal[ci] = !tracked[ci] && decimalScaleOf(columns[ci]).has_value();
+
     sink.begin(n);
     std::vector<CellView> cells(static_cast<std::size_t>(n));
     std::vector<std::string> scratch(static_cast<std::size_t>(n));
@@ -876,7 +895,9 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
     for (int row = 0; row < rows; ++row) {
         for (int i = 0; i < n; ++i) {
             const auto ci = static_cast<std::size_t>(i);
-            cells[ci] = cellOf(r, row, i, types[ci], scratch[ci]);
+            cells[ci] = cellOf(r, row, i, types[ci], decimal[ci], scratch[ci]);
+            if (cells[ci].type != CellView::Type::Null && columns[ci].baseTable.empty())
+                computedWithValue[ci] = 1;
             if (!tracked[ci])
                 continue;
             switch (cells[ci].type) {
@@ -911,6 +932,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
         else
             describeFixed(c, AdoType::adVarWChar, 255, 0);
     }
+    for (std::size_t ci = 0; ci < columns.size(); ++ci)
+        columns[ci].allNull = columns[ci].baseTable.empty() && !computedWithValue[ci];
 
     nameSharedColumns(columns, commandText);
     return columns;

@@ -188,6 +188,42 @@ TypeInfo columnType(std::string_view table, std::string_view column, std::string
     throw DatabaseError(where + " has the unknown data type '" + std::string(declared) + "'.", ErrorKind::Unsupported);
 }
 
+Affinity sqliteAffinity(std::string_view declared)
+{
+    // SQLite's own rules, in their order, on the declared type's letters in any case.
+    const std::string upper = [&] {
+        std::string out;
+        for (char c : declared)
+            out += text::upperAscii(c);
+        return out;
+    }();
+    const auto holds = [&](std::string_view part) { return upper.find(part) != std::string::npos; };
+    if (holds("INT"))
+        return Affinity::Integer;
+    if (holds("CHAR") || holds("CLOB") || holds("TEXT"))
+        return Affinity::Text;
+    if (holds("BLOB") || text::trimWhitespace(declared).empty())
+        return Affinity::Blob;
+    if (holds("REAL") || holds("FLOA") || holds("DOUB"))
+        return Affinity::Real;
+    return Affinity::Numeric;
+}
+
+bool isTextType(const TypeInfo& type)
+{
+    switch (type.type) {
+    case AdoType::adVarWChar:
+    case AdoType::adVarChar:
+    case AdoType::adWChar:
+    case AdoType::adChar:
+    case AdoType::adLongVarWChar:
+    case AdoType::adLongVarChar:
+        return true;
+    default:
+        return false;
+    }
+}
+
 bool isRowidAliasType(std::string_view declared)
 {
     const auto d = split(declared);

@@ -61,4 +61,12 @@ TypeInfo columnType(std::string_view table, std::string_view column, std::string
 // A plain INTEGER declaration (the only one that makes a primary key the rowid).
 bool isRowidAliasType(std::string_view declared);
 
+// The affinity SQLite gives a column declared so: what it turns a stored value into. A text column needs Text,
+// or text that looks like a number is kept as a number ("0012" as 12).
+enum class Affinity { Integer, Text, Blob, Real, Numeric };
+Affinity sqliteAffinity(std::string_view declared);
+
+// A declared type the dialect reads as 8-bit, wide or memo text (not binary).
+bool isTextType(const TypeInfo& type);
+
 } // namespace velmora::data

@@ -4,6 +4,7 @@
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/SchemaDialect.h"
+#include "data/module/Schema.h"
 #include "data/provider/ConnectionString.h"
 
 #include <sqlite3.h>
@@ -61,7 +62,47 @@ void typeFromValues(ColumnDescription& c, const ValueStats& s)
     } else {
         c.type = AdoType::adVarWChar;
         c.definedSize = 255;
+        c.allNull = c.baseTable.empty();
     }
+}
+
+// A cell of a BCD column as the decimal it stands for: an integer exactly, a REAL as the decimal of the
+// column's scale nearest to it, text that is a number from its digits. Anything else stays as it is.
+void readDecimal(CellView& cell, int scale)
+{
+    std::optional<Decimal> decimal;
+    switch (cell.type) {
+    case CellView::Type::Integer:
+        decimal = Decimal(cell.integer);
+        break;
+    case CellView::Type::Double:
+        decimal = Decimal::fromDouble(cell.number, scale);
+        break;
+    case CellView::Type::Text:
+        decimal = Decimal::parse(text::trimWhitespace(cell.text), scale);
+        break;
+    default:
+        break;
+    }
+    if (decimal) {
+        cell.type = CellView::Type::Decimal;
+        cell.decimal = *decimal;
+    }
+}
+
+// The REAL the file keeps a decimal of a BCD column as. SQLite has no decimal type: a value that would not
+// read back as itself (beyond about 15 significant digits) is refused rather than changed.
+double fileReal(const std::string& table, const std::string& column, const Decimal& value, int scale)
+{
+    if (const std::optional<Decimal> rounded = value.rounded(scale)) {
+        const double real = rounded->toDouble();
+        if (const std::optional<Decimal> back = Decimal::fromDouble(real, scale); back && *back == *rounded)
+            return real;
+    }
+    throw DatabaseError("Column '" + column + "' of table '" + table + "' cannot keep " + value.toString() +
+                            ": a database file keeps a decimal as a floating-point number, exact to 15 significant "
+                            "digits (a PostgreSQL server keeps every digit).",
+                        ErrorKind::Constraint);
 }
 
 bool onlyBlanksOrComments(std::string_view rest)
@@ -175,6 +216,18 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     std::string keyType;
     int rc;
     while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
+        const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
+        const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
+        if (name && declared) {
+            if (const std::optional<TypeInfo> type = parseDeclaredType(declared)) {
+                ColumnDescription column;
+                column.type = type->type;
+                column.precision = type->precision;
+                column.scale = type->scale;
+                if (const std::optional<int> scale = decimalScaleOf(column))
+                    info.decimals.emplace(text::lowerAscii(name), *scale);
+            }
+        }
         if (sqlite3_column_int(columns.get(), 2) > 0) {
             ++keyColumns;
             keyName = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
@@ -276,7 +329,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
     const int n = sqlite3_column_count(st);
     columns.resize(static_cast<std::size_t>(n));
     std::vector<char> asBool(static_cast<std::size_t>(n), 0);
-    std::vector<int> derived; // columns typed by their values
+    std::vector<int> decimalScale(static_cast<std::size_t>(n), -1); // BCD columns' scales
+    std::vector<int> derived;                                       // columns typed by their values
     for (int i = 0; i < n; ++i) {
         ColumnDescription& c = columns[static_cast<std::size_t>(i)];
         c.name = sqlite3_column_name(st, i);
@@ -303,6 +357,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
             c.precision = t.precision;
             c.scale = t.scale;
             asBool[static_cast<std::size_t>(i)] = t.type == AdoType::adBoolean;
+            decimalScale[static_cast<std::size_t>(i)] = decimalScaleOf(c).value_or(-1);
         } else {
             derived.push_back(i);
         }
@@ -375,6 +430,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 cell.type = CellView::Type::Null;
                 break;
             }
+            if (decimalScale[ci] >= 0)
+                readDecimal(cell, decimalScale[ci]);
         }
         rows.row(row);
     }
@@ -409,7 +466,8 @@ std::int64_t SqliteBackend::insertRow(const std::string& table,
         sql += ") VALUES (" + placeholders + ")";
     }
     refreshTableCache();
-    const bool keyed = !tableInfo(table).rowidAlias.empty();
+    const TableInfo& info = tableInfo(table);
+    const bool keyed = !info.rowidAlias.empty();
 
     auto it = m_inserts.find(sql);
     if (it == m_inserts.end()) {
@@ -441,7 +499,15 @@ std::int64_t SqliteBackend::insertRow(const std::string& table,
             rc = sqlite3_bind_text64(st, p, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
         else if (const auto* b = std::get_if<bool>(&v))
             rc = sqlite3_bind_int(st, p, *b ? 1 : 0);
-        else
+        else if (const auto* x = std::get_if<Decimal>(&v)) {
+            const auto scale = info.decimals.find(text::lowerAscii(values[i].first));
+            if (scale != info.decimals.end()) {
+                rc = sqlite3_bind_double(st, p, fileReal(table, values[i].first, *x, scale->second));
+            } else {
+                const std::string exact = x->toString();
+                rc = sqlite3_bind_text64(st, p, exact.data(), exact.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+            }
+        } else
             rc = sqlite3_bind_null(st, p);
         if (rc != SQLITE_OK)
             fail({});

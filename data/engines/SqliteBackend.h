@@ -56,7 +56,8 @@ public:
 private:
     struct TableInfo
     {
-        std::string rowidAlias; // the INTEGER PRIMARY KEY column, empty when none
+        std::string rowidAlias;                        // the INTEGER PRIMARY KEY column, empty when none
+        std::unordered_map<std::string, int> decimals; // BCD columns' scales, by lower-case name
     };
 
     SqliteStatement prepareCommand(const std::string& commandText);

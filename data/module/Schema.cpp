@@ -308,6 +308,16 @@ int sizeForColumn(const ColumnDescription& column)
     return 0;
 }
 
+std::optional<int> decimalScaleOf(const ColumnDescription& column)
+{
+    try {
+        if (kindForColumn(column) == K::BCD)
+            return sizeForColumn(column);
+    } catch (const DatabaseError&) {
+    }
+    return std::nullopt;
+}
+
 std::string sqlType(const ColumnDefinition& column)
 {
     const std::string n = "(" + std::to_string(column.size) + ")";
@@ -343,7 +353,8 @@ std::string sqlType(const ColumnDefinition& column)
     case K::Boolean:
         return "BIT";
     case K::Memo:
-        return "MEMO";
+        // Not MEMO: SQLite gives that word numeric affinity, which would keep "0012" as the number 12.
+        return "LONGTEXT";
     }
     return {};
 }

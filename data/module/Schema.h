@@ -3,6 +3,7 @@
 #include "data/Backend.h"
 #include "data/dataset/Field.h"
 
+#include <optional>
 #include <span>
 #include <string>
 #include <string_view>
@@ -48,6 +49,8 @@ FieldKind kindForColumn(const ColumnDescription& column);
 // The size a reported column gives its field: characters for text, the scale for BCD (a negative scale
 // counts as 4), 0 otherwise.
 int sizeForColumn(const ColumnDescription& column);
+// The scale of a column read as BCD; nothing for any other kind (and for a type that cannot be read).
+std::optional<int> decimalScaleOf(const ColumnDescription& column);
 
 // The schema dialect's column type of a column ("NVARCHAR(50)", "DECIMAL(15,4)", ...).
 std::string sqlType(const ColumnDefinition& column);

@@ -9,6 +9,7 @@
 #include <gtest/gtest.h>
 
 #include <limits>
+#include <map>
 #include <optional>
 #include <set>
 
@@ -97,14 +98,24 @@ TEST_P(BackendInterfaceTest, ValuesRoundTripThroughInsertAndRead)
         keys.push_back(backend->insertRow("cr", row));
     EXPECT_EQ(keys, (std::vector<std::int64_t>{1, 2, 3}));
 
+    // The BCD columns 金额 and 成本金额 read back as the exact decimals written.
+    const std::map<std::pair<std::size_t, std::string>, Value> decimals = {
+        {{0, "金额"}, *Decimal::parse("12.5")},
+        {{0, "成本金额"}, Decimal(7)},
+        {{1, "金额"}, *Decimal::parse("-0.0001")},
+        {{2, "金额"}, Decimal(0)},
+    };
     const ResultSet r = backend->openCommand(
         "select crid, 出入, 数量, 出库单位, 客户, 金额, 成本金额, 日期, 编号 from cr order by crid");
     ASSERT_EQ(r.rows.size(), rows.size());
     for (std::size_t i = 0; i < rows.size(); ++i) {
         SCOPED_TRACE(i);
         EXPECT_EQ(r.rows[i][0], Value(keys[i]));
-        for (std::size_t j = 0; j < rows[i].size(); ++j)
-            EXPECT_EQ(r.rows[i][j + 1], rows[i][j].second) << rows[i][j].first;
+        for (std::size_t j = 0; j < rows[i].size(); ++j) {
+            const auto decimal = decimals.find({i, rows[i][j].first});
+            EXPECT_EQ(r.rows[i][j + 1], decimal == decimals.end() ? rows[i][j].second : decimal->second)
+                << rows[i][j].first;
+        }
     }
     EXPECT_TRUE(r.columns[0].autoIncrement);
     EXPECT_FALSE(r.columns[0].updatable);

@@ -138,7 +138,7 @@ TEST(SchemaTest, DdlQuotesIdentifiersAndWritesTheDialect)
     for (const char* piece :
          {"\"operid\" INTEGER PRIMARY KEY AUTOINCREMENT", "\"passwords\" NVARCHAR(255)", "\"able\" BIGINT",
           "\"成本金额\" DECIMAL(19,4)", "\"结款日期\" DATETIME", "\"作废日期\" DATETIME", "\"编号\" CHAR(18)",
-          "\"编号\" NCHAR(16)", "\"主治\" MEMO", "\"出入\" BIT", "\"出入\" SMALLINT", "\"购进单价\" DECIMAL(10,4)"})
+          "\"编号\" NCHAR(16)", "\"主治\" LONGTEXT", "\"出入\" BIT", "\"出入\" SMALLINT", "\"购进单价\" DECIMAL(10,4)"})
         EXPECT_NE(script.find(piece), std::string::npos) << piece;
 }
 

@@ -14,13 +14,9 @@ std::string shellQuote(const std::string& word)
     return out + "'";
 }
 
-ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::string& environment)
+ToolRun runShell(const std::string& command)
 {
-    std::string command = environment + " " + shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db");
-    for (const std::string& argument : arguments)
-        command += " " + shellQuote(argument);
-    command += " 2>&1";
-    FILE* pipe = popen(command.c_str(), "r");
+    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
     if (!pipe)
         return {-1, {}};
     std::string output;
@@ -29,6 +25,14 @@ ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::strin
         output.append(buffer, n);
     const int status = pclose(pipe);
     return {WIFEXITED(status) ? WEXITSTATUS(status) : -1, output};
+}
+
+ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::string& environment)
+{
+    std::string command = environment + " " + shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db");
+    for (const std::string& argument : arguments)
+        command += " " + shellQuote(argument);
+    return runShell(command);
 }
 
 } // namespace velmora::test

@@ -14,6 +14,9 @@ struct ToolRun
 // The word in single quotes for the shell.
 std::string shellQuote(const std::string& word);
 
+// Runs a command line through the shell.
+ToolRun runShell(const std::string& command);
+
 // Runs the built velmora-db with the arguments; `environment` holds assignments the shell puts before it
 // ("PGPASSWORD=...").
 ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::string& environment = {});
