@@ -51,9 +51,9 @@ enum class AdoType : int {
 // What a result tells of one of its columns.
 struct ColumnDescription
 {
-    std::string name;      // as the result names it (duplicates already told apart)
+    std::string name; // as the result names it (duplicates already told apart)
     AdoType type = AdoType::adEmpty;
-    int definedSize = 0;   // characters for text kinds
+    int definedSize = 0; // characters for text kinds
     int precision = 0;
     int scale = 0;
     bool updatable = false;
@@ -79,6 +79,10 @@ public:
     // One row, a cell per column; the cells' text is valid only during the call.
     virtual void row(std::span<const CellView> cells) = 0;
 };
+
+// How long a command may run before it ends with a time-out error (ErrorKind::TimedOut), in seconds, unless
+// its connection or dataset says otherwise; 0 is no limit.
+inline constexpr int DefaultCommandTimeoutSeconds = 30;
 
 // The narrow interface between the data module and a database engine. The
 // embedded engine is SQLite; nothing above this interface knows which engine
@@ -112,6 +116,11 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+
+    // The time-out of every command from now on (0: none): a command that runs longer, waiting for a lock or
+    // for a server that does not answer included, fails with ErrorKind::TimedOut and a message naming the
+    // time-out. DefaultCommandTimeoutSeconds until set.
+    virtual void setCommandTimeout(int seconds) = 0;
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }

@@ -72,7 +72,55 @@ bool onlyBlanksOrComments(std::string_view rest)
 
 } // namespace
 
-SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path)) {}
+namespace {
+
+// How often a running statement looks at its deadline, in steps of SQLite's virtual machine: thousands of steps
+// take microseconds, so the check costs nothing and a command ends within a moment of its time-out.
+constexpr int StepsBetweenLooks = 4096;
+
+int stopAtDeadline(void* context)
+{
+    auto* deadline = static_cast<CommandDeadline*>(context);
+    if (!deadline->running || std::chrono::steady_clock::now() < deadline->at)
+        return 0;
+    deadline->expired = true;
+    return 1; // SQLite interrupts the statement
+}
+
+} // namespace
+
+// The time-out of one command, from its first call into the engine until its last row is read.
+class SqliteBackend::CommandClock
+{
+public:
+    explicit CommandClock(SqliteBackend& backend) : m_backend(backend)
+    {
+        if (m_backend.m_commandDepth++ > 0)
+            return;
+        CommandDeadline& deadline = m_backend.m_deadline;
+        deadline = {};
+        if (m_backend.m_commandTimeout > 0) {
+            deadline.at = std::chrono::steady_clock::now() + std::chrono::seconds(m_backend.m_commandTimeout);
+            deadline.running = true;
+        }
+    }
+    ~CommandClock()
+    {
+        if (--m_backend.m_commandDepth == 0)
+            m_backend.m_deadline.running = false;
+    }
+    CommandClock(const CommandClock&) = delete;
+    CommandClock& operator=(const CommandClock&) = delete;
+
+private:
+    SqliteBackend& m_backend;
+};
+
+SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path))
+{
+    setBusyTimeout(m_db.get(), &m_deadline);
+    sqlite3_progress_handler(m_db.get(), StepsBetweenLooks, stopAtDeadline, &m_deadline);
+}
 
 SqliteBackend::~SqliteBackend()
 {
@@ -123,7 +171,19 @@ void SqliteBackend::fail(std::string_view context) const
     if (!text.empty())
         text += ": ";
     text += sqlite3_errmsg(m_db.get());
-    throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+    fail(std::move(text), sqlite3_extended_errcode(m_db.get()));
+}
+
+void SqliteBackend::fail(std::string text, int resultCode) const
+{
+    const int primary = resultCode & 0xFF;
+    if (m_deadline.expired && (primary == SQLITE_INTERRUPT || primary == SQLITE_BUSY))
+        throw DatabaseError(commandTimeoutMessage(m_path, m_commandTimeout,
+                                                  m_deadline.waitedForLock
+                                                      ? "it was still waiting for another user's lock on the database"
+                                                      : ""),
+                            ErrorCause{ErrorKind::TimedOut, resultCode, {}});
+    throw DatabaseError(text, sqliteCause(resultCode));
 }
 
 SqliteStatement SqliteBackend::prepare(std::string_view sql)
@@ -136,11 +196,12 @@ SqliteStatement SqliteBackend::prepare(std::string_view sql)
 
 void SqliteBackend::execute(const std::string& sql)
 {
+    const CommandClock clock(*this);
     char* error = nullptr;
     if (sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string text = error ? error : sqlite3_errmsg(m_db.get());
         sqlite3_free(error);
-        throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+        fail(std::move(text), sqlite3_extended_errcode(m_db.get()));
     }
 }
 
@@ -236,6 +297,7 @@ ResultSet SqliteBackend::openCommand(const std::string& commandText)
 
 std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
 {
+    const CommandClock clock(*this);
     const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
     SqliteStatement s = prepare(sql);
     return read(s.get(), sql, rows);
@@ -243,6 +305,7 @@ std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table
 
 std::vector<ColumnDescription> SqliteBackend::readCommand(const std::string& commandText, RowSink& rows)
 {
+    const CommandClock clock(*this);
     SqliteStatement s = prepareCommand(commandText);
     return read(s.get(), commandText, rows);
 }
@@ -388,6 +451,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
 std::int64_t SqliteBackend::insertRow(const std::string& table,
                                       const std::vector<std::pair<std::string, Value>>& values)
 {
+    const CommandClock clock(*this);
     std::string sql = "INSERT INTO " + quoteIdentifier(table);
     if (values.empty()) {
         sql += " DEFAULT VALUES";
@@ -469,7 +533,7 @@ void SqliteBackend::rollback()
 
 namespace {
 
-int retryOften(void*, int tries)
+int retryOften(void* context, int tries)
 {
     // One thread waits for one lock at a time: the wait starts at its first try.
     thread_local std::chrono::steady_clock::time_point start;
@@ -477,6 +541,11 @@ int retryOften(void*, int tries)
     const auto now = std::chrono::steady_clock::now();
     if (tries == 0)
         start = now;
+    if (auto* deadline = static_cast<CommandDeadline*>(context); deadline && deadline->running && now >= deadline->at) {
+        deadline->expired = true;
+        deadline->waitedForLock = true;
+        return 0;
+    }
     if (now - start >= std::chrono::milliseconds(BusyTimeoutMs))
         return 0;
     // Jitter keeps two waiting tills from trying in step with each other.
@@ -486,9 +555,9 @@ int retryOften(void*, int tries)
 
 } // namespace
 
-void setBusyTimeout(sqlite3* db)
+void setBusyTimeout(sqlite3* db, CommandDeadline* deadline)
 {
-    sqlite3_busy_handler(db, retryOften, nullptr);
+    sqlite3_busy_handler(db, retryOften, deadline);
 }
 
 void useWriteAheadLog(sqlite3* db)

@@ -46,11 +46,9 @@ struct TestServer
     }
 };
 
-inline std::optional<TestServer> testServer()
+// The server a libpq URI with role and password names (as VELMORA_TEST_PG gives one).
+inline TestServer serverOf(const char* uri)
 {
-    const char* uri = std::getenv("VELMORA_TEST_PG");
-    if (!uri || !*uri)
-        return std::nullopt;
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri, &error);
     if (!options) {
@@ -78,6 +76,14 @@ inline std::optional<TestServer> testServer()
     if (server.port.empty())
         server.port = "5432";
     return server;
+}
+
+inline std::optional<TestServer> testServer()
+{
+    const char* uri = std::getenv("VELMORA_TEST_PG");
+    if (!uri || !*uri)
+        return std::nullopt;
+    return serverOf(uri);
 }
 
 inline std::string skipReason(TestBackend backend)
@@ -129,7 +135,16 @@ private:
 class TestDatabase
 {
 public:
-    explicit TestDatabase(TestBackend backend) : m_backend(backend)
+    explicit TestDatabase(TestBackend backend)
+        : TestDatabase(backend, backend == TestBackend::Server ? testServer() : std::nullopt)
+    {
+    }
+    // A database of its own on the given server rather than VELMORA_TEST_PG's.
+    explicit TestDatabase(const TestServer& server) : TestDatabase(TestBackend::Server, server) {}
+
+private:
+    TestDatabase(TestBackend backend, std::optional<TestServer> server)
+        : m_backend(backend), m_server(std::move(server))
     {
         static std::atomic<int> counter{0};
         const auto stamp = std::chrono::steady_clock::now().time_since_epoch().count();
@@ -138,13 +153,14 @@ public:
         m_folder = std::filesystem::temp_directory_path() / ("velmora-db-" + unique);
         std::filesystem::create_directories(m_folder);
         if (backend == TestBackend::Server) {
-            m_server = testServer();
             if (!m_server)
                 throw std::runtime_error(skipReason(backend));
             m_database = "velmora_t_" + unique;
             ServerSession(m_server->adminUri).rows("CREATE DATABASE \"" + m_database + "\"");
         }
     }
+
+public:
     ~TestDatabase()
     {
         m_session.reset();
