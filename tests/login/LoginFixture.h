@@ -52,6 +52,7 @@ struct FixtureOptions
     bool textUserIds = false; // OperatorTable.userid as text instead of a number
     bool openToper = true;
     bool dropOperTable = false;
+    const data::test::TestServer* server = nullptr; // a server of the test's own instead of fixtureBackend()'s
 };
 
 // A real database (a file in a temporary folder, or a database of its own on the test server), the data
@@ -62,7 +63,8 @@ public:
     explicit LoginFixture(const QList<OperatorRow>& operators, FixtureOptions options = {})
     {
         try {
-            m_db = std::make_unique<data::test::TestDatabase>(fixtureBackend());
+            m_db = options.server ? std::make_unique<data::test::TestDatabase>(*options.server)
+                                  : std::make_unique<data::test::TestDatabase>(fixtureBackend());
             m_ok = makeDatabase(operators, options);
         } catch (const std::exception& e) {
             qWarning("database: %s", e.what());
@@ -94,6 +96,7 @@ public:
     }
 
     bool ok() const { return m_ok && yh && Edit2 && btok && btno; }
+    data::test::TestDatabase& database() { return *m_db; }
 
     // Shows the dialog as the start-up does and waits until it has the keyboard.
     bool show()
