@@ -8,8 +8,14 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -183,7 +189,99 @@ void SqliteBackend::fail(std::string text, int resultCode) const
                                                       ? "it was still waiting for another user's lock on the database"
                                                       : ""),
                             ErrorCause{ErrorKind::TimedOut, resultCode, {}});
+    if (std::optional<DatabaseError> refused = permissionFailure(m_path, resultCode))
+        throw *refused;
     throw DatabaseError(text, sqliteCause(resultCode));
+}
+
+namespace {
+
+std::string whyRefused(int error)
+{
+    switch (error) {
+    case EACCES:
+        return "no permission";
+    case EPERM: // what access() says of a file or folder with the immutable attribute, root included
+        return "it is marked immutable";
+    case EROFS:
+        return "a read-only file system";
+    default:
+        return std::strerror(error);
+    }
+}
+
+// errno of an access check with this process's file-system identity, 0 when allowed.
+int accessError(const std::string& path, int mode)
+{
+    return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// Bytes 18 and 19 of the header, the file format's write and read versions, are 2 in write-ahead-log mode.
+bool usesWriteAheadLog(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    char header[20] = {};
+    return file.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
+}
+
+} // namespace
+
+std::string storagePermissionProblem(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> problems;
+    const int readError = accessError(path, R_OK);
+    if (readError)
+        problems.push_back("the file cannot be read (" + whyRefused(readError) + ")");
+    if (const int error = accessError(path, W_OK))
+        problems.push_back("the file cannot be written (" + whyRefused(error) + ")");
+
+    // Which companions the file needs, only its header tells.
+    if (!readError) {
+        const bool writeAheadLog = usesWriteAheadLog(path);
+        std::string missing; // companions the folder must let us create
+        for (const char* suffix : writeAheadLog ? std::vector<const char*>{"-wal", "-shm"} : std::vector{"-journal"}) {
+            const std::string companion = path + suffix;
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(companion, ec))) {
+                if (const int error = accessError(companion, R_OK | W_OK))
+                    problems.push_back("'" + companion + "' beside it cannot be written (" + whyRefused(error) + ")");
+            } else {
+                missing += (missing.empty() ? "'" : " and '") + fs::path(companion).filename().string() + "'";
+            }
+        }
+        const std::string folder = fs::path(path).parent_path().string();
+        if (!missing.empty()) {
+            if (const int error = accessError(folder, W_OK | X_OK))
+                problems.push_back("its folder '" + folder + "' does not let this user create files (" +
+                                   whyRefused(error) + "), and " +
+                                   (writeAheadLog ? "the write-ahead log needs " : "a change needs ") + missing +
+                                   " there");
+        }
+    }
+
+    std::string text;
+    for (const std::string& problem : problems)
+        text += (text.empty() ? "" : "; ") + problem;
+    return text;
+}
+
+std::optional<DatabaseError> permissionFailure(const std::string& path, int resultCode)
+{
+    switch (resultCode & 0xFF) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_IOERR:
+        break;
+    default:
+        return std::nullopt;
+    }
+    const std::string problem = storagePermissionProblem(path);
+    if (problem.empty())
+        return std::nullopt;
+    return DatabaseError("Could not use '" + path + "': permission denied: " + problem + ".",
+                         ErrorCause{ErrorKind::Permission, resultCode, {}});
 }
 
 SqliteStatement SqliteBackend::prepare(std::string_view sql)

@@ -5,6 +5,7 @@
 
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -104,6 +105,16 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
 
 // The cause of a failure SQLite reported with this (extended) result code.
 ErrorCause sqliteCause(int resultCode);
+
+// What in the file system keeps this process from using the database file at `path` as SQLite must: reading and
+// writing the file, and writing its companions beside it (the write-ahead log's "-wal" and "-shm", or the
+// rollback journal's "-journal"), which means creating them in the folder when they are not there. One clause
+// per problem, naming the file or folder and what is missing; empty when there is none.
+std::string storagePermissionProblem(const std::string& path);
+
+// The failure SQLite reported with this result code, worded as a permission problem when storagePermissionProblem
+// finds one behind it: "Could not use '<path>': permission denied: …". Nothing when it finds none.
+std::optional<DatabaseError> permissionFailure(const std::string& path, int resultCode);
 
 // Every connection waits this long for another process's lock.
 inline constexpr int BusyTimeoutMs = 5000;
