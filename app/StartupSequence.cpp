@@ -23,7 +23,11 @@ const QString ApplicationTitle = QStringLiteral("Velmora");
 
 } // namespace
 
-StartupSequence::StartupSequence(Platform& platform) : m_platform(platform), m_settings(platform.executableFolder()) {}
+StartupSequence::StartupSequence(Platform& platform)
+    : m_platform(platform), m_settings(platform.executableFolder()),
+      m_commandTimeout(data::DefaultCommandTimeoutSeconds)
+{
+}
 
 StartupSequence::~StartupSequence()
 {
@@ -59,6 +63,7 @@ int StartupSequence::runSteps()
     m_platform.pause(1000);
     m_platform.setApplicationTitle(ApplicationTitle);
     m_dmod = std::make_unique<data::TDMod>(m_platform.executableFolder().toStdString());
+    m_dmod->ADOCON().setCommandTimeout(m_commandTimeout);
 
     m_settings.ReadConnectionSettings(FirstReadDefaults);
     m_settings.BuildConnectionString();

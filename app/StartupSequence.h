@@ -33,6 +33,9 @@ public:
 
     int run();
 
+    // The working connection's command time-out in seconds (data::DefaultCommandTimeoutSeconds unless set).
+    void setCommandTimeout(int seconds) { m_commandTimeout = seconds; }
+
     // The connection string of every connect attempt, in order.
     const std::vector<QString>& connectAttempts() const { return m_connectAttempts; }
 
@@ -56,6 +59,7 @@ private:
     std::unique_ptr<Tfmain> m_main;
     std::unique_ptr<TFlogin> m_login;
     std::vector<QString> m_connectAttempts;
+    int m_commandTimeout;
 };
 
 } // namespace velmora

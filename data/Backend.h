@@ -82,6 +82,10 @@ public:
     virtual void row(std::span<const CellView> cells) = 0;
 };
 
+// How long a command may run before it ends with a time-out error (ErrorKind::TimedOut), in seconds, unless
+// its connection or dataset says otherwise; 0 is no limit.
+inline constexpr int DefaultCommandTimeoutSeconds = 30;
+
 // The narrow interface between the data module and a database engine. The
 // embedded engine is SQLite; nothing above this interface knows which engine
 // it talks to. Every failure throws DatabaseError with the engine's text.
@@ -114,6 +118,11 @@ public:
     virtual void beginTransaction() = 0;
     virtual void commit() = 0;
     virtual void rollback() = 0;
+
+    // The time-out of every command from now on (0: none): a command that runs longer, waiting for a lock or
+    // for a server that does not answer included, fails with ErrorKind::TimedOut and a message naming the
+    // time-out. DefaultCommandTimeoutSeconds until set.
+    virtual void setCommandTimeout(int seconds) = 0;
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }

@@ -2,6 +2,7 @@
 
 #include <stdexcept>
 #include <string>
+#include <string_view>
 #include <utility>
 
 namespace velmora::data {
@@ -19,6 +20,7 @@ enum class ErrorKind {
     Unsupported, // what the program does not serve: another provider, a column type or kind it cannot bind
     Damaged,     // a file that is not a database, or a damaged one
     Connection,  // the server cannot be reached, refused the connection or dropped it
+    TimedOut,    // a command did not finish within its time-out (a lock held too long, a slow or stopped server)
 };
 
 // The cause of a DatabaseError: its kind and, where an engine reported it, the engine's own code.
@@ -51,6 +53,17 @@ public:
 private:
     ErrorCause m_cause;
 };
+
+// The text of a command ended by its time-out, the same for every backend: "Query timeout expired: the command on
+// '<where>' did not finish within 30 seconds[; <detail>]."
+inline std::string commandTimeoutMessage(std::string_view where, int seconds, std::string_view detail = {})
+{
+    std::string text = "Query timeout expired: the command on '" + std::string(where) + "' did not finish within " +
+                       std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    if (!detail.empty())
+        text += "; " + std::string(detail);
+    return text + ".";
+}
 
 // A field value that cannot be read as the type asked for ("'abc' is not a
 // valid integer value").

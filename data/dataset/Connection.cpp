@@ -28,11 +28,20 @@ void Connection::setConnectionString(const std::string& utf8)
     m_connectionString = utf8;
 }
 
+void Connection::setCommandTimeout(int seconds)
+{
+    m_commandTimeout = seconds;
+    if (m_backend)
+        m_backend->setCommandTimeout(seconds);
+}
+
 void Connection::open()
 {
     if (connected())
         return;
-    m_backend = connectProvider(m_connectionString, m_executableFolder);
+    std::unique_ptr<Backend> backend = connectProvider(m_connectionString, m_executableFolder);
+    backend->setCommandTimeout(m_commandTimeout);
+    m_backend = std::move(backend);
 }
 
 void Connection::close()

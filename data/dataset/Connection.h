@@ -31,6 +31,11 @@ public:
     void setConnectionString(const std::string& utf8);
     const std::string& connectionString() const { return m_connectionString; }
 
+    // Seconds a command on this connection may run (0: no limit), DefaultCommandTimeoutSeconds unless set; a
+    // dataset's own time-out counts instead when it is shorter. Applies at once, connected or not.
+    void setCommandTimeout(int seconds);
+    int commandTimeout() const { return m_commandTimeout; }
+
     // DatabaseError with the provider's message; stays closed on failure.
     void open();
     // Closes the datasets that use the connection, then the connection.
@@ -51,6 +56,7 @@ private:
     std::string m_connectionString;
     ConnectMode m_mode;
     std::string m_executableFolder;
+    int m_commandTimeout = DefaultCommandTimeoutSeconds;
     std::unique_ptr<Backend> m_backend;
     std::vector<Dataset*> m_datasets;
 };

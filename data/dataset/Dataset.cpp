@@ -4,6 +4,7 @@
 #include "data/dataset/Connection.h"
 #include "data/module/Schema.h"
 
+#include <algorithm>
 #include <cmath>
 
 namespace velmora::data {
@@ -140,7 +141,7 @@ void Dataset::open()
         fail("CommandText does not return a result set", {ErrorKind::Malformed});
     if (!m_connection->connected())
         m_connection->open();
-    Backend& backend = m_connection->backend();
+    Backend& backend = backendForCommands();
     // The rows go straight into the store as they are read: no second copy of the result is ever built.
     StoreRows sink(m_rows);
     try {
@@ -490,6 +491,16 @@ int Dataset::autoIncrementColumn(const std::string& table) const
     return -1;
 }
 
+Backend& Dataset::backendForCommands()
+{
+    Backend& backend = m_connection->backend();
+    // The shorter of the two limits; 0 is none.
+    const int own = m_settings.commandTimeout;
+    const int connection = m_connection->commandTimeout();
+    backend.setCommandTimeout(own <= 0 ? connection : connection <= 0 ? own : std::min(own, connection));
+    return backend;
+}
+
 void Dataset::post()
 {
     checkActive();
@@ -504,7 +515,7 @@ void Dataset::post()
         m_pending.push_back(m_rows.rowCount() - 1);
     } else {
         const std::string table = baseTable();
-        const std::int64_t key = m_connection->backend().insertRow(table, insertValues(m_editRow, table));
+        const std::int64_t key = backendForCommands().insertRow(table, insertValues(m_editRow, table));
         if (const int autoColumn = autoIncrementColumn(table); autoColumn >= 0)
             m_editRow[static_cast<std::size_t>(autoColumn)] = key;
         m_rows.appendRow(m_editRow);
@@ -524,7 +535,7 @@ void Dataset::applyUpdates()
         return;
     const std::string table = baseTable();
     const int autoColumn = autoIncrementColumn(table);
-    Backend& backend = m_connection->backend();
+    Backend& backend = backendForCommands();
     std::vector<std::int64_t> keys;
     backend.beginTransaction();
     try {

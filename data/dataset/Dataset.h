@@ -27,7 +27,7 @@ struct DatasetSettings
     LockType lockType = LockType::Optimistic;
     int cacheSize = 1;
     bool paramCheck = true;
-    int commandTimeout = 30;
+    int commandTimeout = DefaultCommandTimeoutSeconds; // seconds; the connection's counts instead when shorter
 };
 
 // A declared field. Size: characters for text, the scale for BCD. A lookup field has no column of its own:
@@ -129,6 +129,8 @@ private:
     std::vector<std::pair<std::string, Value>> insertValues(const std::vector<Value>& row,
                                                             const std::string& table) const;
     int autoIncrementColumn(const std::string& table) const;
+    // The connection's engine, set to run the next commands under this dataset's time-out.
+    Backend& backendForCommands();
     [[noreturn]] void fail(const std::string& message, ErrorCause cause = {}) const;
 
     std::string m_name;

@@ -1,12 +1,15 @@
 #include "data/engines/PasswordVerifier.h"
 
 #include "data/Errors.h"
+#include "data/engines/PasswordHash.h"
 #include "data/engines/SqliteBackend.h"
 
 #include <sodium.h>
 #include <sqlite3.h>
 
 #include <memory>
+#include <optional>
+#include <string>
 
 namespace velmora::data {
 
@@ -119,11 +122,28 @@ bool passwordAccepted(sqlite3* db, const std::string& password)
     // crypto_pwhash_str_verify wants a terminated string of at most STRBYTES.
     char stored[crypto_pwhash_STRBYTES] = {};
     hash.copy(stored, hash.size());
+    if (hash.starts_with(Argon2Tag)) {
+        // Checked before hashing: an edited verifier could otherwise keep the connect busy for hours, and one
+        // that does not parse would refuse every password as if it were wrong.
+        const std::optional<Argon2Costs> costs = argon2Costs(hash);
+        if (costs && !argon2CostsWithinReach(*costs))
+            throw DatabaseError("The password verifier of the database is damaged: its hash asks for costs beyond "
+                                "the strongest preset (" +
+                                    std::to_string(costs->memoryKiB) + " KiB of memory, " +
+                                    std::to_string(costs->passes) + " passes; at most " +
+                                    std::to_string(crypto_pwhash_MEMLIMIT_SENSITIVE / 1024) + " KiB and " +
+                                    std::to_string(crypto_pwhash_OPSLIMIT_SENSITIVE) + " passes).",
+                                ErrorKind::Damaged);
+        if (crypto_pwhash_str_needs_rehash(stored, crypto_pwhash_OPSLIMIT_INTERACTIVE,
+                                           crypto_pwhash_MEMLIMIT_INTERACTIVE) == -1)
+            throw DatabaseError("The password verifier of the database is damaged: its hash does not parse.",
+                                ErrorKind::Damaged);
+    }
     const int result = crypto_pwhash_str_verify(stored, password.data(), password.size());
     if (result == 0)
         return true;
-    // A hash of another algorithm or with broken parameters also fails here; we
-    // cannot tell it from a wrong password, and refusing is the safe answer.
+    // Text that is no hash at all also fails here; we cannot tell it from a
+    // wrong password, and refusing is the safe answer.
     return false;
 }
 

@@ -22,8 +22,9 @@ void installPasswordVerifier(sqlite3* db, const std::string& password);
 void removePasswordVerifier(sqlite3* db);
 
 // True when the file carries no verifier or the password matches it. A
-// verifier table without exactly one well-formed hash throws DatabaseError
-// rather than letting anyone in.
+// verifier table without exactly one value, or a hash that does not parse or
+// asks for costs beyond the strongest preset, throws DatabaseError (damaged)
+// rather than letting anyone in or hashing for minutes.
 bool passwordAccepted(sqlite3* db, const std::string& password);
 
 } // namespace velmora::data

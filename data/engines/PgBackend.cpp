@@ -8,7 +8,10 @@
 
 #include <libpq-fe.h>
 
+#include <poll.h>
+
 #include <algorithm>
+#include <cerrno>
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
@@ -392,8 +395,11 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
                                               const std::string& password)
 {
     // Later parameters win over the URI's own: the settings' role and password are the ones that count.
+    const std::string connectTimeout = std::to_string(ConnectTimeoutSeconds);
+    const std::string options = "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c statement_timeout=" +
+                                std::to_string(DefaultCommandTimeoutSeconds * 1000);
     std::vector<const char*> keys{"connect_timeout", "client_encoding", "options", "dbname"};
-    std::vector<const char*> values{"10", "UTF8", "-c DateStyle=ISO,YMD -c IntervalStyle=postgres", uri.c_str()};
+    std::vector<const char*> values{connectTimeout.c_str(), "UTF8", options.c_str(), uri.c_str()};
     if (!user.empty()) {
         keys.push_back("user");
         values.push_back(user.c_str());
@@ -418,6 +424,8 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
     if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
         throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.",
                             ErrorKind::Unsupported);
+    // Requests are sent and answers awaited with a deadline (exchange), never by blocking in libpq.
+    PQsetnonblocking(connection.get(), 1);
     return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
 }
 
@@ -451,12 +459,21 @@ ErrorCause serverCause(std::string_view sqlState)
 
 void PgBackend::fail(const pg_result* result) const
 {
+    pg_conn* connection = live();
     std::string text;
     const char* state = result ? PQresultErrorField(result, PG_DIAG_SQLSTATE) : nullptr;
     ErrorCause cause = serverCause(state ? state : "");
     // No answer at all: the connection is gone.
-    if (!state && PQstatus(m_connection.get()) == CONNECTION_BAD)
+    if (!state && PQstatus(connection) == CONNECTION_BAD)
         cause.kind = ErrorKind::Connection;
+    // The statement time-out cancels with the same code as an administrator's cancel; only the time tells.
+    const auto ran = std::chrono::steady_clock::now() - m_sent;
+    if (cause.sqlState == "57014" && m_serverTimeout > 0 &&
+        ran >= std::chrono::seconds(m_serverTimeout) - std::chrono::milliseconds(100)) {
+        cause.kind = ErrorKind::TimedOut;
+        throw DatabaseError(commandTimeoutMessage(location(), m_serverTimeout, "the server canceled it"),
+                            std::move(cause));
+    }
     if (result) {
         if (const char* primary = PQresultErrorField(result, PG_DIAG_MESSAGE_PRIMARY))
             text = primary;
@@ -464,17 +481,121 @@ void PgBackend::fail(const pg_result* result) const
             text += std::string(text.empty() ? "" : " ") + detail;
     }
     if (text.empty())
-        text = std::string(data::text::trimWhitespace(PQerrorMessage(m_connection.get())));
+        text = std::string(data::text::trimWhitespace(PQerrorMessage(connection)));
     if (text.empty())
         text = "The server did not answer.";
     throw DatabaseError(text, std::move(cause));
 }
 
+pg_conn* PgBackend::live() const
+{
+    if (!m_connection)
+        throw DatabaseError("The connection to the server '" + location() +
+                                "' was closed after a command got no answer; connect again.",
+                            ErrorKind::Connection);
+    return m_connection.get();
+}
+
+std::chrono::steady_clock::duration PgBackend::answerLimit() const
+{
+    return std::chrono::seconds(m_commandTimeout + AnswerGraceSeconds);
+}
+
+void PgBackend::applyStatementTimeout()
+{
+    const int wanted = std::max(m_commandTimeout, 0);
+    // Outside a transaction, so that no rollback takes the setting back.
+    if (m_settingTimeout || wanted == m_serverTimeout || PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
+        return;
+    m_settingTimeout = true;
+    try {
+        run("SET statement_timeout = " + std::to_string(wanted * 1000));
+    } catch (...) {
+        m_settingTimeout = false;
+        throw;
+    }
+    m_settingTimeout = false;
+    m_serverTimeout = wanted;
+}
+
+void PgBackend::giveUp()
+{
+    const int seconds = m_commandTimeout;
+    m_connection.reset(); // PQfinish only queues its goodbye: it never waits for the server
+    throw DatabaseError(
+        commandTimeoutMessage(location(), seconds, "the server gave no answer, and the connection to it is closed"),
+        ErrorKind::TimedOut);
+}
+
+void PgBackend::await(short events, std::chrono::steady_clock::time_point& deadline)
+{
+    pollfd watched{PQsocket(m_connection.get()), events, 0};
+    if (watched.fd < 0)
+        return; // libpq tells what went wrong
+    for (;;) {
+        int milliseconds = -1;
+        if (m_commandTimeout > 0) {
+            const auto left = deadline - std::chrono::steady_clock::now();
+            if (left <= std::chrono::steady_clock::duration::zero())
+                giveUp();
+            milliseconds = static_cast<int>(std::chrono::ceil<std::chrono::milliseconds>(left).count());
+        }
+        const int ready = ::poll(&watched, 1, milliseconds);
+        if (ready > 0) {
+            // The server is there: bytes came or went, and the wait starts again. A long result arrives in
+            // many parts; only silence counts.
+            deadline = std::chrono::steady_clock::now() + answerLimit();
+            return;
+        }
+        if (ready < 0 && errno != EINTR)
+            return;
+    }
+}
+
+PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send)
+{
+    pg_conn* connection = live();
+    applyStatementTimeout();
+    m_sent = std::chrono::steady_clock::now();
+    auto deadline = m_sent + answerLimit();
+    if (!send(connection))
+        return Result();
+    // A request larger than the socket's buffer goes out in parts.
+    for (;;) {
+        const int flushed = PQflush(connection);
+        if (flushed == 0)
+            break;
+        if (flushed < 0)
+            return Result();
+        await(POLLIN | POLLOUT, deadline);
+        if (!PQconsumeInput(connection))
+            return Result();
+    }
+    // Every result of the request, keeping the last, as PQexec does.
+    Result last;
+    for (;;) {
+        while (PQisBusy(connection)) {
+            await(POLLIN, deadline);
+            if (!PQconsumeInput(connection))
+                break; // the connection failed: PQgetResult says how
+        }
+        Result next(PQgetResult(connection));
+        if (!next)
+            break;
+        last = std::move(next);
+        if (PQstatus(connection) == CONNECTION_BAD)
+            break;
+    }
+    return last;
+}
+
 PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const char*>& parameters)
 {
-    Result r(parameters.empty() ? PQexec(m_connection.get(), sql.c_str())
-                                : PQexecParams(m_connection.get(), sql.c_str(), static_cast<int>(parameters.size()),
-                                               nullptr, parameters.data(), nullptr, nullptr, 0));
+    Result r = exchange([&](pg_conn* connection) {
+        return parameters.empty() ? PQsendQuery(connection, sql.c_str())
+                                  : PQsendQueryParams(connection, sql.c_str(), static_cast<int>(parameters.size()),
+                                                      nullptr, parameters.data(), nullptr, nullptr, 0);
+    });
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
         fail(r.get());
@@ -803,7 +924,7 @@ std::vector<ColumnDescription> PgBackend::readCommand(const std::string& command
     } catch (const DatabaseError& e) {
         // A table or column made since the names were read: read them again, once.
         const bool unknownName = e.cause().sqlState == "42P01" || e.cause().sqlState == "42703";
-        if (!unknownName || PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
+        if (!unknownName || PQtransactionStatus(live()) != PQTRANS_IDLE)
             throw;
         loadNames();
         m_tables.clear();
@@ -822,17 +943,17 @@ std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::str
 PgBackend::Result PgBackend::runQuery(const std::string& sql, bool checkRows)
 {
     // Described before it runs, so that a text returning no rows changes nothing.
-    Result prepared(PQprepare(m_connection.get(), "", sql.c_str(), 0, nullptr));
+    Result prepared = exchange([&](pg_conn* c) { return PQsendPrepare(c, "", sql.c_str(), 0, nullptr); });
     if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
         fail(prepared.get());
     if (checkRows) {
-        Result description(PQdescribePrepared(m_connection.get(), ""));
+        Result description = exchange([](pg_conn* c) { return PQsendDescribePrepared(c, ""); });
         if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK)
             fail(description.get());
         if (PQnfields(description.get()) == 0)
             throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
     }
-    Result r(PQexecPrepared(m_connection.get(), "", 0, nullptr, nullptr, nullptr, 0));
+    Result r = exchange([](pg_conn* c) { return PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, 0); });
     if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
         fail(r.get());
     return r;
@@ -990,18 +1111,26 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
         parameters.push_back(text ? text->c_str() : nullptr);
 
     // Inside a transaction a failed row must not spoil the others, as with the embedded engine.
-    const bool inTransaction = PQtransactionStatus(m_connection.get()) == PQTRANS_INTRANS;
+    const bool inTransaction = PQtransactionStatus(live()) == PQTRANS_INTRANS;
     if (inTransaction)
         run("SAVEPOINT velmora_row");
-    Result r(PQexecParams(m_connection.get(), sql.c_str(), static_cast<int>(parameters.size()), nullptr,
-                          parameters.data(), nullptr, nullptr, 0));
+    Result r = exchange([&](pg_conn* c) {
+        return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
+                                 nullptr, nullptr, 0);
+    });
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         if (inTransaction) {
             try {
                 fail(r.get());
             } catch (const DatabaseError&) {
-                Result undo(PQexec(m_connection.get(), "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row"));
+                try {
+                    exchange([](pg_conn* c) {
+                        return PQsendQuery(c, "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row");
+                    });
+                } catch (const DatabaseError&) {
+                    // the row's own error is the one to report
+                }
                 throw;
             }
         }
@@ -1019,14 +1148,14 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
 
 void PgBackend::beginTransaction()
 {
-    if (PQtransactionStatus(m_connection.get()) != PQTRANS_IDLE)
+    if (PQtransactionStatus(live()) != PQTRANS_IDLE)
         throw DatabaseError("A transaction is already under way on this connection.");
     run("BEGIN");
 }
 
 void PgBackend::commit()
 {
-    if (PQtransactionStatus(m_connection.get()) == PQTRANS_IDLE)
+    if (PQtransactionStatus(live()) == PQTRANS_IDLE)
         throw DatabaseError("There is no transaction to commit.");
     Result r = run("COMMIT");
     // The server answers a COMMIT of a failed transaction by rolling it back.
@@ -1036,6 +1165,8 @@ void PgBackend::commit()
 
 void PgBackend::rollback()
 {
+    if (!m_connection)
+        return; // closed after a time-out: the server has rolled back
     const PGTransactionStatusType status = PQtransactionStatus(m_connection.get());
     if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR)
         run("ROLLBACK");

@@ -4,6 +4,8 @@
 #include "data/Errors.h"
 #include "data/module/Schema.h"
 
+#include <chrono>
+#include <functional>
 #include <memory>
 #include <optional>
 #include <string>
@@ -21,6 +23,15 @@ bool isServerSource(std::string_view source);
 
 // The URI without a password it may carry, for messages.
 std::string redactedServerUri(std::string_view uri);
+
+// Seconds a connect may take (libpq's connect_timeout, for each address the server's name has): a server that
+// cannot be reached, or does not answer, is a failed connect after this long. A URI's own connect_timeout wins.
+inline constexpr int ConnectTimeoutSeconds = 5;
+
+// Seconds the program waits for a server's answer beyond the command time-out before it gives the server up:
+// the server's own statement time-out ends a slow command first; this ends the wait for a server that cannot
+// answer at all (stopped, or the network gone).
+inline constexpr int AnswerGraceSeconds = 2;
 
 // Backend over one connection to a PostgreSQL server. The server's catalogue describes the columns as the
 // embedded dialect would (see the README, "Shared server (PostgreSQL)"); command texts written for the
@@ -45,6 +56,10 @@ public:
     void beginTransaction() override;
     void commit() override;
     void rollback() override;
+    // The server's statement time-out ends a command that runs too long, a lock wait included, and leaves the
+    // connection usable; a server that sends nothing for the time-out and AnswerGraceSeconds more is given up
+    // and the connection closed (every later command fails with ErrorKind::Connection).
+    void setCommandTimeout(int seconds) override { m_commandTimeout = seconds; }
 
     // Runs statements that return no rows, as written (schema set-up by tools and tests).
     void execute(const std::string& sql);
@@ -88,6 +103,18 @@ private:
 
     PgBackend(pg_conn* connection, std::string uri);
 
+    // The open connection; DatabaseError once a time-out has closed it.
+    pg_conn* live() const;
+    // Sends one request through `send` (a PQsend… call) and waits for its answer: the last result, as PQexec
+    // gives it, or null when nothing could be sent.
+    Result exchange(const std::function<int(pg_conn*)>& send);
+    // Waits until the connection's socket is ready for `events` or bytes arrive; gives the server up when
+    // nothing comes for the time-out and the grace.
+    void await(short events, std::chrono::steady_clock::time_point& deadline);
+    std::chrono::steady_clock::duration answerLimit() const;
+    void applyStatementTimeout();
+    [[noreturn]] void giveUp();
+
     Result run(const std::string& sql, const std::vector<const char*>& parameters = {});
     [[noreturn]] void fail(const pg_result* result) const;
     const TableInfo& tableInfo(unsigned oid);
@@ -111,6 +138,11 @@ private:
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
+    int m_commandTimeout = DefaultCommandTimeoutSeconds;
+    int m_serverTimeout = DefaultCommandTimeoutSeconds; // the session's statement_timeout, in seconds
+    bool m_settingTimeout = false;
+    bool m_closedAfterTimeout = false;
+    std::chrono::steady_clock::time_point m_sent;     // when the request under way was sent
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
     std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID

@@ -9,8 +9,14 @@
 
 #include <sqlite3.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
 #include <chrono>
+#include <cstring>
 #include <filesystem>
+#include <fstream>
 #include <random>
 #include <thread>
 
@@ -116,7 +122,55 @@ bool onlyBlanksOrComments(std::string_view rest)
 
 } // namespace
 
-SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path)) {}
+namespace {
+
+// How often a running statement looks at its deadline, in steps of SQLite's virtual machine: thousands of steps
+// take microseconds, so the check costs nothing and a command ends within a moment of its time-out.
+constexpr int StepsBetweenLooks = 4096;
+
+int stopAtDeadline(void* context)
+{
+    auto* deadline = static_cast<CommandDeadline*>(context);
+    if (!deadline->running || std::chrono::steady_clock::now() < deadline->at)
+        return 0;
+    deadline->expired = true;
+    return 1; // SQLite interrupts the statement
+}
+
+} // namespace
+
+// The time-out of one command, from its first call into the engine until its last row is read.
+class SqliteBackend::CommandClock
+{
+public:
+    explicit CommandClock(SqliteBackend& backend) : m_backend(backend)
+    {
+        if (m_backend.m_commandDepth++ > 0)
+            return;
+        CommandDeadline& deadline = m_backend.m_deadline;
+        deadline = {};
+        if (m_backend.m_commandTimeout > 0) {
+            deadline.at = std::chrono::steady_clock::now() + std::chrono::seconds(m_backend.m_commandTimeout);
+            deadline.running = true;
+        }
+    }
+    ~CommandClock()
+    {
+        if (--m_backend.m_commandDepth == 0)
+            m_backend.m_deadline.running = false;
+    }
+    CommandClock(const CommandClock&) = delete;
+    CommandClock& operator=(const CommandClock&) = delete;
+
+private:
+    SqliteBackend& m_backend;
+};
+
+SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move(db)), m_path(std::move(path))
+{
+    setBusyTimeout(m_db.get(), &m_deadline);
+    sqlite3_progress_handler(m_db.get(), StepsBetweenLooks, stopAtDeadline, &m_deadline);
+}
 
 SqliteBackend::~SqliteBackend()
 {
@@ -167,7 +221,111 @@ void SqliteBackend::fail(std::string_view context) const
     if (!text.empty())
         text += ": ";
     text += sqlite3_errmsg(m_db.get());
-    throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+    fail(std::move(text), sqlite3_extended_errcode(m_db.get()));
+}
+
+void SqliteBackend::fail(std::string text, int resultCode) const
+{
+    const int primary = resultCode & 0xFF;
+    if (m_deadline.expired && (primary == SQLITE_INTERRUPT || primary == SQLITE_BUSY))
+        throw DatabaseError(commandTimeoutMessage(m_path, m_commandTimeout,
+                                                  m_deadline.waitedForLock
+                                                      ? "it was still waiting for another user's lock on the database"
+                                                      : ""),
+                            ErrorCause{ErrorKind::TimedOut, resultCode, {}});
+    if (std::optional<DatabaseError> refused = permissionFailure(m_path, resultCode))
+        throw *refused;
+    throw DatabaseError(text, sqliteCause(resultCode));
+}
+
+namespace {
+
+std::string whyRefused(int error)
+{
+    switch (error) {
+    case EACCES:
+        return "no permission";
+    case EPERM: // what access() says of a file or folder with the immutable attribute, root included
+        return "it is marked immutable";
+    case EROFS:
+        return "a read-only file system";
+    default:
+        return std::strerror(error);
+    }
+}
+
+// errno of an access check with this process's file-system identity, 0 when allowed.
+int accessError(const std::string& path, int mode)
+{
+    return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// Bytes 18 and 19 of the header, the file format's write and read versions, are 2 in write-ahead-log mode.
+bool usesWriteAheadLog(const std::string& path)
+{
+    std::ifstream file(path, std::ios::binary);
+    char header[20] = {};
+    return file.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
+}
+
+} // namespace
+
+std::string storagePermissionProblem(const std::string& path)
+{
+    namespace fs = std::filesystem;
+    std::vector<std::string> problems;
+    const int readError = accessError(path, R_OK);
+    if (readError)
+        problems.push_back("the file cannot be read (" + whyRefused(readError) + ")");
+    if (const int error = accessError(path, W_OK))
+        problems.push_back("the file cannot be written (" + whyRefused(error) + ")");
+
+    // Which companions the file needs, only its header tells.
+    if (!readError) {
+        const bool writeAheadLog = usesWriteAheadLog(path);
+        std::string missing; // companions the folder must let us create
+        for (const char* suffix : writeAheadLog ? std::vector<const char*>{"-wal", "-shm"} : std::vector{"-journal"}) {
+            const std::string companion = path + suffix;
+            std::error_code ec;
+            if (fs::exists(fs::symlink_status(companion, ec))) {
+                if (const int error = accessError(companion, R_OK | W_OK))
+                    problems.push_back("'" + companion + "' beside it cannot be written (" + whyRefused(error) + ")");
+            } else {
+                missing += (missing.empty() ? "'" : " and '") + fs::path(companion).filename().string() + "'";
+            }
+        }
+        const std::string folder = fs::path(path).parent_path().string();
+        if (!missing.empty()) {
+            if (const int error = accessError(folder, W_OK | X_OK))
+                problems.push_back("its folder '" + folder + "' does not let this user create files (" +
+                                   whyRefused(error) + "), and " +
+                                   (writeAheadLog ? "the write-ahead log needs " : "a change needs ") + missing +
+                                   " there");
+        }
+    }
+
+    std::string text;
+    for (const std::string& problem : problems)
+        text += (text.empty() ? "" : "; ") + problem;
+    return text;
+}
+
+std::optional<DatabaseError> permissionFailure(const std::string& path, int resultCode)
+{
+    switch (resultCode & 0xFF) {
+    case SQLITE_CANTOPEN:
+    case SQLITE_READONLY:
+    case SQLITE_PERM:
+    case SQLITE_IOERR:
+        break;
+    default:
+        return std::nullopt;
+    }
+    const std::string problem = storagePermissionProblem(path);
+    if (problem.empty())
+        return std::nullopt;
+    return DatabaseError("Could not use '" + path + "': permission denied: " + problem + ".",
+                         ErrorCause{ErrorKind::Permission, resultCode, {}});
 }
 
 SqliteStatement SqliteBackend::prepare(std::string_view sql)
@@ -180,11 +338,12 @@ SqliteStatement SqliteBackend::prepare(std::string_view sql)
 
 void SqliteBackend::execute(const std::string& sql)
 {
+    const CommandClock clock(*this);
     char* error = nullptr;
     if (sqlite3_exec(m_db.get(), sql.c_str(), nullptr, nullptr, &error) != SQLITE_OK) {
         std::string text = error ? error : sqlite3_errmsg(m_db.get());
         sqlite3_free(error);
-        throw DatabaseError(text, sqliteCause(sqlite3_extended_errcode(m_db.get())));
+        fail(std::move(text), sqlite3_extended_errcode(m_db.get()));
     }
 }
 
@@ -292,6 +451,7 @@ ResultSet SqliteBackend::openCommand(const std::string& commandText)
 
 std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
 {
+    const CommandClock clock(*this);
     const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
     SqliteStatement s = prepare(sql);
     return read(s.get(), sql, rows);
@@ -299,6 +459,7 @@ std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table
 
 std::vector<ColumnDescription> SqliteBackend::readCommand(const std::string& commandText, RowSink& rows)
 {
+    const CommandClock clock(*this);
     SqliteStatement s = prepareCommand(commandText);
     return read(s.get(), commandText, rows);
 }
@@ -448,6 +609,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
 std::int64_t SqliteBackend::insertRow(const std::string& table,
                                       const std::vector<std::pair<std::string, Value>>& values)
 {
+    const CommandClock clock(*this);
     std::string sql = "INSERT INTO " + quoteIdentifier(table);
     if (values.empty()) {
         sql += " DEFAULT VALUES";
@@ -538,7 +700,7 @@ void SqliteBackend::rollback()
 
 namespace {
 
-int retryOften(void*, int tries)
+int retryOften(void* context, int tries)
 {
     // One thread waits for one lock at a time: the wait starts at its first try.
     thread_local std::chrono::steady_clock::time_point start;
@@ -546,6 +708,11 @@ int retryOften(void*, int tries)
     const auto now = std::chrono::steady_clock::now();
     if (tries == 0)
         start = now;
+    if (auto* deadline = static_cast<CommandDeadline*>(context); deadline && deadline->running && now >= deadline->at) {
+        deadline->expired = true;
+        deadline->waitedForLock = true;
+        return 0;
+    }
     if (now - start >= std::chrono::milliseconds(BusyTimeoutMs))
         return 0;
     // Jitter keeps two waiting tills from trying in step with each other.
@@ -555,9 +722,9 @@ int retryOften(void*, int tries)
 
 } // namespace
 
-void setBusyTimeout(sqlite3* db)
+void setBusyTimeout(sqlite3* db, CommandDeadline* deadline)
 {
-    sqlite3_busy_handler(db, retryOften, nullptr);
+    sqlite3_busy_handler(db, retryOften, deadline);
 }
 
 void useWriteAheadLog(sqlite3* db)

@@ -3,7 +3,9 @@
 #include "data/Backend.h"
 #include "data/Errors.h"
 
+#include <chrono>
 #include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -27,6 +29,15 @@ struct StatementFinalizer
 };
 using SqliteStatement = std::unique_ptr<sqlite3_stmt, StatementFinalizer>;
 
+// The end of the command a connection is running, for its busy and progress handlers.
+struct CommandDeadline
+{
+    std::chrono::steady_clock::time_point at;
+    bool running = false;       // a command with a time-out is under way
+    bool expired = false;       // a handler ended it at its deadline
+    bool waitedForLock = false; // ... while it waited for another connection's lock
+};
+
 // Backend over one open SQLite database.
 class SqliteBackend final : public Backend
 {
@@ -45,6 +56,7 @@ public:
     void beginTransaction() override;
     void commit() override;
     void rollback() override;
+    void setCommandTimeout(int seconds) override { m_commandTimeout = seconds; }
 
     // Runs statements that return no rows (schema set-up by tools and tests).
     void execute(const std::string& sql);
@@ -64,11 +76,18 @@ private:
     std::vector<ColumnDescription> read(sqlite3_stmt* statement, std::string_view commandText, RowSink& rows);
     void refreshTableCache();
     const TableInfo& tableInfo(const std::string& table); // after refreshTableCache()
+    class CommandClock;
+
     SqliteStatement prepare(std::string_view sql);
     [[noreturn]] void fail(std::string_view context) const;
+    [[noreturn]] void fail(std::string text, int resultCode) const;
 
+    // Before the handle: its handlers point here until it is closed.
+    CommandDeadline m_deadline;
     SqliteHandle m_db;
     std::string m_path;
+    int m_commandTimeout = DefaultCommandTimeoutSeconds;
+    int m_commandDepth = 0; // a command that runs others (openTable runs readTable) keeps its own deadline
     bool m_inTransaction = false;
     int m_schemaVersion = -1;
     std::unordered_map<std::string, TableInfo> m_tables;        // by lower-case name
@@ -88,12 +107,23 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
 // The cause of a failure SQLite reported with this (extended) result code.
 ErrorCause sqliteCause(int resultCode);
 
+// What in the file system keeps this process from using the database file at `path` as SQLite must: reading and
+// writing the file, and writing its companions beside it (the write-ahead log's "-wal" and "-shm", or the
+// rollback journal's "-journal"), which means creating them in the folder when they are not there. One clause
+// per problem, naming the file or folder and what is missing; empty when there is none.
+std::string storagePermissionProblem(const std::string& path);
+
+// The failure SQLite reported with this result code, worded as a permission problem when storagePermissionProblem
+// finds one behind it: "Could not use '<path>': permission denied: …". Nothing when it finds none.
+std::optional<DatabaseError> permissionFailure(const std::string& path, int resultCode);
+
 // Every connection waits this long for another process's lock.
 inline constexpr int BusyTimeoutMs = 5000;
 
 // Makes the connection wait up to BusyTimeoutMs for a lock, trying again about every millisecond. SQLite's
 // own time-out backs off to 100 ms between tries and so can miss every short gap between the transactions
-// of a till that writes again and again, until it runs out; frequent tries find those gaps.
-void setBusyTimeout(sqlite3* db);
+// of a till that writes again and again, until it runs out; frequent tries find those gaps. With a deadline,
+// the wait also ends there when the command's time-out comes first.
+void setBusyTimeout(sqlite3* db, CommandDeadline* deadline = nullptr);
 
 } // namespace velmora::data

@@ -2,12 +2,12 @@
 
 #include "data/Errors.h"
 #include "data/dataset/Field.h"
+#include "data/engines/PasswordHash.h"
 
 #include <sodium.h>
 
 #include <array>
-#include <charconv>
-#include <cstdint>
+#include <optional>
 
 namespace velmora::data {
 
@@ -31,27 +31,11 @@ bool toHashText(std::string_view stored, HashText& out)
     return true;
 }
 
-// Takes `prefix` and then a number off the front of text.
-bool take(std::string_view& text, std::string_view prefix, std::uint64_t& number)
-{
-    if (!text.starts_with(prefix))
-        return false;
-    text.remove_prefix(prefix.size());
-    const auto [end, error] = std::from_chars(text.data(), text.data() + text.size(), number);
-    if (error != std::errc())
-        return false;
-    text.remove_prefix(std::size_t(end - text.data()));
-    return true;
-}
-
-// The costs a hash names ("$argon2id$v=19$m=<KiB>,t=<passes>,p=<lanes>$...") are at most the strongest that
-// libsodium offers: a damaged row naming billions of passes would otherwise stall the sign-on for hours.
+// Only Argon2id is ours, with costs no higher than the strongest preset.
 bool costsWithinReach(std::string_view hash)
 {
-    std::uint64_t version = 0, memoryKiB = 0, passes = 0, lanes = 0;
-    return take(hash, "$argon2id$v=", version) && take(hash, "$m=", memoryKiB) && take(hash, ",t=", passes) &&
-           take(hash, ",p=", lanes) && hash.starts_with('$') && memoryKiB <= crypto_pwhash_MEMLIMIT_SENSITIVE / 1024 &&
-           passes <= crypto_pwhash_OPSLIMIT_SENSITIVE;
+    const std::optional<Argon2Costs> costs = argon2Costs(hash);
+    return hash.starts_with("$argon2id$") && costs && argon2CostsWithinReach(*costs);
 }
 
 } // namespace
@@ -84,8 +68,11 @@ bool operatorPasswordMatches(std::string_view stored, std::string_view typed)
 {
     const std::string storedText = text::trimSpacesAndAsciiControls(stored);
     const std::string typedText = text::trimSpacesAndAsciiControls(typed);
-    if (!isOperatorPasswordHash(storedText))
-        return storedText == typedText;
+    if (!isOperatorPasswordHash(storedText)) {
+        // Text meant as a hash that cannot be verified (cut short, damaged, too costly) is no password at all:
+        // compared as plain text, a hash cut before its salt would be one anybody could read and type.
+        return !storedText.starts_with(Argon2Tag) && storedText == typedText;
+    }
     HashText hash;
     toHashText(storedText, hash);
     return crypto_pwhash_str_verify(hash.data(), typedText.data(), typedText.size()) == 0;

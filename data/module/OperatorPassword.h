@@ -21,7 +21,9 @@ bool isOperatorPasswordHash(std::string_view stored);
 
 // The one check of a typed password, for the login and for tools: both are
 // trimmed (blanks and control characters); a stored hash is verified against
-// the typed text, anything else is compared with it exactly.
+// the typed text; stored text that begins like a hash ("$argon2") but is none
+// (cut short, damaged, costs beyond the limit) matches nothing; anything else
+// is compared with the typed text exactly.
 bool operatorPasswordMatches(std::string_view stored, std::string_view typed);
 
 } // namespace velmora::data

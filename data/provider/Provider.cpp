@@ -11,6 +11,7 @@
 #include <sqlite3.h>
 
 #include <filesystem>
+#include <optional>
 #include <system_error>
 
 namespace velmora::data {
@@ -93,6 +94,8 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     if (rc != SQLITE_OK) {
         if (!fs::exists(path, ec))
             refuse("Could not find file '" + path + "'.", ErrorKind::NotFound);
+        if (std::optional<DatabaseError> refused = permissionFailure(path, raw ? sqlite3_extended_errcode(raw) : rc))
+            throw *refused;
         refuse("Could not use '" + path + "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)) + ".",
                sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
     }
@@ -113,6 +116,9 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
                 refuse("Could not use '" + path + "'; file already in use.", cause);
             if ((cause.engineCode & 0xFF) == SQLITE_NOTADB)
                 refuse("Unrecognized database format '" + path + "': it is not a database file.", cause);
+            // A database this user may not read, or whose write-ahead log it may not create, is no damaged one.
+            if (std::optional<DatabaseError> refused = permissionFailure(path, cause.engineCode))
+                throw *refused;
             if (cause.kind == ErrorKind::Other)
                 cause.kind = ErrorKind::Damaged;
             refuse("Unrecognized database format '" + path + "': " + text + ".", cause);

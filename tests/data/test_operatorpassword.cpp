@@ -37,17 +37,22 @@ TEST(OperatorPassword, MatchesEitherForm)
         {"hash, other password", hash, "1235", false},
         {"hash, empty typed", hash, "", false},
         {"hash typed as the password", hash, hash, false},
-        {"hash cut inside its salt is plain text", hash.substr(0, 40), hash.substr(0, 40), true},
+        {"hash cut inside its salt, typed as is", hash.substr(0, 40), hash.substr(0, 40), false},
         {"hash cut inside its salt, its password", hash.substr(0, 40), "1234", false},
-        {"malformed hash is plain text", fake, fake, true},
+        {"hash cut before its salt, typed as is", hash.substr(0, 31), hash.substr(0, 31), false},
+        {"hash cut after its tag, typed as is", "$argon2id$", "$argon2id$", false},
+        {"hash cut after its tag, empty typed", "$argon2", "", false},
+        {"malformed hash, typed as is", fake, fake, false},
         {"malformed hash, other text", fake, "1234", false},
         {"plain, exact", "abc", "abc", true},
         {"plain, trimmed", "  abc\t", " abc", true},
         {"plain, letter case counts", "abc", "ABC", false},
         {"plain, inner blank counts", "a bc", "abc", false},
         {"plain, both empty", "", "   ", true},
-        {"argon2i is not our tag", "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x", "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x",
-         true},
+        {"argon2i is not our tag, nor plain text", "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x",
+         "$argon2i$v=19$m=65536,t=2,p=1$c2FsdA$x", false},
+        {"a tag in another letter case is plain text", "$ARGON2id$x", "$ARGON2id$x", true},
+        {"a tag inside the text is plain text", "pw$argon2id$", "pw$argon2id$", true},
         {"NUL inside is plain text", std::string("ab\0c", 4), std::string("ab\0c", 4), true},
     };
     for (const Case& c : cases)
@@ -65,7 +70,8 @@ TEST(OperatorPassword, OnlyParsableHashesCountAsHashes)
 }
 
 // A hash naming costs beyond libsodium's strongest preset is not verified
-// (that would stall the sign-on for hours): it is plain text.
+// (that would stall the sign-on for hours), nor is it plain text: it matches
+// nothing.
 TEST(OperatorPassword, CostsBeyondTheStrongestPresetAreNotAHash)
 {
     const std::string hash = hashOperatorPassword("x");
@@ -81,7 +87,7 @@ TEST(OperatorPassword, CostsBeyondTheStrongestPresetAreNotAHash)
           withCosts("$m=4294967295,t=2,p=1$"), withCosts("$m=65536,t=99999999999999999999999,p=1$")}) {
         EXPECT_FALSE(isOperatorPasswordHash(stalling)) << stalling;
         EXPECT_FALSE(operatorPasswordMatches(stalling, "x")) << stalling;
-        EXPECT_TRUE(operatorPasswordMatches(stalling, stalling)) << stalling;
+        EXPECT_FALSE(operatorPasswordMatches(stalling, stalling)) << stalling;
     }
 }
 

@@ -85,6 +85,7 @@ public:
     void beginTransaction() override {}
     void commit() override {}
     void rollback() override {}
+    void setCommandTimeout(int seconds) override { m_inner.setCommandTimeout(seconds); }
 
 private:
     Backend& m_inner;

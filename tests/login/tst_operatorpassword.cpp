@@ -65,13 +65,16 @@ void TestOperatorPassword::attemptOutcome_data()
     QTest::newRow("plain, right password, damaged rights") << "5678" << Damaged << " 5678" << DamagedRights;
     QTest::newRow("plain, wrong password, damaged rights") << "5678" << Damaged << "1" << WrongPassword;
 
-    // Text that only starts like a hash is a plain password.
+    // Text that starts like a hash but is none signs nobody on, whatever is typed.
     const QString fake = QStringLiteral("$argon2id$v=19$m=65536,t=2,p=1$notbase64$alsonot");
-    QTest::newRow("broken hash typed as is") << fake << Granted << fake << QString();
+    QTest::newRow("broken hash typed as is") << fake << Granted << fake << WrongPassword;
     QTest::newRow("broken hash, other text") << fake << Granted << "5678" << WrongPassword;
     const QString cutHash = hash.left(40); // inside the salt
-    QTest::newRow("cut hash typed as is") << cutHash << Granted << cutHash << QString();
+    QTest::newRow("cut hash typed as is") << cutHash << Granted << cutHash << WrongPassword;
     QTest::newRow("cut hash, its password") << cutHash << Granted << "5678" << WrongPassword;
+    const QString cutBeforeSalt = hash.left(hash.indexOf(QStringLiteral("$"), 20)); // "$argon2id$v=19$m=…,p=1"
+    QTest::newRow("hash cut before its salt typed as is") << cutBeforeSalt << Granted << cutBeforeSalt << WrongPassword;
+    QTest::newRow("bare tag typed as is") << "$argon2id$" << Granted << "$argon2id$" << WrongPassword;
 }
 
 void TestOperatorPassword::attemptOutcome()

@@ -35,7 +35,8 @@ data::Value valueOf(const QVariant& value)
 SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions options, TestBackend backend)
 {
     try {
-        m_db = std::make_unique<TestDatabase>(backend);
+        m_db =
+            options.server ? std::make_unique<TestDatabase>(*options.server) : std::make_unique<TestDatabase>(backend);
         makeDatabase(operators, options);
         m_ok = true;
     } catch (const std::exception& e) {

@@ -55,8 +55,9 @@ struct SignOnOptions
     bool textUserIds = false; // OperatorTable.userid as text instead of a number
     bool openToper = true;
     bool dropOperTable = false;
-    bool writeAheadLog = false; // as velmora-db makes a file
-    std::string moreSql = {};   // run after the operators are in
+    bool writeAheadLog = false;         // as velmora-db makes a file
+    std::string moreSql = {};           // run after the operators are in
+    const TestServer* server = nullptr; // a server of the test's own instead of the backend's
 };
 
 // A real database on the chosen backend (by default the one CTest chose, fixtureBackend()), the data module

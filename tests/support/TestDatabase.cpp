@@ -21,46 +21,6 @@
 
 namespace velmora::test {
 
-// One libpq connection, for set-up and checks outside the program's own access layer.
-class ServerSession
-{
-public:
-    explicit ServerSession(const std::string& uri) : m_conn(PQconnectdb(uri.c_str()))
-    {
-        if (PQstatus(m_conn) != CONNECTION_OK) {
-            const std::string text = PQerrorMessage(m_conn);
-            PQfinish(m_conn);
-            throw std::runtime_error("test server: " + text);
-        }
-        PQsetClientEncoding(m_conn, "UTF8");
-    }
-    ~ServerSession() { PQfinish(m_conn); }
-    ServerSession(const ServerSession&) = delete;
-    ServerSession& operator=(const ServerSession&) = delete;
-
-    std::vector<std::vector<std::string>> rows(const std::string& sql)
-    {
-        PGresult* r = PQexec(m_conn, sql.c_str());
-        const ExecStatusType status = PQresultStatus(r);
-        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-            const std::string text = PQresultErrorMessage(r);
-            PQclear(r);
-            throw std::runtime_error("SQL failed: " + text + "\n" + sql);
-        }
-        std::vector<std::vector<std::string>> out;
-        for (int row = 0; row < PQntuples(r); ++row) {
-            auto& values = out.emplace_back();
-            for (int c = 0; c < PQnfields(r); ++c)
-                values.emplace_back(PQgetisnull(r, row, c) ? "" : PQgetvalue(r, row, c));
-        }
-        PQclear(r);
-        return out;
-    }
-
-private:
-    PGconn* m_conn;
-};
-
 namespace {
 
 // The type the server gives a column that the embedded DDL declares with a dialect word, and whether it is
@@ -107,11 +67,8 @@ const char* backendName(TestBackend backend)
     return backend == TestBackend::Embedded ? "Embedded" : "Server";
 }
 
-std::optional<TestServer> testServer()
+TestServer serverOf(const char* uri)
 {
-    const char* uri = std::getenv("VELMORA_TEST_PG");
-    if (!uri || !*uri)
-        return std::nullopt;
     char* error = nullptr;
     PQconninfoOption* options = PQconninfoParse(uri, &error);
     if (!options) {
@@ -139,6 +96,14 @@ std::optional<TestServer> testServer()
     if (server.port.empty())
         server.port = "5432";
     return server;
+}
+
+std::optional<TestServer> testServer()
+{
+    const char* uri = std::getenv("VELMORA_TEST_PG");
+    if (!uri || !*uri)
+        return std::nullopt;
+    return serverOf(uri);
 }
 
 std::string skipReason(TestBackend backend)
@@ -259,11 +224,17 @@ std::string schemaWith(TestBackend backend, const std::vector<ColumnChange>& cha
 }
 
 TestDatabase::TestDatabase(TestBackend backend, const std::string& fileName)
-    : m_backend(backend), m_path(m_folder.file(fileName))
+    : TestDatabase(backend, backend == TestBackend::Server ? testServer() : std::nullopt, fileName)
+{
+}
+
+TestDatabase::TestDatabase(const TestServer& server) : TestDatabase(TestBackend::Server, server, "velmdb.mdb") {}
+
+TestDatabase::TestDatabase(TestBackend backend, std::optional<TestServer> server, const std::string& fileName)
+    : m_backend(backend), m_path(m_folder.file(fileName)), m_server(std::move(server))
 {
     std::filesystem::create_directories(std::filesystem::path(m_path).parent_path());
     if (backend == TestBackend::Server) {
-        m_server = testServer();
         if (!m_server)
             throw std::runtime_error(skipReason(backend));
         static std::atomic<int> counter{0};

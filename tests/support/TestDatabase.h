@@ -7,8 +7,11 @@
 #include "data/Value.h"
 #include "tests/support/TempFolder.h"
 
+#include <libpq-fe.h>
+
 #include <memory>
 #include <optional>
+#include <stdexcept>
 #include <string>
 #include <vector>
 
@@ -33,6 +36,8 @@ struct TestServer
     }
 };
 
+// The server a libpq URI with role and password names, as VELMORA_TEST_PG gives one.
+TestServer serverOf(const char* uri);
 std::optional<TestServer> testServer();
 // Why a backend's cases cannot run here, empty when they can.
 std::string skipReason(TestBackend backend);
@@ -64,7 +69,45 @@ struct ColumnChange
 // The twelve tables as the backend's DDL makes them, with the changes.
 std::string schemaWith(TestBackend backend, const std::vector<ColumnChange>& changes);
 
-class ServerSession;
+// One libpq connection, for set-up and checks outside the program's own access layer.
+class ServerSession
+{
+public:
+    explicit ServerSession(const std::string& uri) : m_conn(PQconnectdb(uri.c_str()))
+    {
+        if (PQstatus(m_conn) != CONNECTION_OK) {
+            const std::string text = PQerrorMessage(m_conn);
+            PQfinish(m_conn);
+            throw std::runtime_error("test server: " + text);
+        }
+        PQsetClientEncoding(m_conn, "UTF8");
+    }
+    ~ServerSession() { PQfinish(m_conn); }
+    ServerSession(const ServerSession&) = delete;
+    ServerSession& operator=(const ServerSession&) = delete;
+
+    std::vector<std::vector<std::string>> rows(const std::string& sql)
+    {
+        PGresult* r = PQexec(m_conn, sql.c_str());
+        const ExecStatusType status = PQresultStatus(r);
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            const std::string text = PQresultErrorMessage(r);
+            PQclear(r);
+            throw std::runtime_error("SQL failed: " + text + "\n" + sql);
+        }
+        std::vector<std::vector<std::string>> out;
+        for (int row = 0; row < PQntuples(r); ++row) {
+            auto& values = out.emplace_back();
+            for (int c = 0; c < PQnfields(r); ++c)
+                values.emplace_back(PQgetisnull(r, row, c) ? "" : PQgetvalue(r, row, c));
+        }
+        PQclear(r);
+        return out;
+    }
+
+private:
+    PGconn* m_conn;
+};
 
 // A database of its own for one test, made empty: a file in a temporary folder (`fileName` in it, by default
 // velmdb.mdb, where the program finds it when that folder is its own), or a new database on the test server,
@@ -73,6 +116,8 @@ class TestDatabase
 {
 public:
     explicit TestDatabase(TestBackend backend = TestBackend::Embedded, const std::string& fileName = "velmdb.mdb");
+    // A database of its own on the given server rather than VELMORA_TEST_PG's.
+    explicit TestDatabase(const TestServer& server);
     ~TestDatabase();
     TestDatabase(const TestDatabase&) = delete;
     TestDatabase& operator=(const TestDatabase&) = delete;
@@ -107,6 +152,7 @@ public:
     void protectWithPassword(const std::string& password);
 
 private:
+    TestDatabase(TestBackend backend, std::optional<TestServer> server, const std::string& fileName);
     ServerSession& session();
 
     TestBackend m_backend;
