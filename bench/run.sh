@@ -2,23 +2,30 @@
 # Builds the benchmark programs in an already configured build folder, makes the databases they read (kept
 # for the next run) and runs every benchmark.
 #
-#   bench/run.sh [BUILD_DIR] [--quick] [-- velmora-bench options...]
+#   bench/run.sh [BUILD_DIR] [--quick] [--no-server] [-- velmora-bench options...]
 #
 # BUILD_DIR defaults to build. Figures mean something only from an optimised build:
 #   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release && bench/run.sh build-bench
 # --quick uses small databases and few repetitions (a check that everything runs, not figures).
 # The databases live in BUILD_DIR/bench-data, or in $VELMORA_BENCH_DATA when set.
+#
+# The server's copies of the same shops go into a PostgreSQL server: the one $VELMORA_BENCH_PG names (a
+# postgresql:// URI of a role that may create databases), or else a private one this script starts with
+# scripts/pg-test-server.sh in BUILD_DIR/bench-pg on the port $VELMORA_PG_PORT (55446 unless set) and stops at
+# the end (its databases go with it). --no-server measures the file only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 quick=0
+server=1
 extra=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --quick) quick=1 ;;
+    --no-server) server=0 ;;
     --) shift; extra=("$@"); break ;;
-    -*) echo "usage: $0 [BUILD_DIR] [--quick] [-- velmora-bench options]" >&2; exit 2 ;;
+    -*) echo "usage: $0 [BUILD_DIR] [--quick] [--no-server] [-- velmora-bench options]" >&2; exit 2 ;;
     *) build="$1" ;;
     esac
     shift
@@ -77,6 +84,33 @@ if [ ! -e "$demo/data/velmdb.mdb" ]; then
     scripts/make-demo-db.sh "$demo" >/dev/null
 fi
 
+server_args=()
+if [ "$server" = 1 ]; then
+    pg="${VELMORA_BENCH_PG:-}"
+    if [ -z "$pg" ]; then
+        pgdir="$(pwd)/$build/bench-pg"
+        [ -d "$pgdir" ] && scripts/pg-test-server.sh stop "$pgdir"
+        VELMORA_PG_PORT=${VELMORA_PG_PORT:-55446} scripts/pg-test-server.sh start "$pgdir"
+        trap 'scripts/pg-test-server.sh stop "$pgdir"' EXIT
+        pg=$(sed -n 's/^VELMORA_TEST_PG=//p' "$pgdir/env")
+    fi
+    # load NAME FILE: the file's shop as the server database NAME, made once; named only once complete.
+    load() {
+        local name="$1" file="$2"
+        if [ -n "$(psql "$pg" -tAc "SELECT 1 FROM pg_database WHERE datname = '$name'")" ]; then
+            echo "Reusing the server database $name"
+        else
+            psql "$pg" -q -c "DROP DATABASE IF EXISTS ${name}_part" -c "CREATE DATABASE ${name}_part"
+            "$bin/velmora-bench-generate" --load "$file" "${pg%/*}/${name}_part"
+            psql "$pg" -q -c "ALTER DATABASE ${name}_part RENAME TO $name"
+        fi
+    }
+    largepg="shop_d${drugs}_s${stock}_l${logins}_o${operators}"
+    load "$largepg" "$large"
+    load signon_l1000 "$small"
+    server_args=(--server "${pg%/*}/$largepg" --signon-server "${pg%/*}/signon_l1000")
+fi
+
 echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); build type $type; $(date -u '+%Y-%m-%d %H:%M UTC')"
 "$bin/velmora-bench" --db "$large" --signon-db "$small" --demo-db "$demo/data/velmdb.mdb" \
-    --db-password "$password" "${runs[@]}" "${extra[@]}"
+    --db-password "$password" "${server_args[@]}" "${runs[@]}" "${extra[@]}"
