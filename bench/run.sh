@@ -12,7 +12,7 @@
 # The server's copies of the same shops go into a PostgreSQL server: the one $VELMORA_BENCH_PG names (a
 # postgresql:// URI of a role that may create databases), or else a private one this script starts with
 # scripts/pg-test-server.sh in BUILD_DIR/bench-pg on the port $VELMORA_PG_PORT (55446 unless set) and stops at
-# the end (its databases go with it). --no-server measures the file only.
+# the end (its databases go with it; see bench/server.sh). --no-server measures the file only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
@@ -42,7 +42,7 @@ Release | RelWithDebInfo) ;;
 *) echo "$0: warning: build type '$type' is not optimised; the figures will not mean much" >&2 ;;
 esac
 
-cmake --build "$build" --target velmora-bench velmora-bench-generate velmora-bench-startup velmora-db \
+cmake --build "$build" --target velmora-bench velmora-bench-generate velmora-bench-startup velmora-bench-read velmora-db \
     --parallel "$(nproc)"
 
 bin="$build/bin"
@@ -86,29 +86,11 @@ fi
 
 server_args=()
 if [ "$server" = 1 ]; then
-    pg="${VELMORA_BENCH_PG:-}"
-    if [ -z "$pg" ]; then
-        pgdir="$(pwd)/$build/bench-pg"
-        [ -d "$pgdir" ] && scripts/pg-test-server.sh stop "$pgdir"
-        VELMORA_PG_PORT=${VELMORA_PG_PORT:-55446} scripts/pg-test-server.sh start "$pgdir"
-        trap 'scripts/pg-test-server.sh stop "$pgdir"' EXIT
-        pg=$(sed -n 's/^VELMORA_TEST_PG=//p' "$pgdir/env")
-    fi
-    # load NAME FILE: the file's shop as the server database NAME, made once; named only once complete.
-    load() {
-        local name="$1" file="$2"
-        if [ -n "$(psql "$pg" -tAc "SELECT 1 FROM pg_database WHERE datname = '$name'")" ]; then
-            echo "Reusing the server database $name"
-        else
-            psql "$pg" -q -c "DROP DATABASE IF EXISTS ${name}_part" -c "CREATE DATABASE ${name}_part"
-            "$bin/velmora-bench-generate" --load "$file" "${pg%/*}/${name}_part"
-            psql "$pg" -q -c "ALTER DATABASE ${name}_part RENAME TO $name"
-        fi
-    }
-    largepg="shop_d${drugs}_s${stock}_l${logins}_o${operators}"
-    load "$largepg" "$large"
-    load signon_l1000 "$small"
-    server_args=(--server "${pg%/*}/$largepg" --signon-server "${pg%/*}/signon_l1000")
+    . bench/server.sh
+    bench_server "$build"
+    large_uri=$(bench_load "shop_d${drugs}_s${stock}_l${logins}_o${operators}" "$large")
+    small_uri=$(bench_load signon_l1000 "$small")
+    server_args=(--server "$large_uri" --signon-server "$small_uri")
 fi
 
 echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); build type $type; $(date -u '+%Y-%m-%d %H:%M UTC')"
