@@ -1,12 +1,15 @@
 // velmora-bench: measures what must stay fast as a shop's data grows, each figure against the least the work
 // could cost (its floor), and prints them as one table. bench/run.sh makes the databases and runs it.
 
+#include "bench/Floors.h"
+
 #include "data/Backend.h"
 #include "data/Errors.h"
 #include "data/Text.h"
 #include "data/dataset/Dataset.h"
 #include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
+#include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/DMod.h"
 #include "data/module/LoginRecord.h"
@@ -16,6 +19,7 @@
 
 #include <QApplication>
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <algorithm>
@@ -32,6 +36,7 @@
 #include <malloc.h>
 #include <map>
 #include <optional>
+#include <set>
 #include <spawn.h>
 #include <sstream>
 #include <string>
@@ -46,6 +51,7 @@ namespace {
 namespace fs = std::filesystem;
 using namespace velmora;
 using namespace velmora::data;
+using namespace velmora::bench;
 
 const char* const usageText = R"(Usage: velmora-bench --db FILE [OPTIONS]
 
@@ -58,14 +64,20 @@ const char* const usageText = R"(Usage: velmora-bench --db FILE [OPTIONS]
   --signons N          sign-ons per measurement (default 200)
   --first-signons N    sign-ons right after opening the login table (default 10)
   --startup-runs N     start-ups per database (default 5)
-  --only LIST          sections to run, of open,memory,signon,splash,startup (default all)
+  --server URI         the large shop on a PostgreSQL server (velmora-bench-generate --load): the same
+                       start-up datasets, memory, sign-on, eight tills and connect, against libpq's floors
+  --signon-server URI  the shop with few login records on the server
+  --tills N            tills signing on at once against the server (default 8)
+  --till-signons N     sign-ons of each till (default 500)
+  --only LIST          sections to run, of open,memory,signon,splash,startup,tills (default all)
 )";
 
 struct Options
 {
     std::string db, signonDb, demoDb, startupExe, password = "mivotelq";
-    int runs = 5, signons = 200, firstSignons = 10, startupRuns = 5;
-    std::string only = "open,memory,signon,splash,startup";
+    std::string server, signonServer;
+    int runs = 5, signons = 200, firstSignons = 10, startupRuns = 5, tills = 8, tillSignOns = 500;
+    std::string only = "open,memory,signon,splash,startup,tills";
     bool wants(std::string_view section) const
     {
         return ("," + only + ",").find("," + std::string(section) + ",") != std::string::npos;
@@ -224,65 +236,6 @@ std::int64_t scalar(sqlite3* db, const std::string& sql)
         throw DatabaseError(sqlite3_errmsg(db));
     SqliteStatement s(raw);
     return sqlite3_step(s.get()) == SQLITE_ROW ? sqlite3_column_int64(s.get(), 0) : 0;
-}
-
-// The floor of opening a table: the statement stepped through with every column read. Returns the bytes of
-// the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
-struct FloorRead
-{
-    std::size_t rows = 0;
-    std::size_t valueBytes = 0;
-    std::uint64_t checksum = 0;
-};
-
-FloorRead readAll(sqlite3* db, const std::string& table)
-{
-    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw DatabaseError(sqlite3_errmsg(db));
-    SqliteStatement s(raw);
-    const int n = sqlite3_column_count(s.get());
-    std::vector<char> boolean(static_cast<std::size_t>(n));
-    for (int i = 0; i < n; ++i) {
-        const char* type = sqlite3_column_decltype(s.get(), i);
-        boolean[static_cast<std::size_t>(i)] =
-            type && (text::equalsIgnoreCase(type, "BIT") || text::equalsIgnoreCase(type, "BOOLEAN"));
-    }
-    FloorRead r;
-    int rc;
-    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
-        ++r.rows;
-        for (int i = 0; i < n; ++i) {
-            switch (sqlite3_column_type(s.get(), i)) {
-            case SQLITE_INTEGER:
-                r.checksum += static_cast<std::uint64_t>(sqlite3_column_int64(s.get(), i));
-                r.valueBytes += boolean[static_cast<std::size_t>(i)] ? 1 : 8;
-                break;
-            case SQLITE_FLOAT: {
-                const double d = sqlite3_column_double(s.get(), i);
-                std::uint64_t bits;
-                std::memcpy(&bits, &d, sizeof bits);
-                r.checksum += bits;
-                r.valueBytes += boolean[static_cast<std::size_t>(i)] ? 1 : 8;
-                break;
-            }
-            case SQLITE_TEXT:
-            case SQLITE_BLOB: {
-                const unsigned char* text = sqlite3_column_text(s.get(), i);
-                const int bytes = sqlite3_column_bytes(s.get(), i);
-                r.checksum += static_cast<std::uint64_t>(bytes) + (bytes ? text[0] : 0u);
-                r.valueBytes += static_cast<std::size_t>(bytes);
-                break;
-            }
-            default:
-                break;
-            }
-        }
-    }
-    if (rc != SQLITE_DONE)
-        throw DatabaseError(sqlite3_errmsg(db));
-    return r;
 }
 
 // ---- memory ------------------------------------------------------------------------------------------------------
@@ -501,6 +454,314 @@ void benchSignOn(const Options& o, const std::string& file)
     exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore));
 }
 
+// ---- the server ----------------------------------------------------------------------------------------------
+
+std::string serverConnectionString(const std::string& uri)
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=;Data Source=" + quoteValue(uri);
+}
+
+std::unique_ptr<TDMod> connectedServerModule(const std::string& uri)
+{
+    auto dmod = std::make_unique<TDMod>(fs::temp_directory_path().string() + "/");
+    dmod->ADOCON().setConnectionString(serverConnectionString(uri));
+    dmod->ADOCON().open();
+    return dmod;
+}
+
+PgResult exec(PGconn* c, const std::string& sql, ExecStatusType expected)
+{
+    PgResult r(PQexec(c, sql.c_str()));
+    if (PQresultStatus(r.get()) != expected)
+        throw DatabaseError(PQerrorMessage(c));
+    return r;
+}
+
+std::int64_t scalar(PGconn* c, const std::string& sql)
+{
+    const PgResult r = exec(c, sql, PGRES_TUPLES_OK);
+    return PQntuples(r.get()) ? std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
+}
+
+void benchServerOpenAndMemory(const Options& o)
+{
+    std::printf("\nStart-up datasets on the server (%s)\n", redactedServerUri(o.server).c_str());
+    auto dmod = connectedServerModule(o.server);
+    PgHandle plain = connectBare(o.server);
+
+    std::map<std::string, FloorRead> floors;
+    for (const StartupDataset& d : startupDatasets)
+        floors[d.table] = readAllServer(plain.get(), d.table);
+    if (o.wants("memory")) {
+        const std::size_t heapBefore = heapInUse();
+        const bool peakKnown = resetPeakRss();
+        const std::size_t rssBeforeKb = statusKb("VmRSS:");
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).open();
+        const std::size_t peakKb = statusKb("VmHWM:");
+        const std::size_t heapAfter = heapInUse();
+        const std::size_t rssAfterKb = statusKb("VmRSS:");
+        std::size_t rowBytes = 0, values = 0, rows = 0;
+        for (const StartupDataset& d : startupDatasets) {
+            rowBytes += dmod->dataset(d.name).rowBytes();
+            values += floors[d.table].valueBytes;
+            rows += floors[d.table].rows;
+        }
+        const double held = static_cast<double>(heapAfter - heapBefore);
+        const double peak = (static_cast<double>(peakKb) - static_cast<double>(rssBeforeKb)) * 1024;
+        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n", rows,
+                    mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
+                    mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
+                    peakKnown ? mib(peak).c_str() : "unknown");
+        addRow({"server: memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
+                held / static_cast<double>(values), 1.5, "values: 8 B/number or time, text bytes, 1 B/boolean"});
+        addRow({"server:   of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
+                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0, ""});
+        if (peakKnown)
+            addRow({"server: peak resident growth while opening the six", mib(peak), mib(static_cast<double>(values)),
+                    peak / static_cast<double>(values), 1.5, "VmHWM - VmRSS before"});
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).close();
+    }
+    if (!o.wants("open"))
+        return;
+
+    // The program's connect (provider, catalogue) against a bare PQconnectdb, both with the role's
+    // password checked by the server (scram-sha-256 over TCP).
+    Sample connect, connectFloor;
+    const std::string connection = serverConnectionString(o.server);
+    for (int run = 0; run < o.runs; ++run) {
+        connect.add(timeMs([&] { connectProvider(connection, "/"); }));
+        connectFloor.add(timeMs([&] { connectBare(o.server); }));
+    }
+    addRow({"server: connect (provider) vs bare PQconnectdb", ms(connect.median()), ms(connectFloor.median()),
+            connect.median() / connectFloor.median(), 0, spreadMs(connect)});
+
+    std::map<std::string, Sample> opened, floor, openedCpu, floorCpu;
+    std::uint64_t sink = 0;
+    for (int run = 0; run < o.runs; ++run) {
+        for (const StartupDataset& d : startupDatasets) {
+            Dataset& dataset = dmod->dataset(d.name);
+            timeBoth(opened[d.name], openedCpu[d.name], [&] { dataset.open(); });
+            sink += static_cast<std::uint64_t>(dataset.recordCount());
+            dataset.close();
+            timeBoth(floor[d.name], floorCpu[d.name], [&] { sink += readAllServer(plain.get(), d.table).checksum; });
+        }
+    }
+    double totalOpened = 0, totalFloor = 0, totalOpenedCpu = 0, totalFloorCpu = 0;
+    for (const StartupDataset& d : startupDatasets) {
+        const double a = opened[d.name].median(), b = floor[d.name].median();
+        const double ac = openedCpu[d.name].median(), bc = floorCpu[d.name].median();
+        totalOpened += a;
+        totalFloor += b;
+        totalOpenedCpu += ac;
+        totalFloorCpu += bc;
+        addRow({std::string("server:   open ") + d.name + " (" + std::to_string(floors[d.table].rows) + " rows)", ms(a),
+                ms(b), b > 0 ? a / b : 0, 0, spreadMs(opened[d.name]) + fmt(", cpu ratio %.2f", bc > 0 ? ac / bc : 0)});
+    }
+    // This process's CPU only: the server's own work is the same for both and runs beside it.
+    addRow({"server: open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
+            totalOpened / totalFloor, 1.2,
+            fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
+                fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
+    if (sink == 42)
+        std::printf(" ");
+}
+
+void benchServerSignOn(const Options& o, const std::string& uri)
+{
+    PgHandle plain = connectBare(uri);
+    const std::int64_t lastBefore = scalar(plain.get(), "SELECT coalesce(max(operid), 0) FROM oper");
+    const std::int64_t count = scalar(plain.get(), "SELECT count(*) FROM oper");
+    std::printf("\nSign-on on the server with %lld login records (%s)\n", static_cast<long long>(count),
+                redactedServerUri(uri).c_str());
+    const std::string label = std::to_string(count) + " records";
+    {
+        auto dmod = connectedServerModule(uri);
+        dmod->tuser().open();
+        dmod->toper().open();
+        PgResult prepared(PQprepare(plain.get(), "signon",
+                                    "INSERT INTO oper (\"登录时间\", \"userid\") VALUES ($1, $2) RETURNING operid", 2,
+                                    nullptr));
+        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            throw DatabaseError(PQerrorMessage(plain.get()));
+        auto floorSignOn = [&] {
+            const std::string at = DateTime::nowLocal().toString();
+            const char* values[] = {at.c_str(), "1"};
+            PgResult r(PQexecPrepared(plain.get(), "signon", 2, values, nullptr, nullptr, 0));
+            if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+                throw DatabaseError(PQerrorMessage(plain.get()));
+            return std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+        };
+        std::int64_t sink = 0;
+        Sample first, firstFloor;
+        for (int i = 0; i < o.firstSignons; ++i) {
+            dmod->toper().close();
+            dmod->toper().open();
+            first.add(timeMs([&] { sink += signOn(*dmod); }));
+            firstFloor.add(timeMs([&] { sink += floorSignOn(); }));
+        }
+        Sample steady, steadyFloor;
+        for (int i = 0; i < o.signons; ++i) {
+            steady.add(timeMs([&] { sink += signOn(*dmod); }));
+            steadyFloor.add(timeMs([&] { sink += floorSignOn(); }));
+        }
+        addRow({"server: sign-on right after opening, " + label, us(first.median()), us(firstFloor.median()),
+                first.median() / firstFloor.median(), 2.0, spreadMs(first, true)});
+        addRow({"server: sign-on, repeated, " + label, us(steady.median()), us(steadyFloor.median()),
+                steady.median() / steadyFloor.median(), 2.0, spreadMs(steady, true)});
+        if (sink == 42)
+            std::printf(" ");
+    }
+    exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_COMMAND_OK);
+}
+
+// One till, in a process of its own (velmora-bench --till URI N): connects, opens the operators and the login
+// table as the login does, says "ready", waits for a line on its input, then signs on N times, printing each
+// sign-on's time and the key it got. A failure is printed and ends it with status 1.
+int runTill(const std::string& uri, int signOns)
+{
+    try {
+        auto dmod = connectedServerModule(uri);
+        dmod->tuser().open();
+        dmod->toper().open();
+        std::printf("ready\n");
+        std::fflush(stdout);
+        std::string go;
+        std::getline(std::cin, go);
+        std::string out;
+        for (int i = 0; i < signOns; ++i) {
+            std::int64_t key = 0;
+            const double took = timeMs([&] { key = appendLoginRecord(*dmod, 1); });
+            out += "signon " + fmt("%.1f", took * 1000) + " " + std::to_string(key) + "\n";
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        return 0;
+    } catch (const std::exception& e) {
+        std::printf("fail %s\n", e.what());
+        return 1;
+    }
+}
+
+struct TillsRun
+{
+    Sample signOnUs;
+    std::vector<std::int64_t> keys;
+    std::vector<std::string> failures;
+};
+
+TillsRun runTills(const Options& o, const std::string& uri, int tills)
+{
+    struct Till
+    {
+        pid_t pid = 0;
+        int in = -1;
+        FILE* out = nullptr;
+    };
+    std::vector<Till> running;
+    const std::string self = fs::canonical("/proc/self/exe").string();
+    const std::string count = std::to_string(o.tillSignOns);
+    for (int t = 0; t < tills; ++t) {
+        int toChild[2], fromChild[2];
+        if (pipe(toChild) != 0 || pipe(fromChild) != 0)
+            throw std::runtime_error("pipe failed");
+        posix_spawn_file_actions_t actions;
+        posix_spawn_file_actions_init(&actions);
+        posix_spawn_file_actions_adddup2(&actions, toChild[0], 0);
+        posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
+        posix_spawn_file_actions_addclose(&actions, toChild[1]);
+        posix_spawn_file_actions_addclose(&actions, fromChild[0]);
+        std::vector<char*> argv = {const_cast<char*>(self.c_str()), const_cast<char*>("--till"),
+                                   const_cast<char*>(uri.c_str()), const_cast<char*>(count.c_str()), nullptr};
+        Till till;
+        const int rc = posix_spawn(&till.pid, self.c_str(), &actions, nullptr, argv.data(), environ);
+        posix_spawn_file_actions_destroy(&actions);
+        close(toChild[0]);
+        close(fromChild[1]);
+        if (rc != 0)
+            throw std::runtime_error("cannot start a till: " + std::string(std::strerror(rc)));
+        till.in = toChild[1];
+        till.out = fdopen(fromChild[0], "r");
+        running.push_back(till);
+    }
+    TillsRun result;
+    char line[4096];
+    // Every till connected and its tables open before any signs on.
+    for (Till& till : running)
+        if (!std::fgets(line, sizeof line, till.out) || std::string_view(line) != "ready\n")
+            result.failures.push_back(std::string("a till did not get ready: ") + line);
+    for (Till& till : running) {
+        if (write(till.in, "go\n", 3) != 3)
+            result.failures.push_back("a till did not take its start");
+        close(till.in);
+    }
+    for (Till& till : running) {
+        while (std::fgets(line, sizeof line, till.out)) {
+            double took = 0;
+            long long key = 0;
+            if (std::sscanf(line, "signon %lf %lld", &took, &key) == 2) {
+                result.signOnUs.add(took);
+                result.keys.push_back(key);
+            } else {
+                result.failures.push_back(line);
+            }
+        }
+        std::fclose(till.out);
+        int status = 0;
+        waitpid(till.pid, &status, 0);
+        if (!WIFEXITED(status) || WEXITSTATUS(status) != 0)
+            result.failures.push_back("a till ended with status " + std::to_string(status));
+    }
+    return result;
+}
+
+double percentile(const Sample& s, double p)
+{
+    if (s.values.empty())
+        return 0;
+    std::vector<double> v = s.values;
+    std::sort(v.begin(), v.end());
+    return v[std::min(v.size() - 1, static_cast<std::size_t>(p * static_cast<double>(v.size())))];
+}
+
+void benchTills(const Options& o)
+{
+    const std::string& uri = o.server;
+    PgHandle plain = connectBare(uri);
+    const std::int64_t lastBefore = scalar(plain.get(), "SELECT coalesce(max(operid), 0) FROM oper");
+    std::printf("\n%d tills at once, %d sign-ons each (%s)\n", o.tills, o.tillSignOns, redactedServerUri(uri).c_str());
+    const TillsRun lone = runTills(o, uri, 1);
+    const TillsRun many = runTills(o, uri, o.tills);
+
+    // Every sign-on kept, each under its own key, and exactly those rows added.
+    std::vector<std::string> failures = lone.failures;
+    failures.insert(failures.end(), many.failures.begin(), many.failures.end());
+    std::set<std::int64_t> keys(lone.keys.begin(), lone.keys.end());
+    keys.insert(many.keys.begin(), many.keys.end());
+    const std::size_t expected = static_cast<std::size_t>(o.tillSignOns) * static_cast<std::size_t>(o.tills + 1);
+    const std::int64_t added =
+        scalar(plain.get(), "SELECT count(*) FROM oper WHERE operid > " + std::to_string(lastBefore));
+    const PgResult kept =
+        exec(plain.get(), "SELECT operid FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_TUPLES_OK);
+    std::set<std::int64_t> stored;
+    for (int i = 0; i < PQntuples(kept.get()); ++i)
+        stored.insert(std::strtoll(PQgetvalue(kept.get(), i, 0), nullptr, 10));
+    const bool allKept = keys.size() == expected && lone.keys.size() + many.keys.size() == expected &&
+                         static_cast<std::size_t>(added) == expected && stored == keys;
+    for (const std::string& failure : failures)
+        std::printf("  failure: %s\n", failure.c_str());
+    std::printf("  %zu sign-ons, %zu distinct keys, %lld rows added, every key stored: %s; %zu failures\n",
+                lone.keys.size() + many.keys.size(), keys.size(), static_cast<long long>(added),
+                stored == keys ? "yes" : "NO", failures.size());
+    const double median = lone.signOnUs.median() / 1000, p99 = percentile(many.signOnUs, 0.99) / 1000;
+    addRow({"server: " + std::to_string(o.tills) + " tills, 99th percentile of a sign-on", us(p99), us(median),
+            median > 0 ? p99 / median : 0, 5.0,
+            "floor: a lone till's median; " +
+                std::string(allKept && failures.empty() ? "all kept, no failure" : "**records lost or failed**") +
+                fmt(", median %.1f us", many.signOnUs.median())});
+    exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_COMMAND_OK);
+}
+
 // ---- splash ----------------------------------------------------------------------------------------------------
 
 void benchSplash(const Options& o)
@@ -717,13 +978,21 @@ Options parseArguments(int argc, char** argv)
             o.firstSignons = number();
         else if (word == "--startup-runs")
             o.startupRuns = number();
+        else if (word == "--server")
+            o.server = value;
+        else if (word == "--signon-server")
+            o.signonServer = value;
+        else if (word == "--tills")
+            o.tills = number();
+        else if (word == "--till-signons")
+            o.tillSignOns = number();
         else if (word == "--only")
             o.only = value;
         else
             throw std::invalid_argument("unknown option " + std::string(word));
     }
-    if (o.db.empty())
-        throw std::invalid_argument("--db is needed");
+    if (o.db.empty() && o.server.empty())
+        throw std::invalid_argument("--db or --server is needed");
     if (o.startupExe.empty())
         o.startupExe = (fs::canonical("/proc/self/exe").parent_path() / "velmora-bench-startup").string();
     return o;
@@ -733,6 +1002,8 @@ Options parseArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc == 4 && std::string_view(argv[1]) == "--till")
+        return runTill(argv[2], std::atoi(argv[3]));
     Options options;
     try {
         options = parseArguments(argc, argv);
@@ -744,16 +1015,27 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     try {
-        if (options.wants("open") || options.wants("memory"))
+        if (!options.db.empty() && (options.wants("open") || options.wants("memory")))
             benchOpenAndMemory(options);
-        if (options.wants("signon")) {
+        if (!options.db.empty() && options.wants("signon")) {
             if (!options.signonDb.empty())
                 benchSignOn(options, options.signonDb);
             benchSignOn(options, options.db);
         }
+        if (!options.server.empty()) {
+            if (options.wants("open") || options.wants("memory"))
+                benchServerOpenAndMemory(options);
+            if (options.wants("signon")) {
+                if (!options.signonServer.empty())
+                    benchServerSignOn(options, options.signonServer);
+                benchServerSignOn(options, options.server);
+            }
+            if (options.wants("tills"))
+                benchTills(options);
+        }
         if (options.wants("splash"))
             benchSplash(options);
-        if (options.wants("startup"))
+        if (!options.db.empty() && options.wants("startup"))
             benchStartup(options);
     } catch (const std::exception& e) {
         std::cerr << "velmora-bench: " << e.what() << "\n";

@@ -8,10 +8,12 @@
 #include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -33,6 +35,7 @@ using namespace velmora::data;
 
 const char* const usageText =
     R"(Usage: velmora-bench-generate FILE --drugs N --stock N --logins N --operators N [--seed S] [--password P]
+       velmora-bench-generate --load FILE URI
 
 Creates FILE (which must not exist) with the twelve tables and fills, in one transaction:
   ypzdk         N drugs (--drugs)         kc     N stock rows (--stock), spread over the drugs
@@ -41,6 +44,10 @@ Creates FILE (which must not exist) with the twelve tables and fills, in one tra
   partment      8 departments             company 40 suppliers and customers
 The same seed (default 1) gives the same file contents. --password installs a database password verifier,
 as velmora-db create --password does.
+
+--load copies the shop in FILE (made as above) into the server
+database URI, which must hold none of the twelve tables: the tables as velmora-db create URI makes them, each
+filled through one COPY, in one transaction, and every identity key moved past the loaded keys.
 )";
 
 // ---- word tables -------------------------------------------------------------------------------------------
@@ -511,6 +518,158 @@ void fillLogins(sqlite3* db, Random& random, std::int64_t count, std::int64_t op
     }
 }
 
+// ---- loading a server ----------------------------------------------------------------------------------------
+
+struct PgConnectionCloser
+{
+    void operator()(PGconn* connection) const { PQfinish(connection); }
+};
+struct PgResultClearer
+{
+    void operator()(PGresult* result) const { PQclear(result); }
+};
+using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
+
+void expect(PGconn* connection, PgResult result, ExecStatusType status)
+{
+    if (PQresultStatus(result.get()) != status)
+        throw DatabaseError(PQerrorMessage(connection));
+}
+
+void appendCopyText(std::string& out, std::string_view text)
+{
+    for (const char c : text) {
+        switch (c) {
+        case '\\':
+            out += "\\\\";
+            break;
+        case '\t':
+            out += "\\t";
+            break;
+        case '\n':
+            out += "\\n";
+            break;
+        case '\r':
+            out += "\\r";
+            break;
+        default:
+            out += c;
+        }
+    }
+}
+
+bool isIntegerKind(FieldKind kind)
+{
+    return kind == FieldKind::SmallInt || kind == FieldKind::Integer || kind == FieldKind::Word ||
+           kind == FieldKind::AutoInc || kind == FieldKind::LargeInt;
+}
+
+// One table's rows from the file, as COPY's text format, sent in pieces of about a megabyte.
+std::int64_t copyTable(sqlite3* file, PGconn* server, const TableDefinition& table)
+{
+    std::string select = "SELECT ", copy = "COPY " + quoteIdentifier(table.name) + " (";
+    for (std::size_t i = 0; i < table.columns.size(); ++i) {
+        select += (i ? ", " : "") + quoteIdentifier(table.columns[i].name);
+        copy += (i ? ", " : "") + quoteIdentifier(table.columns[i].name);
+    }
+    select += " FROM " + quoteIdentifier(table.name) + " ORDER BY rowid";
+    copy += ") FROM STDIN";
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(file, select.c_str(), -1, &raw, nullptr) != SQLITE_OK)
+        throw DatabaseError(sqlite3_errmsg(file));
+    SqliteStatement statement(raw);
+    expect(server, PgResult(PQexec(server, copy.c_str())), PGRES_COPY_IN);
+
+    std::string buffer;
+    std::int64_t rows = 0;
+    const auto flush = [&] {
+        if (PQputCopyData(server, buffer.data(), static_cast<int>(buffer.size())) != 1)
+            throw DatabaseError(PQerrorMessage(server));
+        buffer.clear();
+    };
+    int step;
+    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
+        for (int c = 0; c < static_cast<int>(table.columns.size()); ++c) {
+            if (c)
+                buffer += '\t';
+            const FieldKind kind = table.columns[static_cast<std::size_t>(c)].kind;
+            switch (sqlite3_column_type(raw, c)) {
+            case SQLITE_NULL:
+                buffer += "\\N";
+                break;
+            case SQLITE_FLOAT:
+                // The file keeps some whole numbers as reals ("1.0"), which an integer column does not read.
+                if (isIntegerKind(kind)) {
+                    buffer += std::to_string(std::llround(sqlite3_column_double(raw, c)));
+                    break;
+                }
+                [[fallthrough]];
+            default:
+                appendCopyText(buffer, {reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
+                                        static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
+            }
+        }
+        buffer += '\n';
+        ++rows;
+        if (buffer.size() >= (1u << 20))
+            flush();
+    }
+    if (step != SQLITE_DONE)
+        throw DatabaseError(sqlite3_errmsg(file));
+    if (!buffer.empty())
+        flush();
+    if (PQputCopyEnd(server, nullptr) != 1)
+        throw DatabaseError(PQerrorMessage(server));
+    expect(server, PgResult(PQgetResult(server)), PGRES_COMMAND_OK);
+    while (PGresult* rest = PQgetResult(server))
+        PQclear(rest);
+    return rows;
+}
+
+int loadServer(const std::string& file, const std::string& uri)
+{
+    const auto started = std::chrono::steady_clock::now();
+    {
+        // The tables the same way velmora-db create URI makes them, before any row goes in.
+        auto backend = PgBackend::connect(uri, "", "");
+        for (const std::string& name : backend->tableNames())
+            if (findTable(name))
+                throw DatabaseError("the server database already holds the table " + name);
+    }
+    sqlite3* opened = nullptr;
+    const int status = sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
+    SqliteHandle source(opened);
+    if (status != SQLITE_OK)
+        throw DatabaseError(file + ": " + (opened ? sqlite3_errmsg(opened) : "cannot open"));
+    std::unique_ptr<PGconn, PgConnectionCloser> server(PQconnectdb(uri.c_str()));
+    if (PQstatus(server.get()) != CONNECTION_OK)
+        throw DatabaseError(PQerrorMessage(server.get()));
+    PGconn* pg = server.get();
+    const std::string begin = "BEGIN;\n" + serverSchemaScript();
+    expect(pg, PgResult(PQexec(pg, begin.c_str())), PGRES_COMMAND_OK);
+    std::int64_t total = 0;
+    std::string analyze = "ANALYZE ";
+    for (const TableDefinition& table : schemaTables()) {
+        analyze += (&table == &schemaTables().front() ? "" : ", ") + quoteIdentifier(table.name);
+        total += copyTable(source.get(), pg, table);
+        for (const ColumnDefinition& column : table.columns)
+            if (column.kind == FieldKind::AutoInc) {
+                // COPY writes the keys it is given; the next sign-on must get one past them.
+                const std::string name = quoteIdentifier(table.name);
+                const std::string sql = "SELECT setval(pg_get_serial_sequence('" + name + "', '" +
+                                        std::string(column.name) + "'), COALESCE(MAX(" + quoteIdentifier(column.name) +
+                                        "), 0) + 1, false) FROM " + name;
+                expect(pg, PgResult(PQexec(pg, sql.c_str())), PGRES_TUPLES_OK);
+            }
+    }
+    // The server plans the program's reads from fresh statistics, as after a long day's use.
+    expect(pg, PgResult(PQexec(pg, ("COMMIT; " + analyze).c_str())), PGRES_COMMAND_OK);
+    const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
+    std::printf("Loaded %s into %s: %lld rows in %zu tables in %.1f s\n", file.c_str(), redactedServerUri(uri).c_str(),
+                static_cast<long long>(total), schemaTables().size(), seconds);
+    return 0;
+}
+
 std::int64_t count(const char* text, const char* option)
 {
     char* end = nullptr;
@@ -562,6 +721,18 @@ Options parseArguments(int argc, char** argv)
 
 int main(int argc, char** argv)
 {
+    if (argc >= 2 && std::string_view(argv[1]) == "--load") {
+        if (argc != 4) {
+            std::cerr << "velmora-bench-generate: --load needs FILE and URI\n\n" << usageText;
+            return 2;
+        }
+        try {
+            return loadServer(argv[2], argv[3]);
+        } catch (const std::exception& e) {
+            std::cerr << "velmora-bench-generate: " << e.what() << "\n";
+            return 1;
+        }
+    }
     Options options;
     try {
         options = parseArguments(argc, argv);

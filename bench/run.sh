@@ -2,23 +2,30 @@
 # Builds the benchmark programs in an already configured build folder, makes the databases they read (kept
 # for the next run) and runs every benchmark.
 #
-#   bench/run.sh [BUILD_DIR] [--quick] [-- velmora-bench options...]
+#   bench/run.sh [BUILD_DIR] [--quick] [--no-server] [-- velmora-bench options...]
 #
 # BUILD_DIR defaults to build. Figures mean something only from an optimised build:
 #   cmake -S . -B build-bench -DCMAKE_BUILD_TYPE=Release && bench/run.sh build-bench
 # --quick uses small databases and few repetitions (a check that everything runs, not figures).
 # The databases live in BUILD_DIR/bench-data, or in $VELMORA_BENCH_DATA when set.
+#
+# The server's copies of the same shops go into a PostgreSQL server: the one $VELMORA_BENCH_PG names (a
+# postgresql:// URI of a role that may create databases), or else a private one this script starts with
+# scripts/pg-test-server.sh in BUILD_DIR/bench-pg on the port $VELMORA_PG_PORT (55446 unless set) and stops at
+# the end (its databases go with it; see bench/server.sh). --no-server measures the file only.
 set -euo pipefail
 cd "$(dirname "$0")/.."
 
 build=build
 quick=0
+server=1
 extra=()
 while [ $# -gt 0 ]; do
     case "$1" in
     --quick) quick=1 ;;
+    --no-server) server=0 ;;
     --) shift; extra=("$@"); break ;;
-    -*) echo "usage: $0 [BUILD_DIR] [--quick] [-- velmora-bench options]" >&2; exit 2 ;;
+    -*) echo "usage: $0 [BUILD_DIR] [--quick] [--no-server] [-- velmora-bench options]" >&2; exit 2 ;;
     *) build="$1" ;;
     esac
     shift
@@ -35,7 +42,7 @@ Release | RelWithDebInfo) ;;
 *) echo "$0: warning: build type '$type' is not optimised; the figures will not mean much" >&2 ;;
 esac
 
-cmake --build "$build" --target velmora-bench velmora-bench-generate velmora-bench-startup velmora-db \
+cmake --build "$build" --target velmora-bench velmora-bench-generate velmora-bench-startup velmora-bench-read velmora-db \
     --parallel "$(nproc)"
 
 bin="$build/bin"
@@ -77,6 +84,15 @@ if [ ! -e "$demo/data/velmdb.mdb" ]; then
     scripts/make-demo-db.sh "$demo" >/dev/null
 fi
 
+server_args=()
+if [ "$server" = 1 ]; then
+    . bench/server.sh
+    bench_server "$build"
+    large_uri=$(bench_load "shop_d${drugs}_s${stock}_l${logins}_o${operators}" "$large")
+    small_uri=$(bench_load signon_l1000 "$small")
+    server_args=(--server "$large_uri" --signon-server "$small_uri")
+fi
+
 echo "Machine: $(nproc) cores, load $(cut -d' ' -f1-3 /proc/loadavg); build type $type; $(date -u '+%Y-%m-%d %H:%M UTC')"
 "$bin/velmora-bench" --db "$large" --signon-db "$small" --demo-db "$demo/data/velmdb.mdb" \
-    --db-password "$password" "${runs[@]}" "${extra[@]}"
+    --db-password "$password" "${server_args[@]}" "${runs[@]}" "${extra[@]}"

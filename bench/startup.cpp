@@ -5,7 +5,8 @@
 //     velmora-bench-startup           the start-up; DBConn.ini and the database beside this executable
 //     velmora-bench-startup --floor   the least a Qt program does to show a dialog: the floor of the above
 //
-// Output lines: "stamp NAME NANOSECONDS", "skipped-pause MS", "box TEXT" (a message box, answered No / OK so
+// Output lines: "stamp NAME NANOSECONDS REALTIME_NANOSECONDS" (the second for a timer outside, such as a shell's
+// $EPOCHREALTIME), "skipped-pause MS", "box TEXT" (a message box, answered No / OK so
 // that nothing waits for a person).
 
 #include "app/StartupSequence.h"
@@ -25,9 +26,11 @@ using namespace velmora;
 
 void stamp(const char* name)
 {
-    timespec t{};
+    timespec t{}, real{};
     clock_gettime(CLOCK_MONOTONIC, &t);
-    std::printf("stamp %s %lld\n", name, static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec);
+    clock_gettime(CLOCK_REALTIME, &real);
+    std::printf("stamp %s %lld %lld\n", name, static_cast<long long>(t.tv_sec) * 1000000000LL + t.tv_nsec,
+                static_cast<long long>(real.tv_sec) * 1000000000LL + real.tv_nsec);
     std::fflush(stdout);
 }
 
