@@ -15,6 +15,7 @@
 #include <charconv>
 #include <cstdlib>
 #include <cstring>
+#include <exception>
 #include <optional>
 #include <span>
 #include <unordered_set>
@@ -552,7 +553,8 @@ void PgBackend::await(short events, std::chrono::steady_clock::time_point& deadl
     }
 }
 
-PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send)
+PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
+                                      const std::function<void(const pg_result*)>& eachRow)
 {
     pg_conn* connection = live();
     applyStatementTimeout();
@@ -560,6 +562,9 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send)
     auto deadline = m_sent + answerLimit();
     if (!send(connection))
         return Result();
+    // Rows one by one, so that no copy of the whole result is held beside the rows it becomes.
+    if (eachRow)
+        PQsetSingleRowMode(connection);
     // A request larger than the socket's buffer goes out in parts.
     for (;;) {
         const int flushed = PQflush(connection);
@@ -571,8 +576,10 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send)
         if (!PQconsumeInput(connection))
             return Result();
     }
-    // Every result of the request, keeping the last, as PQexec does.
+    // Every result of the request, keeping the last, as PQexec does. A row the caller cannot take still lets the
+    // rest arrive, so that the connection is ready for the next request.
     Result last;
+    std::exception_ptr rowFailure;
     for (;;) {
         while (PQisBusy(connection)) {
             await(POLLIN, deadline);
@@ -582,10 +589,22 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send)
         Result next(PQgetResult(connection));
         if (!next)
             break;
+        if (eachRow && PQresultStatus(next.get()) == PGRES_SINGLE_TUPLE) {
+            if (!rowFailure) {
+                try {
+                    eachRow(next.get());
+                } catch (...) {
+                    rowFailure = std::current_exception();
+                }
+            }
+            continue;
+        }
         last = std::move(next);
         if (PQstatus(connection) == CONNECTION_BAD)
             break;
     }
+    if (rowFailure)
+        std::rethrow_exception(rowFailure);
     return last;
 }
 
@@ -918,9 +937,9 @@ std::vector<ColumnDescription> PgBackend::readCommand(const std::string& command
             onlyBlanks = false;
     if (onlyBlanks)
         throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
-    Result result;
+    Result description;
     try {
-        result = runQuery(adaptCommand(commandText), true);
+        description = prepareQuery(adaptCommand(commandText), true);
     } catch (const DatabaseError& e) {
         // A table or column made since the names were read: read them again, once.
         const bool unknownName = e.cause().sqlState == "42P01" || e.cause().sqlState == "42703";
@@ -928,35 +947,46 @@ std::vector<ColumnDescription> PgBackend::readCommand(const std::string& command
             throw;
         loadNames();
         m_tables.clear();
-        result = runQuery(adaptCommand(commandText), true);
+        description = prepareQuery(adaptCommand(commandText), true);
     }
-    return read(result.get(), commandText, rows);
+    return read(description.get(), commandText, rows);
 }
 
 std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::string_view givenText, bool checkRows,
                                                 RowSink& rows)
 {
-    const Result result = runQuery(sql, checkRows);
-    return read(result.get(), givenText.empty() ? std::string_view(sql) : givenText, rows);
+    const Result description = prepareQuery(sql, checkRows);
+    return read(description.get(), givenText.empty() ? std::string_view(sql) : givenText, rows);
 }
 
-PgBackend::Result PgBackend::runQuery(const std::string& sql, bool checkRows)
+PgBackend::Result PgBackend::prepareQuery(const std::string& sql, bool checkRows)
 {
-    // Described before it runs, so that a text returning no rows changes nothing.
+    // Described before it runs, so that a text returning no rows changes nothing, and so that its columns are
+    // known (and their tables looked up) before the first row comes.
     Result prepared = exchange([&](pg_conn* c) { return PQsendPrepare(c, "", sql.c_str(), 0, nullptr); });
     if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
         fail(prepared.get());
-    if (checkRows) {
-        Result description = exchange([](pg_conn* c) { return PQsendDescribePrepared(c, ""); });
-        if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK)
-            fail(description.get());
-        if (PQnfields(description.get()) == 0)
-            throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
+    Result description = exchange([](pg_conn* c) { return PQsendDescribePrepared(c, ""); });
+    if (!description || PQresultStatus(description.get()) != PGRES_COMMAND_OK)
+        fail(description.get());
+    if (checkRows && PQnfields(description.get()) == 0)
+        throw DatabaseError("The command text does not return rows.", ErrorKind::Malformed);
+    // Looking up a column's table is a statement of its own, which ends the unnamed one: look up first, then
+    // prepare again.
+    bool lookedUp = false;
+    for (int i = 0; i < PQnfields(description.get()); ++i) {
+        const unsigned table = PQftable(description.get(), i);
+        if (table != 0 && !m_tables.contains(table)) {
+            tableInfo(table);
+            lookedUp = true;
+        }
     }
-    Result r = exchange([](pg_conn* c) { return PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, 0); });
-    if (!r || PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-        fail(r.get());
-    return r;
+    if (lookedUp) {
+        prepared = exchange([&](pg_conn* c) { return PQsendPrepare(c, "", sql.c_str(), 0, nullptr); });
+        if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            fail(prepared.get());
+    }
+    return description;
 }
 
 std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink)
@@ -1012,32 +1042,39 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
     sink.begin(n);
     std::vector<CellView> cells(static_cast<std::size_t>(n));
     std::vector<std::string> scratch(static_cast<std::size_t>(n));
-    const int rows = PQntuples(r);
-    for (int row = 0; row < rows; ++row) {
-        for (int i = 0; i < n; ++i) {
-            const auto ci = static_cast<std::size_t>(i);
-            cells[ci] = cellOf(r, row, i, types[ci], decimal[ci], scratch[ci]);
-            if (cells[ci].type != CellView::Type::Null && columns[ci].baseTable.empty())
-                computedWithValue[ci] = 1;
-            if (!tracked[ci])
-                continue;
-            switch (cells[ci].type) {
-            case CellView::Type::Integer:
-                stats[ci].integer = true;
-                break;
-            case CellView::Type::Double:
-                stats[ci].real = true;
-                break;
-            case CellView::Type::Text:
-                stats[ci].text = true;
-                stats[ci].longest = std::max(stats[ci].longest, static_cast<int>(text::utf8Length(cells[ci].text)));
-                break;
-            default:
-                break;
+    const auto take = [&](const pg_result* r) {
+        const int rows = PQntuples(r);
+        for (int row = 0; row < rows; ++row) {
+            for (int i = 0; i < n; ++i) {
+                const auto ci = static_cast<std::size_t>(i);
+                cells[ci] = cellOf(r, row, i, types[ci], decimal[ci], scratch[ci]);
+                if (cells[ci].type != CellView::Type::Null && columns[ci].baseTable.empty())
+                    computedWithValue[ci] = 1;
+                if (!tracked[ci])
+                    continue;
+                switch (cells[ci].type) {
+                case CellView::Type::Integer:
+                    stats[ci].integer = true;
+                    break;
+                case CellView::Type::Double:
+                    stats[ci].real = true;
+                    break;
+                case CellView::Type::Text:
+                    stats[ci].text = true;
+                    stats[ci].longest = std::max(stats[ci].longest, static_cast<int>(text::utf8Length(cells[ci].text)));
+                    break;
+                default:
+                    break;
+                }
             }
+            sink.row(cells);
         }
-        sink.row(cells);
-    }
+    };
+    const Result last =
+        exchange([](pg_conn* c) { return PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, 0); }, take);
+    if (!last || PQresultStatus(last.get()) != PGRES_TUPLES_OK)
+        fail(last.get());
+    take(last.get()); // none in single-row mode; kept for a server that sends them all at once
 
     // Like the embedded engine's columns without a declared type: integers a big integer, any real a double,
     // text a wide string as long as its longest value, nothing at all a wide string of 255.

@@ -106,8 +106,10 @@ private:
     // The open connection; DatabaseError once a time-out has closed it.
     pg_conn* live() const;
     // Sends one request through `send` (a PQsend… call) and waits for its answer: the last result, as PQexec
-    // gives it, or null when nothing could be sent.
-    Result exchange(const std::function<int(pg_conn*)>& send);
+    // gives it, or null when nothing could be sent. With `eachRow`, the rows come one by one as the server sends
+    // them (single-row mode), each handed to it and freed, and the last result holds none.
+    Result exchange(const std::function<int(pg_conn*)>& send,
+                    const std::function<void(const pg_result*)>& eachRow = {});
     // Waits until the connection's socket is ready for `events` or bytes arrive; gives the server up when
     // nothing comes for the time-out and the grace.
     void await(short events, std::chrono::steady_clock::time_point& deadline);
@@ -121,9 +123,11 @@ private:
     void loadNames();
     const std::pair<std::string, unsigned>* findTable(std::string_view name) const; // of m_tableNames
     unsigned tableOid(std::string_view name); // 0 when the database has no such table
-    // Runs a statement that returns rows; with checkRows, one that would not is refused before it runs.
-    Result runQuery(const std::string& sql, bool checkRows);
-    std::vector<ColumnDescription> read(const pg_result* result, std::string_view commandText, RowSink& rows);
+    // Prepares a statement that returns rows and describes it; with checkRows, one that would not is refused
+    // before it runs.
+    Result prepareQuery(const std::string& sql, bool checkRows);
+    // Runs the prepared statement its description belongs to, streaming its rows into `rows`.
+    std::vector<ColumnDescription> read(const pg_result* description, std::string_view commandText, RowSink& rows);
     std::vector<ColumnDescription> query(const std::string& sql, std::string_view givenText, bool checkRows,
                                          RowSink& rows);
 

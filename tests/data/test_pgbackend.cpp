@@ -191,6 +191,32 @@ TEST_F(PgBackendTest, ATableMadeAfterConnectingIsFound)
     EXPECT_EQ(r.rows.at(0), (std::vector<Value>{std::int64_t{1}, std::string("x")}));
 }
 
+// Rows come one at a time; a failure part way, the server's or the taker's, leaves the connection ready for the
+// next command instead of holding the rest of the answer.
+TEST_F(PgBackendTest, AFailurePartWayThroughTheRowsLeavesTheConnectionReady)
+{
+    auto backend = connect();
+    db->run("CREATE TABLE t (x integer); INSERT INTO t SELECT generate_series(1, 5000)");
+    EXPECT_EQ(kindOf([&] { backend->openCommand("select 1 / (4000 - x) as y from t order by x"); }),
+              ErrorKind::Constraint);
+    EXPECT_EQ(backend->openCommand("select count(*) as n from t").rows.at(0).at(0), Value(std::int64_t{5000}));
+
+    struct Refusing final : RowSink
+    {
+        int taken = 0;
+        void begin(int) override {}
+        void row(std::span<const CellView>) override
+        {
+            if (++taken == 3)
+                throw DatabaseError("no room for this row");
+        }
+    } refusing;
+    EXPECT_THROW(backend->readCommand("select x from t order by x", refusing), DatabaseError);
+    EXPECT_EQ(refusing.taken, 3);
+    const ResultSet r = backend->openCommand("select x from t where x = 4999");
+    EXPECT_EQ(r.rows, (std::vector<std::vector<Value>>{{std::int64_t{4999}}}));
+}
+
 TEST_F(PgBackendTest, TextWithANulIsRefusedNotCutAndBinaryTakesAnyBytes)
 {
     db->run("CREATE TABLE t (v text, b bytea)");
