@@ -16,89 +16,6 @@ namespace {
 using K = TargetType::Kind;
 using access::Kind;
 
-// A decimal number as its digits and a scale: exact at any size.
-struct DecimalText
-{
-    bool negative = false;
-    std::string digits; // the unscaled value, no leading zeros; empty for zero
-    int scale = 0;
-
-    // [+-]digits[.digits], nothing else around.
-    static std::optional<DecimalText> parse(std::string_view text)
-    {
-        DecimalText d;
-        if (!text.empty() && (text.front() == '-' || text.front() == '+')) {
-            d.negative = text.front() == '-';
-            text.remove_prefix(1);
-        }
-        const auto point = text.find('.');
-        const std::string_view whole = text.substr(0, point);
-        const std::string_view fraction = point == std::string_view::npos ? std::string_view() : text.substr(point + 1);
-        if (whole.empty() && fraction.empty())
-            return std::nullopt;
-        for (const std::string_view part : {whole, fraction})
-            for (const char c : part)
-                if (c < '0' || c > '9')
-                    return std::nullopt;
-        d.digits = std::string(whole) + std::string(fraction);
-        d.scale = static_cast<int>(fraction.size());
-        d.trim();
-        return d;
-    }
-
-    void trim()
-    {
-        digits.erase(0, std::min(digits.find_first_not_of('0'), digits.size()));
-        if (digits.empty())
-            negative = false;
-    }
-
-    // Half away from zero, as the server rounds a numeric to its column's scale.
-    void roundTo(int newScale)
-    {
-        if (newScale >= scale) {
-            if (!digits.empty())
-                digits.append(static_cast<std::size_t>(newScale - scale), '0');
-            scale = newScale;
-            return;
-        }
-        const auto drop = static_cast<std::size_t>(scale - newScale);
-        std::string padded = std::string(drop + 1 > digits.size() ? drop + 1 - digits.size() : 0, '0') + digits;
-        const bool up = padded[padded.size() - drop] >= '5';
-        padded.erase(padded.size() - drop);
-        if (up) {
-            std::size_t i = padded.size();
-            while (i > 0 && padded[i - 1] == '9')
-                padded[--i] = '0';
-            if (i == 0)
-                padded.insert(padded.begin(), '1');
-            else
-                ++padded[i - 1];
-        }
-        digits = padded;
-        scale = newScale;
-        trim();
-    }
-
-    int integerDigits() const { return std::max(0, static_cast<int>(digits.size()) - scale); }
-
-    int significantDigits() const
-    {
-        const auto last = digits.find_last_not_of('0');
-        return last == std::string::npos ? 0 : static_cast<int>(last) + 1;
-    }
-
-    std::string text() const
-    {
-        std::string padded = digits;
-        if (padded.size() < static_cast<std::size_t>(scale) + 1)
-            padded.insert(0, static_cast<std::size_t>(scale) + 1 - padded.size(), '0');
-        if (scale > 0)
-            padded.insert(padded.size() - static_cast<std::size_t>(scale), ".");
-        return (negative ? "-" : "") + padded;
-    }
-};
-
 // The shortest text that reads back as the same number; a Single as the float it was stored as, so 0.15 stays
 // 0.15 rather than the 0.15000000596… that its widening to double spells.
 std::string numberText(double value, Kind from, std::chars_format format)
@@ -127,7 +44,8 @@ std::string describe(const TargetType& to)
     case K::Double:
         return "floating-point number";
     case K::Decimal:
-        return "decimal of " + std::to_string(to.precision) + " digits, " + std::to_string(to.scale) + " after the point";
+        return "decimal of " + std::to_string(to.precision) + " digits, " + std::to_string(to.scale) +
+               " after the point";
     case K::DateTime:
     case K::Date:
     case K::Time:
@@ -166,26 +84,38 @@ std::string asText(const access::Value& value, Kind from, const TargetType& to)
     refuse(from, to);
 }
 
+// Digits from the first to the last that is not zero: what a REAL must keep of the decimal.
+int significantDigits(const data::Decimal& value)
+{
+    std::string digits;
+    for (const char c : value.toString())
+        if (c >= '0' && c <= '9')
+            digits += c;
+    const auto first = digits.find_first_not_of('0');
+    return first == std::string::npos ? 0 : static_cast<int>(digits.find_last_not_of('0') - first + 1);
+}
+
 // The value as an exact decimal, for decimal columns; none for a kind that has no number.
-std::optional<DecimalText> asDecimal(const access::Value& value, Kind from)
+std::optional<data::Decimal> asDecimal(const access::Value& value, Kind from)
 {
     if (const auto* c = std::get_if<access::Currency>(&value))
-        return DecimalText::parse(c->text());
+        return data::Decimal::fromUnits(c->tenThousandths, 4);
     if (const auto* x = std::get_if<access::ExactDecimal>(&value))
-        return DecimalText::parse(x->text());
+        return data::Decimal::parse(x->text());
     if (const auto* i = std::get_if<std::int64_t>(&value))
-        return DecimalText::parse(std::to_string(*i));
+        return data::Decimal(*i);
     if (const auto* d = std::get_if<double>(&value)) {
+        const std::string text = numberText(*d, from, std::chars_format::general);
         if (!std::isfinite(*d))
-            throw ValueRefused("the number " + numberText(*d, from, std::chars_format::general) +
-                               " has no decimal value");
-        return DecimalText::parse(numberText(*d, from, std::chars_format::fixed));
+            throw ValueRefused("the number " + text + " has no decimal value");
+        if (auto parsed = data::Decimal::parse(text))
+            return parsed;
+        throw ValueRefused("the number " + text + " has more digits than a decimal holds");
     }
     if (const auto* b = std::get_if<bool>(&value))
-        return DecimalText::parse(*b ? "1" : "0");
+        return data::Decimal(*b ? 1 : 0);
     if (const auto* s = std::get_if<std::string>(&value)) {
-        const std::string trimmed = data::text::trimSpacesAndAsciiControls(*s);
-        if (auto parsed = DecimalText::parse(trimmed))
+        if (auto parsed = data::Decimal::parse(data::text::trimSpacesAndAsciiControls(*s)))
             return parsed;
         throw ValueRefused("the text '" + *s + "' is not a decimal number");
     }
@@ -195,13 +125,13 @@ std::optional<DecimalText> asDecimal(const access::Value& value, Kind from)
 // Rounded to the column's scale as the data layer rounds (to the nearest, halves to the even digit).
 data::Value toDecimal(const access::Value& value, Kind from, const TargetType& to, Engine engine)
 {
-    const std::optional<DecimalText> d = asDecimal(value, from);
+    const std::optional<data::Decimal> d = asDecimal(value, from);
     if (!d)
         refuse(from, to);
-    const std::optional<data::Decimal> exact = data::Decimal::parse(d->text(), to.scale);
+    const std::optional<data::Decimal> exact = d->rounded(to.scale);
     if (!exact || exact->wholeDigits() > to.precision - to.scale)
-        throw ValueRefused(d->text() + " does not fit a " + describe(to));
-    const int digits = DecimalText::parse(exact->toString())->significantDigits();
+        throw ValueRefused(d->toString() + " does not fit a " + describe(to));
+    const int digits = significantDigits(*exact);
     if (engine == Engine::File && digits > FileDecimalDigits)
         throw ValueRefused(exact->toString() + " has " + std::to_string(digits) +
                            " significant digits; a database file keeps at most " + std::to_string(FileDecimalDigits) +
@@ -221,12 +151,10 @@ data::Value toInteger(const access::Value& value, Kind from, const TargetType& t
             throw ValueRefused("the text '" + *s + "' is not a whole number");
     } else if (std::holds_alternative<double>(value) || std::holds_alternative<access::Currency>(value) ||
                std::holds_alternative<access::ExactDecimal>(value)) {
-        std::optional<DecimalText> d = asDecimal(value, from);
-        const std::string text = d ? d->text() : std::string();
-        if (!d || d->significantDigits() > d->integerDigits() || d->integerDigits() > 18)
-            throw ValueRefused(text + " is not a whole number that fits a column of " + describe(to));
-        d->roundTo(0);
-        whole = std::stoll(d->text());
+        const std::optional<data::Decimal> d = asDecimal(value, from);
+        if (!d || d->rounded(0) != d || !d->toInt64(whole))
+            throw ValueRefused((d ? d->toString() : std::string()) + " is not a whole number that fits a column of " +
+                               describe(to));
     } else {
         refuse(from, to);
     }
@@ -256,7 +184,7 @@ data::Value toFloat(const access::Value& value, Kind from, const TargetType& to)
         return number;
     }
     if (std::holds_alternative<access::Currency>(value) || std::holds_alternative<access::ExactDecimal>(value))
-        return std::strtod(asDecimal(value, from)->text().c_str(), nullptr);
+        return asDecimal(value, from)->toDouble();
     refuse(from, to);
 }
 

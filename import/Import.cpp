@@ -82,7 +82,8 @@ std::vector<TargetTable> existingTables(const std::vector<access::Table>& source
             continue;
         TargetTable table{name, {}};
         if (fills) {
-            const data::ResultSet first = target.openCommand("SELECT * FROM " + data::quoteIdentifier(name) + " LIMIT 1");
+            const data::ResultSet first =
+                target.openCommand("SELECT * FROM " + data::quoteIdentifier(name) + " LIMIT 1");
             if (!first.rows.empty())
                 holdingRows.push_back(quoted(name));
             for (const data::ColumnDescription& column : first.columns)
@@ -283,8 +284,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& spec, ImportP
     if (data::isServerSource(spec.target)) {
         auto backend = data::PgBackend::connect(spec.target, spec.user, spec.password.value_or(""));
         try {
-            return inTransaction(*backend,
-                                 [&] { return importTables(source, *backend, Engine::Server, progress); });
+            return inTransaction(*backend, [&] { return importTables(source, *backend, Engine::Server, progress); });
         } catch (const std::exception& e) {
             throw ImportError(std::string(e.what()) + "\nNothing was imported: " + backend->location() +
                               " is as it was.");
@@ -309,9 +309,9 @@ ImportSummary importInto(const Source& source, const ImportTarget& spec, ImportP
         }
     }
 
-    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" +
-                             data::quoteValue(spec.user.empty() ? "Admin" : spec.user) +
-                             ";Data Source=" + data::quoteValue(path);
+    std::string connection =
+        "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + data::quoteValue(spec.user.empty() ? "Admin" : spec.user) +
+        ";Data Source=" + data::quoteValue(path);
     if (spec.password)
         connection += ";Jet OLEDB:Database Password=" + data::quoteValue(*spec.password);
     std::unique_ptr<data::Backend> backend = data::connectProvider(connection, fs::current_path().string() + "/");

@@ -51,8 +51,8 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
 
 struct ImportTarget
 {
-    std::string target; // a database file's path, or a server's postgresql:// URI
-    std::string user;   // the server's role (empty: libpq's own default)
+    std::string target;                  // a database file's path, or a server's postgresql:// URI
+    std::string user;                    // the server's role (empty: libpq's own default)
     std::optional<std::string> password; // the role's password, or an existing file's database password
 };
 

@@ -89,8 +89,7 @@ TargetTable schemaTargetTable(const data::TableDefinition& table)
     return target;
 }
 
-ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing,
-                      Engine engine)
+ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing, Engine engine)
 {
     ImportPlan plan;
     for (const data::TableDefinition& table : data::schemaTables())
@@ -162,8 +161,7 @@ std::vector<std::string> planStatements(const ImportPlan& plan, Engine engine)
         for (const ColumnPlan& column : table.columns)
             if (column.added)
                 statements.push_back("ALTER TABLE " + data::quoteIdentifier(table.target) + " ADD COLUMN " +
-                                     data::quoteIdentifier(column.target) + " " + sqlType(column.type, engine) +
-                                     ";\n");
+                                     data::quoteIdentifier(column.target) + " " + sqlType(column.type, engine) + ";\n");
     }
     return statements;
 }

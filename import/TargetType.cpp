@@ -198,8 +198,8 @@ TargetType typeOfColumn(const data::ColumnDescription& column, const std::string
         break;
     default:
         throw ImportError("column '" + column.name + "' of the target's table '" + table +
-                          "' is of a kind the import cannot write (" +
-                          std::to_string(static_cast<int>(column.type)) + ")");
+                          "' is of a kind the import cannot write (" + std::to_string(static_cast<int>(column.type)) +
+                          ")");
     }
     type.autoIncrement = column.autoIncrement;
     return type;

@@ -531,7 +531,9 @@ int importAccess(const Arguments& args)
         if (table.target != table.source)
             std::cout << " -> " << table.target;
         std::cout << ": " << table.rowsRead << " rows read, " << table.rowsWritten << " written"
-                  << (table.created ? " (a table of its own)" : table.schemaTable ? " (a table of the schema)" : "")
+                  << (table.created       ? " (a table of its own)"
+                      : table.schemaTable ? " (a table of the schema)"
+                                          : "")
                   << '\n';
         for (const std::string& column : table.addedColumns)
             std::cout << "    column added: " << column << '\n';
