@@ -304,6 +304,30 @@ struct File::Impl
         return column;
     }
 
+    // The columns of the primary key. Only messages use it, so a definition whose indexes libmdb cannot read
+    // has none rather than making the whole table unreadable.
+    std::vector<std::string> primaryKey(MdbTableDef& table) const
+    {
+        constexpr unsigned char primaryIndex = 1;
+        std::vector<std::string> key;
+        mdb_read_indices(&table); // fills table.indices; what it returns tells nothing
+        if (!table.indices)
+            return key;
+        for (unsigned i = 0; i < table.indices->len; ++i) {
+            const auto* index = static_cast<const MdbIndex*>(g_ptr_array_index(table.indices, i));
+            if (index->index_type != primaryIndex || index->num_keys > MDB_MAX_IDX_COLS)
+                continue;
+            for (unsigned k = 0; k < index->num_keys; ++k) {
+                const int column = index->key_col_num[k] - 1;
+                if (column < 0 || static_cast<unsigned>(column) >= table.num_cols)
+                    return {};
+                key.emplace_back(static_cast<const MdbColumn*>(g_ptr_array_index(table.columns, column))->name);
+            }
+            return key;
+        }
+        return key;
+    }
+
     std::vector<Column> describeAll(const MdbTableDef& table) const
     {
         std::vector<Column> columns;
@@ -491,7 +515,8 @@ std::vector<Table> File::tables() const
     std::vector<Table> tables;
     for (const auto& e : m_impl->userTables) {
         const TableDefPtr def = m_impl->readTable(e.get());
-        tables.push_back({e->object_name, m_impl->describeAll(*def), static_cast<std::int64_t>(def->num_rows)});
+        tables.push_back({e->object_name, m_impl->describeAll(*def), static_cast<std::int64_t>(def->num_rows),
+                          m_impl->primaryKey(*def)});
     }
     return tables;
 }

@@ -56,7 +56,8 @@ struct Table
 {
     std::string name;
     std::vector<Column> columns;
-    std::int64_t rowCount = 0; // as the table's definition records it
+    std::int64_t rowCount = 0;           // as the table's definition records it
+    std::vector<std::string> primaryKey; // its primary key's columns in key order; empty when it has none
 };
 
 struct DateTime

@@ -86,6 +86,19 @@ public:
 // its connection or dataset says otherwise; 0 is no limit.
 inline constexpr int DefaultCommandTimeoutSeconds = 30;
 
+// Writes rows into chosen columns of one table through one prepared statement (on the server, COPY), so that
+// many rows go in without a statement compiled for each. Made by Backend::prepareInsert; used inside the
+// backend's transaction, and not after the backend is gone.
+class RowWriter
+{
+public:
+    virtual ~RowWriter() = default;
+    // Writes the rows, each holding a value per column in the order prepareInsert named them. Text written
+    // to a binary column is taken as its bytes. A row the database refuses throws RowWriteError with its index
+    // in `rows`; how much of the call was written is then undefined, so the caller rolls its transaction back.
+    virtual void write(std::span<const std::vector<Value>> rows) = 0;
+};
+
 // The narrow interface between the data module and a database engine. The
 // embedded engine is SQLite; nothing above this interface knows which engine
 // it talks to. Every failure throws DatabaseError with the engine's text.
@@ -123,6 +136,13 @@ public:
     // for a server that does not answer included, fails with ErrorKind::TimedOut and a message naming the
     // time-out. DefaultCommandTimeoutSeconds until set.
     virtual void setCommandTimeout(int seconds) = 0;
+
+    // The database's tables (and views), as it spells them.
+    virtual std::vector<std::string> tableNames();
+    // Statements that return no rows, in the engine's own dialect (tables made by the set-up tool and imports).
+    virtual void execute(const std::string& sql);
+    // A writer of rows into these columns of the table. The default inserts row by row through insertRow.
+    virtual std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns);
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }

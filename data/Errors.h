@@ -1,5 +1,7 @@
 #pragma once
 
+#include <cstddef>
+#include <optional>
 #include <stdexcept>
 #include <string>
 #include <string_view>
@@ -64,6 +66,22 @@ inline std::string commandTimeoutMessage(std::string_view where, int seconds, st
         text += "; " + std::string(detail);
     return text + ".";
 }
+
+// A row that the database refused while a RowWriter wrote a batch: the database's failure, and the row's index
+// in the batch (none when the database did not tell which row it was).
+class RowWriteError : public DatabaseError
+{
+public:
+    RowWriteError(const DatabaseError& failure, std::optional<std::size_t> row)
+        : DatabaseError(failure.what(), failure.cause()), m_row(row)
+    {
+    }
+
+    std::optional<std::size_t> row() const noexcept { return m_row; }
+
+private:
+    std::optional<std::size_t> m_row;
+};
 
 // A field value that cannot be read as the type asked for ("'abc' is not a
 // valid integer value").

@@ -1,6 +1,6 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
 // tables, adds operators and lists them, backs up a database file, shows a dataset as a till sees it and checks
-// an older file's text columns. Passwords are never printed.
+// an older file's text columns, and brings a shop's Access data over. Passwords are never printed.
 
 #include "data/Backend.h"
 #include "data/Errors.h"
@@ -16,6 +16,7 @@
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
 #include "data/provider/ConnectionString.h"
+#include "import/Import.h"
 
 #include <cstdio>
 #include <filesystem>
@@ -87,11 +88,25 @@ Commands:
         kept as the number 12), and prints the SQL that rebuilds their tables with
         every row, for sqlite3 FILE; exits with 1 when it finds any. A server
         keeps text as text.
+  import ACCESS_FILE TARGET [--db-user R] [--db-password P] [--jet3-charset NAME]
+        Brings the tables of the old system's Access file (.mdb of Jet 3 or 4,
+        or .accdb) into TARGET: a new database file, made with the schema, or a
+        server's database (URI) or an existing file whose tables the import
+        would fill are empty. The twelve tables of the schema are found by name
+        in any letter case, their columns likewise; a column the schema lacks is
+        added, so nothing is dropped. Every other table is copied whole. All or
+        nothing: on any failure the target stays as it was (a new file is
+        removed) and the message names the table and row. Progress goes to
+        standard error, a summary of every table to standard output.
+        Jet 3 text is 8-bit in the code page of the machine that wrote it:
+        --jet3-charset names it (a Chinese shop's file wants GBK); otherwise
+        the file's own code page where it records one, otherwise CP1252.
 
 Options:
   --db-password P   the database password of a file created with --password,
                     or the password of the server's role
   --db-user R       the server's role (a file knows only Admin)
+  --jet3-charset NAME  the code page of a Jet 3 Access file's text (import)
   --help            shows this text
 
 Exit status: 0 on success, 1 when the operation fails (or check finds columns to
@@ -479,6 +494,59 @@ int check(const Arguments& args)
     return 1;
 }
 
+// Progress of each table on standard error: a line at least once a second, and one when it is done.
+class ImportProgressLines final : public velmora::import::ImportProgress
+{
+public:
+    void tableProgress(const std::string& table, std::int64_t done, std::int64_t total, bool finished) override
+    {
+        std::cerr << table << ": " << done << " of " << total << " rows" << (finished ? ", done" : "") << '\n'
+                  << std::flush;
+    }
+};
+
+int importAccess(const Arguments& args)
+{
+    namespace im = velmora::import;
+    if (args.positional.size() != 2)
+        throw UsageError("import needs an ACCESS_FILE and a TARGET");
+    const std::string& accessFile = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (!isServerSource(target) && args.option("db-user"))
+        throw UsageError("--db-user is for a server; a database file knows only Admin");
+    const im::AccessSource source(accessFile, args.option("jet3-charset"));
+    ImportProgressLines progress;
+    const im::ImportSummary summary =
+        im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")}, &progress);
+
+    std::cout << "Imported " << summary.source << "\ninto " << summary.target << ":\n";
+    if (!summary.schemaTablesCreated.empty()) {
+        std::cout << "  made the schema's tables";
+        for (const std::string& table : summary.schemaTablesCreated)
+            std::cout << ' ' << table;
+        std::cout << '\n';
+    }
+    for (const im::TableSummary& table : summary.tables) {
+        std::cout << "  " << table.source;
+        if (table.target != table.source)
+            std::cout << " -> " << table.target;
+        std::cout << ": " << table.rowsRead << " rows read, " << table.rowsWritten << " written"
+                  << (table.created       ? " (a table of its own)"
+                      : table.schemaTable ? " (a table of the schema)"
+                                          : "")
+                  << '\n';
+        for (const std::string& column : table.addedColumns)
+            std::cout << "    column added: " << column << '\n';
+        if (!table.missingColumns.empty()) {
+            std::cout << "    left empty (not in the Access table):";
+            for (const std::string& column : table.missingColumns)
+                std::cout << ' ' << column;
+            std::cout << '\n';
+        }
+    }
+    return 0;
+}
+
 struct Command
 {
     const char* name;
@@ -495,6 +563,7 @@ const Command commands[] = {
     {"schema", {"for"}, schema},
     {"show", {"db-password", "db-user"}, show},
     {"check", {"db-password", "db-user"}, check},
+    {"import", {"db-password", "db-user", "jet3-charset"}, importAccess},
 };
 
 } // namespace

@@ -623,6 +623,9 @@ PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const
 
 void PgBackend::execute(const std::string& sql)
 {
+    // The statements may make, change or drop tables: what was read of them is read again when needed.
+    m_tables.clear();
+    m_namesLoaded = false;
     run(sql);
 }
 
@@ -1181,6 +1184,187 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
     const char* text = PQgetvalue(r.get(), 0, 0);
     std::from_chars(text, text + std::strlen(text), generated);
     return generated;
+}
+
+// COPY's text format: fields apart by tabs, rows by line breaks, \N for NULL, and a backslash before each of
+// these characters where a value holds them.
+class PgBackend::CopyWriter final : public RowWriter
+{
+public:
+    CopyWriter(PgBackend& backend, std::string table, std::vector<std::string> columns, std::vector<unsigned> types)
+        : m_backend(backend), m_types(std::move(types))
+    {
+        std::string names;
+        std::string placeholders;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            names += (i ? ", " : "") + quoteIdentifier(columns[i]);
+            placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
+        }
+        m_copy = "COPY " + quoteIdentifier(table) + " (" + names + ") FROM STDIN";
+        m_insert = columns.empty() ? "INSERT INTO " + quoteIdentifier(table) + " DEFAULT VALUES"
+                                   : "INSERT INTO " + quoteIdentifier(table) + " (" + names + ") VALUES (" +
+                                         placeholders + ")";
+    }
+
+    void write(std::span<const std::vector<Value>> rows) override
+    {
+        if (rows.empty())
+            return;
+        // Values the server cannot take at all are refused before anything is sent.
+        m_buffer.clear();
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            try {
+                appendRow(rows[r]);
+            } catch (const DatabaseError& e) {
+                throw RowWriteError(e, r);
+            }
+        }
+        m_rowsWithoutColumns = rows.size();
+        m_backend.run("SAVEPOINT velmora_batch");
+        std::optional<DatabaseError> refused = copy();
+        if (!refused) {
+            m_backend.run("RELEASE SAVEPOINT velmora_batch");
+            return;
+        }
+        m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch");
+        const std::optional<std::size_t> row = findRefusedRow(rows, refused);
+        m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch; RELEASE SAVEPOINT velmora_batch");
+        throw RowWriteError(*refused, row);
+    }
+
+private:
+    std::optional<std::string> text(const Value& value, std::size_t column) const
+    {
+        return parameterText(value, column < m_types.size() ? m_types[column] : 0);
+    }
+
+    void appendRow(const std::vector<Value>& row)
+    {
+        if (m_types.empty())
+            return;
+        for (std::size_t c = 0; c < m_types.size(); ++c) {
+            if (c)
+                m_buffer += '\t';
+            const std::optional<std::string> value = c < row.size() ? text(row[c], c) : std::nullopt;
+            if (!value) {
+                m_buffer += "\\N";
+                continue;
+            }
+            for (const char ch : *value) {
+                switch (ch) {
+                case '\\':
+                    m_buffer += "\\\\";
+                    break;
+                case '\n':
+                    m_buffer += "\\n";
+                    break;
+                case '\r':
+                    m_buffer += "\\r";
+                    break;
+                case '\t':
+                    m_buffer += "\\t";
+                    break;
+                default:
+                    m_buffer += ch;
+                }
+            }
+        }
+        m_buffer += '\n';
+    }
+
+    // The batch through COPY (or, without columns, row by row); the server's refusal, if any.
+    std::optional<DatabaseError> copy()
+    {
+        pg_conn* connection = m_backend.m_connection.get();
+        try {
+            if (m_types.empty()) {
+                for (std::size_t r = 0; r < m_rowsWithoutColumns; ++r)
+                    m_backend.run(m_insert);
+                return std::nullopt;
+            }
+            Result start(PQexec(connection, m_copy.c_str()));
+            if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN)
+                m_backend.fail(start.get());
+            const bool sent = PQputCopyData(connection, m_buffer.data(), static_cast<int>(m_buffer.size())) == 1;
+            const bool ended = PQputCopyEnd(connection, sent ? nullptr : "the batch could not be sent") == 1;
+            Result end(PQgetResult(connection));
+            while (Result more{PQgetResult(connection)})
+                ;
+            if (!ended || !end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
+                m_backend.fail(end.get());
+        } catch (const DatabaseError& e) {
+            return e;
+        }
+        return std::nullopt;
+    }
+
+    // Writes the rows one by one until the server refuses one: its index, or none when each is taken.
+    std::optional<std::size_t> findRefusedRow(std::span<const std::vector<Value>> rows,
+                                              std::optional<DatabaseError>& refused)
+    {
+        pg_conn* connection = m_backend.m_connection.get();
+        Result prepared(PQprepare(connection, "", m_insert.c_str(), 0, nullptr));
+        if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            return std::nullopt;
+        std::vector<std::optional<std::string>> texts(m_types.size());
+        std::vector<const char*> parameters(m_types.size());
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            for (std::size_t c = 0; c < m_types.size(); ++c) {
+                texts[c] = c < rows[r].size() ? text(rows[r][c], c) : std::nullopt;
+                parameters[c] = texts[c] ? texts[c]->c_str() : nullptr;
+            }
+            Result one(PQexecPrepared(connection, "", static_cast<int>(parameters.size()), parameters.data(), nullptr,
+                                      nullptr, 0));
+            const ExecStatusType status = one ? PQresultStatus(one.get()) : PGRES_FATAL_ERROR;
+            if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
+                continue;
+            try {
+                m_backend.fail(one.get());
+            } catch (const DatabaseError& e) {
+                refused = e; // this row's own refusal, sharper than the batch's
+            }
+            return r;
+        }
+        return std::nullopt;
+    }
+
+    PgBackend& m_backend;
+    std::vector<unsigned> m_types; // per column, its type (a domain's base type)
+    std::string m_copy;
+    std::string m_insert;
+    std::string m_buffer;
+    std::size_t m_rowsWithoutColumns = 0;
+};
+
+std::unique_ptr<RowWriter> PgBackend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
+{
+    unsigned oid = tableOid(table);
+    if (!oid) {
+        loadNames();
+        oid = tableOid(table);
+    }
+    if (!oid)
+        throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
+    const TableInfo& info = tableInfo(oid);
+    std::vector<std::string> names;
+    std::vector<unsigned> types;
+    for (const std::string& name : columns) {
+        const ColumnInfo* found = nullptr;
+        for (int number : info.order) {
+            const ColumnInfo& column = info.columns.at(number);
+            if (column.name == name) {
+                found = &column;
+                break;
+            }
+            if (!found && text::equalsIgnoreCase(column.name, name))
+                found = &column;
+        }
+        if (!found)
+            throw DatabaseError("The table '" + info.name + "' has no column '" + name + "'.", ErrorKind::NotFound);
+        names.push_back(found->name);
+        types.push_back(found->baseType);
+    }
+    return std::make_unique<CopyWriter>(*this, info.name, std::move(names), std::move(types));
 }
 
 void PgBackend::beginTransaction()

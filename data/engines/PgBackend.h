@@ -62,11 +62,14 @@ public:
     void setCommandTimeout(int seconds) override { m_commandTimeout = seconds; }
 
     // Runs statements that return no rows, as written (schema set-up by tools and tests).
-    void execute(const std::string& sql);
+    void execute(const std::string& sql) override;
     // The command text as this server must read it to mean what the embedded engine reads.
     std::string adaptCommand(std::string_view commandText);
     // The database's tables and views visible without a schema name.
-    std::vector<std::string> tableNames();
+    std::vector<std::string> tableNames() override;
+    // Writes through COPY, a batch at a time under a savepoint; a refused batch is written again row by row
+    // to find the row the server refuses.
+    std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns) override;
 
     // The server's URI without a password it may carry.
     std::string location() const override { return redactedServerUri(m_uri); }
@@ -100,6 +103,7 @@ private:
 
     struct CommandTokens;
     struct StatementNames;
+    class CopyWriter;
 
     PgBackend(pg_conn* connection, std::string uri);
 

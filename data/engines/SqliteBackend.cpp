@@ -681,6 +681,142 @@ std::int64_t SqliteBackend::insertRow(const std::string& table,
     return keyed ? sqlite3_last_insert_rowid(m_db.get()) : 0;
 }
 
+std::vector<std::string> SqliteBackend::tableNames()
+{
+    SqliteStatement names =
+        prepare("SELECT name FROM sqlite_master WHERE type IN ('table', 'view') AND name NOT LIKE 'sqlite\\_%' "
+                "ESCAPE '\\' ORDER BY rowid");
+    std::vector<std::string> out;
+    int rc;
+    while ((rc = sqlite3_step(names.get())) == SQLITE_ROW)
+        out.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(names.get(), 0)));
+    if (rc != SQLITE_DONE)
+        fail({});
+    return out;
+}
+
+namespace {
+
+// One prepared INSERT, bound and stepped for each row.
+class SqliteRowWriter final : public RowWriter
+{
+public:
+    // Per column: whether it is declared binary (text goes in as a blob), and the scale of a BCD column (-1:
+    // none), whose decimals the file keeps as REALs.
+    struct Column
+    {
+        std::string name;
+        bool binary = false;
+        int scale = -1;
+    };
+
+    SqliteRowWriter(sqlite3* db, SqliteStatement statement, std::string table, std::vector<Column> columns)
+        : m_db(db), m_statement(std::move(statement)), m_table(std::move(table)), m_columns(std::move(columns))
+    {
+    }
+
+    void write(std::span<const std::vector<Value>> rows) override
+    {
+        sqlite3_stmt* st = m_statement.get();
+        for (std::size_t r = 0; r < rows.size(); ++r) {
+            const std::vector<Value>& row = rows[r];
+            int rc = SQLITE_OK;
+            try {
+                // The row's own values, never copies: text and bytes are bound without a copy of their own.
+                static const Value none;
+                for (std::size_t c = 0; c < m_columns.size() && rc == SQLITE_OK; ++c)
+                    rc = bind(st, static_cast<int>(c + 1), c < row.size() ? row[c] : none, m_columns[c]);
+            } catch (const DatabaseError& e) {
+                sqlite3_clear_bindings(st);
+                throw RowWriteError(e, r);
+            }
+            if (rc == SQLITE_OK)
+                rc = sqlite3_step(st);
+            sqlite3_reset(st); // brings a failed step's own error to the connection
+            sqlite3_clear_bindings(st);
+            if (rc != SQLITE_DONE)
+                throw RowWriteError(DatabaseError(sqlite3_errmsg(m_db), sqliteCause(sqlite3_extended_errcode(m_db))),
+                                    r);
+        }
+    }
+
+private:
+    int bind(sqlite3_stmt* st, int p, const Value& v, const Column& column)
+    {
+        if (isNull(v))
+            return sqlite3_bind_null(st, p);
+        if (const auto* x = std::get_if<std::int64_t>(&v))
+            return sqlite3_bind_int64(st, p, *x);
+        if (const auto* d = std::get_if<double>(&v))
+            return sqlite3_bind_double(st, p, *d);
+        if (const auto* b = std::get_if<bool>(&v))
+            return sqlite3_bind_int(st, p, *b ? 1 : 0);
+        if (const auto* x = std::get_if<Decimal>(&v)) {
+            if (column.scale >= 0)
+                return sqlite3_bind_double(st, p, fileReal(m_table, column.name, *x, column.scale));
+            const std::string exact = x->toString();
+            return sqlite3_bind_text64(st, p, exact.data(), exact.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+        }
+        const auto& t = std::get<std::string>(v);
+        if (column.binary)
+            return sqlite3_bind_blob64(st, p, t.data(), t.size(), SQLITE_STATIC);
+        return sqlite3_bind_text64(st, p, t.data(), t.size(), SQLITE_STATIC, SQLITE_UTF8);
+    }
+
+    sqlite3* m_db;
+    SqliteStatement m_statement;
+    std::string m_table;
+    std::vector<Column> m_columns;
+};
+
+} // namespace
+
+std::unique_ptr<RowWriter> SqliteBackend::prepareInsert(const std::string& table,
+                                                        const std::vector<std::string>& columns)
+{
+    std::unordered_map<std::string, std::optional<TypeInfo>> declared; // by lower-case column name
+    {
+        SqliteStatement info = prepare("SELECT name, type FROM pragma_table_info(?1)");
+        sqlite3_bind_text(info.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
+        int rc;
+        while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
+            const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
+            declared[text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)))] =
+                parseDeclaredType(type ? type : "");
+        }
+        if (rc != SQLITE_DONE)
+            fail({});
+    }
+    if (declared.empty())
+        throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
+    std::string sql = "INSERT INTO " + quoteIdentifier(table);
+    std::vector<SqliteRowWriter::Column> described;
+    if (columns.empty()) {
+        sql += " DEFAULT VALUES";
+    } else {
+        std::string placeholders;
+        for (std::size_t i = 0; i < columns.size(); ++i) {
+            sql += (i ? ", " : " (") + quoteIdentifier(columns[i]);
+            placeholders += (i ? ", ?" : "?") + std::to_string(i + 1);
+            SqliteRowWriter::Column column{columns[i]};
+            const auto it = declared.find(text::lowerAscii(columns[i]));
+            if (it != declared.end() && it->second) {
+                const AdoType type = it->second->type;
+                column.binary = type == AdoType::adLongVarBinary || type == AdoType::adBinary ||
+                                type == AdoType::adVarBinary;
+                ColumnDescription description;
+                description.type = type;
+                description.precision = it->second->precision;
+                description.scale = it->second->scale;
+                column.scale = decimalScaleOf(description).value_or(-1);
+            }
+            described.push_back(std::move(column));
+        }
+        sql += ") VALUES (" + placeholders + ")";
+    }
+    return std::make_unique<SqliteRowWriter>(m_db.get(), prepare(sql), table, std::move(described));
+}
+
 void SqliteBackend::beginTransaction()
 {
     execute("BEGIN IMMEDIATE");

@@ -59,7 +59,9 @@ public:
     void setCommandTimeout(int seconds) override { m_commandTimeout = seconds; }
 
     // Runs statements that return no rows (schema set-up by tools and tests).
-    void execute(const std::string& sql);
+    void execute(const std::string& sql) override;
+    std::vector<std::string> tableNames() override;
+    std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns) override;
 
     const std::string& path() const { return m_path; }
     std::string location() const override { return m_path; }

@@ -210,6 +210,20 @@ TEST_F(AccessFileTest, Jet4TableRowCountAndKinds)
     EXPECT_EQ(allRows(file, "DateTest").size(), 6u);
 }
 
+// The primary key, from the table's indexes (the other indexes and the relations' do not count); a table
+// without one has none.
+TEST_F(AccessFileTest, PrimaryKeys)
+{
+    std::map<std::string, std::vector<std::string>> keys;
+    for (const Table& table : File::open(nwind).tables())
+        keys[table.name] = table.primaryKey;
+    EXPECT_EQ(keys["Order Details"], (std::vector<std::string>{"OrderID", "ProductID"}));
+    EXPECT_EQ(keys["Orders"], (std::vector<std::string>{"OrderID"}));
+    EXPECT_EQ(keys["Customers"], (std::vector<std::string>{"CustomerID"}));
+    EXPECT_EQ(keys["Umsätze"], (std::vector<std::string>{"OrderID"}));
+    EXPECT_EQ(File::open(dateTest).tables().at(0).primaryKey, std::vector<std::string>{});
+}
+
 TEST_F(AccessFileTest, Jet4DatesOfEveryCenturyAndMemoLineBreaks)
 {
     const File file = File::open(dateTest);

@@ -1,0 +1,47 @@
+#pragma once
+
+#include "access/AccessFile.h"
+
+#include <functional>
+#include <optional>
+#include <string>
+#include <vector>
+
+namespace velmora::import {
+
+// Where an import's tables and rows come from: an Access file, or tables a test makes up (nothing here writes
+// Access files).
+class Source
+{
+public:
+    virtual ~Source() = default;
+
+    virtual std::vector<access::Table> tables() const = 0;
+    // Each row of the table, values in its columns' order; onRow returns false to stop.
+    virtual void readRows(const std::string& table,
+                          const std::function<bool(const std::vector<access::Value>&)>& onRow) const = 0;
+    // What the rows come from, for the summary.
+    virtual std::string description() const = 0;
+};
+
+// An Access file read through mdbtools' library.
+class AccessSource final : public Source
+{
+public:
+    // jet3Charset: the code page of a Jet 3 file's text (access::File::open).
+    AccessSource(const std::string& path, std::optional<std::string> jet3Charset = {});
+
+    std::vector<access::Table> tables() const override { return m_file.tables(); }
+    void readRows(const std::string& table,
+                  const std::function<bool(const std::vector<access::Value>&)>& onRow) const override
+    {
+        m_file.readRows(table, onRow);
+    }
+    std::string description() const override;
+
+private:
+    std::string m_path;
+    access::File m_file;
+};
+
+} // namespace velmora::import

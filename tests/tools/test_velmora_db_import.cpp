@@ -1,0 +1,78 @@
+// velmora-db import as an administrator runs it: the summary and the progress lines, the refused second import,
+// the Jet 3 code page option and wrong arguments.
+
+#include "tests/support/TempFolder.h"
+#include "tests/support/TestDatabase.h"
+#include "tests/support/VelmoraDb.h"
+
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+using namespace velmora::test;
+
+namespace {
+
+const std::string nwind = VELMORA_TEST_DATA "/nwind.mdb";
+
+bool holds(const std::string& text, const std::string& part)
+{
+    return text.find(part) != std::string::npos;
+}
+
+} // namespace
+
+TEST(VelmoraDbImport, ReportsEachTableAndRefusesASecondImport)
+{
+    TempFolder folder;
+    const std::string shop = folder.file("shop.mdb");
+
+    const ToolRun first = runVelmoraDb({"import", nwind, shop});
+    ASSERT_EQ(first.status, 0) << first.output;
+    EXPECT_TRUE(holds(first.output, "Umsätze: 830 rows read, 830 written (a table of its own)")) << first.output;
+    EXPECT_TRUE(holds(first.output, "Order Details: 2155 of 2155 rows, done")) << first.output;
+    EXPECT_TRUE(holds(first.output, "made the schema's tables OperatorTable")) << first.output;
+    EXPECT_EQ(rowsOfFile(shop, "SELECT count(*) FROM \"Order Details\""),
+              std::vector<std::vector<std::string>>{{"2155"}});
+
+    const ToolRun second = runVelmoraDb({"import", nwind, shop});
+    EXPECT_EQ(second.status, 1) << second.output;
+    EXPECT_TRUE(holds(second.output, "already holds rows")) << second.output;
+    EXPECT_TRUE(holds(second.output, "Nothing was imported")) << second.output;
+    EXPECT_EQ(rowsOfFile(shop, "SELECT count(*) FROM \"Order Details\""),
+              std::vector<std::vector<std::string>>{{"2155"}});
+}
+
+// The code page given wins over the file's own: the same bytes read as Cyrillic.
+TEST(VelmoraDbImport, Jet3TextIsReadInTheCodePageGiven)
+{
+    TempFolder folder;
+    const std::string shop = folder.file("shop.mdb");
+    const ToolRun run = runVelmoraDb({"import", nwind, shop, "--jet3-charset", "CP1251"});
+    ASSERT_EQ(run.status, 0) << run.output;
+    EXPECT_EQ(rowsOfFile(shop, "SELECT City FROM Customers WHERE CustomerID = 'ANATR'"),
+              std::vector<std::vector<std::string>>{{"Mйxico D.F."}});
+}
+
+TEST(VelmoraDbImport, WrongArgumentsChangeNothing)
+{
+    TempFolder folder;
+    const std::string shop = folder.file("shop.mdb");
+    const struct
+    {
+        std::vector<std::string> arguments;
+        int status;
+        const char* says;
+    } cases[] = {
+        {{"import", nwind}, 2, "import needs an ACCESS_FILE and a TARGET"},
+        {{"import", nwind, shop, "--db-user", "x"}, 2, "--db-user is for a server"},
+        {{"import", nwind, shop, "--jet3-charset", "NO-SUCH-CHARSET"}, 1, "NO-SUCH-CHARSET"},
+        {{"import", folder.file("missing.mdb"), shop}, 1, "missing.mdb"},
+    };
+    for (const auto& c : cases) {
+        const ToolRun run = runVelmoraDb(c.arguments);
+        EXPECT_EQ(run.status, c.status) << run.output;
+        EXPECT_TRUE(holds(run.output, c.says)) << run.output;
+        EXPECT_FALSE(std::filesystem::exists(shop)) << c.says;
+    }
+}
