@@ -643,6 +643,42 @@ int runTill(const std::string& uri, int signOns)
     }
 }
 
+// The same till as bare libpq (velmora-bench --bare-till URI N): one connection and the floor's prepared INSERT …
+// RETURNING of the login record; what eight tills cost on this machine without the program.
+int runBareTill(const std::string& uri, int signOns)
+{
+    try {
+        PgHandle plain = connectBare(uri);
+        PgResult prepared(PQprepare(plain.get(), "signon",
+                                    "INSERT INTO oper (\"登录时间\", \"userid\") VALUES ($1, $2) RETURNING operid", 2,
+                                    nullptr));
+        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            throw DatabaseError(PQerrorMessage(plain.get()));
+        std::printf("ready\n");
+        std::fflush(stdout);
+        std::string go;
+        std::getline(std::cin, go);
+        std::string out;
+        for (int i = 0; i < signOns; ++i) {
+            std::int64_t key = 0;
+            const double took = timeMs([&] {
+                const std::string at = DateTime::nowLocal().toString();
+                const char* values[] = {at.c_str(), "1"};
+                PgResult r(PQexecPrepared(plain.get(), "signon", 2, values, nullptr, nullptr, 0));
+                if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+                    throw DatabaseError(PQerrorMessage(plain.get()));
+                key = std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+            });
+            out += "signon " + fmt("%.1f", took * 1000) + " " + std::to_string(key) + "\n";
+        }
+        std::fwrite(out.data(), 1, out.size(), stdout);
+        return 0;
+    } catch (const std::exception& e) {
+        std::printf("fail %s\n", e.what());
+        return 1;
+    }
+}
+
 struct TillsRun
 {
     Sample signOnUs;
@@ -650,7 +686,7 @@ struct TillsRun
     std::vector<std::string> failures;
 };
 
-TillsRun runTills(const Options& o, const std::string& uri, int tills)
+TillsRun runTills(const Options& o, const std::string& uri, int tills, bool bare = false)
 {
     struct Till
     {
@@ -671,7 +707,7 @@ TillsRun runTills(const Options& o, const std::string& uri, int tills)
         posix_spawn_file_actions_adddup2(&actions, fromChild[1], 1);
         posix_spawn_file_actions_addclose(&actions, toChild[1]);
         posix_spawn_file_actions_addclose(&actions, fromChild[0]);
-        std::vector<char*> argv = {const_cast<char*>(self.c_str()), const_cast<char*>("--till"),
+        std::vector<char*> argv = {const_cast<char*>(self.c_str()), const_cast<char*>(bare ? "--bare-till" : "--till"),
                                    const_cast<char*>(uri.c_str()), const_cast<char*>(count.c_str()), nullptr};
         Till till;
         const int rc = posix_spawn(&till.pid, self.c_str(), &actions, nullptr, argv.data(), environ);
@@ -759,6 +795,17 @@ void benchTills(const Options& o)
             "floor: a lone till's median; " +
                 std::string(allKept && failures.empty() ? "all kept, no failure" : "**records lost or failed**") +
                 fmt(", median %.1f us", many.signOnUs.median())});
+    // The machine's own share: the same eight tills as bare libpq, against their lone median (after the program's
+    // records are counted).
+    const TillsRun bareLone = runTills(o, uri, 1, true);
+    const TillsRun bareMany = runTills(o, uri, o.tills, true);
+    const double bareMedian = bareLone.signOnUs.median() / 1000, bareP99 = percentile(bareMany.signOnUs, 0.99) / 1000;
+    const bool bareFailed = !bareLone.failures.empty() || !bareMany.failures.empty();
+    addRow({"server: " + std::to_string(o.tills) + " bare libpq tills, 99th percentile", us(bareP99), us(bareMedian),
+            bareMedian > 0 ? bareP99 / bareMedian : 0, 0.0,
+            "floor: a lone bare till's median" + std::string(bareFailed ? "; **failed**" : "")});
+    addRow({"server: " + std::to_string(o.tills) + " tills' 99th percentile against bare tills'", us(p99), us(bareP99),
+            bareP99 > 0 ? p99 / bareP99 : 0, 0.0, "the program's share of the wait under load"});
     exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_COMMAND_OK);
 }
 
@@ -1004,6 +1051,8 @@ int main(int argc, char** argv)
 {
     if (argc == 4 && std::string_view(argv[1]) == "--till")
         return runTill(argv[2], std::atoi(argv[3]));
+    if (argc == 4 && std::string_view(argv[1]) == "--bare-till")
+        return runBareTill(argv[2], std::atoi(argv[3]));
     Options options;
     try {
         options = parseArguments(argc, argv);
