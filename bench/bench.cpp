@@ -568,6 +568,33 @@ void benchServerOpenAndMemory(const Options& o)
         std::printf(" ");
 }
 
+// The sign-on's floor on the server: one prepared INSERT … RETURNING of the login record.
+class ServerSignOnFloor
+{
+public:
+    explicit ServerSignOnFloor(PGconn* connection) : m_connection(connection)
+    {
+        PgResult prepared(PQprepare(connection, "signon",
+                                    "INSERT INTO oper (\"登录时间\", \"userid\") VALUES ($1, $2) RETURNING operid", 2,
+                                    nullptr));
+        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
+            throw DatabaseError(PQerrorMessage(connection));
+    }
+
+    std::int64_t signOn()
+    {
+        const std::string at = DateTime::nowLocal().toString();
+        const char* values[] = {at.c_str(), "1"};
+        PgResult r(PQexecPrepared(m_connection, "signon", 2, values, nullptr, nullptr, 0));
+        if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
+            throw DatabaseError(PQerrorMessage(m_connection));
+        return std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
+    }
+
+private:
+    PGconn* m_connection;
+};
+
 void benchServerSignOn(const Options& o, const std::string& uri)
 {
     PgHandle plain = connectBare(uri);
@@ -580,19 +607,8 @@ void benchServerSignOn(const Options& o, const std::string& uri)
         auto dmod = connectedServerModule(uri);
         dmod->tuser().open();
         dmod->toper().open();
-        PgResult prepared(PQprepare(plain.get(), "signon",
-                                    "INSERT INTO oper (\"登录时间\", \"userid\") VALUES ($1, $2) RETURNING operid", 2,
-                                    nullptr));
-        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
-            throw DatabaseError(PQerrorMessage(plain.get()));
-        auto floorSignOn = [&] {
-            const std::string at = DateTime::nowLocal().toString();
-            const char* values[] = {at.c_str(), "1"};
-            PgResult r(PQexecPrepared(plain.get(), "signon", 2, values, nullptr, nullptr, 0));
-            if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-                throw DatabaseError(PQerrorMessage(plain.get()));
-            return std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
-        };
+        ServerSignOnFloor floor(plain.get());
+        auto floorSignOn = [&] { return floor.signOn(); };
         std::int64_t sink = 0;
         Sample first, firstFloor;
         for (int i = 0; i < o.firstSignons; ++i) {
@@ -616,15 +632,11 @@ void benchServerSignOn(const Options& o, const std::string& uri)
     exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_COMMAND_OK);
 }
 
-// One till, in a process of its own (velmora-bench --till URI N): connects, opens the operators and the login
-// table as the login does, says "ready", waits for a line on its input, then signs on N times, printing each
-// sign-on's time and the key it got. A failure is printed and ends it with status 1.
-int runTill(const std::string& uri, int signOns)
+// A till's part once connected: says "ready", waits for a line on its input, then signs on N times, printing
+// each sign-on's time and the key it got. A failure is printed and ends it with status 1.
+int tillLoop(int signOns, const std::function<std::int64_t()>& signOnOnce)
 {
     try {
-        auto dmod = connectedServerModule(uri);
-        dmod->tuser().open();
-        dmod->toper().open();
         std::printf("ready\n");
         std::fflush(stdout);
         std::string go;
@@ -632,7 +644,7 @@ int runTill(const std::string& uri, int signOns)
         std::string out;
         for (int i = 0; i < signOns; ++i) {
             std::int64_t key = 0;
-            const double took = timeMs([&] { key = appendLoginRecord(*dmod, 1); });
+            const double took = timeMs([&] { key = signOnOnce(); });
             out += "signon " + fmt("%.1f", took * 1000) + " " + std::to_string(key) + "\n";
         }
         std::fwrite(out.data(), 1, out.size(), stdout);
@@ -643,36 +655,29 @@ int runTill(const std::string& uri, int signOns)
     }
 }
 
-// The same till as bare libpq (velmora-bench --bare-till URI N): one connection and the floor's prepared INSERT …
-// RETURNING of the login record; what eight tills cost on this machine without the program.
+// One till, in a process of its own (velmora-bench --till URI N): connects, opens the operators and the login
+// table as the login does, then signs on as the program does.
+int runTill(const std::string& uri, int signOns)
+{
+    try {
+        auto dmod = connectedServerModule(uri);
+        dmod->tuser().open();
+        dmod->toper().open();
+        return tillLoop(signOns, [&] { return appendLoginRecord(*dmod, 1); });
+    } catch (const std::exception& e) {
+        std::printf("fail %s\n", e.what());
+        return 1;
+    }
+}
+
+// The same till as bare libpq (velmora-bench --bare-till URI N): the sign-on's floor, what eight tills cost on
+// this machine without the program.
 int runBareTill(const std::string& uri, int signOns)
 {
     try {
         PgHandle plain = connectBare(uri);
-        PgResult prepared(PQprepare(plain.get(), "signon",
-                                    "INSERT INTO oper (\"登录时间\", \"userid\") VALUES ($1, $2) RETURNING operid", 2,
-                                    nullptr));
-        if (PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
-            throw DatabaseError(PQerrorMessage(plain.get()));
-        std::printf("ready\n");
-        std::fflush(stdout);
-        std::string go;
-        std::getline(std::cin, go);
-        std::string out;
-        for (int i = 0; i < signOns; ++i) {
-            std::int64_t key = 0;
-            const double took = timeMs([&] {
-                const std::string at = DateTime::nowLocal().toString();
-                const char* values[] = {at.c_str(), "1"};
-                PgResult r(PQexecPrepared(plain.get(), "signon", 2, values, nullptr, nullptr, 0));
-                if (PQresultStatus(r.get()) != PGRES_TUPLES_OK)
-                    throw DatabaseError(PQerrorMessage(plain.get()));
-                key = std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10);
-            });
-            out += "signon " + fmt("%.1f", took * 1000) + " " + std::to_string(key) + "\n";
-        }
-        std::fwrite(out.data(), 1, out.size(), stdout);
-        return 0;
+        ServerSignOnFloor floor(plain.get());
+        return tillLoop(signOns, [&] { return floor.signOn(); });
     } catch (const std::exception& e) {
         std::printf("fail %s\n", e.what());
         return 1;

@@ -1100,27 +1100,34 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
     return columns;
 }
 
-std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)
+const PgBackend::TableInfo& PgBackend::writtenTable(const std::string& name)
 {
-    unsigned oid = tableOid(table);
+    unsigned oid = tableOid(name);
     if (!oid) {
         loadNames();
-        oid = tableOid(table);
+        oid = tableOid(name);
     }
     if (!oid)
-        throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
-    const TableInfo& info = tableInfo(oid);
-    auto columnNamed = [&](const std::string& name) -> const ColumnInfo* {
-        const ColumnInfo* found = nullptr;
-        for (int number : info.order) {
-            const ColumnInfo& column = info.columns.at(number);
-            if (column.name == name)
-                return &column;
-            if (!found && text::equalsIgnoreCase(column.name, name))
-                found = &column;
-        }
-        return found;
-    };
+        throw DatabaseError("The table '" + name + "' does not exist.", ErrorKind::NotFound);
+    return tableInfo(oid);
+}
+
+const PgBackend::ColumnInfo* PgBackend::columnNamed(const TableInfo& table, std::string_view name)
+{
+    const ColumnInfo* found = nullptr;
+    for (int number : table.order) {
+        const ColumnInfo& column = table.columns.at(number);
+        if (column.name == name)
+            return &column;
+        if (!found && text::equalsIgnoreCase(column.name, name))
+            found = &column;
+    }
+    return found;
+}
+
+std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)
+{
+    const TableInfo& info = writtenTable(table);
     const ColumnInfo* key = nullptr;
     for (int number : info.order)
         if (info.columns.at(number).autoIncrement) {
@@ -1137,7 +1144,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
         std::string placeholders;
         sql += " (";
         for (std::size_t i = 0; i < values.size(); ++i) {
-            const ColumnInfo* column = columnNamed(values[i].first);
+            const ColumnInfo* column = columnNamed(info, values[i].first);
             sql += (i ? ", " : "") + quoteIdentifier(column ? column->name : values[i].first);
             placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
             texts.push_back(parameterText(values[i].second, column ? column->baseType : 0));
@@ -1201,9 +1208,9 @@ public:
             placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
         }
         m_copy = "COPY " + quoteIdentifier(table) + " (" + names + ") FROM STDIN";
-        m_insert = columns.empty() ? "INSERT INTO " + quoteIdentifier(table) + " DEFAULT VALUES"
-                                   : "INSERT INTO " + quoteIdentifier(table) + " (" + names + ") VALUES (" +
-                                         placeholders + ")";
+        m_insert = columns.empty()
+                       ? "INSERT INTO " + quoteIdentifier(table) + " DEFAULT VALUES"
+                       : "INSERT INTO " + quoteIdentifier(table) + " (" + names + ") VALUES (" + placeholders + ")";
     }
 
     void write(std::span<const std::vector<Value>> rows) override
@@ -1338,27 +1345,11 @@ private:
 
 std::unique_ptr<RowWriter> PgBackend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
 {
-    unsigned oid = tableOid(table);
-    if (!oid) {
-        loadNames();
-        oid = tableOid(table);
-    }
-    if (!oid)
-        throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
-    const TableInfo& info = tableInfo(oid);
+    const TableInfo& info = writtenTable(table);
     std::vector<std::string> names;
     std::vector<unsigned> types;
     for (const std::string& name : columns) {
-        const ColumnInfo* found = nullptr;
-        for (int number : info.order) {
-            const ColumnInfo& column = info.columns.at(number);
-            if (column.name == name) {
-                found = &column;
-                break;
-            }
-            if (!found && text::equalsIgnoreCase(column.name, name))
-                found = &column;
-        }
+        const ColumnInfo* found = columnNamed(info, name);
         if (!found)
             throw DatabaseError("The table '" + info.name + "' has no column '" + name + "'.", ErrorKind::NotFound);
         names.push_back(found->name);

@@ -69,7 +69,8 @@ public:
     std::vector<std::string> tableNames() override;
     // Writes through COPY, a batch at a time under a savepoint; a refused batch is written again row by row
     // to find the row the server refuses.
-    std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns) override;
+    std::unique_ptr<RowWriter> prepareInsert(const std::string& table,
+                                             const std::vector<std::string>& columns) override;
 
     // The server's URI without a password it may carry.
     std::string location() const override { return redactedServerUri(m_uri); }
@@ -127,6 +128,10 @@ private:
     void loadNames();
     const std::pair<std::string, unsigned>* findTable(std::string_view name) const; // of m_tableNames
     unsigned tableOid(std::string_view name); // 0 when the database has no such table
+    // The table a write names, looked up again once when not known; NotFound when there is none.
+    const TableInfo& writtenTable(const std::string& name);
+    // Its column of that name, exact or else in another letter case; null when it has none.
+    static const ColumnInfo* columnNamed(const TableInfo& table, std::string_view name);
     // Prepares a statement that returns rows and describes it; with checkRows, one that would not is refused
     // before it runs.
     Result prepareQuery(const std::string& sql, bool checkRows);
