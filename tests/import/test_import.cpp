@@ -312,36 +312,46 @@ TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
 
 // The schema's tables are found in any letter case and their columns likewise; a column the schema lacks is
 // added with its mapped kind and one the Access table lacks is left empty, so an old system's operators come
-// over with everything they had.
+// over with everything they had: into a target the import gives the schema, and into tables already there
+// (as velmora-db create makes them), whose columns it reads from the database.
 TEST_P(ImportTest, SchemaTablesMatchColumnsInAnyCaseAndGainTheirExtras)
 {
-    MadeUpSource source;
-    source.add(
-        {"OPERATORTABLE",
-         {{"UserName", Kind::Text, 10},
-          {"USERID", Kind::LongInteger},
-          {"Passwords", Kind::Text, 50},
-          {"Able", Kind::LongInteger},
-          {"Remark2", Kind::Memo}},
-         0,
-         {}},
-        {{std::string("王药师"), std::int64_t{3}, std::string("mima"), std::int64_t{127}, std::string("夜班\n周末")}});
+    for (const bool created : {false, true}) {
+        SCOPED_TRACE(created ? "into the tables create made" : "into an empty target");
+        db = std::make_unique<TestDatabase>(GetParam());
+        if (created)
+            db->run(db->schema());
+        MadeUpSource source;
+        source.add({"OPERATORTABLE",
+                    {{"UserName", Kind::Text, 10},
+                     {"USERID", Kind::LongInteger},
+                     {"Passwords", Kind::Text, 50},
+                     {"Able", Kind::LongInteger},
+                     {"Remark2", Kind::Memo}},
+                    0,
+                    {}},
+                   {{std::string("王药师"), std::int64_t{3}, std::string("mima"), std::int64_t{127},
+                     std::string("夜班\n周末")}});
 
-    const import::ImportSummary summary = import::importInto(source, target(), nullptr);
+        const import::ImportSummary summary = import::importInto(source, target(), nullptr);
 
-    ASSERT_EQ(summary.tables.size(), 1u);
-    const import::TableSummary& table = summary.tables.front();
-    EXPECT_EQ(table.target, "OperatorTable");
-    EXPECT_TRUE(table.schemaTable);
-    EXPECT_EQ(table.addedColumns, std::vector<std::string>{onServer() ? "Remark2 text" : "Remark2 LONGTEXT"});
-    EXPECT_NE(std::find(table.missingColumns.begin(), table.missingColumns.end(), "oper"), table.missingColumns.end());
-    EXPECT_EQ(std::find(table.missingColumns.begin(), table.missingColumns.end(), "username"),
-              table.missingColumns.end());
+        ASSERT_EQ(summary.tables.size(), 1u);
+        const import::TableSummary& table = summary.tables.front();
+        EXPECT_EQ(summary.schemaTablesCreated.size(), created ? 0u : 12u);
+        EXPECT_EQ(table.target, "OperatorTable");
+        EXPECT_TRUE(table.schemaTable);
+        EXPECT_EQ(table.addedColumns, std::vector<std::string>{onServer() ? "Remark2 text" : "Remark2 LONGTEXT"});
+        EXPECT_NE(std::find(table.missingColumns.begin(), table.missingColumns.end(), "oper"),
+                  table.missingColumns.end());
+        EXPECT_EQ(std::find(table.missingColumns.begin(), table.missingColumns.end(), "username"),
+                  table.missingColumns.end());
 
-    const auto rows = db->rows("SELECT username, userid, passwords, able, \"Remark2\", oper FROM \"OperatorTable\"");
-    const std::vector<std::vector<std::string>> expected = {
-        {"王药师", "3" + std::string(onServer() ? "" : ".0"), "mima", "127", "夜班\n周末", ""}};
-    EXPECT_EQ(rows, expected);
+        const auto rows =
+            db->rows("SELECT username, userid, passwords, able, \"Remark2\", oper FROM \"OperatorTable\"");
+        const std::vector<std::vector<std::string>> expected = {
+            {"王药师", "3" + std::string(onServer() ? "" : ".0"), "mima", "127", "夜班\n周末", ""}};
+        EXPECT_EQ(rows, expected);
+    }
 }
 
 // A new file that cannot grow to hold the import (a full disk) is removed again.
