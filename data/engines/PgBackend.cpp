@@ -1125,6 +1125,9 @@ const PgBackend::ColumnInfo* PgBackend::columnNamed(const TableInfo& table, std:
     return found;
 }
 
+// Past this many column lists, further inserts are sent unprepared rather than kept on the server.
+constexpr std::size_t MaxPreparedInserts = 64;
+
 std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)
 {
     const TableInfo& info = writtenTable(table);
@@ -1161,10 +1164,43 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
     const bool inTransaction = PQtransactionStatus(live()) == PQTRANS_INTRANS;
     if (inTransaction)
         run("SAVEPOINT velmora_row");
-    Result r = exchange([&](pg_conn* c) {
-        return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
-                                 nullptr, nullptr, 0);
-    });
+    // Prepared once per table and column list, as a till writes the same login record at every sign-on: the
+    // server then neither parses nor plans it again. A failed preparation is reported as the row's failure.
+    Result r;
+    const std::string* statement = nullptr;
+    if (const auto it = m_insertStatements.find(sql); it != m_insertStatements.end()) {
+        statement = &it->second;
+    } else if (m_insertStatements.size() < MaxPreparedInserts) {
+        const std::string name = "velmora_insert_" + std::to_string(m_insertStatements.size() + 1);
+        r = exchange([&](pg_conn* c) { return PQsendPrepare(c, name.c_str(), sql.c_str(), 0, nullptr); });
+        if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+            statement = &m_insertStatements.emplace(sql, name).first->second;
+    }
+    if (statement)
+        r = exchange([&](pg_conn* c) {
+            return PQsendQueryPrepared(c, statement->c_str(), static_cast<int>(parameters.size()), parameters.data(),
+                                       nullptr, nullptr, 0);
+        });
+    auto sendUnprepared = [&] {
+        return exchange([&](pg_conn* c) {
+            return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
+                                     nullptr, nullptr, 0);
+        });
+    };
+    if (!statement && !r)
+        r = sendUnprepared();
+    // The table was made again since (another session's DDL) and what the key returns has another kind now: the
+    // server refuses the kept statement ("cached plan must not change result type"); forget it and send this one
+    // as it is.
+    if (statement && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR &&
+        std::string_view(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
+                                                                       : "") == "0A000") {
+        if (inTransaction)
+            run("ROLLBACK TO SAVEPOINT velmora_row");
+        run("DEALLOCATE " + quoteIdentifier(*statement));
+        m_insertStatements.erase(sql);
+        r = sendUnprepared();
+    }
     const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
     if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
         if (inTransaction) {

@@ -160,6 +160,8 @@ private:
     bool m_namesLoaded = false;
     std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID
     std::unordered_map<std::string, std::vector<std::string>> m_columnsByTable; // lower-case table name
+    // insertRow's statements, prepared once each on this connection: its INSERT text -> the statement's name.
+    std::unordered_map<std::string, std::string> m_insertStatements;
 };
 
 // The server's column type of a schema column ("varchar(50)", "numeric(15,4)", ...).
