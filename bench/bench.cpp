@@ -202,8 +202,7 @@ void printTable()
 
 std::string connectionStringFor(const std::string& file, const std::string& password)
 {
-    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + quoteValue(fs::absolute(file).string()) +
-           ";Jet OLEDB:Database Password=" + quoteValue(password);
+    return toolConnectionString(fs::absolute(file).string(), "Admin", password);
 }
 
 // A plain SQLite connection as the provider makes one, for the floors.

@@ -223,28 +223,34 @@ private:
     std::int64_t m_firstOfBatch = 1; // the Access row number of the batch's first row
 };
 
-// Runs the import in one transaction of the backend; anything that fails rolls it back.
-ImportSummary inTransaction(data::Backend& backend, const std::function<ImportSummary()>& work)
+// The import in one transaction of the backend: anything that fails rolls it back, and `undone` (called once
+// the backend is no longer used) finishes undoing it and says what became of the target.
+ImportSummary importAllOrNothing(const Source& source, data::Backend& backend, Engine engine, ImportProgress* progress,
+                                 const std::function<std::string()>& undone)
 {
-    backend.beginTransaction();
-    ImportSummary summary;
     try {
-        summary = work();
-    } catch (...) {
+        backend.beginTransaction();
+        ImportSummary summary;
         try {
-            backend.rollback();
-        } catch (const data::DatabaseError&) {
-            // The failure that brought us here is the one to report; the server drops an open transaction
-            // with its connection anyway.
+            summary = importTables(source, backend, engine, progress);
+        } catch (...) {
+            try {
+                backend.rollback();
+            } catch (const data::DatabaseError&) {
+                // The failure that brought us here is the one to report; the server drops an open transaction
+                // with its connection anyway.
+            }
+            throw;
         }
-        throw;
+        try {
+            backend.commit();
+        } catch (const data::DatabaseError& e) {
+            throw ImportError(std::string("the import could not be committed: ") + e.what());
+        }
+        return summary;
+    } catch (const std::exception& e) {
+        throw ImportError(std::string(e.what()) + "\nNothing was imported: " + undone());
     }
-    try {
-        backend.commit();
-    } catch (const data::DatabaseError& e) {
-        throw ImportError(std::string("the import could not be committed: ") + e.what());
-    }
-    return summary;
 }
 
 void removeDatabaseFile(const std::string& path)
@@ -279,47 +285,34 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
     return summary;
 }
 
-ImportSummary importInto(const Source& source, const ImportTarget& spec, ImportProgress* progress)
+ImportSummary importInto(const Source& source, const ImportTarget& into, ImportProgress* progress)
 {
-    if (data::isServerSource(spec.target)) {
-        auto backend = data::PgBackend::connect(spec.target, spec.user, spec.password.value_or(""));
-        try {
-            return inTransaction(*backend, [&] { return importTables(source, *backend, Engine::Server, progress); });
-        } catch (const std::exception& e) {
-            throw ImportError(std::string(e.what()) + "\nNothing was imported: " + backend->location() +
-                              " is as it was.");
-        }
+    if (data::isServerSource(into.target)) {
+        auto backend = data::PgBackend::connect(into.target, into.user, into.password.value_or(""));
+        return importAllOrNothing(source, *backend, Engine::Server, progress,
+                                  [&] { return backend->location() + " is as it was."; });
     }
 
-    const std::string path = fs::absolute(spec.target).lexically_normal().string();
+    const std::string path = fs::absolute(into.target).lexically_normal().string();
     std::error_code ec;
     if (!fs::exists(fs::symlink_status(path, ec))) {
-        if (spec.password)
+        if (into.password)
             throw ImportError(quoted(path) + " does not exist, and a new file gets no database password here: make "
                                              "it first with velmora-db create FILE --password P, then import into "
                                              "it with --db-password P");
         std::unique_ptr<data::SqliteBackend> backend = data::createDatabaseFile(path);
-        try {
-            return inTransaction(*backend, [&] { return importTables(source, *backend, Engine::File, progress); });
-        } catch (const std::exception& e) {
+        return importAllOrNothing(source, *backend, Engine::File, progress, [&] {
             backend.reset();
             removeDatabaseFile(path);
-            throw ImportError(std::string(e.what()) + "\nNothing was imported: the new file " + quoted(path) +
-                              " was removed.");
-        }
+            return "the new file " + quoted(path) + " was removed.";
+        });
     }
 
-    std::string connection =
-        "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + data::quoteValue(spec.user.empty() ? "Admin" : spec.user) +
-        ";Data Source=" + data::quoteValue(path);
-    if (spec.password)
-        connection += ";Jet OLEDB:Database Password=" + data::quoteValue(*spec.password);
-    std::unique_ptr<data::Backend> backend = data::connectProvider(connection, fs::current_path().string() + "/");
-    try {
-        return inTransaction(*backend, [&] { return importTables(source, *backend, Engine::File, progress); });
-    } catch (const std::exception& e) {
-        throw ImportError(std::string(e.what()) + "\nNothing was imported: " + quoted(path) + " is as it was.");
-    }
+    std::unique_ptr<data::Backend> backend =
+        data::connectProvider(data::toolConnectionString(path, into.user.empty() ? "Admin" : into.user, into.password),
+                              fs::current_path().string() + "/");
+    return importAllOrNothing(source, *backend, Engine::File, progress,
+                              [&] { return quoted(path) + " is as it was."; });
 }
 
 } // namespace velmora::import

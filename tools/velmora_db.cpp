@@ -215,12 +215,8 @@ std::string connectionStringFor(const std::string& file, const Arguments& args)
 {
     const bool server = isServerSource(file);
     const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
-    std::string connection = "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" +
-                             quoteValue(args.option("db-user").value_or(server ? "" : "Admin")) +
-                             ";Data Source=" + quoteValue(path);
-    if (auto password = args.option("db-password"))
-        connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
-    return connection;
+    return toolConnectionString(path, args.option("db-user").value_or(server ? "" : "Admin"),
+                                args.option("db-password"));
 }
 
 std::string currentFolder()

@@ -124,4 +124,14 @@ std::string quoteValue(std::string_view value)
     return text::quoted(value, '"');
 }
 
+std::string toolConnectionString(std::string_view source, std::string_view user,
+                                 const std::optional<std::string>& password)
+{
+    std::string connection =
+        "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + quoteValue(user) + ";Data Source=" + quoteValue(source);
+    if (password)
+        connection += ";Jet OLEDB:Database Password=" + quoteValue(*password);
+    return connection;
+}
+
 } // namespace velmora::data

@@ -35,4 +35,9 @@ private:
 // unchanged when plain, else in double quotes with inner double quotes doubled.
 std::string quoteValue(std::string_view value);
 
+// The connection string a tool gives the provider for one database: the Jet provider, the user, the source (a
+// file's full path or a server's URI) and the database password when there is one, each quoted as needed.
+std::string toolConnectionString(std::string_view source, std::string_view user,
+                                 const std::optional<std::string>& password);
+
 } // namespace velmora::data
