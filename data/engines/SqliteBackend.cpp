@@ -111,6 +111,31 @@ double fileReal(const std::string& table, const std::string& column, const Decim
                         ErrorKind::Constraint);
 }
 
+// A value bound as the file keeps it: a decimal of a BCD column (scale >= 0) as the REAL fileReal gives, text into
+// a binary column as a blob. Text is bound without a copy, so the value must outlive the statement's step.
+int bindFileValue(sqlite3_stmt* st, int p, const Value& v, int scale, bool binary, const std::string& table,
+                  const std::string& column)
+{
+    if (const auto* x = std::get_if<std::int64_t>(&v))
+        return sqlite3_bind_int64(st, p, *x);
+    if (const auto* d = std::get_if<double>(&v))
+        return sqlite3_bind_double(st, p, *d);
+    if (const auto* b = std::get_if<bool>(&v))
+        return sqlite3_bind_int(st, p, *b ? 1 : 0);
+    if (const auto* x = std::get_if<Decimal>(&v)) {
+        if (scale >= 0)
+            return sqlite3_bind_double(st, p, fileReal(table, column, *x, scale));
+        const std::string exact = x->toString();
+        return sqlite3_bind_text64(st, p, exact.data(), exact.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
+    }
+    if (const auto* t = std::get_if<std::string>(&v)) {
+        if (binary)
+            return sqlite3_bind_blob64(st, p, t->data(), t->size(), SQLITE_STATIC);
+        return sqlite3_bind_text64(st, p, t->data(), t->size(), SQLITE_STATIC, SQLITE_UTF8);
+    }
+    return sqlite3_bind_null(st, p);
+}
+
 bool onlyBlanksOrComments(std::string_view rest)
 {
     for (const SqlPiece& t : sqlTokens(rest)) {
@@ -361,6 +386,12 @@ void SqliteBackend::refreshTableCache()
     }
 }
 
+int SqliteBackend::TableInfo::scaleOf(const std::string& column) const
+{
+    const auto it = decimals.find(text::lowerAscii(column));
+    return it == decimals.end() ? -1 : it->second;
+}
+
 const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& table)
 {
     const std::string key = text::lowerAscii(table);
@@ -375,6 +406,7 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     std::string keyType;
     int rc;
     while ((rc = sqlite3_step(columns.get())) == SQLITE_ROW) {
+        info.exists = true;
         const auto* name = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 0));
         const auto* declared = reinterpret_cast<const char*>(sqlite3_column_text(columns.get(), 1));
         if (name && declared) {
@@ -385,6 +417,9 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
                 column.scale = type->scale;
                 if (const std::optional<int> scale = decimalScaleOf(column))
                     info.decimals.emplace(text::lowerAscii(name), *scale);
+                if (type->type == AdoType::adLongVarBinary || type->type == AdoType::adBinary ||
+                    type->type == AdoType::adVarBinary)
+                    info.binaries.insert(text::lowerAscii(name));
             }
         }
         if (sqlite3_column_int(columns.get(), 2) > 0) {
@@ -650,28 +685,9 @@ std::int64_t SqliteBackend::insertRow(const std::string& table,
     } reset{st};
 
     for (std::size_t i = 0; i < values.size(); ++i) {
-        const int p = static_cast<int>(i + 1);
-        const Value& v = values[i].second;
-        int rc = SQLITE_OK;
-        if (const auto* x = std::get_if<std::int64_t>(&v))
-            rc = sqlite3_bind_int64(st, p, *x);
-        else if (const auto* d = std::get_if<double>(&v))
-            rc = sqlite3_bind_double(st, p, *d);
-        else if (const auto* s = std::get_if<std::string>(&v))
-            rc = sqlite3_bind_text64(st, p, s->data(), s->size(), SQLITE_STATIC, SQLITE_UTF8);
-        else if (const auto* b = std::get_if<bool>(&v))
-            rc = sqlite3_bind_int(st, p, *b ? 1 : 0);
-        else if (const auto* x = std::get_if<Decimal>(&v)) {
-            const auto scale = info.decimals.find(text::lowerAscii(values[i].first));
-            if (scale != info.decimals.end()) {
-                rc = sqlite3_bind_double(st, p, fileReal(table, values[i].first, *x, scale->second));
-            } else {
-                const std::string exact = x->toString();
-                rc = sqlite3_bind_text64(st, p, exact.data(), exact.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-            }
-        } else
-            rc = sqlite3_bind_null(st, p);
-        if (rc != SQLITE_OK)
+        const auto& [column, value] = values[i];
+        // Text goes in as text here, whatever the column's kind, as the data module has always written it.
+        if (bindFileValue(st, static_cast<int>(i + 1), value, info.scaleOf(column), false, table, column) != SQLITE_OK)
             fail({});
     }
     if (sqlite3_step(st) != SQLITE_DONE) {
@@ -701,8 +717,8 @@ namespace {
 class SqliteRowWriter final : public RowWriter
 {
 public:
-    // Per column: whether it is declared binary (text goes in as a blob), and the scale of a BCD column (-1:
-    // none), whose decimals the file keeps as REALs.
+    // Per column: its name, whether it is declared binary (text goes in as a blob), and the scale of a BCD
+    // column (-1: none), whose decimals the file keeps as REALs.
     struct Column
     {
         std::string name;
@@ -724,8 +740,11 @@ public:
             try {
                 // The row's own values, never copies: text and bytes are bound without a copy of their own.
                 static const Value none;
-                for (std::size_t c = 0; c < m_columns.size() && rc == SQLITE_OK; ++c)
-                    rc = bind(st, static_cast<int>(c + 1), c < row.size() ? row[c] : none, m_columns[c]);
+                for (std::size_t c = 0; c < m_columns.size() && rc == SQLITE_OK; ++c) {
+                    const Column& column = m_columns[c];
+                    rc = bindFileValue(st, static_cast<int>(c + 1), c < row.size() ? row[c] : none, column.scale,
+                                       column.binary, m_table, column.name);
+                }
             } catch (const DatabaseError& e) {
                 sqlite3_clear_bindings(st);
                 throw RowWriteError(e, r);
@@ -741,28 +760,6 @@ public:
     }
 
 private:
-    int bind(sqlite3_stmt* st, int p, const Value& v, const Column& column)
-    {
-        if (isNull(v))
-            return sqlite3_bind_null(st, p);
-        if (const auto* x = std::get_if<std::int64_t>(&v))
-            return sqlite3_bind_int64(st, p, *x);
-        if (const auto* d = std::get_if<double>(&v))
-            return sqlite3_bind_double(st, p, *d);
-        if (const auto* b = std::get_if<bool>(&v))
-            return sqlite3_bind_int(st, p, *b ? 1 : 0);
-        if (const auto* x = std::get_if<Decimal>(&v)) {
-            if (column.scale >= 0)
-                return sqlite3_bind_double(st, p, fileReal(m_table, column.name, *x, column.scale));
-            const std::string exact = x->toString();
-            return sqlite3_bind_text64(st, p, exact.data(), exact.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-        }
-        const auto& t = std::get<std::string>(v);
-        if (column.binary)
-            return sqlite3_bind_blob64(st, p, t.data(), t.size(), SQLITE_STATIC);
-        return sqlite3_bind_text64(st, p, t.data(), t.size(), SQLITE_STATIC, SQLITE_UTF8);
-    }
-
     sqlite3* m_db;
     SqliteStatement m_statement;
     std::string m_table;
@@ -774,20 +771,9 @@ private:
 std::unique_ptr<RowWriter> SqliteBackend::prepareInsert(const std::string& table,
                                                         const std::vector<std::string>& columns)
 {
-    std::unordered_map<std::string, std::optional<TypeInfo>> declared; // by lower-case column name
-    {
-        SqliteStatement info = prepare("SELECT name, type FROM pragma_table_info(?1)");
-        sqlite3_bind_text(info.get(), 1, table.data(), static_cast<int>(table.size()), SQLITE_STATIC);
-        int rc;
-        while ((rc = sqlite3_step(info.get())) == SQLITE_ROW) {
-            const auto* type = reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 1));
-            declared[text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(info.get(), 0)))] =
-                parseDeclaredType(type ? type : "");
-        }
-        if (rc != SQLITE_DONE)
-            fail({});
-    }
-    if (declared.empty())
+    refreshTableCache();
+    const TableInfo& info = tableInfo(table);
+    if (!info.exists)
         throw DatabaseError("The table '" + table + "' does not exist.", ErrorKind::NotFound);
     std::string sql = "INSERT INTO " + quoteIdentifier(table);
     std::vector<SqliteRowWriter::Column> described;
@@ -798,19 +784,8 @@ std::unique_ptr<RowWriter> SqliteBackend::prepareInsert(const std::string& table
         for (std::size_t i = 0; i < columns.size(); ++i) {
             sql += (i ? ", " : " (") + quoteIdentifier(columns[i]);
             placeholders += (i ? ", ?" : "?") + std::to_string(i + 1);
-            SqliteRowWriter::Column column{columns[i]};
-            const auto it = declared.find(text::lowerAscii(columns[i]));
-            if (it != declared.end() && it->second) {
-                const AdoType type = it->second->type;
-                column.binary = type == AdoType::adLongVarBinary || type == AdoType::adBinary ||
-                                type == AdoType::adVarBinary;
-                ColumnDescription description;
-                description.type = type;
-                description.precision = it->second->precision;
-                description.scale = it->second->scale;
-                column.scale = decimalScaleOf(description).value_or(-1);
-            }
-            described.push_back(std::move(column));
+            described.push_back(
+                {columns[i], info.binaries.contains(text::lowerAscii(columns[i])), info.scaleOf(columns[i])});
         }
         sql += ") VALUES (" + placeholders + ")";
     }

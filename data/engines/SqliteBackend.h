@@ -9,6 +9,7 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <unordered_set>
 #include <utility>
 #include <vector>
 
@@ -61,7 +62,8 @@ public:
     // Runs statements that return no rows (schema set-up by tools and tests).
     void execute(const std::string& sql) override;
     std::vector<std::string> tableNames() override;
-    std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns) override;
+    std::unique_ptr<RowWriter> prepareInsert(const std::string& table,
+                                             const std::vector<std::string>& columns) override;
 
     const std::string& path() const { return m_path; }
     std::string location() const override { return m_path; }
@@ -70,8 +72,12 @@ public:
 private:
     struct TableInfo
     {
+        bool exists = false;                           // the database has a table of that name
         std::string rowidAlias;                        // the INTEGER PRIMARY KEY column, empty when none
         std::unordered_map<std::string, int> decimals; // BCD columns' scales, by lower-case name
+        std::unordered_set<std::string> binaries;      // columns declared binary, by lower-case name
+
+        int scaleOf(const std::string& column) const; // -1 when not a BCD column
     };
 
     SqliteStatement prepareCommand(const std::string& commandText);
