@@ -83,10 +83,12 @@ Commands:
         YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
         \t, \n or \\. A dataset that does not open prints its error (exit 1).
   check FILE [--db-password P]
-        Lists the text and memo columns of FILE that SQLite does not keep as text
+        Finds the text and memo columns of FILE that SQLite does not keep as text
         (files made by older versions declare memo columns MEMO, where "0012" is
-        kept as the number 12), and prints the SQL that rebuilds their tables with
-        every row, for sqlite3 FILE; exits with 1 when it finds any. A server
+        kept as the number 12) and prints the SQL that rebuilds their tables with
+        every row; exits with 1 when it finds any. Standard output is SQL alone,
+        what it found written as SQL comments, so with the file backed up and no
+        till using it, velmora-db check FILE | sqlite3 FILE mends it. A server
         keeps text as text.
   import ACCESS_FILE TARGET [--db-user R] [--db-password P] [--jet3-charset NAME]
         Brings the tables of the old system's Access file (.mdb of Jet 3 or 4,
@@ -462,30 +464,44 @@ const char* affinityName(Affinity affinity)
     return "";
 }
 
+// Text as SQL comment lines, so that check's whole output can go to sqlite3 as it is printed.
+std::string sqlComment(const std::string& text)
+{
+    std::string out = "-- ";
+    for (const char c : text) {
+        if (c == '\n')
+            out += "\n-- ";
+        else
+            out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+    return out + '\n';
+}
+
 int check(const Arguments& args)
 {
     const std::string file = singleFile(args);
     auto backend = openFile(file, args);
     auto* embedded = dynamic_cast<SqliteBackend*>(backend.get());
     if (!embedded) {
-        std::cout << "nothing to mend: a server keeps text as text (" << redactedServerUri(file) << ").\n";
+        std::cout << sqlComment("nothing to mend: a server keeps text as text (" + redactedServerUri(file) + ").");
         return 0;
     }
     const std::vector<TableRebuild> rebuilds = textColumnRebuilds(embedded->handle());
     if (rebuilds.empty()) {
-        std::cout << "nothing to mend: every text and memo column of " << file << " keeps text as text.\n";
+        std::cout << sqlComment("nothing to mend: every text and memo column of " + file + " keeps text as text.");
         return 0;
     }
     for (const TableRebuild& rebuild : rebuilds)
         for (const MistypedTextColumn& column : rebuild.columns)
-            std::cout << rebuild.table << "." << column.column << " is declared " << column.declared
-                      << ", which SQLite gives " << affinityName(sqliteAffinity(column.declared))
-                      << " affinity: text that looks like a number is kept there as a number (\"0012\" as 12). "
-                      << "It should be declared " << column.replacement << ".\n";
-    std::cout << "\nTo rebuild " << (rebuilds.size() == 1 ? "its table" : "their tables")
-              << " with every row (text already kept as a number stays as it is), back the file up, make sure no "
-                 "till uses it, and run this SQL with: sqlite3 "
-              << file << "\n\n"
+            std::cout << sqlComment(rebuild.table + "." + column.column + " is declared " + column.declared +
+                                    ", which SQLite gives " + affinityName(sqliteAffinity(column.declared)) +
+                                    " affinity: text that looks like a number is kept there as a number (\"0012\" "
+                                    "as 12). It should be declared " + column.replacement + ".");
+    std::cout << "--\n"
+              << sqlComment(std::string("To rebuild ") + (rebuilds.size() == 1 ? "its table" : "their tables") +
+                            " with every row (text already kept as a number stays as it is), back the file up, make "
+                            "sure no till uses it, and run this output with sqlite3:")
+              << sqlComment("velmora-db check " + file + " | sqlite3 " + file) << '\n'
               << rebuildScript(rebuilds);
     return 1;
 }
