@@ -80,8 +80,11 @@ Commands:
         (tuser, tkc, TPd, ...), as the program opens it, and prints what a till
         sees: a line of its field names, then a line per row, separated by tabs.
         No value prints as nothing, a decimal exactly ("0.3"), a date-time as
-        YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
-        \t, \n or \\. A dataset that does not open prints its error (exit 1).
+        YYYY-MM-DD HH:MM:SS, binary as \x and hexadecimal digits (as PostgreSQL
+        prints bytea); inside text a tab, line break, carriage return or
+        backslash as \t, \n, \r or \\, and any other control character as \xHH,
+        so nothing a terminal acts on is printed. A dataset that does not open
+        prints its error (exit 1).
   check FILE [--db-password P]
         Finds the text and memo columns of FILE that SQLite does not keep as text
         (files made by older versions declare memo columns MEMO, where "0012" is
@@ -387,29 +390,70 @@ int schema(const Arguments& args)
     return 0;
 }
 
-// A field's value as show prints it: one line, fields told apart by tabs.
-std::string shownValue(const Field& field)
+// Text as show prints it: one line, fields told apart by tabs, and nothing a terminal would act on. Tab, line
+// break, carriage return and backslash as \t, \n, \r and \\, every other byte below 0x20 and DEL as \xHH.
+std::string escapedForShow(std::string_view text)
 {
-    const Value value = field.value();
-    if (isNull(value))
-        return {};
-    std::string shown = text::display(value);
-    if (field.kind() == FieldKind::DateTime)
-        if (const std::optional<DateTime> moment = DateTime::parse(shown))
-            shown = moment->toString();
+    static constexpr char digits[] = "0123456789abcdef";
     std::string escaped;
-    escaped.reserve(shown.size());
-    for (char c : shown) {
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         if (c == '\t')
             escaped += "\\t";
         else if (c == '\n')
             escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
         else if (c == '\\')
             escaped += "\\\\";
+        else if (byte < 0x20 || byte == 0x7F)
+            escaped += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
         else
             escaped += c;
     }
     return escaped;
+}
+
+// Bytes as the server prints bytea: \x and two hexadecimal digits a byte.
+std::string hexForShow(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex = "\\x";
+    hex.reserve(2 + 2 * bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0xF];
+    }
+    return hex;
+}
+
+// A field's value as show prints it.
+std::string shownValue(const Field& field, bool binary)
+{
+    const Value value = field.value();
+    if (isNull(value))
+        return {};
+    if (const auto* bytes = std::get_if<std::string>(&value); bytes && binary)
+        return hexForShow(*bytes);
+    std::string shown = text::display(value);
+    if (field.kind() == FieldKind::DateTime)
+        if (const std::optional<DateTime> moment = DateTime::parse(shown))
+            shown = moment->toString();
+    return escapedForShow(shown);
+}
+
+// Whether the field shows a binary column of the result (a lookup field never does).
+bool showsBinary(const Dataset& dataset, const Field& field)
+{
+    if (field.isLookup())
+        return false;
+    for (const ColumnDescription& column : dataset.columns())
+        if (text::equalsIgnoreCase(column.name, field.fieldName()))
+            return column.type == AdoType::adLongVarBinary || column.type == AdoType::adVarBinary ||
+                   column.type == AdoType::adBinary;
+    return false;
 }
 
 // The dataset opened through the data module as the program opens it, printed as a till sees it.
@@ -428,14 +472,17 @@ int show(const Arguments& args)
 
     std::string out;
     const auto& fields = dataset->fields();
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        out += (i ? "\t" : "") + fields[i]->fieldName();
+    std::vector<char> binary;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        out += (i ? "\t" : "") + escapedForShow(fields[i]->fieldName());
+        binary.push_back(showsBinary(*dataset, *fields[i]));
+    }
     out += '\n';
     for (dataset->first(); !dataset->eof(); dataset->next()) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i)
                 out += '\t';
-            out += shownValue(*fields[i]);
+            out += shownValue(*fields[i], binary[i]);
         }
         out += '\n';
         if (out.size() >= 1 << 16) {
