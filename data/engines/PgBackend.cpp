@@ -4,6 +4,7 @@
 #include "data/Text.h"
 #include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
+#include "data/engines/CopyText.h"
 #include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
@@ -1229,8 +1230,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
     return generated;
 }
 
-// COPY's text format: fields apart by tabs, rows by line breaks, \N for NULL, and a backslash before each of
-// these characters where a value holds them.
+// Rows in COPY's text format (CopyText.h).
 class PgBackend::CopyWriter final : public RowWriter
 {
 public:
@@ -1290,27 +1290,10 @@ private:
                 m_buffer += '\t';
             const std::optional<std::string> value = c < row.size() ? text(row[c], c) : std::nullopt;
             if (!value) {
-                m_buffer += "\\N";
+                m_buffer += CopyNull;
                 continue;
             }
-            for (const char ch : *value) {
-                switch (ch) {
-                case '\\':
-                    m_buffer += "\\\\";
-                    break;
-                case '\n':
-                    m_buffer += "\\n";
-                    break;
-                case '\r':
-                    m_buffer += "\\r";
-                    break;
-                case '\t':
-                    m_buffer += "\\t";
-                    break;
-                default:
-                    m_buffer += ch;
-                }
-            }
+            appendCopyField(m_buffer, *value);
         }
         m_buffer += '\n';
     }

@@ -274,6 +274,33 @@ TEST_P(ImportTest, EachKindTakesItsColumnAndKeepsItsValue)
     EXPECT_EQ(value("SELECT \"id\" FROM \"Kinds\" WHERE \"text\" = 'next'"), "8");
 }
 
+// Text with the characters the server's bulk writer (COPY) must escape arrives as it was, in a copied table
+// and in a schema table.
+TEST_P(ImportTest, TabsLineBreaksAndBackslashesArriveAsTheyWere)
+{
+    const std::vector<std::string> texts = {"阿莫西林\t胶囊", "第一行\r\n第二行", "C:\\药\\N", "\\N", "a\\tb"};
+    MadeUpSource source;
+    std::vector<std::vector<access::Value>> rows, operators;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        rows.push_back({static_cast<std::int64_t>(i + 1), texts[i]});
+        operators.push_back({"op" + std::to_string(i), static_cast<std::int64_t>(i), texts[i]});
+    }
+    source.add({"Notes", {{"id", Kind::AutoNumber}, {"note", Kind::Memo}}, 0, {"id"}}, rows);
+    source.add({"OperatorTable", {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"remark", Kind::Memo}},
+                0, {}},
+               operators);
+
+    import::importInto(source, target(), nullptr);
+
+    std::vector<std::string> notes, remarks;
+    for (const auto& row : db->rows("SELECT note FROM \"Notes\" ORDER BY id"))
+        notes.push_back(row.at(0));
+    for (const auto& row : db->rows("SELECT remark FROM \"OperatorTable\" ORDER BY userid"))
+        remarks.push_back(row.at(0));
+    EXPECT_EQ(notes, texts);
+    EXPECT_EQ(remarks, texts);
+}
+
 // A value its column cannot hold stops the import with the table, row, key and column named; nothing is cut
 // short or rounded past the column's scale.
 TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
