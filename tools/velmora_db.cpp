@@ -18,6 +18,7 @@
 #include "data/provider/ConnectionString.h"
 #include "import/Import.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -553,7 +554,16 @@ int check(const Arguments& args)
     return 1;
 }
 
-// Progress of each table on standard error: a line at least once a second, and one when it is done.
+// The signal that asked the program to stop (SIGINT, SIGTERM, SIGHUP), 0 while none has.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void askToStop(int signal)
+{
+    stopSignal = signal;
+}
+
+// Progress of each table on standard error: a line at least once a second, and one when it is done. A signal
+// to stop is an interruption the import answers by undoing itself.
 class ImportProgressLines final : public velmora::import::ImportProgress
 {
 public:
@@ -562,6 +572,50 @@ public:
         std::cerr << table << ": " << done << " of " << total << " rows" << (finished ? ", done" : "") << '\n'
                   << std::flush;
     }
+    std::string interruption() const override
+    {
+        const int signal = stopSignal;
+        if (signal == 0)
+            return {};
+        const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+        return std::string("the import was interrupted (") + name + ")";
+    }
+};
+
+// Until it is destroyed, SIGINT, SIGTERM and SIGHUP only ask the import to stop, so that it can remove what it
+// made; then the program ends by that signal as it would have.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        struct sigaction action = {};
+        action.sa_handler = askToStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(signals); ++i)
+            sigaction(signals[i], &action, &m_before[i]);
+    }
+    ~StopSignals()
+    {
+        for (std::size_t i = 0; i < std::size(signals); ++i)
+            sigaction(signals[i], &m_before[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Ends the program by the signal that stopped the import, if one did.
+    static void endByThatSignal()
+    {
+        if (const int signal = stopSignal) {
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
+        }
+    }
+
+private:
+    static constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_before[std::size(signals)] = {};
 };
 
 int importAccess(const Arguments& args)
@@ -575,8 +629,20 @@ int importAccess(const Arguments& args)
         throw UsageError("--db-user is for a server; a database file knows only Admin");
     const im::AccessSource source(accessFile, args.option("jet3-charset"));
     ImportProgressLines progress;
-    const im::ImportSummary summary =
-        im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")}, &progress);
+    im::ImportSummary summary;
+    {
+        const StopSignals stopSignals;
+        try {
+            summary = im::importInto(
+                source, {target, args.option("db-user").value_or(""), args.option("db-password")}, &progress);
+        } catch (const std::exception& e) {
+            if (stopSignal) {
+                std::cerr << "velmora-db: " << e.what() << '\n' << std::flush;
+                StopSignals::endByThatSignal();
+            }
+            throw;
+        }
+    }
 
     std::cout << "Imported " << summary.source << "\ninto " << summary.target << ":\n";
     if (!summary.schemaTablesCreated.empty()) {

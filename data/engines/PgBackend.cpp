@@ -566,17 +566,31 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
     // Rows one by one, so that no copy of the whole result is held beside the rows it becomes.
     if (eachRow)
         PQsetSingleRowMode(connection);
+    if (!flushRequest(deadline))
+        return Result();
+    return collect(deadline, eachRow);
+}
+
+bool PgBackend::flushRequest(std::chrono::steady_clock::time_point& deadline)
+{
+    pg_conn* connection = m_connection.get();
     // A request larger than the socket's buffer goes out in parts.
     for (;;) {
         const int flushed = PQflush(connection);
         if (flushed == 0)
-            break;
+            return true;
         if (flushed < 0)
-            return Result();
+            return false;
         await(POLLIN | POLLOUT, deadline);
         if (!PQconsumeInput(connection))
-            return Result();
+            return false;
     }
+}
+
+PgBackend::Result PgBackend::collect(std::chrono::steady_clock::time_point& deadline,
+                                     const std::function<void(const pg_result*)>& eachRow)
+{
+    pg_conn* connection = m_connection.get();
     // Every result of the request, keeping the last, as PQexec does. A row the caller cannot take still lets the
     // rest arrive, so that the connection is ready for the next request.
     Result last;
@@ -600,13 +614,52 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
             }
             continue;
         }
+        const ExecStatusType status = PQresultStatus(next.get());
         last = std::move(next);
-        if (PQstatus(connection) == CONNECTION_BAD)
+        // The server waits for the rows of a COPY: nothing more comes until they are sent.
+        if (status == PGRES_COPY_IN || PQstatus(connection) == CONNECTION_BAD)
             break;
     }
     if (rowFailure)
         std::rethrow_exception(rowFailure);
     return last;
+}
+
+PgBackend::Result PgBackend::copyIn(const std::string& sql, std::string_view rows)
+{
+    Result start = exchange([&](pg_conn* c) { return PQsendQuery(c, sql.c_str()); });
+    if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN)
+        return start;
+    pg_conn* connection = m_connection.get();
+    auto deadline = std::chrono::steady_clock::now() + answerLimit();
+    // Without blocking, libpq takes the rows while its buffer has room (1) and refuses them while the socket
+    // is full (0): then wait for the server to read, as for any request.
+    constexpr std::size_t Piece = 1 << 16;
+    const char* failure = nullptr;
+    for (std::size_t sent = 0; sent < rows.size() && !failure;) {
+        const std::size_t size = std::min(Piece, rows.size() - sent);
+        const int taken = PQputCopyData(connection, rows.data() + sent, static_cast<int>(size));
+        if (taken == 1) {
+            sent += size;
+        } else if (taken < 0) {
+            failure = "the rows could not be sent";
+        } else {
+            await(POLLIN | POLLOUT, deadline);
+            if (!PQconsumeInput(connection) || PQflush(connection) < 0)
+                failure = "the rows could not be sent";
+        }
+    }
+    for (;;) {
+        const int ended = PQputCopyEnd(connection, failure);
+        if (ended != 0)
+            break;
+        await(POLLIN | POLLOUT, deadline);
+        if (!PQconsumeInput(connection))
+            break; // PQgetResult says how
+    }
+    if (!flushRequest(deadline))
+        return Result();
+    return collect(deadline, {});
 }
 
 PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const char*>& parameters)
@@ -1269,6 +1322,9 @@ public:
             m_backend.run("RELEASE SAVEPOINT velmora_batch");
             return;
         }
+        // A server that gave no answer: the connection is closed, and the server rolls the transaction back.
+        if (!m_backend.m_connection)
+            throw RowWriteError(*refused, std::nullopt);
         m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch");
         const std::optional<std::size_t> row = findRefusedRow(rows, refused);
         m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch; RELEASE SAVEPOINT velmora_batch");
@@ -1301,22 +1357,14 @@ private:
     // The batch through COPY (or, without columns, row by row); the server's refusal, if any.
     std::optional<DatabaseError> copy()
     {
-        pg_conn* connection = m_backend.m_connection.get();
         try {
             if (m_types.empty()) {
                 for (std::size_t r = 0; r < m_rowsWithoutColumns; ++r)
                     m_backend.run(m_insert);
                 return std::nullopt;
             }
-            Result start(PQexec(connection, m_copy.c_str()));
-            if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN)
-                m_backend.fail(start.get());
-            const bool sent = PQputCopyData(connection, m_buffer.data(), static_cast<int>(m_buffer.size())) == 1;
-            const bool ended = PQputCopyEnd(connection, sent ? nullptr : "the batch could not be sent") == 1;
-            Result end(PQgetResult(connection));
-            while (Result more{PQgetResult(connection)})
-                ;
-            if (!ended || !end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
+            const Result end = m_backend.copyIn(m_copy, m_buffer);
+            if (!end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
                 m_backend.fail(end.get());
         } catch (const DatabaseError& e) {
             return e;
@@ -1328,8 +1376,8 @@ private:
     std::optional<std::size_t> findRefusedRow(std::span<const std::vector<Value>> rows,
                                               std::optional<DatabaseError>& refused)
     {
-        pg_conn* connection = m_backend.m_connection.get();
-        Result prepared(PQprepare(connection, "", m_insert.c_str(), 0, nullptr));
+        const Result prepared =
+            m_backend.exchange([&](pg_conn* c) { return PQsendPrepare(c, "", m_insert.c_str(), 0, nullptr); });
         if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
             return std::nullopt;
         std::vector<std::optional<std::string>> texts(m_types.size());
@@ -1339,8 +1387,10 @@ private:
                 texts[c] = c < rows[r].size() ? text(rows[r][c], c) : std::nullopt;
                 parameters[c] = texts[c] ? texts[c]->c_str() : nullptr;
             }
-            Result one(PQexecPrepared(connection, "", static_cast<int>(parameters.size()), parameters.data(), nullptr,
-                                      nullptr, 0));
+            const Result one = m_backend.exchange([&](pg_conn* c) {
+                return PQsendQueryPrepared(c, "", static_cast<int>(parameters.size()), parameters.data(), nullptr,
+                                           nullptr, 0);
+            });
             const ExecStatusType status = one ? PQresultStatus(one.get()) : PGRES_FATAL_ERROR;
             if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
                 continue;

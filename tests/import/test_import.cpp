@@ -6,18 +6,23 @@
 #include "data/Decimal.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/HeldLock.h"
+#include "tests/support/PrivateServer.h"
 #include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <map>
+#include <thread>
 
 using namespace velmora;
 using namespace velmora::test;
 using access::Kind;
 using import::ImportError;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -399,6 +404,68 @@ TEST(ImportIntoANewFile, AFullDiskLeavesNoFile)
     EXPECT_NE(message.find("was removed"), std::string::npos) << message;
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+}
+
+// A server that stops answering while the import's bulk writer (COPY) waits for it: the import ends after its
+// command time-out and the grace, with the time-out's message, while the server is still stopped, and nothing of
+// it stays.
+TEST(ImportIntoAServer, AStoppedServerEndsTheImportAfterTheTimeOut)
+{
+    PrivateServer server;
+    if (!server.whyNot().empty())
+        GTEST_SKIP() << server.whyNot();
+    TestDatabase db(server.server());
+    db.run(db.schema());
+    MadeUpSource source;
+    std::vector<std::vector<access::Value>> operators;
+    for (std::int64_t i = 1; i <= 10; ++i)
+        operators.push_back({"op" + std::to_string(i), i, std::string("pw"), std::int64_t{1}});
+    source.add({"OperatorTable",
+                {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"passwords", Kind::Text, 50},
+                 {"able", Kind::LongInteger}},
+                0,
+                {}},
+               operators);
+
+    // The COPY waits for this session's lock on its table; once it does, the server stops.
+    constexpr int timeout = 3;
+    constexpr auto stoppedFor = 60s;
+    HeldLock lock(db, "BEGIN; LOCK TABLE \"OperatorTable\" IN SHARE MODE", stoppedFor);
+    ASSERT_EQ(lock.error(), "");
+    std::string stopper;
+    std::thread stopping([&] {
+        ServerSession watcher(db.source() + "?user=" + db.server()->user + "&password=" + db.server()->password);
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < end) {
+            if (watcher.rows("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE "
+                             "'COPY%'")[0][0] != "0") {
+                server.pause(stoppedFor);
+                return;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        stopper = "the import's COPY never waited for the lock within 30 s";
+    });
+
+    const auto started = std::chrono::steady_clock::now();
+    std::string message;
+    try {
+        import::importInto(source, {db.source(), db.server()->user, db.server()->password, timeout}, nullptr);
+    } catch (const ImportError& e) {
+        message = e.what();
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    stopping.join();
+    server.resume();
+    lock.release();
+
+    ASSERT_EQ(stopper, "");
+    EXPECT_LT(took, stoppedFor) << "the import waited for the server to go on";
+    for (const char* part : {"did not finish within 3 seconds; the server gave no answer, and the connection to it "
+                             "is closed",
+                             "Nothing was imported"})
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+    EXPECT_EQ(db.number("SELECT count(*) FROM \"OperatorTable\""), 0);
 }
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(ImportTest);

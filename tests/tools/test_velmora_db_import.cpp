@@ -1,15 +1,21 @@
 // velmora-db import as an administrator runs it: the summary and the progress lines, the refused second import,
 // the Jet 3 code page option and wrong arguments.
 
+#include "tests/support/BackendTest.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/VelmoraDb.h"
 
 #include <gtest/gtest.h>
 
+#include <csignal>
+#include <cstring>
 #include <filesystem>
 
+#include <sys/wait.h>
+
 using namespace velmora::test;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -74,5 +80,48 @@ TEST(VelmoraDbImport, WrongArgumentsChangeNothing)
         EXPECT_EQ(run.status, c.status) << run.output;
         EXPECT_TRUE(holds(run.output, c.says)) << run.output;
         EXPECT_FALSE(std::filesystem::exists(shop)) << c.says;
+    }
+}
+
+// Ctrl-C, a kill or a closed terminal while the import runs: it undoes itself as on any failure (a new file and
+// its journals removed, the server's transaction rolled back), says so, and ends by that signal.
+class InterruptedImportTest : public BackendTest
+{
+};
+
+VELMORA_INSTANTIATE_FOR_BACKENDS(InterruptedImportTest);
+
+TEST_P(InterruptedImportTest, ASignalPartWayLeavesNoFileAndNoTables)
+{
+    const std::string file = db->folder() + "shop.mdb";
+    std::vector<std::string> arguments = {"import", nwind};
+    if (onServer()) {
+        const std::vector<std::string> target = db->toolTarget();
+        arguments.insert(arguments.end(), target.begin(), target.end());
+    } else {
+        arguments.push_back(file);
+    }
+    for (const int signal : {SIGTERM, SIGINT, SIGHUP}) {
+        SCOPED_TRACE(strsignal(signal));
+        // Stopped at its first line of progress: the target made, the first table's rows written.
+        HeldVelmoraDb tool(arguments);
+        ASSERT_EQ(tool.waitUntilHeld(60s), "");
+        if (!onServer()) {
+            EXPECT_TRUE(std::filesystem::exists(file));
+        }
+        ::kill(tool.pid(), signal);
+        const HeldVelmoraDb::Ended ended = tool.finish(60s);
+
+        EXPECT_TRUE(WIFSIGNALED(ended.waitStatus) && WTERMSIG(ended.waitStatus) == signal)
+            << "wait status " << ended.waitStatus << "\n" << ended.errorOutput;
+        const std::string name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
+        EXPECT_TRUE(holds(ended.errorOutput, "the import was interrupted (" + name + ")")) << ended.errorOutput;
+        EXPECT_TRUE(holds(ended.errorOutput, "Nothing was imported")) << ended.errorOutput;
+        if (onServer()) {
+            EXPECT_EQ(db->number("SELECT count(*) FROM pg_tables WHERE schemaname = 'public'"), 0);
+        } else {
+            for (const char* suffix : {"", "-wal", "-shm", "-journal"})
+                EXPECT_FALSE(std::filesystem::exists(file + suffix)) << file + suffix;
+        }
     }
 }
