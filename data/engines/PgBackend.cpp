@@ -14,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -275,6 +276,11 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
     if (const auto* d = std::get_if<double>(&value)) {
         if (boolean)
             return std::string(*d != 0.0 ? "true" : "false");
+        // The server's own words; it reads no "nan" or "-nan".
+        if (std::isnan(*d))
+            return std::string("NaN");
+        if (std::isinf(*d))
+            return std::string(*d > 0 ? "Infinity" : "-Infinity");
         if (integer && *d == static_cast<double>(static_cast<std::int64_t>(*d)))
             return std::to_string(static_cast<std::int64_t>(*d));
         char buffer[64];

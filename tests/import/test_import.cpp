@@ -15,6 +15,7 @@
 #include <algorithm>
 #include <chrono>
 #include <filesystem>
+#include <limits>
 #include <map>
 #include <thread>
 
@@ -338,6 +339,42 @@ TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
             EXPECT_EQ(std::count(tables.begin(), tables.end(), "Things"), 0);
         } else {
             EXPECT_FALSE(std::filesystem::exists(db->path())); // the new file removed again
+        }
+    }
+}
+
+// A NaN or an infinity in a Double column: the file would keep a NaN as no value without a word, so the
+// import stops there with the row named; the server keeps each as it is.
+TEST_P(ImportTest, NaNAndInfinitiesAreKeptOnTheServerAndRefusedOnTheFile)
+{
+    const struct
+    {
+        double value;
+        const char* server; // as the server prints it
+    } cases[] = {
+        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+        {std::numeric_limits<double>::infinity(), "Infinity"},
+        {-std::numeric_limits<double>::infinity(), "-Infinity"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        db = std::make_unique<TestDatabase>(GetParam());
+        MadeUpSource source;
+        source.add({"Measures", {{"id", Kind::AutoNumber}, {"x", Kind::Double}}, 0, {"id"}},
+                   {{std::int64_t{1}, 1.5}, {std::int64_t{5}, c.value}});
+        std::string message;
+        try {
+            import::importInto(source, target(), nullptr);
+        } catch (const ImportError& e) {
+            message = e.what();
+        }
+        if (onServer()) {
+            EXPECT_EQ(message, "");
+            EXPECT_EQ(value("SELECT x::text FROM \"Measures\" WHERE id = 5"), c.server);
+        } else {
+            EXPECT_NE(message.find("table 'Measures', row 2 (id 5), column 'x'"), std::string::npos) << message;
+            EXPECT_NE(message.find("a database file can keep"), std::string::npos) << message;
+            EXPECT_FALSE(std::filesystem::exists(db->path()));
         }
     }
 }
