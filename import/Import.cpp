@@ -120,7 +120,10 @@ public:
 
     TableSummary write(const TablePlan& table)
     {
-        TableSummary summary{table.source, table.target, table.schemaTable, table.create, 0, 0, {}, table.missing};
+        TableSummary summary{table.source, table.target, table.schemaTable, table.create, 0, 0, {}, table.missing, {}};
+        if (table.create)
+            for (const std::size_t column : table.primaryKey)
+                summary.primaryKey.push_back(table.columns[column].target);
         for (const ColumnPlan& column : table.columns)
             if (column.added)
                 summary.addedColumns.push_back(column.target + " " + sqlType(column.type, m_engine));
@@ -293,6 +296,8 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
     TableWriter writer(source, target, engine, progress);
     for (const TablePlan& table : plan.tables)
         summary.tables.push_back(writer.write(table));
+    summary.linkedTables = source.linkedTables();
+    summary.warnings = source.warnings();
     return summary;
 }
 

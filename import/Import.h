@@ -21,6 +21,7 @@ struct TableSummary
     std::int64_t rowsWritten = 0;
     std::vector<std::string> addedColumns;   // "name TYPE", added to a table that lacked them
     std::vector<std::string> missingColumns; // the target's columns the Access table lacks
+    std::vector<std::string> primaryKey;     // of a table the import made, as the Access table had it
 };
 
 struct ImportSummary
@@ -29,6 +30,8 @@ struct ImportSummary
     std::string target;                           // where they went (no password)
     std::vector<std::string> schemaTablesCreated; // schema tables the target lacked
     std::vector<TableSummary> tables;
+    std::vector<access::LinkedTable> linkedTables; // not imported: their rows live elsewhere
+    std::vector<std::string> warnings;             // what the source gave reason to doubt
 };
 
 // Told how far the import is: at least once a second while a table's rows are written, and when it is done.

@@ -32,6 +32,7 @@ struct ColumnPlan
     std::string target; // the target's column, as the target spells it
     TargetType type;    // what the target column holds
     bool added = false; // the import adds it to a table that lacks it
+    bool notNull = false; // in a table made for it: Required in Access, or part of the primary key
 };
 
 struct TablePlan
@@ -44,6 +45,7 @@ struct TablePlan
     std::vector<ColumnPlan> columns;  // every Access column, in the Access table's order
     std::vector<std::string> missing; // the target's columns the Access table lacks: left NULL or their default
     std::vector<std::size_t> key;     // the Access columns that name a row in messages (its primary key)
+    std::vector<std::size_t> primaryKey; // the Access table's primary key, which a table made for it keeps
 };
 
 struct ImportPlan

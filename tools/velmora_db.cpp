@@ -100,13 +100,16 @@ Commands:
         server's database (URI) or an existing file whose tables the import
         would fill are empty. The twelve tables of the schema are found by name
         in any letter case, their columns likewise; a column the schema lacks is
-        added, so nothing is dropped. Every other table is copied whole. All or
-        nothing: on any failure the target stays as it was (a new file is
+        added, so nothing is dropped. Every other table is copied whole, with
+        its primary key and its Required columns NOT NULL; linked tables are
+        listed as not imported. All or nothing: on any failure, and on
+        SIGINT, SIGTERM or SIGHUP, the target stays as it was (a new file is
         removed) and the message names the table and row. Progress goes to
         standard error, a summary of every table to standard output.
         Jet 3 text is 8-bit in the code page of the machine that wrote it:
         --jet3-charset names it (a Chinese shop's file wants GBK); otherwise
-        the file's own code page where it records one, otherwise CP1252.
+        the file's own code page where it records one, otherwise CP1252, with
+        a warning where the text reads as Chinese in GBK.
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -655,10 +658,13 @@ int importAccess(const Arguments& args)
         std::cout << "  " << table.source;
         if (table.target != table.source)
             std::cout << " -> " << table.target;
+        std::string key;
+        for (const std::string& column : table.primaryKey)
+            key += (key.empty() ? ", key " : ", ") + column;
         std::cout << ": " << table.rowsRead << " rows read, " << table.rowsWritten << " written"
-                  << (table.created       ? " (a table of its own)"
-                      : table.schemaTable ? " (a table of the schema)"
-                                          : "")
+                  << (table.created       ? " (a table of its own" + key + ")"
+                      : table.schemaTable ? std::string(" (a table of the schema)")
+                                          : std::string())
                   << '\n';
         for (const std::string& column : table.addedColumns)
             std::cout << "    column added: " << column << '\n';
@@ -668,6 +674,13 @@ int importAccess(const Arguments& args)
                 std::cout << ' ' << column;
             std::cout << '\n';
         }
+    }
+    for (const velmora::access::LinkedTable& linked : summary.linkedTables)
+        std::cout << "  " << linked.name << ": not imported, a table linked from " << linked.source
+                  << " (import that database itself)\n";
+    for (const std::string& warning : summary.warnings) {
+        std::cout << "  warning: " << warning << '\n';
+        std::cerr << "velmora-db: warning: " << warning << '\n';
     }
     return 0;
 }

@@ -17,6 +17,7 @@
 #include <filesystem>
 #include <limits>
 #include <map>
+#include <set>
 #include <thread>
 
 using namespace velmora;
@@ -142,6 +143,77 @@ TEST_P(ImportTest, TheSampleShopArrivesWholeAndExact)
     EXPECT_EQ(value("SELECT max(\"OrderID\") FROM \"Orders\""), "11077");
     db->run("INSERT INTO \"Orders\" (\"CustomerID\") VALUES ('ANATR')");
     EXPECT_EQ(value("SELECT max(\"OrderID\") FROM \"Orders\""), "11078");
+}
+
+// A table copied whole keeps its primary key and the columns Access requires as NOT NULL (a key's columns
+// too): the database refuses what Access refused.
+TEST_P(ImportTest, CopiedTablesKeepTheirKeysAndRequiredColumns)
+{
+    importFile(nwind);
+    const struct
+    {
+        const char* table;
+        std::vector<std::string> key;
+        std::set<std::string> notNull;
+    } cases[] = {
+        {"Order Details", {"OrderID", "ProductID"}, {"OrderID", "ProductID", "UnitPrice", "Quantity", "Discount"}},
+        {"Customers", {"CustomerID"}, {"CustomerID", "CompanyName"}},
+        {"Orders", {"OrderID"}, {"OrderID"}}, // its AutoNumber
+        {"Employees", {"EmployeeID"}, {"EmployeeID", "LastName", "FirstName"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.table);
+        std::vector<std::string> key;
+        std::set<std::string> notNull;
+        if (onServer()) {
+            const std::string table = "'\"" + std::string(c.table) + "\"'::regclass";
+            for (const auto& row : db->rows("SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
+                                            "i.indrelid AND a.attnum = ANY (i.indkey) WHERE i.indisprimary AND "
+                                            "i.indrelid = " + table + " ORDER BY array_position(i.indkey::int2[], "
+                                            "a.attnum)"))
+                key.push_back(row.at(0));
+            for (const auto& row : db->rows("SELECT attname FROM pg_attribute WHERE attrelid = " + table +
+                                            " AND attnum > 0 AND attnotnull"))
+                notNull.insert(row.at(0));
+        } else {
+            for (const auto& row : db->rows(std::string("SELECT name, \"notnull\", pk FROM pragma_table_info('") +
+                                            c.table + "') ORDER BY pk")) {
+                if (row.at(2) != "0")
+                    key.push_back(row.at(0));
+                if (row.at(1) != "0" || row.at(2) != "0")
+                    notNull.insert(row.at(0));
+            }
+        }
+        EXPECT_EQ(key, c.key);
+        EXPECT_EQ(notNull, c.notNull);
+    }
+    // The key refuses a second row of the same order and product, as Access did.
+    EXPECT_ANY_THROW(db->run("INSERT INTO \"Order Details\" (\"OrderID\", \"ProductID\", \"UnitPrice\", \"Quantity\", "
+                             "\"Discount\") VALUES (10248, 11, 14, 12, 0)"));
+}
+
+// Tables the Access file only links to have no rows in it: the summary names them as not imported.
+TEST_P(ImportTest, LinkedTablesAreListedAsNotImported)
+{
+    class WithLinks final : public import::Source
+    {
+    public:
+        std::vector<access::Table> tables() const override { return {}; }
+        void readRows(const std::string&, const std::function<bool(const std::vector<access::Value>&)>&) const override
+        {
+        }
+        std::string description() const override { return "a file with links"; }
+        std::vector<access::LinkedTable> linkedTables() const override
+        {
+            return {{"Lieferanten", "C:\\Daten\\Lager.mdb"}, {"Kunden", "an ODBC data source"}};
+        }
+    } source;
+    const import::ImportSummary summary = import::importInto(source, target(), nullptr);
+    ASSERT_EQ(summary.linkedTables.size(), 2u);
+    EXPECT_EQ(summary.linkedTables[0].name, "Lieferanten");
+    EXPECT_EQ(summary.linkedTables[1].source, "an ODBC data source");
+    const std::vector<std::string> tables = tableNames();
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), "Lieferanten"), 0);
 }
 
 TEST_P(ImportTest, DatesOfEveryYearAndMemoLineBreaksArriveUnchanged)

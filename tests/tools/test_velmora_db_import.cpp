@@ -2,6 +2,7 @@
 // the Jet 3 code page option and wrong arguments.
 
 #include "tests/support/BackendTest.h"
+#include "tests/support/SampleBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/VelmoraDb.h"
@@ -11,6 +12,7 @@
 #include <csignal>
 #include <cstring>
 #include <filesystem>
+#include <fstream>
 
 #include <sys/wait.h>
 
@@ -35,11 +37,12 @@ TEST(VelmoraDbImport, ReportsEachTableAndRefusesASecondImport)
 
     const ToolRun first = runVelmoraDb({"import", nwind, shop});
     ASSERT_EQ(first.status, 0) << first.output;
-    EXPECT_TRUE(holds(first.output, "Umsätze: 830 rows read, 830 written (a table of its own)")) << first.output;
+    EXPECT_TRUE(holds(first.output, "Umsätze: 830 rows read, 830 written (a table of its own, key OrderID)")) << first.output;
     EXPECT_TRUE(holds(first.output, "Order Details: 2155 of 2155 rows, done")) << first.output;
     EXPECT_TRUE(holds(first.output, "made the schema's tables OperatorTable")) << first.output;
     EXPECT_EQ(rowsOfFile(shop, "SELECT count(*) FROM \"Order Details\""),
               std::vector<std::vector<std::string>>{{"2155"}});
+    EXPECT_FALSE(holds(first.output, "warning")) << first.output;
 
     const ToolRun second = runVelmoraDb({"import", nwind, shop});
     EXPECT_EQ(second.status, 1) << second.output;
@@ -58,6 +61,21 @@ TEST(VelmoraDbImport, Jet3TextIsReadInTheCodePageGiven)
     ASSERT_EQ(run.status, 0) << run.output;
     EXPECT_EQ(rowsOfFile(shop, "SELECT City FROM Customers WHERE CustomerID = 'ANATR'"),
               std::vector<std::vector<std::string>>{{"Mйxico D.F."}});
+}
+
+// A Chinese shop's Jet 3 file whose header names the Western code page (a copy of the sample with a customer's
+// name in GBK): the import reads it as the header says, and warns, naming the option that reads it as Chinese.
+TEST(VelmoraDbImport, Jet3TextThatReadsAsChineseIsWarnedAbout)
+{
+    TempFolder folder;
+    const std::string chinese = folder.file("chinese.mdb");
+    std::ofstream(chinese, std::ios::binary) << withEvery(bytesOfFile(nwind), "Alfreds ",
+                                                          "\xB0\xA2\xC4\xAA\xCE\xF7\xC1\xD6"); // 阿莫西林
+    const ToolRun run = runVelmoraDb({"import", chinese, folder.file("shop.mdb")});
+    ASSERT_EQ(run.status, 0) << run.output;
+    for (const char* part : {"warning: table 'Customers', column 'CompanyName', row 1", "阿莫西林Futterkiste",
+                             "import again with --jet3-charset GBK"})
+        EXPECT_TRUE(holds(run.output, part)) << part << " in " << run.output;
 }
 
 TEST(VelmoraDbImport, WrongArgumentsChangeNothing)
