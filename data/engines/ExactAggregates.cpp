@@ -5,6 +5,7 @@
 #include <sqlite3.h>
 
 #include <algorithm>
+#include <bit>
 #include <charconv>
 #include <cmath>
 #include <cstring>
@@ -34,6 +35,11 @@ constexpr Int powerOfTen(int n)
 // One more than the largest total a Decimal holds.
 constexpr Int unitsLimit = powerOfTen(Decimal::MaxDigits);
 
+// 10^(ExactTotalScale - scale) as the whole number that takes a decimal of `scale` places to the total's.
+constexpr Int toTotalScale[] = {powerOfTen(8), powerOfTen(7), powerOfTen(6), powerOfTen(5), powerOfTen(4),
+                                powerOfTen(3), powerOfTen(2), powerOfTen(1), powerOfTen(0)};
+static_assert(sizeof toTotalScale / sizeof toTotalScale[0] == ExactTotalScale + 1);
+
 // What one aggregate has seen. SQLite hands out this memory zeroed and only 8-byte aligned, hence the exact
 // total as two halves.
 struct Totals
@@ -44,9 +50,9 @@ struct Totals
     std::int64_t intSum;
     bool approx;   // a value that was no integer
     bool overflow; // the integers overflowed 64 bits
-    // The exact total, unknown once a value was no decimal or the total outgrew 38 digits.
+    // The exact total, in units of 10^-ExactTotalScale: unknown once a value was no decimal or the total
+    // outgrew 38 digits.
     bool inexact;
-    int scale;
     std::uint64_t unitsLow;
     std::int64_t unitsHigh;
 
@@ -66,17 +72,8 @@ struct Totals
         if (inexact)
             return;
         Int total = units();
-        if (amountScale > scale) {
-            if (__builtin_mul_overflow(total, powerOfTen(amountScale - scale), &total)) {
-                inexact = true;
-                return;
-            }
-            scale = amountScale;
-        } else if (amountScale < scale && __builtin_mul_overflow(amount, powerOfTen(scale - amountScale), &amount)) {
-            inexact = true;
-            return;
-        }
-        if (__builtin_add_overflow(total, amount, &total) || total >= unitsLimit || total <= -unitsLimit) {
+        if (__builtin_mul_overflow(amount, toTotalScale[amountScale], &amount) ||
+            __builtin_add_overflow(total, amount, &total) || total >= unitsLimit || total <= -unitsLimit) {
             inexact = true;
             return;
         }
@@ -117,7 +114,7 @@ struct Totals
 
     double exactTotal() const
     {
-        const std::optional<Decimal> total = Decimal::fromUnits(units(), scale);
+        const std::optional<Decimal> total = Decimal::fromUnits(units(), ExactTotalScale);
         return total ? total->toDouble() : realSum;
     }
 
@@ -143,7 +140,7 @@ struct Totals
         }
         if (rest != 0)
             digits += '1';
-        digits += "e-" + std::to_string(scale);
+        digits += "e-" + std::to_string(ExactTotalScale);
         double mean = 0;
         std::from_chars(digits.data(), digits.data() + digits.size(), mean);
         return u < 0 ? -mean : mean;
@@ -215,17 +212,27 @@ std::optional<NearDecimal> nearDecimal(double value)
     int top = ExactTotalScale;
     while (top > 0 && magnitude * tens[top] >= twoTo52)
         --top;
-    // value * 10^top exactly, as the rounded product and its error, and its distance to the nearest whole.
+    // value * 10^top to the nearest whole number (adding 2^52 leaves no fraction, halves to even), and how far
+    // the product lies from it: within the noise allowed below, the product's own rounding does not count.
     const double product = value * tens[top];
-    const double error = std::fma(value, tens[top], -product);
-    const double whole = std::nearbyint(product);
-    const double distance = std::fabs((product - whole) + error) / tens[top];
+    const double whole = std::copysign((std::fabs(product) + twoTo52) - twoTo52, product);
+    const double distance = std::fabs(product - whole) / tens[top];
     NearDecimal decimal{static_cast<std::int64_t>(whole), top};
-    while (decimal.scale > 0 && decimal.units % 10 == 0) {
+    // Its trailing zeros off, by constant divisors (which compile to multiplications): four, then two, then one.
+    while (decimal.scale >= 4 && decimal.units % 10000 == 0) {
+        decimal.units /= 10000;
+        decimal.scale -= 4;
+    }
+    if (decimal.scale >= 2 && decimal.units % 100 == 0) {
+        decimal.units /= 100;
+        decimal.scale -= 2;
+    }
+    if (decimal.scale >= 1 && decimal.units % 10 == 0) {
         decimal.units /= 10;
         --decimal.scale;
     }
-    const double lastPlace = std::nextafter(magnitude, INFINITY) - magnitude;
+    // The distance to the next double up, from its bits (what nextafter gives, without the call).
+    const double lastPlace = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) + 1) - magnitude;
     const double noise =
         std::max(2 * lastPlace, std::min(1e-4 / tens[decimal.scale], magnitude * 1e-6));
     if (distance > noise)
