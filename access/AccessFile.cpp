@@ -381,7 +381,8 @@ struct File::Impl
         std::vector<Column> columns;
         for (unsigned i = 0; i < table.num_cols; ++i) {
             columns.push_back(describe(table, *static_cast<MdbColumn*>(g_ptr_array_index(table.columns, i))));
-            columns.back().required = required != requiredColumns.end() && required->second.contains(columns.back().name);
+            columns.back().required =
+                required != requiredColumns.end() && required->second.contains(columns.back().name);
         }
         return columns;
     }
@@ -393,7 +394,8 @@ struct File::Impl
     {
         std::set<std::string> required;
         const auto le16 = [](const std::uint8_t* p) { return static_cast<std::size_t>(p[0] | p[1] << 8); };
-        if (stored.size() < 4 || (std::memcmp(stored.data(), "KKD", 4) != 0 && std::memcmp(stored.data(), "MR2", 4) != 0))
+        if (stored.size() < 4 ||
+            (std::memcmp(stored.data(), "KKD", 4) != 0 && std::memcmp(stored.data(), "MR2", 4) != 0))
             return required;
         std::vector<std::string> names;
         for (std::size_t at = 4; at + 6 <= stored.size();) {

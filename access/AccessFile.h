@@ -47,9 +47,9 @@ struct Column
 {
     std::string name;
     Kind kind = Kind::Text;
-    int size = 0;      // Text: characters; Binary: bytes; otherwise 0
-    int precision = 0; // Decimal only
-    int scale = 0;     // Decimal only
+    int size = 0;          // Text: characters; Binary: bytes; otherwise 0
+    int precision = 0;     // Decimal only
+    int scale = 0;         // Decimal only
     bool required = false; // Access's Required property: every row holds a value
 };
 

@@ -24,8 +24,8 @@ using data::quoteIdentifier;
 using data::SqliteStatement;
 namespace text = data::text;
 
-// The floor of opening a table (or running a query): the statement stepped through with every column read. Returns the bytes of
-// the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
+// The floor of opening a table (or running a query): the statement stepped through with every column read. Returns the
+// bytes of the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
 struct FloorRead
 {
     std::size_t rows = 0;

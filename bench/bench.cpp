@@ -380,9 +380,9 @@ void benchOpenAndMemory(const Options& o)
 
 // The stock totalled by drug, as the sales statistics (txstj) total a shop's sales lines: the large shop has no
 // sales lines, so its million stock rows stand in, summed per drug.
-const char* const stockTotals =
-    "select c.名称,c.编号 as 生产批号,sum(b.数量) as 库存数量,sum(b.购进金额) as 购进金额, avg(b.购进单价) as 平均进价, "
-    "c.id as 药品标识号  from kc b ,ypzdk c where b.ypid=c.id  group by c.名称,c.id,c.编号";
+const char* const stockTotals = "select c.名称,c.编号 as 生产批号,sum(b.数量) as 库存数量,sum(b.购进金额) as 购进金额, "
+                                "avg(b.购进单价) as 平均进价, "
+                                "c.id as 药品标识号  from kc b ,ypzdk c where b.ypid=c.id  group by c.名称,c.id,c.编号";
 
 // The same sums over the whole stock at once: the aggregates' own cost, without the join and the grouping.
 const char* const wholeStockTotals =

@@ -585,7 +585,7 @@ std::int64_t copyTable(sqlite3* file, PGconn* server, const TableDefinition& tab
                 [[fallthrough]];
             default:
                 appendCopyField(buffer, {reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
-                                        static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
+                                         static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
             }
         }
         buffer += '\n';

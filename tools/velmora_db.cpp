@@ -547,7 +547,8 @@ int check(const Arguments& args)
             std::cout << sqlComment(rebuild.table + "." + column.column + " is declared " + column.declared +
                                     ", which SQLite gives " + affinityName(sqliteAffinity(column.declared)) +
                                     " affinity: text that looks like a number is kept there as a number (\"0012\" "
-                                    "as 12). It should be declared " + column.replacement + ".");
+                                    "as 12). It should be declared " +
+                                    column.replacement + ".");
     std::cout << "--\n"
               << sqlComment(std::string("To rebuild ") + (rebuilds.size() == 1 ? "its table" : "their tables") +
                             " with every row (text already kept as a number stays as it is), back the file up, make "
@@ -636,8 +637,8 @@ int importAccess(const Arguments& args)
     {
         const StopSignals stopSignals;
         try {
-            summary = im::importInto(
-                source, {target, args.option("db-user").value_or(""), args.option("db-password")}, &progress);
+            summary = im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")},
+                                     &progress);
         } catch (const std::exception& e) {
             if (stopSignal) {
                 std::cerr << "velmora-db: " << e.what() << '\n' << std::flush;

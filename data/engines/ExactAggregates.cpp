@@ -233,8 +233,7 @@ std::optional<NearDecimal> nearDecimal(double value)
     }
     // The distance to the next double up, from its bits (what nextafter gives, without the call).
     const double lastPlace = std::bit_cast<double>(std::bit_cast<std::uint64_t>(magnitude) + 1) - magnitude;
-    const double noise =
-        std::max(2 * lastPlace, std::min(1e-4 / tens[decimal.scale], magnitude * 1e-6));
+    const double noise = std::max(2 * lastPlace, std::min(1e-4 / tens[decimal.scale], magnitude * 1e-6));
     if (distance > noise)
         return std::nullopt;
     return decimal;
@@ -249,8 +248,8 @@ bool installExactAggregates(sqlite3* db)
         void (*result)(sqlite3_context*);
     } functions[] = {{"sum", sumResult}, {"total", totalResult}, {"avg", avgResult}};
     for (const auto& f : functions)
-        if (sqlite3_create_window_function(db, f.name, 1, flags, nullptr, step, f.result, f.result, inverse,
-                                           nullptr) != SQLITE_OK)
+        if (sqlite3_create_window_function(db, f.name, 1, flags, nullptr, step, f.result, f.result, inverse, nullptr) !=
+            SQLITE_OK)
             return false;
     return true;
 }

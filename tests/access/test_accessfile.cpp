@@ -458,8 +458,8 @@ TEST_F(AccessFileTest, Jet3TextThatReadsAsChineseInGbkIsDoubted)
     allRows(file, "Customers");
     const std::vector<std::string> warnings = file.warnings();
     ASSERT_EQ(warnings.size(), 1u);
-    for (const char* part : {"table 'Customers', column 'CompanyName', row 1", "阿莫西林Futterkiste", "CP1252",
-                             "--jet3-charset GBK"})
+    for (const char* part :
+         {"table 'Customers', column 'CompanyName', row 1", "阿莫西林Futterkiste", "CP1252", "--jet3-charset GBK"})
         EXPECT_NE(warnings[0].find(part), std::string::npos) << warnings[0];
 
     const File given = File::open(path, "CP1252");
@@ -472,7 +472,8 @@ TEST_F(AccessFileTest, Jet3TextThatReadsAsChineseInGbkIsDoubted)
     EXPECT_EQ(sample.warnings(), std::vector<std::string>{});
 
     // Bytes the Western code page has no character for, that GBK reads (丂): the error says how to read them.
-    const File undecodable = File::open(write("gbk-8140.mdb", withAlfredsAs("\x81\x40" "freds ")));
+    const File undecodable = File::open(write("gbk-8140.mdb", withAlfredsAs("\x81\x40"
+                                                                            "freds ")));
     const std::string message = messageOf([&] { allRows(undecodable, "Customers"); });
     EXPECT_NE(message.find("table 'Customers', row 1, column 'CompanyName'"), std::string::npos) << message;
     EXPECT_NE(message.find("--jet3-charset GBK"), std::string::npos) << message;

@@ -39,7 +39,7 @@ struct Totals
 {
     const char* drug;
     const char* what;
-    double sales; // 销售金额
+    double sales;  // 销售金额
     double profit; // 利润
 };
 
@@ -47,9 +47,7 @@ struct Totals
 const Lines lines[] = {
     {"A", 100000, "19.99", "12.34"}, // was 1998999.99999914 and 765000.00000139
     {"B", 1, "10.10", "10.00"},      // three lines whose profits, 0.1 + 0.2 - 0.3, net to nothing
-    {"B", 1, "0.20", "0"},
-    {"B", 1, "5.00", "5.30"},
-    {"C", 100000, "0.01", "0"}, // was 999.999999999236
+    {"B", 1, "0.20", "0"},           {"B", 1, "5.00", "5.30"}, {"C", 100000, "0.01", "0"}, // was 999.999999999236
 };
 
 const Totals totals[] = {
@@ -65,12 +63,12 @@ protected:
     {
         std::string sql = db->schema() + "INSERT INTO ypzdk (id, 名称) VALUES ('A', '甲'), ('B', '乙'), ('C', '丙');\n";
         for (const Lines& l : lines) {
-            const std::string values = std::string("SELECT '") + l.drug + "', " + l.amount + ", " + l.cost +
-                                       ", '零售', 1 FROM ";
-            const std::string many =
-                onServer() ? values + "generate_series(1, " + std::to_string(l.count) + ")"
-                           : "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
-                                 std::to_string(l.count) + ") " + values + "n";
+            const std::string values =
+                std::string("SELECT '") + l.drug + "', " + l.amount + ", " + l.cost + ", '零售', 1 FROM ";
+            const std::string many = onServer()
+                                         ? values + "generate_series(1, " + std::to_string(l.count) + ")"
+                                         : "WITH RECURSIVE n(x) AS (SELECT 1 UNION ALL SELECT x + 1 FROM n WHERE x < " +
+                                               std::to_string(l.count) + ") " + values + "n";
             sql += "INSERT INTO cr (ypid, 金额, 成本金额, 类型, 数量) " + many + ";\n";
         }
         db->run(sql);
@@ -90,7 +88,7 @@ TEST_P(ExactTotalsTest, SalesStatisticsTotalMoneyExactly)
     std::map<std::string, std::pair<double, double>> byDrug;
     for (txstj.first(); !txstj.eof(); txstj.next())
         byDrug[txstj.fieldByName("药品标识号").asString()] = {txstj.fieldByName("销售金额").asFloat(),
-                                                            txstj.fieldByName("利润").asFloat()};
+                                                              txstj.fieldByName("利润").asFloat()};
     for (const Totals& t : totals) {
         SCOPED_TRACE(t.what);
         ASSERT_TRUE(byDrug.contains(t.drug));
@@ -159,7 +157,7 @@ struct AggregateCase
 {
     const char* values; // the column x of the table numbers, as SQL
     const char* expression;
-    const char* exact;  // what the file gives now, where the engine gives another; null: the engine's own
+    const char* exact; // what the file gives now, where the engine gives another; null: the engine's own
 };
 
 const AggregateCase aggregateCases[] = {
@@ -250,7 +248,7 @@ struct NearCase
 const NearCase nearCases[] = {
     {19.99, {{1999, 2}}},
     {0.1 + 0.2, {{3, 1}}},
-    {10.1 - 10.0, {{1, 1}}},     // 0.09999999999999964: the engine's subtraction
+    {10.1 - 10.0, {{1, 1}}}, // 0.09999999999999964: the engine's subtraction
     {1000000.01 - 999999.99, {{2, 2}}},
     {-12.3456, {{-123456, 4}}},
     {0.00000001, {{1, 8}}},

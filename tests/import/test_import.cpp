@@ -167,10 +167,11 @@ TEST_P(ImportTest, CopiedTablesKeepTheirKeysAndRequiredColumns)
         std::set<std::string> notNull;
         if (onServer()) {
             const std::string table = "'\"" + std::string(c.table) + "\"'::regclass";
-            for (const auto& row : db->rows("SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
-                                            "i.indrelid AND a.attnum = ANY (i.indkey) WHERE i.indisprimary AND "
-                                            "i.indrelid = " + table + " ORDER BY array_position(i.indkey::int2[], "
-                                            "a.attnum)"))
+            const std::string keySql =
+                "SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
+                "i.indrelid AND a.attnum = ANY (i.indkey) WHERE i.indisprimary AND i.indrelid = " +
+                table + " ORDER BY array_position(i.indkey::int2[], a.attnum)";
+            for (const auto& row : db->rows(keySql))
                 key.push_back(row.at(0));
             for (const auto& row : db->rows("SELECT attname FROM pg_attribute WHERE attrelid = " + table +
                                             " AND attnum > 0 AND attnotnull"))
@@ -364,9 +365,9 @@ TEST_P(ImportTest, TabsLineBreaksAndBackslashesArriveAsTheyWere)
         operators.push_back({"op" + std::to_string(i), static_cast<std::int64_t>(i), texts[i]});
     }
     source.add({"Notes", {{"id", Kind::AutoNumber}, {"note", Kind::Memo}}, 0, {"id"}}, rows);
-    source.add({"OperatorTable", {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"remark", Kind::Memo}},
-                0, {}},
-               operators);
+    source.add(
+        {"OperatorTable", {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"remark", Kind::Memo}}, 0, {}},
+        operators);
 
     import::importInto(source, target(), nullptr);
 
@@ -530,7 +531,9 @@ TEST(ImportIntoAServer, AStoppedServerEndsTheImportAfterTheTimeOut)
     for (std::int64_t i = 1; i <= 10; ++i)
         operators.push_back({"op" + std::to_string(i), i, std::string("pw"), std::int64_t{1}});
     source.add({"OperatorTable",
-                {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"passwords", Kind::Text, 50},
+                {{"username", Kind::Text, 10},
+                 {"userid", Kind::LongInteger},
+                 {"passwords", Kind::Text, 50},
                  {"able", Kind::LongInteger}},
                 0,
                 {}},

@@ -49,7 +49,7 @@ public:
 
 private:
     int m_pid = -1;
-    int m_errorPipe = -1; // our end
+    int m_errorPipe = -1;     // our end
     std::size_t m_filler = 0; // bytes put in the pipe before the start, not the program's
 };
 

@@ -37,7 +37,8 @@ TEST(VelmoraDbImport, ReportsEachTableAndRefusesASecondImport)
 
     const ToolRun first = runVelmoraDb({"import", nwind, shop});
     ASSERT_EQ(first.status, 0) << first.output;
-    EXPECT_TRUE(holds(first.output, "Umsätze: 830 rows read, 830 written (a table of its own, key OrderID)")) << first.output;
+    EXPECT_TRUE(holds(first.output, "Umsätze: 830 rows read, 830 written (a table of its own, key OrderID)"))
+        << first.output;
     EXPECT_TRUE(holds(first.output, "Order Details: 2155 of 2155 rows, done")) << first.output;
     EXPECT_TRUE(holds(first.output, "made the schema's tables OperatorTable")) << first.output;
     EXPECT_EQ(rowsOfFile(shop, "SELECT count(*) FROM \"Order Details\""),
@@ -131,7 +132,8 @@ TEST_P(InterruptedImportTest, ASignalPartWayLeavesNoFileAndNoTables)
         const HeldVelmoraDb::Ended ended = tool.finish(60s);
 
         EXPECT_TRUE(WIFSIGNALED(ended.waitStatus) && WTERMSIG(ended.waitStatus) == signal)
-            << "wait status " << ended.waitStatus << "\n" << ended.errorOutput;
+            << "wait status " << ended.waitStatus << "\n"
+            << ended.errorOutput;
         const std::string name = signal == SIGTERM ? "SIGTERM" : signal == SIGINT ? "SIGINT" : "SIGHUP";
         EXPECT_TRUE(holds(ended.errorOutput, "the import was interrupted (" + name + ")")) << ended.errorOutput;
         EXPECT_TRUE(holds(ended.errorOutput, "Nothing was imported")) << ended.errorOutput;

@@ -10,10 +10,10 @@
 
 #include <algorithm>
 #include <cstdio>
+#include <fstream>
 #include <iterator>
 #include <map>
 #include <sstream>
-#include <fstream>
 #include <string>
 #include <sys/wait.h>
 #include <vector>
@@ -118,7 +118,11 @@ struct ShownText
 const ShownText shownTexts[] = {
     {"a memo written on Windows", "第一行\r\n第二行", "第一行\\r\\n第二行"},
     {"an escape sequence", "\x1b[31m红\x1b[0m", "\\x1b[31m红\\x1b[0m"},
-    {"a bell, a backspace and DEL", "a\x07" "b\x08" "c\x7f", "a\\x07b\\x08c\\x7f"},
+    {"a bell, a backspace and DEL",
+     "a\x07"
+     "b\x08"
+     "c\x7f",
+     "a\\x07b\\x08c\\x7f"},
     {"a tab and a backslash", "x\ty\\z", "x\\ty\\\\z"},
 };
 
