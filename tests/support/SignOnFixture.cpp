@@ -51,7 +51,7 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
 void SignOnFixture::start()
 {
     dmod = std::make_unique<data::TDMod>(m_db->folder());
-    dmod->ADOCON().setConnectionString(m_db->connectionString());
+    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? m_db->connectionString() : m_connectionString);
     dmod->ADOCON().open();
     if (m_openToper)
         dmod->toper().open();
@@ -62,6 +62,12 @@ void SignOnFixture::start()
     Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));
     btok = dialog->findChild<QPushButton*>(QStringLiteral("btok"));
     btno = dialog->findChild<QPushButton*>(QStringLiteral("btno"));
+}
+
+void SignOnFixture::restartAs(const std::string& role, const std::string& password)
+{
+    m_connectionString = m_db->connectionStringAs(role, password);
+    restart();
 }
 
 void SignOnFixture::restart()

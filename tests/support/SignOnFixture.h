@@ -76,6 +76,8 @@ public:
     // The program run anew on the same database: a new data module, main window and dialog, and a platform
     // that has seen nothing yet.
     void restart();
+    // ... connected as another role of the server.
+    void restartAs(const std::string& role, const std::string& password);
     // Shows the dialog as the start-up does and waits until it has the keyboard.
     bool show();
     // The username of the row tuser stands on.
@@ -103,6 +105,7 @@ private:
     std::unique_ptr<TestDatabase> m_db;
     bool m_ok = false;
     bool m_openToper = true;
+    std::string m_connectionString;
 };
 
 // What a start-up has on the screen when its message loop would run.
