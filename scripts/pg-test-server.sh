@@ -5,7 +5,8 @@
 #   scripts/pg-test-server.sh stop DIR    stops it and removes DIR
 #
 # The role the tests use has a password (scram-sha-256 over TCP) and may create databases and roles (a till's
-# role, velmora-db grant-till), nothing more; each test makes a database of its own. PostgreSQL refuses to run as root, so as root the server runs as postgres.
+# role, velmora-db grant-till), nothing more; each test makes a database of its own. PostgreSQL refuses to run
+# as root, so as root the server runs as postgres.
 # The port is VELMORA_PG_PORT, 55432 unless set.
 set -euo pipefail
 
