@@ -1,5 +1,7 @@
 #include "platform/QtPlatform.h"
 
+#include "platform/WindowRules.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
@@ -57,7 +59,12 @@ void processPaintingFor(int milliseconds)
 
 } // namespace
 
-QtPlatform::QtPlatform(QApplication& app) : m_app(app) {}
+QtPlatform::QtPlatform(QApplication& app) : m_app(app), m_windowRules(std::make_unique<WindowRules>())
+{
+    app.installEventFilter(m_windowRules.get());
+}
+
+QtPlatform::~QtPlatform() = default;
 
 MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
 {

@@ -452,6 +452,17 @@ void Screen::movePointer(QPoint to)
     sleepFor(30ms);
 }
 
+void Screen::parkPointer()
+{
+    const QSize screen = size();
+    movePointer(QPoint(screen.width() - 1, screen.height() - 1));
+}
+
+QSize Screen::size() const
+{
+    return {DisplayWidth(m_display, DefaultScreen(m_display)), DisplayHeight(m_display, DefaultScreen(m_display))};
+}
+
 void Screen::click(QPoint at, int button)
 {
     movePointer(at);

@@ -97,6 +97,10 @@ public:
     void type(const std::string& ascii);
     void click(QPoint at, int button = 1);
     void movePointer(QPoint to);
+    // The pointer at the screen's bottom-right corner, so that no key depends
+    // on where it rests.
+    void parkPointer();
+    QSize size() const;
 
     // The desktop behind the windows, one colour.
     void setDesktopColour(QRgb colour);

@@ -33,7 +33,17 @@ void expectCaption(const WindowInfo& window, const QString& caption)
 class ProgramOnX : public ::testing::TestWithParam<WindowManager>
 {
 protected:
-    ProgramOnX() : server(GetParam()), screen(server), program(server) {}
+    ProgramOnX() : server(GetParam()), screen(server), program(server) { screen.parkPointer(); }
+
+    // Waits until the program has no window of this name on the screen.
+    void waitUntilGone(const QString& name, const std::string& what)
+    {
+        waitFor(what, 10s, [&]() -> std::optional<bool> {
+            if (screen.findWindow(program.pid(), [&](const WindowInfo& w) { return w.netName == name; }))
+                return std::nullopt;
+            return true;
+        });
+    }
 
     // Signs on as operator 1 with the demo password by typing, as an operator
     // does; returns the main window.
@@ -82,8 +92,12 @@ TEST_P(ProgramOnX, SplashIsPaintedBeforeThePauseEnds)
         screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == MainWindowCaption; });
     ASSERT_TRUE(main.has_value());
     expectCaption(*main, MainWindowCaption);
-    // The splash is gone once the login dialog is up.
-    EXPECT_FALSE(splashOf(screen, program.pid()).has_value());
+    // The splash goes once the login dialog is up.
+    waitFor("the splash to go", 10s, [&]() -> std::optional<bool> {
+        if (splashOf(screen, program.pid()))
+            return std::nullopt;
+        return true;
+    });
 
     screen.key("Escape");
     EXPECT_EQ(program.waitForExit(20s), 0);
@@ -120,6 +134,7 @@ TEST_P(ProgramOnX, FailedRetryShowsTheFailureLineBeforeAskingAgain)
     });
     EXPECT_TRUE(failureLineSeen) << "the status line did not change to the failure text before the question came";
 
+    waitForWindow(screen, program, QuestionCaption);
     screen.key("Escape"); // counts as No
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_FALSE(QFile::exists(program.folder() + QStringLiteral("/data/missing.mdb")));
@@ -153,6 +168,34 @@ TEST_P(ProgramOnX, SettingsTypedIntoTheDialogAreSavedAndTheRetryConnects)
     EXPECT_TRUE(settings.contains(QStringLiteral("DB_User=admin"))) << settings.toStdString();
     EXPECT_TRUE(settings.contains(QStringLiteral("DB_Password=mivotelq"))) << settings.toStdString();
 
+    screen.key("Escape");
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// A refused save tells why in a box; once the box closes, the settings dialog
+// has the keyboard again and the field named in the box takes the typing.
+TEST_P(ProgramOnX, SettingsDialogHasTheKeyboardAfterItsBox)
+{
+    program.writeSettings(QStringLiteral("data/missing.mdb"), QStringLiteral("admin"), QStringLiteral("mivotelq"));
+    program.start();
+    waitForWindow(screen, program, QuestionCaption);
+    screen.key("Return");
+    waitForWindow(screen, program, SettingsCaption);
+    screen.key("a", {"Control_L"}); // the user field, emptied
+    screen.key("BackSpace");
+    screen.key("Return");
+    screen.key("Return"); // Enter in the password saves: "用户名不能为空!"
+    waitForWindow(screen, program, QuestionCaption, 10s);
+    screen.key("Return");
+    waitForWindow(screen, program, SettingsCaption, 10s);
+    screen.type("clerk");
+    screen.key("Return");
+    screen.key("Return");
+    waitUntilGone(SettingsCaption, "the settings dialog to save and close");
+    EXPECT_TRUE(program.readSettings().contains(QStringLiteral("DB_User=clerk")))
+        << program.readSettings().toStdString();
+
+    waitForWindow(screen, program, QuestionCaption); // the retry fails: the file is still missing
     screen.key("Escape");
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
@@ -235,15 +278,45 @@ TEST_P(ProgramOnX, ThreeFailedAttemptsEndTheProgram)
         screen.key("Return");
         expectCaption(waitForWindow(screen, program, ApplicationTitle), ApplicationTitle);
         screen.key("Return");
-        if (attempt < 3)
-            waitFor("the message box to close", 10s, [&]() -> std::optional<bool> {
-                if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == ApplicationTitle; }))
-                    return std::nullopt;
-                return true;
-            });
+        if (attempt < 3) {
+            waitUntilGone(ApplicationTitle, "the message box to close");
+            // The keyboard is back with the login, wherever the pointer rests.
+            waitForWindow(screen, program, LoginCaption, 10s);
+        }
     }
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
+}
+
+// The right password typed after a failed attempt signs on: the message box
+// hands the keyboard back to the login, with the pointer far from it.
+TEST_P(ProgramOnX, WrongPasswordThenTheRightOneSignsOn)
+{
+    program.makeDemoDatabase();
+    program.start();
+    waitForWindow(screen, program, LoginCaption);
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("0000");
+    screen.key("Return");
+    waitForWindow(screen, program, ApplicationTitle);
+    screen.key("Return");
+    waitUntilGone(ApplicationTitle, "the message box to close");
+    // No wait for the keyboard here: keys typed now must reach the login.
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    const WindowInfo main = waitFor("the main window with the keyboard", 20s, [&]() -> std::optional<WindowInfo> {
+        if (!program.running())
+            throw DriverError("the program ended while signing on");
+        return screen.findWindow(program.pid(), [&](const WindowInfo& w) {
+            return w.netName == MainWindowCaption && screen.hasKeyboard(w);
+        });
+    });
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
 TEST_P(ProgramOnX, StartUpErrorReportIsCaptionedWithTheApplicationTitle)
@@ -279,23 +352,50 @@ TEST_P(ProgramOnX, RightClickOnTheMenuBarOrTheBandLeavesTheToolBar)
             return first;
         return std::nullopt;
     });
+    const auto menus = [&] {
+        std::vector<WindowInfo> popups;
+        for (const WindowInfo& w : screen.windowsOf(program.pid()))
+            if (w.overrideRedirect)
+                popups.push_back(w);
+        return popups;
+    };
 
     // Right of the last menu entry, and right of the last tool button.
     for (const QPoint place : {QPoint(main.geometry.width() - 40, 10), QPoint(main.geometry.width() - 40, 50)}) {
         SCOPED_TRACE(place.y());
         screen.click(main.geometry.topLeft() + place, 3);
-        struct timespec pause
-        {
-            0, 400'000'000
-        };
-        nanosleep(&pause, nullptr);
-        const auto popup = screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.overrideRedirect; });
-        EXPECT_FALSE(popup.has_value()) << "a menu popped up at " << place.x() << ',' << place.y();
-        screen.key("Down");
-        screen.key("Return");
+        // Alt+D, pressed after the click, opens 代码维护 under its entry at the
+        // left: once that menu is up the click has been handled, and a menu
+        // the click had opened would have taken the key instead.
+        screen.key("d", {"Alt_L"});
+        const WindowInfo menu = waitFor("a menu to open", 10s, [&]() -> std::optional<WindowInfo> {
+            const auto open = menus();
+            if (open.empty())
+                return std::nullopt;
+            return open.front();
+        });
+        EXPECT_EQ(menus().size(), 1u);
+        EXPECT_LT(menu.geometry.left() - main.geometry.left(), main.geometry.width() / 2)
+            << "a menu popped up at " << menu.geometry.left() << ',' << menu.geometry.top();
+        screen.key("Escape");
+        screen.key("Escape");
+        waitFor("the menus to close", 10s, [&]() -> std::optional<bool> {
+            if (!menus().empty())
+                return std::nullopt;
+            return true;
+        });
         screen.movePointer(restingPlace);
-        nanosleep(&pause, nullptr);
-        EXPECT_EQ(screen.grab(top), before) << "the band or the tool bar changed";
+        QImage now;
+        try {
+            now = waitFor("the band and the tool bar as they were", 5s, [&]() -> std::optional<QImage> {
+                now = screen.grab(top);
+                if (now == before)
+                    return now;
+                return std::nullopt;
+            });
+        } catch (const DriverError&) {
+        }
+        EXPECT_EQ(now, before) << "the band or the tool bar changed";
     }
 
     screen.requestClose(main);
@@ -337,12 +437,19 @@ TEST_P(ProgramOnX, MenuDrawsEverySeparatorOfItsEntryTheLastOneToo)
     const WindowInfo menu = waitFor("the 代码维护 menu to open", 10s, [&]() -> std::optional<WindowInfo> {
         return screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.overrideRedirect; });
     });
-    struct timespec pause
-    {
-        0, 300'000'000
-    };
-    nanosleep(&pause, nullptr);
-    EXPECT_EQ(separatorRows(screen.grab(menu.geometry)), 3);
+    // The menu is drawn once it shows its three separators; a menu short of
+    // one never gets there.
+    int separators = -1;
+    try {
+        waitFor("the menu drawn with its three separators", 10s, [&]() -> std::optional<bool> {
+            separators = separatorRows(screen.grab(menu.geometry));
+            if (separators == 3)
+                return true;
+            return std::nullopt;
+        });
+    } catch (const DriverError&) {
+    }
+    EXPECT_EQ(separators, 3);
 
     screen.key("Escape");
     screen.requestClose(main);
