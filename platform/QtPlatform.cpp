@@ -8,9 +8,12 @@
 #include <QDir>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSpacerItem>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -57,6 +60,23 @@ void processPaintingFor(int milliseconds)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+// A window manager draws a box's caption in its title bar beside its own
+// buttons (up to a menu, minimise, maximise and close), in a bold face: a box
+// as narrow as a short text cuts its caption ("Vel…ora"). The box is made wide
+// enough for the caption in a larger bold face and room for those buttons.
+constexpr int TitleBarButtonsWidth = 180;
+
+void widenForCaption(QMessageBox& box)
+{
+    QFont title = box.font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() > 0 ? title.pointSizeF() * 1.25 : 12.0);
+    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + TitleBarButtonsWidth;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
+
 } // namespace
 
 QtPlatform::QtPlatform(QApplication& app) : m_app(app), m_windowRules(std::make_unique<WindowRules>())
@@ -77,6 +97,7 @@ MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
     }
+    widenForCaption(box);
     switch (box.exec()) {
     case QMessageBox::Yes:
         return MsgAnswer::Yes;

@@ -171,6 +171,30 @@ private slots:
         QVERIFY(owner.isActiveWindow());
     }
 
+    // A modal dialog minimised by a window manager comes back in front when
+    // the window it blocks is activated.
+    void minimisedDialogComesBackWithItsOwner()
+    {
+        QtPlatform platform(*qApp);
+        QWidget owner;
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        QDialog dialog(&owner);
+        bool back = false;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(dialog.isVisible());
+            dialog.showMinimized();
+            QTRY_VERIFY(dialog.isMinimized());
+            owner.activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.isMinimized() && dialog.isActiveWindow(), 5000);
+            back = !dialog.isMinimized() && dialog.isActiveWindow();
+            dialog.done(QDialog::Accepted);
+        });
+        QTimer::singleShot(10000, &dialog, [&] { dialog.done(QDialog::Rejected); });
+        platform.showModal(dialog);
+        QVERIFY(back);
+    }
+
     void executableFolderEndsWithSeparator()
     {
         QtPlatform platform(*qApp);
