@@ -44,7 +44,9 @@ std::optional<WindowInfo> splashOf(const Screen& screen, pid_t pid)
 
 PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chrono::milliseconds limit)
 {
+    Clock::time_point lastAbsent = Clock::now();
     return waitFor("the splash painted on the screen", limit, [&]() -> std::optional<PaintedSplash> {
+        const Clock::time_point look = Clock::now();
         if (!program.running())
             throw DriverError("the program ended before its splash was seen painted");
         for (const WindowInfo& w : screen.windowsOf(program.pid())) {
@@ -52,12 +54,14 @@ PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chr
                 throw DriverError("\"" + w.netName.toStdString() + "\" came before the splash was seen painted");
         }
         const auto splash = splashOf(screen, program.pid());
-        if (!splash)
+        if (!splash) {
+            lastAbsent = look;
             return std::nullopt;
+        }
         QImage shown = screen.grab(splash->geometry);
         if (!splashShowsPictureAndLabels(shown))
             return std::nullopt;
-        return PaintedSplash{std::move(shown), splash->geometry};
+        return PaintedSplash{std::move(shown), splash->geometry, Clock::now(), lastAbsent};
     });
 }
 

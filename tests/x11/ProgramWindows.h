@@ -34,6 +34,11 @@ struct PaintedSplash
 {
     QImage image;
     QRect place;
+    // When it was first seen painted, and the last look that found no splash
+    // on the screen yet: the start-up's pause begins after the splash is
+    // mapped, so it cannot end before lastAbsent + 1000 ms.
+    Clock::time_point seenPainted;
+    Clock::time_point lastAbsent;
 };
 // Waits, while the program starts, for its splash to be on the screen with
 // its picture and labels; fails when another of its windows comes first.
