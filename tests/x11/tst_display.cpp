@@ -237,8 +237,11 @@ TEST_P(ProgramOnX, FailedRetryShowsTheFailureLineBeforeAskingAgain)
     ASSERT_NE(failureLine, splashStatusLine(WelcomeLine));
     bool failureLineSeen = false;
     waitFor("the question to come again", 30s, [&]() -> std::optional<bool> {
+        // A dialog other than the settings dialog, which may still be closing.
         const auto asking = [&] {
-            return screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.types.value(0) == DialogType; });
+            return screen.findWindow(program.pid(), [&](const WindowInfo& w) {
+                return w.types.value(0) == DialogType && w.id != dialog.id;
+            });
         };
         if (asking())
             return true;
@@ -249,7 +252,7 @@ TEST_P(ProgramOnX, FailedRetryShowsTheFailureLineBeforeAskingAgain)
     });
     EXPECT_TRUE(failureLineSeen) << "the status line did not show the failure text before the question came";
 
-    expectCaption(waitForDialog("the retry question again"), QuestionCaption);
+    expectCaption(waitForDialog("the retry question again", dialog.id), QuestionCaption);
     screen.key("Escape"); // counts as No
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_FALSE(QFile::exists(program.folder() + QStringLiteral("/data/missing.mdb")));
