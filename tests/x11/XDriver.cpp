@@ -327,11 +327,48 @@ void XServer::startWindowManager()
     }
     // The window manager is ready once it names itself on the root window.
     const Window root = DefaultRootWindow(m_connection);
-    waitFor(std::string(windowManagerName(m_wm)) + " to manage the screen", 20s, [&]() -> std::optional<bool> {
+    waitFor(std::string(windowManagerName(m_wm)) + " to name itself", 20s, [&]() -> std::optional<bool> {
         if (longProperty(m_connection, root, atom(m_connection, "_NET_SUPPORTING_WM_CHECK"), XA_WINDOW).empty())
             return std::nullopt;
         return true;
     });
+    // It may name itself before it takes new windows: it is ready once it has
+    // put a window mapped now into a frame of its own. A window mapped before
+    // it was ready may stay unmanaged, so a new one is tried each second.
+    Window probe = 0;
+    auto tried = Clock::now();
+    const auto framed = [&] {
+        Window rootOf = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(m_connection, probe, &rootOf, &parent, &children, &count) == 0)
+            return false;
+        if (children != nullptr)
+            XFree(children);
+        return parent != rootOf;
+    };
+    const auto newProbe = [&] {
+        if (probe != 0)
+            XDestroyWindow(m_connection, probe);
+        probe = XCreateSimpleWindow(m_connection, root, 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(m_connection, probe);
+        XSync(m_connection, False);
+        tried = Clock::now();
+    };
+    newProbe();
+    try {
+        waitFor(std::string(windowManagerName(m_wm)) + " to manage new windows", 20s, [&]() -> std::optional<bool> {
+            if (framed())
+                return true;
+            if (Clock::now() - tried > 1s)
+                newProbe();
+            return std::nullopt;
+        });
+    } catch (const DriverError&) {
+        XDestroyWindow(m_connection, probe);
+        throw;
+    }
+    XDestroyWindow(m_connection, probe);
+    XSync(m_connection, False);
 }
 
 XServer::~XServer()

@@ -576,10 +576,12 @@ TEST_P(ProgramOnX, LoginStaysWithTheMainWindowWhenMinimised)
         screen.requestMinimize(login);
         // A request sent after it tells when the window manager has answered:
         // xfwm4 minimises no dialog that stands in front of another window,
-        // openbox minimises it (with the main window).
+        // openbox minimises it (with the main window), saying so in the
+        // login's state at once, while its picture may still shrink away.
         screen.requestState(*main, "_NET_WM_STATE_ABOVE", true);
         const bool minimised = waitFor("the window manager to answer", 10s, [&]() -> std::optional<bool> {
-            if (!screen.window(login.id))
+            const auto loginNow = screen.window(login.id);
+            if (!loginNow || loginNow->states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN")))
                 return true;
             const auto mainNow = screen.window(main->id);
             if (mainNow && mainNow->states.contains(QStringLiteral("_NET_WM_STATE_ABOVE")))
@@ -589,7 +591,9 @@ TEST_P(ProgramOnX, LoginStaysWithTheMainWindowWhenMinimised)
         if (minimised)
             screen.requestActivate(*main);
         waitFor("the login in front with the keyboard", 10s, [&]() -> std::optional<bool> {
-            if (screen.keyboardWindow() != login.id || !screen.window(login.id))
+            const auto loginNow = screen.window(login.id);
+            if (screen.keyboardWindow() != login.id || !loginNow ||
+                loginNow->states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN")))
                 return std::nullopt;
             return true;
         });
@@ -671,15 +675,25 @@ TEST_P(ProgramOnX, MessageBoxShowsItsWholeCaption)
     // caption's text.
     const auto drawnTitle = [&](const QString& caption) {
         const unsigned long id = screen.createWindow(caption, QSize(700, 120));
+        std::optional<WindowInfo> before;
+        auto asked = Clock::now() - 1s;
         const WindowInfo reference =
             waitFor("the reference window framed with the keyboard", 10s, [&]() -> std::optional<WindowInfo> {
                 const auto w = screen.window(id);
                 if (!w || w->frame == w->geometry)
                     return std::nullopt;
                 if (screen.keyboardWindow() != id) {
-                    screen.requestActivate(*w);
+                    if (Clock::now() - asked > 300ms) {
+                        screen.requestActivate(*w);
+                        asked = Clock::now();
+                    }
                     return std::nullopt;
                 }
+                // Framed where it stays: the same in two looks.
+                const bool same = before && before->frame == w->frame && before->geometry == w->geometry;
+                before = w;
+                if (!same)
+                    return std::nullopt;
                 return w;
             });
         const QImage bar = titleBar(screen, reference);
@@ -689,15 +703,17 @@ TEST_P(ProgramOnX, MessageBoxShowsItsWholeCaption)
     const QImage named = titleInk(drawnTitle(ApplicationTitle));
     const QImage unnamed = titleInk(drawnTitle(QString()));
     ASSERT_EQ(named.size(), unnamed.size());
-    int left = named.width(), right = -1;
+    int left = named.width(), right = -1, top = named.height(), bottom = -1;
     for (int y = 0; y < named.height(); ++y)
         for (int x = 0; x < named.width(); ++x)
             if (named.pixelIndex(x, y) != unnamed.pixelIndex(x, y)) {
                 left = std::min(left, x);
                 right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
             }
     ASSERT_GT(right, left) << "the window manager drew no caption on the reference window";
-    const QImage text = named.copy(left, 0, right - left + 1, named.height());
+    const QImage text = named.copy(left, top, right - left + 1, bottom - top + 1);
 
     program.makeDemoDatabase();
     program.start();
@@ -709,9 +725,26 @@ TEST_P(ProgramOnX, MessageBoxShowsItsWholeCaption)
     screen.key("Return");
     const WindowInfo box = waitForDialog("the login's message", login.id);
     expectCaption(box, ApplicationTitle);
-    const QImage bar = titleInk(titleBar(screen, box));
-    ASSERT_GE(bar.height(), text.height());
-    EXPECT_LT(bestMismatch(text, bar), 0.1) << "the caption is cut: the box is " << box.frame.width() << " wide";
+    // Read until the window manager has drawn the box's title as the active
+    // one's, as the reference was drawn; a cut caption is never found.
+    double mismatch = 1e9;
+    try {
+        waitFor("the whole caption in the box's title bar", 5s, [&]() -> std::optional<bool> {
+            // Read anew: the frame may have come after the keyboard.
+            const auto now = screen.window(box.id);
+            if (!now)
+                return std::nullopt;
+            const QImage bar = titleInk(titleBar(screen, *now));
+            if (bar.height() < text.height())
+                return std::nullopt;
+            mismatch = bestMismatch(text, bar);
+            if (mismatch >= 0.1)
+                return std::nullopt;
+            return true;
+        });
+    } catch (const DriverError&) {
+    }
+    EXPECT_LT(mismatch, 0.1) << "the caption is cut: the box is " << box.frame.width() << " wide";
     screen.key("Return");
     waitFor("the login to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
         if (screen.keyboardWindow() != login.id)
