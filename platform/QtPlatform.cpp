@@ -1,6 +1,7 @@
 #include "platform/QtPlatform.h"
 
 #include "platform/WindowRules.h"
+#include "platform/X11Desktop.h"
 
 #include <QApplication>
 #include <QDeadlineTimer>
@@ -168,10 +169,12 @@ int QtPlatform::showModal(QDialog& dialog)
 void QtPlatform::repaintNow(QWidget& window)
 {
     // Painting a window the server has not mapped and exposed yet shows
-    // nothing, so wait (bounded) for the exposure first.
+    // nothing, so wait (bounded) for the exposure first; on X also for the
+    // window manager's frame around it, which it maps after the window.
     if (QWindow* handle = window.windowHandle(); handle != nullptr && window.isVisible()) {
         const QDeadlineTimer limit(ExposeLimitMs);
-        while (!handle->isExposed() && !limit.hasExpired())
+        const auto onScreen = [&] { return handle->isExposed() && (!x11::onX11() || x11::viewable(window)); };
+        while (!onScreen() && !limit.hasExpired())
             processPaintingFor(ExposePollMs);
     }
     window.repaint();

@@ -83,6 +83,20 @@ bool windowManagerMaximizes()
     return false;
 }
 
+bool viewable(const QWidget& window)
+{
+    xcb_connection_t* c = connection();
+    if (c == nullptr || !window.isWindow() || !window.testAttribute(Qt::WA_WState_Created))
+        return false;
+    xcb_get_window_attributes_reply_t* reply =
+        xcb_get_window_attributes_reply(c, xcb_get_window_attributes(c, xcb_window_t(window.internalWinId())), nullptr);
+    if (reply == nullptr)
+        return false;
+    const bool result = reply->map_state == XCB_MAP_STATE_VIEWABLE;
+    std::free(reply);
+    return result;
+}
+
 void setWindowBackground(QWidget& window, const QColor& colour)
 {
     xcb_connection_t* c = connection();

@@ -15,6 +15,11 @@ bool onX11();
 // maximised window must be given the screen's area by the program itself.
 bool windowManagerMaximizes();
 
+// Whether the window is on the screen: mapped, and so is every window around
+// it (a window manager maps its own frame around a window only after the
+// window itself, and may take its time).
+bool viewable(const QWidget& window);
+
 // The X server fills the window with this colour from the moment it is
 // mapped, before the program paints it, instead of leaving what lay beneath
 // (the black of an empty screen) until then.

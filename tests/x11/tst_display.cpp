@@ -183,11 +183,12 @@ TEST_P(ProgramOnX, SplashIsPaintedBeforeThePauseEnds)
     program.start();
 
     const PaintedSplash splash = waitForPaintedSplash(screen, program);
-    // Seen painted before the start-up's 1000 ms pause can have ended: the
-    // pause begins only after the splash is on the screen, and the last look
-    // that did not find it there was taken after the program started.
-    EXPECT_LT(splash.seenPainted - splash.lastAbsent, 1000ms)
-        << std::chrono::duration_cast<std::chrono::milliseconds>(splash.seenPainted - splash.lastAbsent).count()
+    // Drawn before the start-up's 1000 ms pause can have ended: the pause
+    // follows the splash's first painting, so an undrawn splash would stay so
+    // for the whole pause; the last look that did not find it on the screen
+    // was taken after the program started.
+    EXPECT_LT(splash.firstDrawn - splash.lastAbsent, 1000ms)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(splash.firstDrawn - splash.lastAbsent).count()
         << " ms";
     // The rounded corner shows what lies behind the window.
     const QPoint corner = splash.place.topLeft() + QPoint(1, 1);
@@ -588,15 +589,43 @@ TEST_P(ProgramOnX, LoginStaysWithTheMainWindowWhenMinimised)
                 return false;
             return std::nullopt;
         });
-        if (minimised)
+        if (minimised) {
+            // Chosen again once the windows minimised with it are off the
+            // screen (openbox shrinks them away first).
+            waitFor("the minimised windows off the screen", 10s, [&]() -> std::optional<bool> {
+                for (const WindowInfo& w : screen.windowsOf(program.pid()))
+                    if (w.id == login.id || w.states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN")))
+                        return std::nullopt;
+                return true;
+            });
             screen.requestActivate(*main);
-        waitFor("the login in front with the keyboard", 10s, [&]() -> std::optional<bool> {
-            const auto loginNow = screen.window(login.id);
-            if (screen.keyboardWindow() != login.id || !loginNow ||
-                loginNow->states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN")))
-                return std::nullopt;
-            return true;
-        });
+        }
+        // openbox now and then lets a request for a window minimised whole
+        // pass unanswered, with no window of the program on the screen: the
+        // main window is chosen again, as a person would click it again.
+        auto asked = Clock::now();
+        std::string seen;
+        try {
+            waitFor("the login in front with the keyboard", 10s, [&]() -> std::optional<bool> {
+                const auto loginNow = screen.window(login.id);
+                seen = "keyboard on " + std::to_string(screen.keyboardWindow()) + ", login " +
+                       std::to_string(login.id) + (loginNow ? " on the screen, state " : " off the screen") +
+                       (loginNow ? loginNow->states.join(u' ').toStdString() : std::string());
+                for (const WindowInfo& w : screen.windowsOf(program.pid()))
+                    seen += "; window " + std::to_string(w.id) + " " + w.states.join(u' ').toStdString();
+                if (screen.keyboardWindow() != login.id || !loginNow ||
+                    loginNow->states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN"))) {
+                    if (minimised && screen.windowsOf(program.pid()).empty() && Clock::now() - asked > 1s) {
+                        screen.requestActivate(*main);
+                        asked = Clock::now();
+                    }
+                    return std::nullopt;
+                }
+                return true;
+            });
+        } catch (const DriverError& error) {
+            FAIL() << error.what() << "; " << seen << (minimised ? " (it had been minimised)" : "");
+        }
     }
     screen.type("1");
     screen.key("Return");
@@ -825,6 +854,7 @@ TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
         std::optional<QRgb> login, main;
     };
     std::vector<Look> looks;
+    std::string emptyLooks;
     // The login's background beside its labels, and the band right of the
     // tool bar in the main window.
     const QPoint loginSpot(6, 6);
@@ -836,6 +866,9 @@ TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
         std::optional<WindowInfo> loginNow;
         const auto windows = screen.windowsOf(program.pid());
         look.anyWindow = !windows.empty();
+        if (!look.anyWindow)
+            emptyLooks += " " + std::to_string(looks.size()) + (program.running() ? "" : " (ended)");
+
         for (const WindowInfo& w : windows) {
             if (w.types.value(0) == DialogType) {
                 look.login = screen.pixel(w.geometry.topLeft() + loginSpot);
@@ -874,7 +907,7 @@ TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
         loginWrong += look.login && *look.login != loginColour ? 1 : 0;
         mainWrong += look.main && *look.main != mainColour ? 1 : 0;
     }
-    EXPECT_EQ(empty, 0) << "of " << looks.size() << " looks, these found no window of the program";
+    EXPECT_EQ(empty, 0) << "of " << looks.size() << " looks, these found no window of the program:" << emptyLooks;
     EXPECT_EQ(loginWrong, 0) << "of " << looks.size() << " looks, these found the login not yet painted";
     EXPECT_EQ(mainWrong, 0) << "of " << looks.size() << " looks, these found the main window not yet painted";
 
