@@ -8,6 +8,9 @@
 #include <cerrno>
 #include <cstring>
 #include <fstream>
+#include <map>
+#include <optional>
+#include <set>
 #include <sys/stat.h>
 
 namespace velmora::access {
@@ -17,6 +20,9 @@ namespace {
 constexpr int offsetMask = 0x1FFF; // row offsets on a page carry flags in their top bits
 constexpr int rowDeleted = 0x4000;
 constexpr std::size_t longValueHeader = 12; // memo and OLE: length and flags, page and row, unused
+// MSysObjects' types of a linked table, as stored (libmdb's catalogue folds the ODBC one into reports').
+constexpr std::int64_t ObjectLinkedOdbcTable = 4;
+constexpr std::int64_t ObjectLinkedAccessTable = 6;
 
 struct TableDefDeleter
 {
@@ -109,7 +115,15 @@ struct File::Impl
     MdbHandle* mdb = nullptr;
     bool unicode = false; // Jet 4 and ACE
     std::unique_ptr<text::CodePageDecoder> jet3;
+    // Jet 3 text read in a Western code page the file chose: GBK to tell whether it is Chinese after all.
+    std::unique_ptr<text::CodePageDecoder> gbk;
     std::vector<std::unique_ptr<MdbCatalogEntry>> userTables;
+    std::map<std::string, std::set<std::string>> requiredColumns; // by table
+    std::vector<LinkedTable> linkedTables;
+    // The last text decoded, when it reads as Chinese in GBK: as GBK reads it.
+    mutable std::optional<std::string> lastAsGbk;
+    mutable std::vector<std::string> warnings;
+    mutable std::set<std::pair<std::string, std::string>> doubted; // table, column: warned once
 
     Impl() = default;
     Impl(const Impl&) = delete;
@@ -196,6 +210,16 @@ struct File::Impl
         };
         const unsigned id = column("Id", MDB_LONGINT), name = column("Name", MDB_TEXT), type = column("Type", MDB_INT),
                        flags = column("Flags", MDB_LONGINT);
+        const auto optionalColumn = [&](const char* wanted, int kind) -> std::optional<unsigned> {
+            for (unsigned i = 0; i < table->num_cols; ++i) {
+                const auto* col = static_cast<MdbColumn*>(g_ptr_array_index(table->columns, i));
+                if (std::strcmp(col->name, wanted) == 0 && col->col_type == kind)
+                    return i;
+            }
+            return std::nullopt;
+        };
+        const std::optional<unsigned> properties = optionalColumn("LvProp", MDB_OLE),
+                                      database = optionalColumn("Database", MDB_MEMO);
         const std::string label = quoted(path) + ", catalogue of tables (MSysObjects)";
         forEachRow(*table, label, [&](const std::vector<MdbField>& fields, std::int64_t rowNumber) {
             const auto read = [&](unsigned index, Kind kind) {
@@ -213,9 +237,23 @@ struct File::Impl
             // Only tables' names are decoded: the names of queries, forms and the like play no part here.
             const Value objectType = read(type, Kind::Integer);
             const Value objectId = read(id, Kind::LongInteger);
-            if (!std::holds_alternative<std::int64_t>(objectType) ||
-                (std::get<std::int64_t>(objectType) & 0x7F) != MDB_TABLE ||
-                !std::holds_alternative<std::int64_t>(objectId))
+            if (!std::holds_alternative<std::int64_t>(objectType))
+                return true;
+            // A table linked from another Access file (6) or an ODBC data source (4); reports are 4 too, with the
+            // top bit set.
+            const std::int64_t rawType = std::get<std::int64_t>(objectType);
+            if (rawType == ObjectLinkedAccessTable || rawType == ObjectLinkedOdbcTable) {
+                const Value linkedName = read(name, Kind::Text);
+                if (const auto* text = std::get_if<std::string>(&linkedName)) {
+                    std::string source = "an ODBC data source"; // its connection text may hold a password
+                    if (rawType == ObjectLinkedAccessTable && database)
+                        if (const Value path = read(*database, Kind::Memo); std::holds_alternative<std::string>(path))
+                            source = std::get<std::string>(path);
+                    linkedTables.push_back({*text, source});
+                }
+                return true;
+            }
+            if ((rawType & 0x7F) != MDB_TABLE || !std::holds_alternative<std::int64_t>(objectId))
                 return true;
             const Value nameValue = read(name, Kind::Text);
             const auto* objectName = std::get_if<std::string>(&nameValue);
@@ -233,8 +271,17 @@ struct File::Impl
                                ? static_cast<int>(std::get<std::int64_t>(objectFlags))
                                : 0;
             std::memcpy(entry->object_name, objectName->c_str(), objectName->size() + 1);
-            if (mdb_is_user_table(entry.get()) && g_ascii_strncasecmp(entry->object_name, "MSys", 4) != 0)
+            if (mdb_is_user_table(entry.get()) && g_ascii_strncasecmp(entry->object_name, "MSys", 4) != 0) {
+                if (properties) {
+                    // Only NOT NULL comes from them: properties that cannot be read leave every column nullable.
+                    try {
+                        if (const Value stored = read(*properties, Kind::Binary); std::holds_alternative<Bytes>(stored))
+                            requiredColumns[*objectName] = requiredIn(std::get<Bytes>(stored));
+                    } catch (const AccessError&) {
+                    }
+                }
                 userTables.push_back(std::move(entry));
+            }
             return true;
         });
     }
@@ -330,15 +377,92 @@ struct File::Impl
 
     std::vector<Column> describeAll(const MdbTableDef& table) const
     {
+        const auto required = requiredColumns.find(table.name);
         std::vector<Column> columns;
-        for (unsigned i = 0; i < table.num_cols; ++i)
+        for (unsigned i = 0; i < table.num_cols; ++i) {
             columns.push_back(describe(table, *static_cast<MdbColumn*>(g_ptr_array_index(table.columns, i))));
+            columns.back().required =
+                required != requiredColumns.end() && required->second.contains(columns.back().name);
+        }
         return columns;
+    }
+
+    // The columns a table's properties (MSysObjects.LvProp: "KKD" in Jet 3, "MR2" later) mark Required. Blocks
+    // of property names, then one block per column (and one for the table) of values that index those names.
+    // Every length is checked against what holds it: a damaged block ends the reading, never the import.
+    std::set<std::string> requiredIn(std::span<const std::uint8_t> stored) const
+    {
+        std::set<std::string> required;
+        const auto le16 = [](const std::uint8_t* p) { return static_cast<std::size_t>(p[0] | p[1] << 8); };
+        if (stored.size() < 4 ||
+            (std::memcmp(stored.data(), "KKD", 4) != 0 && std::memcmp(stored.data(), "MR2", 4) != 0))
+            return required;
+        std::vector<std::string> names;
+        for (std::size_t at = 4; at + 6 <= stored.size();) {
+            const std::size_t length = le32(stored.data() + at);
+            const std::size_t kind = le16(stored.data() + at + 4);
+            if (length < 6 || length > stored.size() - at)
+                break;
+            const std::span<const std::uint8_t> block = stored.subspan(at + 6, length - 6);
+            at += length;
+            if (kind == 0x80) {
+                names.clear();
+                for (std::size_t p = 0; p + 2 <= block.size();) {
+                    const std::size_t size = le16(block.data() + p);
+                    p += 2;
+                    if (size > block.size() - p)
+                        break;
+                    names.push_back(decodeText(block.subspan(p, size)));
+                    p += size;
+                }
+            } else if (kind <= 2 && block.size() >= 6) {
+                const std::size_t ownerSize = le16(block.data() + 4);
+                if (ownerSize > block.size() - 6)
+                    continue;
+                const std::string owner = decodeText(block.subspan(6, ownerSize));
+                for (std::size_t p = 6 + ownerSize; p + 8 <= block.size();) {
+                    const std::size_t entry = le16(block.data() + p);
+                    const std::uint8_t type = block[p + 3];
+                    const std::size_t name = le16(block.data() + p + 4);
+                    const std::size_t size = le16(block.data() + p + 6);
+                    if (entry < 8 || entry > block.size() - p || size > entry - 8)
+                        break;
+                    if (type == MDB_BOOL && size >= 1 && name < names.size() && names[name] == "Required" &&
+                        block[p + 8] != 0)
+                        required.insert(owner);
+                    p += entry;
+                }
+            }
+        }
+        return required;
     }
 
     std::string decodeText(std::span<const std::uint8_t> stored) const
     {
-        return unicode ? text::unicodeToUtf8(stored) : jet3->toUtf8(stored);
+        if (unicode)
+            return text::unicodeToUtf8(stored);
+        lastAsGbk.reset();
+        if (!gbk)
+            return jet3->toUtf8(stored);
+        const auto asGbk = [&]() -> std::optional<std::string> {
+            try {
+                return gbk->toUtf8(stored);
+            } catch (const AccessError&) {
+                return std::nullopt;
+            }
+        };
+        std::string decoded;
+        try {
+            decoded = jet3->toUtf8(stored);
+        } catch (const AccessError& e) {
+            if (asGbk())
+                throw AccessError(std::string(e.what()) + ", but the text is valid GBK: a Chinese shop's Jet 3 file "
+                                                          "is read with --jet3-charset GBK");
+            throw;
+        }
+        if (text::hasGbkChinese(stored))
+            lastAsGbk = asGbk();
+        return decoded;
     }
 
     // One row of a long-value (LVAL) page, copied out: libmdb reads it into its second page buffer, which the
@@ -489,6 +613,8 @@ File File::open(const std::string& path, std::optional<std::string> jet3Charset)
         impl->jet3 = std::make_unique<text::CodePageDecoder>(chosen.name);
         sourceCharset = chosen.name;
         impl->encoding = chosen.description;
+        if (!jet3Charset && text::isSingleByteCharset(chosen.name))
+            impl->gbk = std::make_unique<text::CodePageDecoder>("GBK");
     }
     mdb_iconv_close(mdb);
     mdb->iconv_in = iconv_open("UTF-8", sourceCharset.c_str());
@@ -498,6 +624,16 @@ File File::open(const std::string& path, std::optional<std::string> jet3Charset)
 
     impl->readCatalogue();
     return File(std::move(impl));
+}
+
+std::vector<LinkedTable> File::linkedTables() const
+{
+    return m_impl->linkedTables;
+}
+
+std::vector<std::string> File::warnings() const
+{
+    return m_impl->warnings;
 }
 
 std::string File::formatName() const
@@ -531,6 +667,7 @@ void File::readRows(const std::string& tableName, const std::function<bool(const
     impl.forEachRow(*table, label, [&](const std::vector<MdbField>& fields, std::int64_t rowNumber) {
         for (const MdbField& field : fields) {
             const auto index = static_cast<std::size_t>(field.colnum);
+            impl.lastAsGbk.reset();
             try {
                 row[index] = impl.value(columns[index].kind,
                                         *static_cast<MdbColumn*>(g_ptr_array_index(table->columns, index)), field);
@@ -538,6 +675,11 @@ void File::readRows(const std::string& tableName, const std::function<bool(const
                 throw AccessError(label + ", row " + std::to_string(rowNumber) + ", column " +
                                   quoted(columns[index].name) + ": " + e.what());
             }
+            if (impl.lastAsGbk && impl.doubted.emplace(tableName, columns[index].name).second)
+                impl.warnings.push_back("table " + quoted(tableName) + ", column " + quoted(columns[index].name) +
+                                        ", row " + std::to_string(rowNumber) + ": its text was read as " +
+                                        impl.encoding + ", but reads as Chinese in GBK (" + quoted(*impl.lastAsGbk) +
+                                        "); if the old system was Chinese, import again with --jet3-charset GBK");
         }
         return onRow(row);
     });

@@ -47,9 +47,10 @@ struct Column
 {
     std::string name;
     Kind kind = Kind::Text;
-    int size = 0;      // Text: characters; Binary: bytes; otherwise 0
-    int precision = 0; // Decimal only
-    int scale = 0;     // Decimal only
+    int size = 0;          // Text: characters; Binary: bytes; otherwise 0
+    int precision = 0;     // Decimal only
+    int scale = 0;         // Decimal only
+    bool required = false; // Access's Required property: every row holds a value
 };
 
 struct Table
@@ -95,6 +96,13 @@ struct ExactDecimal
     bool operator==(const ExactDecimal&) const = default;
 };
 
+// A table that lives elsewhere, which the file only links to: its rows are not in the file.
+struct LinkedTable
+{
+    std::string name;
+    std::string source; // the Access file it is read from, or "an ODBC data source"
+};
+
 using Bytes = std::vector<std::uint8_t>;
 
 // One value. Byte, Integer, Long Integer and AutoNumber are std::int64_t; Single is widened to double
@@ -120,11 +128,16 @@ public:
     std::string formatName() const;    // "Jet 3", "Jet 4", "ACE 12 (Access 2007)", ...
     std::string textEncoding() const;  // what text is decoded from, and why: "CP1252 (the file's code page 1252)"
     std::vector<Table> tables() const; // user tables in the file's order; no system (MSys*) tables
+    std::vector<LinkedTable> linkedTables() const; // in the file's order
 
     // Calls onRow for each row, values in the table's column order. onRow may return false to stop. Throws
     // AccessError naming the table, row and column for a value that cannot be read, and when the rows found
     // are fewer or more than the table records (a damaged file), so no row is silently left out.
     void readRows(const std::string& table, const std::function<bool(const std::vector<Value>&)>& onRow) const;
+
+    // What the rows read so far give reason to doubt, one text each: Jet 3 text read in the file's own Western
+    // code page that reads as Chinese in GBK (a Chinese shop's file whose header names no Chinese code page).
+    std::vector<std::string> warnings() const;
 
 private:
     struct Impl;

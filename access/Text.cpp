@@ -173,6 +173,36 @@ Jet3Charset chooseJet3Charset(const std::optional<std::string>& given, int codeP
     return {"CP1252", "CP1252 (the file names no code page known here)"};
 }
 
+bool hasGbkChinese(std::span<const std::uint8_t> stored)
+{
+    const auto lead = [](std::uint8_t b) { return b >= 0xB0 && b <= 0xF7; };
+    const auto trail = [](std::uint8_t b) { return b >= 0xA1 && b <= 0xFE; };
+    int run = 0; // GB2312 characters in a row
+    for (std::size_t i = 0; i < stored.size();) {
+        if (stored[i] < 0x80) {
+            run = 0;
+            ++i;
+        } else if (i + 1 < stored.size() && lead(stored[i]) && trail(stored[i + 1])) {
+            if (++run == 2)
+                return true;
+            i += 2;
+        } else {
+            // Another two-byte character, or a byte that starts none: a run ends there.
+            run = 0;
+            i += stored[i] >= 0x81 && stored[i] <= 0xFE && i + 1 < stored.size() ? 2 : 1;
+        }
+    }
+    return false;
+}
+
+bool isSingleByteCharset(const std::string& charset)
+{
+    for (const char* multi : {"GBK", "CP932", "CP936", "CP949", "CP950", "JOHAB", "BIG5", "GB18030", "GB2312"})
+        if (charset == multi)
+            return false;
+    return charset.rfind("CP", 0) == 0 || charset.rfind("IBM", 0) == 0 || charset.rfind("ISO-8859", 0) == 0;
+}
+
 CodePageDecoder::CodePageDecoder(const std::string& charset)
     // iconv would read an empty name as the locale's own charset, so the result would depend on the machine.
     : m_charset(charset),

@@ -31,6 +31,14 @@ struct Jet3Charset
 // sort order; else CP1252, the Western Windows code page.
 Jet3Charset chooseJet3Charset(const std::optional<std::string>& given, int codePage, int sortOrder);
 
+// Whether stored 8-bit text has the shape of Chinese in GBK: two characters of its GB2312 area (each a lead
+// byte 0xB0-0xF7 and a trail byte 0xA1-0xFE) one after the other. Western text rarely has four such bytes in
+// a row; "Tradição" in CP1252 has two.
+bool hasGbkChinese(std::span<const std::uint8_t> stored);
+
+// Whether the charset's characters are one byte each (CP1252, CP1251, IBM850, ...), as iconv names them here.
+bool isSingleByteCharset(const std::string& charset);
+
 // 8-bit (or double-byte) code page text to UTF-8 through iconv. Refuses characters the code page does not
 // define rather than putting '?' in their place.
 class CodePageDecoder

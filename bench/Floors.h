@@ -24,8 +24,8 @@ using data::quoteIdentifier;
 using data::SqliteStatement;
 namespace text = data::text;
 
-// The floor of opening a table: the statement stepped through with every column read. Returns the bytes of
-// the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
+// The floor of opening a table (or running a query): the statement stepped through with every column read. Returns the
+// bytes of the values (8 per number, the UTF-8 bytes of a text, 1 per boolean, 0 per null).
 struct FloorRead
 {
     std::size_t rows = 0;
@@ -33,9 +33,8 @@ struct FloorRead
     std::uint64_t checksum = 0;
 };
 
-inline FloorRead readAll(sqlite3* db, const std::string& table)
+inline FloorRead readQuery(sqlite3* db, const std::string& sql)
 {
-    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
     sqlite3_stmt* raw = nullptr;
     if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
         throw DatabaseError(sqlite3_errmsg(db));
@@ -83,6 +82,11 @@ inline FloorRead readAll(sqlite3* db, const std::string& table)
     return r;
 }
 
+inline FloorRead readAll(sqlite3* db, const std::string& table)
+{
+    return readQuery(db, "SELECT * FROM " + quoteIdentifier(table));
+}
+
 struct PgCloser
 {
     void operator()(PGconn* c) const { PQfinish(c); }
@@ -106,9 +110,8 @@ inline PgHandle connectBare(const std::string& uri)
 // The floor of opening a table on the server: the same SELECT in single-row mode (PostgreSQL 15's libpq has
 // no chunked mode), every value read: numbers parsed from their text, texts and times touched. The values'
 // bytes count as for the file: 8 per number or time, the UTF-8 bytes of a text, 1 per boolean.
-inline FloorRead readAllServer(PGconn* c, const std::string& table)
+inline FloorRead readQueryServer(PGconn* c, const std::string& sql)
 {
-    const std::string sql = "SELECT * FROM " + quoteIdentifier(table);
     if (!PQsendQuery(c, sql.c_str()) || !PQsetSingleRowMode(c))
         throw DatabaseError(PQerrorMessage(c));
     enum Kind : char { Text, Number, Boolean, Time };
@@ -181,6 +184,11 @@ inline FloorRead readAllServer(PGconn* c, const std::string& table)
     if (!failure.empty())
         throw DatabaseError(failure);
     return r;
+}
+
+inline FloorRead readAllServer(PGconn* c, const std::string& table)
+{
+    return readQueryServer(c, "SELECT * FROM " + quoteIdentifier(table));
 }
 
 } // namespace velmora::bench

@@ -69,7 +69,7 @@ const char* const usageText = R"(Usage: velmora-bench --db FILE [OPTIONS]
   --signon-server URI  the shop with few login records on the server
   --tills N            tills signing on at once against the server (default 8)
   --till-signons N     sign-ons of each till (default 500)
-  --only LIST          sections to run, of open,memory,signon,splash,startup,tills (default all)
+  --only LIST          sections to run, of open,memory,totals,signon,splash,startup,tills (default all)
 )";
 
 struct Options
@@ -77,7 +77,7 @@ struct Options
     std::string db, signonDb, demoDb, startupExe, password = "mivotelq";
     std::string server, signonServer;
     int runs = 5, signons = 200, firstSignons = 10, startupRuns = 5, tills = 8, tillSignOns = 500;
-    std::string only = "open,memory,signon,splash,startup,tills";
+    std::string only = "open,memory,totals,signon,splash,startup,tills";
     bool wants(std::string_view section) const
     {
         return ("," + only + ",").find("," + std::string(section) + ",") != std::string::npos;
@@ -374,6 +374,53 @@ void benchOpenAndMemory(const Options& o)
                 fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
     if (sink == 42)
         std::printf(" ");
+}
+
+// ---- totals --------------------------------------------------------------------------------------------------
+
+// The stock totalled by drug, as the sales statistics (txstj) total a shop's sales lines: the large shop has no
+// sales lines, so its million stock rows stand in, summed per drug.
+const char* const stockTotals = "select c.名称,c.编号 as 生产批号,sum(b.数量) as 库存数量,sum(b.购进金额) as 购进金额, "
+                                "avg(b.购进单价) as 平均进价, "
+                                "c.id as 药品标识号  from kc b ,ypzdk c where b.ypid=c.id  group by c.名称,c.id,c.编号";
+
+// The same sums over the whole stock at once: the aggregates' own cost, without the join and the grouping.
+const char* const wholeStockTotals =
+    "select sum(数量) as 库存数量, sum(购进金额) as 购进金额, avg(购进单价) as 平均进价 from kc";
+
+// Opens a total `runs` times as a dataset of the data module's connection, against the floor's reading of the
+// same text (the engine's own sum and avg on the file); `floor` reads it once.
+void benchTotal(const Options& o, TDMod& dmod, const std::string& label, const std::string& text,
+                const std::function<FloorRead()>& floor)
+{
+    Dataset totals("totals", dmod.ADOCON(), DatasetSettings{}, text);
+    Sample opened, floorTime, openedCpu, floorCpu;
+    std::uint64_t sink = 0;
+    std::size_t rows = 0;
+    for (int run = 0; run < o.runs; ++run) {
+        timeBoth(opened, openedCpu, [&] { totals.open(); });
+        sink += static_cast<std::uint64_t>(totals.recordCount());
+        totals.close();
+        timeBoth(floorTime, floorCpu, [&] {
+            const FloorRead r = floor();
+            rows = r.rows;
+            sink += r.checksum;
+        });
+    }
+    addRow({label + " (" + std::to_string(rows) + (rows == 1 ? " row)" : " rows)"), ms(opened.median()),
+            ms(floorTime.median()), opened.median() / floorTime.median(), 0,
+            spreadMs(opened) + fmt(", cpu ratio %.2f", openedCpu.median() / floorCpu.median())});
+    if (sink == 42)
+        std::printf(" ");
+}
+
+// Both totals, through `read` for the floor.
+void benchTotals(const Options& o, TDMod& dmod, const std::string& prefix,
+                 const std::function<FloorRead(const std::string&)>& read)
+{
+    const std::string byDrug = stockTotals, whole = wholeStockTotals;
+    benchTotal(o, dmod, prefix + "total the stock by drug, txstj-style", byDrug, [&] { return read(byDrug); });
+    benchTotal(o, dmod, prefix + "  the same sums over the whole stock", whole, [&] { return read(whole); });
 }
 
 // ---- sign-on -----------------------------------------------------------------------------------------------------
@@ -1070,6 +1117,12 @@ int main(int argc, char** argv)
     try {
         if (!options.db.empty() && (options.wants("open") || options.wants("memory")))
             benchOpenAndMemory(options);
+        if (!options.db.empty() && options.wants("totals")) {
+            std::printf("\nTotals on %s\n", options.db.c_str());
+            auto dmod = connectedModule(options.db, options.password);
+            SqliteHandle plain = openPlain(options.db);
+            benchTotals(options, *dmod, "", [&](const std::string& text) { return readQuery(plain.get(), text); });
+        }
         if (!options.db.empty() && options.wants("signon")) {
             if (!options.signonDb.empty())
                 benchSignOn(options, options.signonDb);
@@ -1082,6 +1135,15 @@ int main(int argc, char** argv)
                 if (!options.signonServer.empty())
                     benchServerSignOn(options, options.signonServer);
                 benchServerSignOn(options, options.server);
+            }
+            if (options.wants("totals")) {
+                std::printf("\nTotals on the server (%s)\n", redactedServerUri(options.server).c_str());
+                auto dmod = connectedServerModule(options.server);
+                PgHandle plain = connectBare(options.server);
+                auto& backend = dynamic_cast<PgBackend&>(dmod->ADOCON().backend());
+                benchTotals(options, *dmod, "server: ", [&](const std::string& text) {
+                    return readQueryServer(plain.get(), backend.adaptCommand(text));
+                });
             }
             if (options.wants("tills"))
                 benchTills(options);

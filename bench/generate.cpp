@@ -7,6 +7,7 @@
 #include "data/Errors.h"
 #include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
+#include "data/engines/CopyText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
@@ -536,28 +537,6 @@ void expect(PGconn* connection, PgResult result, ExecStatusType status)
         throw DatabaseError(PQerrorMessage(connection));
 }
 
-void appendCopyText(std::string& out, std::string_view text)
-{
-    for (const char c : text) {
-        switch (c) {
-        case '\\':
-            out += "\\\\";
-            break;
-        case '\t':
-            out += "\\t";
-            break;
-        case '\n':
-            out += "\\n";
-            break;
-        case '\r':
-            out += "\\r";
-            break;
-        default:
-            out += c;
-        }
-    }
-}
-
 bool isIntegerKind(FieldKind kind)
 {
     return kind == FieldKind::SmallInt || kind == FieldKind::Integer || kind == FieldKind::Word ||
@@ -595,7 +574,7 @@ std::int64_t copyTable(sqlite3* file, PGconn* server, const TableDefinition& tab
             const FieldKind kind = table.columns[static_cast<std::size_t>(c)].kind;
             switch (sqlite3_column_type(raw, c)) {
             case SQLITE_NULL:
-                buffer += "\\N";
+                buffer += CopyNull;
                 break;
             case SQLITE_FLOAT:
                 // The file keeps some whole numbers as reals ("1.0"), which an integer column does not read.
@@ -605,8 +584,8 @@ std::int64_t copyTable(sqlite3* file, PGconn* server, const TableDefinition& tab
                 }
                 [[fallthrough]];
             default:
-                appendCopyText(buffer, {reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
-                                        static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
+                appendCopyField(buffer, {reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
+                                         static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
             }
         }
         buffer += '\n';

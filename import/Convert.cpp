@@ -166,9 +166,13 @@ data::Value toInteger(const access::Value& value, Kind from, const TargetType& t
     return whole;
 }
 
-data::Value toFloat(const access::Value& value, Kind from, const TargetType& to)
+data::Value toFloat(const access::Value& value, Kind from, const TargetType& to, Engine engine)
 {
     if (const auto* d = std::get_if<double>(&value)) {
+        // SQLite turns a NaN into no value without a word, and the file's readers take no infinity for a number.
+        if (engine == Engine::File && !std::isfinite(*d))
+            throw ValueRefused("the number " + numberText(*d, from, std::chars_format::general) +
+                               " is not a number a database file can keep (a server keeps it)");
         if (from != Kind::Single)
             return *d;
         return std::strtod(numberText(*d, from, std::chars_format::general).c_str(), nullptr);
@@ -230,7 +234,7 @@ data::Value convertValue(const access::Value& value, Kind from, const TargetType
         return toInteger(value, from, to);
     case K::Single:
     case K::Double:
-        return toFloat(value, from, to);
+        return toFloat(value, from, to, engine);
     case K::Decimal:
         return toDecimal(value, from, to, engine);
     case K::DateTime:

@@ -49,6 +49,14 @@ std::string rowLabel(const TablePlan& table, std::int64_t row, const std::string
     return tableLabel(table) + ", row " + std::to_string(row) + (key.empty() ? "" : " (" + key + ")");
 }
 
+void stopIfInterrupted(const ImportProgress* progress)
+{
+    if (!progress)
+        return;
+    if (const std::string why = progress->interruption(); !why.empty())
+        throw ImportError(why);
+}
+
 // The target's own spelling of a table, exact or in another letter case.
 const std::string* spelling(const std::vector<std::string>& names, std::string_view wanted)
 {
@@ -112,7 +120,10 @@ public:
 
     TableSummary write(const TablePlan& table)
     {
-        TableSummary summary{table.source, table.target, table.schemaTable, table.create, 0, 0, {}, table.missing};
+        TableSummary summary{table.source, table.target, table.schemaTable, table.create, 0, 0, {}, table.missing, {}};
+        if (table.create)
+            for (const std::size_t column : table.primaryKey)
+                summary.primaryKey.push_back(table.columns[column].target);
         for (const ColumnPlan& column : table.columns)
             if (column.added)
                 summary.addedColumns.push_back(column.target + " " + sqlType(column.type, m_engine));
@@ -130,6 +141,7 @@ public:
         m_firstOfBatch = 1;
         auto lastReport = std::chrono::steady_clock::now();
         m_source.readRows(table.source, [&](const std::vector<access::Value>& row) {
+            stopIfInterrupted(m_progress);
             ++summary.rowsRead;
             std::vector<data::Value>& values = m_batch.emplace_back();
             values.reserve(table.columns.size());
@@ -233,6 +245,7 @@ ImportSummary importAllOrNothing(const Source& source, data::Backend& backend, E
         ImportSummary summary;
         try {
             summary = importTables(source, backend, engine, progress);
+            stopIfInterrupted(progress);
         } catch (...) {
             try {
                 backend.rollback();
@@ -264,6 +277,7 @@ void removeDatabaseFile(const std::string& path)
 
 ImportSummary importTables(const Source& source, data::Backend& target, Engine engine, ImportProgress* progress)
 {
+    stopIfInterrupted(progress);
     ImportSummary summary;
     summary.source = source.description();
     summary.target = target.location();
@@ -282,6 +296,8 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
     TableWriter writer(source, target, engine, progress);
     for (const TablePlan& table : plan.tables)
         summary.tables.push_back(writer.write(table));
+    summary.linkedTables = source.linkedTables();
+    summary.warnings = source.warnings();
     return summary;
 }
 
@@ -289,6 +305,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
 {
     if (data::isServerSource(into.target)) {
         auto backend = data::PgBackend::connect(into.target, into.user, into.password.value_or(""));
+        backend->setCommandTimeout(into.commandTimeout);
         return importAllOrNothing(source, *backend, Engine::Server, progress,
                                   [&] { return backend->location() + " is as it was."; });
     }
@@ -301,6 +318,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
                                              "it first with velmora-db create FILE --password P, then import into "
                                              "it with --db-password P");
         std::unique_ptr<data::SqliteBackend> backend = data::createDatabaseFile(path);
+        backend->setCommandTimeout(into.commandTimeout);
         return importAllOrNothing(source, *backend, Engine::File, progress, [&] {
             backend.reset();
             removeDatabaseFile(path);
@@ -311,6 +329,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
     std::unique_ptr<data::Backend> backend =
         data::connectProvider(data::toolConnectionString(path, into.user.empty() ? "Admin" : into.user, into.password),
                               fs::current_path().string() + "/");
+    backend->setCommandTimeout(into.commandTimeout);
     return importAllOrNothing(source, *backend, Engine::File, progress,
                               [&] { return quoted(path) + " is as it was."; });
 }

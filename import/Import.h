@@ -21,6 +21,7 @@ struct TableSummary
     std::int64_t rowsWritten = 0;
     std::vector<std::string> addedColumns;   // "name TYPE", added to a table that lacked them
     std::vector<std::string> missingColumns; // the target's columns the Access table lacks
+    std::vector<std::string> primaryKey;     // of a table the import made, as the Access table had it
 };
 
 struct ImportSummary
@@ -29,14 +30,20 @@ struct ImportSummary
     std::string target;                           // where they went (no password)
     std::vector<std::string> schemaTablesCreated; // schema tables the target lacked
     std::vector<TableSummary> tables;
+    std::vector<access::LinkedTable> linkedTables; // not imported: their rows live elsewhere
+    std::vector<std::string> warnings;             // what the source gave reason to doubt
 };
 
 // Told how far the import is: at least once a second while a table's rows are written, and when it is done.
+// Asked, row by row, whether the import must stop (an interrupted program): the import then fails as on any
+// error, all or nothing.
 class ImportProgress
 {
 public:
     virtual ~ImportProgress() = default;
     virtual void tableProgress(const std::string& table, std::int64_t done, std::int64_t total, bool finished) = 0;
+    // Why the import must stop now ("interrupted by SIGTERM"); empty to go on.
+    virtual std::string interruption() const { return {}; }
 };
 
 // Rows go to the database in batches of this many rows, or fewer when their values are large.
@@ -54,6 +61,7 @@ struct ImportTarget
     std::string target;                  // a database file's path, or a server's postgresql:// URI
     std::string user;                    // the server's role (empty: libpq's own default)
     std::optional<std::string> password; // the role's password, or an existing file's database password
+    int commandTimeout = data::DefaultCommandTimeoutSeconds; // of each command, as Backend::setCommandTimeout
 };
 
 // The whole import, all or nothing: into a new database file (made with the schema, and removed again when the

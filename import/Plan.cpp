@@ -63,6 +63,17 @@ const TargetColumn* findColumn(const TargetTable& table, std::string_view name)
     return it == table.columns.end() ? nullptr : &*it;
 }
 
+// The primary key's columns, when every one of them is found.
+std::vector<std::size_t> primaryKeyOf(const access::Table& table)
+{
+    std::vector<std::size_t> key;
+    for (const std::string& name : table.primaryKey)
+        for (std::size_t i = 0; i < table.columns.size(); ++i)
+            if (table.columns[i].name == name)
+                key.push_back(i);
+    return key.size() == table.primaryKey.size() ? key : std::vector<std::size_t>{};
+}
+
 std::vector<std::size_t> keyOf(const access::Table& table)
 {
     std::vector<std::size_t> key;
@@ -110,13 +121,22 @@ ImportPlan planImport(const std::vector<access::Table>& source, const std::vecto
             checkTableName(table.name, engine);
             p.target = table.name;
             p.create = true;
-            bool keyMade = false; // a table has one key the database numbers
-            for (const access::Column& column : table.columns) {
+            p.primaryKey = primaryKeyOf(table);
+            // The database numbers new rows only in a key of one integer column: an AutoNumber that is the primary
+            // key, or the first AutoNumber of a table without one. Beside another primary key it keeps its numbers
+            // as a plain integer.
+            bool keyMade = false;
+            for (std::size_t i = 0; i < table.columns.size(); ++i) {
+                const access::Column& column = table.columns[i];
                 checkColumnName(table.name, column.name, engine);
                 TargetType type = mappedType(column);
-                type.autoIncrement = type.autoIncrement && !keyMade;
+                const bool inKey = std::find(p.primaryKey.begin(), p.primaryKey.end(), i) != p.primaryKey.end();
+                type.autoIncrement =
+                    type.autoIncrement && !keyMade && (p.primaryKey.empty() || (inKey && p.primaryKey.size() == 1));
                 keyMade = keyMade || type.autoIncrement;
-                p.columns.push_back({column.name, column.kind, column.name, type, false});
+                ColumnPlan planned{column.name, column.kind, column.name, type, false};
+                planned.notNull = !type.autoIncrement && (column.required || inKey);
+                p.columns.push_back(std::move(planned));
             }
             plan.tables.push_back(std::move(p));
             continue;
@@ -154,7 +174,16 @@ std::vector<std::string> planStatements(const ImportPlan& plan, Engine engine)
             std::string sql = "CREATE TABLE " + data::quoteIdentifier(table.target) + " (";
             for (std::size_t i = 0; i < table.columns.size(); ++i)
                 sql += (i ? ",\n    " : "\n    ") + data::quoteIdentifier(table.columns[i].target) + " " +
-                       sqlType(table.columns[i].type, engine);
+                       sqlType(table.columns[i].type, engine) + (table.columns[i].notNull ? " NOT NULL" : "");
+            // An AutoNumber key is declared with its column.
+            const bool keyDeclared =
+                table.primaryKey.size() == 1 && table.columns[table.primaryKey.front()].type.autoIncrement;
+            if (!table.primaryKey.empty() && !keyDeclared) {
+                sql += ",\n    PRIMARY KEY (";
+                for (std::size_t k = 0; k < table.primaryKey.size(); ++k)
+                    sql += (k ? ", " : "") + data::quoteIdentifier(table.columns[table.primaryKey[k]].target);
+                sql += ")";
+            }
             statements.push_back(sql + "\n);\n");
             continue;
         }

@@ -29,21 +29,23 @@ struct ColumnPlan
 {
     std::string source; // the Access column
     access::Kind sourceKind = access::Kind::Text;
-    std::string target; // the target's column, as the target spells it
-    TargetType type;    // what the target column holds
-    bool added = false; // the import adds it to a table that lacks it
+    std::string target;   // the target's column, as the target spells it
+    TargetType type;      // what the target column holds
+    bool added = false;   // the import adds it to a table that lacks it
+    bool notNull = false; // in a table made for it: Required in Access, or part of the primary key
 };
 
 struct TablePlan
 {
-    std::string source;               // the Access table
-    std::int64_t rowCount = 0;        // as the Access table records it
-    std::string target;               // the table its rows go into, as the target spells it
-    bool schemaTable = false;         // one of the twelve tables of the schema
-    bool create = false;              // made by the import, a copy of the Access table
-    std::vector<ColumnPlan> columns;  // every Access column, in the Access table's order
-    std::vector<std::string> missing; // the target's columns the Access table lacks: left NULL or their default
-    std::vector<std::size_t> key;     // the Access columns that name a row in messages (its primary key)
+    std::string source;                  // the Access table
+    std::int64_t rowCount = 0;           // as the Access table records it
+    std::string target;                  // the table its rows go into, as the target spells it
+    bool schemaTable = false;            // one of the twelve tables of the schema
+    bool create = false;                 // made by the import, a copy of the Access table
+    std::vector<ColumnPlan> columns;     // every Access column, in the Access table's order
+    std::vector<std::string> missing;    // the target's columns the Access table lacks: left NULL or their default
+    std::vector<std::size_t> key;        // the Access columns that name a row in messages (its primary key)
+    std::vector<std::size_t> primaryKey; // the Access table's primary key, which a table made for it keeps
 };
 
 struct ImportPlan

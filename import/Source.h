@@ -22,6 +22,10 @@ public:
                           const std::function<bool(const std::vector<access::Value>&)>& onRow) const = 0;
     // What the rows come from, for the summary.
     virtual std::string description() const = 0;
+    // Tables the source only links to, whose rows it does not hold.
+    virtual std::vector<access::LinkedTable> linkedTables() const { return {}; }
+    // Doubts about what was read so far (text in a code page that looks wrong), for the summary.
+    virtual std::vector<std::string> warnings() const { return {}; }
 };
 
 // An Access file read through mdbtools' library.
@@ -38,6 +42,8 @@ public:
         m_file.readRows(table, onRow);
     }
     std::string description() const override;
+    std::vector<access::LinkedTable> linkedTables() const override { return m_file.linkedTables(); }
+    std::vector<std::string> warnings() const override { return m_file.warnings(); }
 
 private:
     std::string m_path;

@@ -18,6 +18,7 @@
 #include "data/provider/ConnectionString.h"
 #include "import/Import.h"
 
+#include <csignal>
 #include <cstdio>
 #include <filesystem>
 #include <iostream>
@@ -80,13 +81,18 @@ Commands:
         (tuser, tkc, TPd, ...), as the program opens it, and prints what a till
         sees: a line of its field names, then a line per row, separated by tabs.
         No value prints as nothing, a decimal exactly ("0.3"), a date-time as
-        YYYY-MM-DD HH:MM:SS, and a tab, line break or backslash inside a value as
-        \t, \n or \\. A dataset that does not open prints its error (exit 1).
+        YYYY-MM-DD HH:MM:SS, binary as \x and hexadecimal digits (as PostgreSQL
+        prints bytea); inside text a tab, line break, carriage return or
+        backslash as \t, \n, \r or \\, and any other control character as \xHH,
+        so nothing a terminal acts on is printed. A dataset that does not open
+        prints its error (exit 1).
   check FILE [--db-password P]
-        Lists the text and memo columns of FILE that SQLite does not keep as text
+        Finds the text and memo columns of FILE that SQLite does not keep as text
         (files made by older versions declare memo columns MEMO, where "0012" is
-        kept as the number 12), and prints the SQL that rebuilds their tables with
-        every row, for sqlite3 FILE; exits with 1 when it finds any. A server
+        kept as the number 12) and prints the SQL that rebuilds their tables with
+        every row; exits with 1 when it finds any. Standard output is SQL alone,
+        what it found written as SQL comments, so with the file backed up and no
+        till using it, velmora-db check FILE | sqlite3 FILE mends it. A server
         keeps text as text.
   import ACCESS_FILE TARGET [--db-user R] [--db-password P] [--jet3-charset NAME]
         Brings the tables of the old system's Access file (.mdb of Jet 3 or 4,
@@ -94,13 +100,16 @@ Commands:
         server's database (URI) or an existing file whose tables the import
         would fill are empty. The twelve tables of the schema are found by name
         in any letter case, their columns likewise; a column the schema lacks is
-        added, so nothing is dropped. Every other table is copied whole. All or
-        nothing: on any failure the target stays as it was (a new file is
+        added, so nothing is dropped. Every other table is copied whole, with
+        its primary key and its Required columns NOT NULL; linked tables are
+        listed as not imported. All or nothing: on any failure, and on
+        SIGINT, SIGTERM or SIGHUP, the target stays as it was (a new file is
         removed) and the message names the table and row. Progress goes to
         standard error, a summary of every table to standard output.
         Jet 3 text is 8-bit in the code page of the machine that wrote it:
         --jet3-charset names it (a Chinese shop's file wants GBK); otherwise
-        the file's own code page where it records one, otherwise CP1252.
+        the file's own code page where it records one, otherwise CP1252, with
+        a warning where the text reads as Chinese in GBK.
 
 Options:
   --db-password P   the database password of a file created with --password,
@@ -385,29 +394,70 @@ int schema(const Arguments& args)
     return 0;
 }
 
-// A field's value as show prints it: one line, fields told apart by tabs.
-std::string shownValue(const Field& field)
+// Text as show prints it: one line, fields told apart by tabs, and nothing a terminal would act on. Tab, line
+// break, carriage return and backslash as \t, \n, \r and \\, every other byte below 0x20 and DEL as \xHH.
+std::string escapedForShow(std::string_view text)
 {
-    const Value value = field.value();
-    if (isNull(value))
-        return {};
-    std::string shown = text::display(value);
-    if (field.kind() == FieldKind::DateTime)
-        if (const std::optional<DateTime> moment = DateTime::parse(shown))
-            shown = moment->toString();
+    static constexpr char digits[] = "0123456789abcdef";
     std::string escaped;
-    escaped.reserve(shown.size());
-    for (char c : shown) {
+    escaped.reserve(text.size());
+    for (const char c : text) {
+        const auto byte = static_cast<unsigned char>(c);
         if (c == '\t')
             escaped += "\\t";
         else if (c == '\n')
             escaped += "\\n";
+        else if (c == '\r')
+            escaped += "\\r";
         else if (c == '\\')
             escaped += "\\\\";
+        else if (byte < 0x20 || byte == 0x7F)
+            escaped += {'\\', 'x', digits[byte >> 4], digits[byte & 0xF]};
         else
             escaped += c;
     }
     return escaped;
+}
+
+// Bytes as the server prints bytea: \x and two hexadecimal digits a byte.
+std::string hexForShow(std::string_view bytes)
+{
+    static constexpr char digits[] = "0123456789abcdef";
+    std::string hex = "\\x";
+    hex.reserve(2 + 2 * bytes.size());
+    for (const char c : bytes) {
+        const auto byte = static_cast<unsigned char>(c);
+        hex += digits[byte >> 4];
+        hex += digits[byte & 0xF];
+    }
+    return hex;
+}
+
+// A field's value as show prints it.
+std::string shownValue(const Field& field, bool binary)
+{
+    const Value value = field.value();
+    if (isNull(value))
+        return {};
+    if (const auto* bytes = std::get_if<std::string>(&value); bytes && binary)
+        return hexForShow(*bytes);
+    std::string shown = text::display(value);
+    if (field.kind() == FieldKind::DateTime)
+        if (const std::optional<DateTime> moment = DateTime::parse(shown))
+            shown = moment->toString();
+    return escapedForShow(shown);
+}
+
+// Whether the field shows a binary column of the result (a lookup field never does).
+bool showsBinary(const Dataset& dataset, const Field& field)
+{
+    if (field.isLookup())
+        return false;
+    for (const ColumnDescription& column : dataset.columns())
+        if (text::equalsIgnoreCase(column.name, field.fieldName()))
+            return column.type == AdoType::adLongVarBinary || column.type == AdoType::adVarBinary ||
+                   column.type == AdoType::adBinary;
+    return false;
 }
 
 // The dataset opened through the data module as the program opens it, printed as a till sees it.
@@ -426,14 +476,17 @@ int show(const Arguments& args)
 
     std::string out;
     const auto& fields = dataset->fields();
-    for (std::size_t i = 0; i < fields.size(); ++i)
-        out += (i ? "\t" : "") + fields[i]->fieldName();
+    std::vector<char> binary;
+    for (std::size_t i = 0; i < fields.size(); ++i) {
+        out += (i ? "\t" : "") + escapedForShow(fields[i]->fieldName());
+        binary.push_back(showsBinary(*dataset, *fields[i]));
+    }
     out += '\n';
     for (dataset->first(); !dataset->eof(); dataset->next()) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i)
                 out += '\t';
-            out += shownValue(*fields[i]);
+            out += shownValue(*fields[i], binary[i]);
         }
         out += '\n';
         if (out.size() >= 1 << 16) {
@@ -462,35 +515,59 @@ const char* affinityName(Affinity affinity)
     return "";
 }
 
+// Text as SQL comment lines, so that check's whole output can go to sqlite3 as it is printed.
+std::string sqlComment(const std::string& text)
+{
+    std::string out = "-- ";
+    for (const char c : text) {
+        if (c == '\n')
+            out += "\n-- ";
+        else
+            out += static_cast<unsigned char>(c) < 0x20 ? ' ' : c;
+    }
+    return out + '\n';
+}
+
 int check(const Arguments& args)
 {
     const std::string file = singleFile(args);
     auto backend = openFile(file, args);
     auto* embedded = dynamic_cast<SqliteBackend*>(backend.get());
     if (!embedded) {
-        std::cout << "nothing to mend: a server keeps text as text (" << redactedServerUri(file) << ").\n";
+        std::cout << sqlComment("nothing to mend: a server keeps text as text (" + redactedServerUri(file) + ").");
         return 0;
     }
     const std::vector<TableRebuild> rebuilds = textColumnRebuilds(embedded->handle());
     if (rebuilds.empty()) {
-        std::cout << "nothing to mend: every text and memo column of " << file << " keeps text as text.\n";
+        std::cout << sqlComment("nothing to mend: every text and memo column of " + file + " keeps text as text.");
         return 0;
     }
     for (const TableRebuild& rebuild : rebuilds)
         for (const MistypedTextColumn& column : rebuild.columns)
-            std::cout << rebuild.table << "." << column.column << " is declared " << column.declared
-                      << ", which SQLite gives " << affinityName(sqliteAffinity(column.declared))
-                      << " affinity: text that looks like a number is kept there as a number (\"0012\" as 12). "
-                      << "It should be declared " << column.replacement << ".\n";
-    std::cout << "\nTo rebuild " << (rebuilds.size() == 1 ? "its table" : "their tables")
-              << " with every row (text already kept as a number stays as it is), back the file up, make sure no "
-                 "till uses it, and run this SQL with: sqlite3 "
-              << file << "\n\n"
+            std::cout << sqlComment(rebuild.table + "." + column.column + " is declared " + column.declared +
+                                    ", which SQLite gives " + affinityName(sqliteAffinity(column.declared)) +
+                                    " affinity: text that looks like a number is kept there as a number (\"0012\" "
+                                    "as 12). It should be declared " +
+                                    column.replacement + ".");
+    std::cout << "--\n"
+              << sqlComment(std::string("To rebuild ") + (rebuilds.size() == 1 ? "its table" : "their tables") +
+                            " with every row (text already kept as a number stays as it is), back the file up, make "
+                            "sure no till uses it, and run this output with sqlite3:")
+              << sqlComment("velmora-db check " + file + " | sqlite3 " + file) << '\n'
               << rebuildScript(rebuilds);
     return 1;
 }
 
-// Progress of each table on standard error: a line at least once a second, and one when it is done.
+// The signal that asked the program to stop (SIGINT, SIGTERM, SIGHUP), 0 while none has.
+volatile std::sig_atomic_t stopSignal = 0;
+
+extern "C" void askToStop(int signal)
+{
+    stopSignal = signal;
+}
+
+// Progress of each table on standard error: a line at least once a second, and one when it is done. A signal
+// to stop is an interruption the import answers by undoing itself.
 class ImportProgressLines final : public velmora::import::ImportProgress
 {
 public:
@@ -499,6 +576,50 @@ public:
         std::cerr << table << ": " << done << " of " << total << " rows" << (finished ? ", done" : "") << '\n'
                   << std::flush;
     }
+    std::string interruption() const override
+    {
+        const int signal = stopSignal;
+        if (signal == 0)
+            return {};
+        const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
+        return std::string("the import was interrupted (") + name + ")";
+    }
+};
+
+// Until it is destroyed, SIGINT, SIGTERM and SIGHUP only ask the import to stop, so that it can remove what it
+// made; then the program ends by that signal as it would have.
+class StopSignals
+{
+public:
+    StopSignals()
+    {
+        struct sigaction action = {};
+        action.sa_handler = askToStop;
+        sigemptyset(&action.sa_mask);
+        action.sa_flags = SA_RESTART;
+        for (std::size_t i = 0; i < std::size(signals); ++i)
+            sigaction(signals[i], &action, &m_before[i]);
+    }
+    ~StopSignals()
+    {
+        for (std::size_t i = 0; i < std::size(signals); ++i)
+            sigaction(signals[i], &m_before[i], nullptr);
+    }
+    StopSignals(const StopSignals&) = delete;
+    StopSignals& operator=(const StopSignals&) = delete;
+
+    // Ends the program by the signal that stopped the import, if one did.
+    static void endByThatSignal()
+    {
+        if (const int signal = stopSignal) {
+            std::signal(signal, SIG_DFL);
+            std::raise(signal);
+        }
+    }
+
+private:
+    static constexpr int signals[] = {SIGINT, SIGTERM, SIGHUP};
+    struct sigaction m_before[std::size(signals)] = {};
 };
 
 int importAccess(const Arguments& args)
@@ -512,8 +633,20 @@ int importAccess(const Arguments& args)
         throw UsageError("--db-user is for a server; a database file knows only Admin");
     const im::AccessSource source(accessFile, args.option("jet3-charset"));
     ImportProgressLines progress;
-    const im::ImportSummary summary =
-        im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")}, &progress);
+    im::ImportSummary summary;
+    {
+        const StopSignals stopSignals;
+        try {
+            summary = im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")},
+                                     &progress);
+        } catch (const std::exception& e) {
+            if (stopSignal) {
+                std::cerr << "velmora-db: " << e.what() << '\n' << std::flush;
+                StopSignals::endByThatSignal();
+            }
+            throw;
+        }
+    }
 
     std::cout << "Imported " << summary.source << "\ninto " << summary.target << ":\n";
     if (!summary.schemaTablesCreated.empty()) {
@@ -526,10 +659,13 @@ int importAccess(const Arguments& args)
         std::cout << "  " << table.source;
         if (table.target != table.source)
             std::cout << " -> " << table.target;
+        std::string key;
+        for (const std::string& column : table.primaryKey)
+            key += (key.empty() ? ", key " : ", ") + column;
         std::cout << ": " << table.rowsRead << " rows read, " << table.rowsWritten << " written"
-                  << (table.created       ? " (a table of its own)"
-                      : table.schemaTable ? " (a table of the schema)"
-                                          : "")
+                  << (table.created       ? " (a table of its own" + key + ")"
+                      : table.schemaTable ? std::string(" (a table of the schema)")
+                                          : std::string())
                   << '\n';
         for (const std::string& column : table.addedColumns)
             std::cout << "    column added: " << column << '\n';
@@ -539,6 +675,13 @@ int importAccess(const Arguments& args)
                 std::cout << ' ' << column;
             std::cout << '\n';
         }
+    }
+    for (const velmora::access::LinkedTable& linked : summary.linkedTables)
+        std::cout << "  " << linked.name << ": not imported, a table linked from " << linked.source
+                  << " (import that database itself)\n";
+    for (const std::string& warning : summary.warnings) {
+        std::cout << "  warning: " << warning << '\n';
+        std::cerr << "velmora-db: warning: " << warning << '\n';
     }
     return 0;
 }

@@ -4,6 +4,7 @@
 #include "data/Text.h"
 #include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
+#include "data/engines/CopyText.h"
 #include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
@@ -13,6 +14,7 @@
 #include <algorithm>
 #include <cerrno>
 #include <charconv>
+#include <cmath>
 #include <cstdlib>
 #include <cstring>
 #include <exception>
@@ -274,6 +276,11 @@ std::optional<std::string> parameterText(const Value& value, unsigned type)
     if (const auto* d = std::get_if<double>(&value)) {
         if (boolean)
             return std::string(*d != 0.0 ? "true" : "false");
+        // The server's own words; it reads no "nan" or "-nan".
+        if (std::isnan(*d))
+            return std::string("NaN");
+        if (std::isinf(*d))
+            return std::string(*d > 0 ? "Infinity" : "-Infinity");
         if (integer && *d == static_cast<double>(static_cast<std::int64_t>(*d)))
             return std::to_string(static_cast<std::int64_t>(*d));
         char buffer[64];
@@ -565,17 +572,31 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
     // Rows one by one, so that no copy of the whole result is held beside the rows it becomes.
     if (eachRow)
         PQsetSingleRowMode(connection);
+    if (!flushRequest(deadline))
+        return Result();
+    return collect(deadline, eachRow);
+}
+
+bool PgBackend::flushRequest(std::chrono::steady_clock::time_point& deadline)
+{
+    pg_conn* connection = m_connection.get();
     // A request larger than the socket's buffer goes out in parts.
     for (;;) {
         const int flushed = PQflush(connection);
         if (flushed == 0)
-            break;
+            return true;
         if (flushed < 0)
-            return Result();
+            return false;
         await(POLLIN | POLLOUT, deadline);
         if (!PQconsumeInput(connection))
-            return Result();
+            return false;
     }
+}
+
+PgBackend::Result PgBackend::collect(std::chrono::steady_clock::time_point& deadline,
+                                     const std::function<void(const pg_result*)>& eachRow)
+{
+    pg_conn* connection = m_connection.get();
     // Every result of the request, keeping the last, as PQexec does. A row the caller cannot take still lets the
     // rest arrive, so that the connection is ready for the next request.
     Result last;
@@ -599,13 +620,52 @@ PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
             }
             continue;
         }
+        const ExecStatusType status = PQresultStatus(next.get());
         last = std::move(next);
-        if (PQstatus(connection) == CONNECTION_BAD)
+        // The server waits for the rows of a COPY: nothing more comes until they are sent.
+        if (status == PGRES_COPY_IN || PQstatus(connection) == CONNECTION_BAD)
             break;
     }
     if (rowFailure)
         std::rethrow_exception(rowFailure);
     return last;
+}
+
+PgBackend::Result PgBackend::copyIn(const std::string& sql, std::string_view rows)
+{
+    Result start = exchange([&](pg_conn* c) { return PQsendQuery(c, sql.c_str()); });
+    if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN)
+        return start;
+    pg_conn* connection = m_connection.get();
+    auto deadline = std::chrono::steady_clock::now() + answerLimit();
+    // Without blocking, libpq takes the rows while its buffer has room (1) and refuses them while the socket
+    // is full (0): then wait for the server to read, as for any request.
+    constexpr std::size_t Piece = 1 << 16;
+    const char* failure = nullptr;
+    for (std::size_t sent = 0; sent < rows.size() && !failure;) {
+        const std::size_t size = std::min(Piece, rows.size() - sent);
+        const int taken = PQputCopyData(connection, rows.data() + sent, static_cast<int>(size));
+        if (taken == 1) {
+            sent += size;
+        } else if (taken < 0) {
+            failure = "the rows could not be sent";
+        } else {
+            await(POLLIN | POLLOUT, deadline);
+            if (!PQconsumeInput(connection) || PQflush(connection) < 0)
+                failure = "the rows could not be sent";
+        }
+    }
+    for (;;) {
+        const int ended = PQputCopyEnd(connection, failure);
+        if (ended != 0)
+            break;
+        await(POLLIN | POLLOUT, deadline);
+        if (!PQconsumeInput(connection))
+            break; // PQgetResult says how
+    }
+    if (!flushRequest(deadline))
+        return Result();
+    return collect(deadline, {});
 }
 
 PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const char*>& parameters)
@@ -1229,8 +1289,7 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
     return generated;
 }
 
-// COPY's text format: fields apart by tabs, rows by line breaks, \N for NULL, and a backslash before each of
-// these characters where a value holds them.
+// Rows in COPY's text format (CopyText.h).
 class PgBackend::CopyWriter final : public RowWriter
 {
 public:
@@ -1269,6 +1328,9 @@ public:
             m_backend.run("RELEASE SAVEPOINT velmora_batch");
             return;
         }
+        // A server that gave no answer: the connection is closed, and the server rolls the transaction back.
+        if (!m_backend.m_connection)
+            throw RowWriteError(*refused, std::nullopt);
         m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch");
         const std::optional<std::size_t> row = findRefusedRow(rows, refused);
         m_backend.run("ROLLBACK TO SAVEPOINT velmora_batch; RELEASE SAVEPOINT velmora_batch");
@@ -1290,27 +1352,10 @@ private:
                 m_buffer += '\t';
             const std::optional<std::string> value = c < row.size() ? text(row[c], c) : std::nullopt;
             if (!value) {
-                m_buffer += "\\N";
+                m_buffer += CopyNull;
                 continue;
             }
-            for (const char ch : *value) {
-                switch (ch) {
-                case '\\':
-                    m_buffer += "\\\\";
-                    break;
-                case '\n':
-                    m_buffer += "\\n";
-                    break;
-                case '\r':
-                    m_buffer += "\\r";
-                    break;
-                case '\t':
-                    m_buffer += "\\t";
-                    break;
-                default:
-                    m_buffer += ch;
-                }
-            }
+            appendCopyField(m_buffer, *value);
         }
         m_buffer += '\n';
     }
@@ -1318,22 +1363,14 @@ private:
     // The batch through COPY (or, without columns, row by row); the server's refusal, if any.
     std::optional<DatabaseError> copy()
     {
-        pg_conn* connection = m_backend.m_connection.get();
         try {
             if (m_types.empty()) {
                 for (std::size_t r = 0; r < m_rowsWithoutColumns; ++r)
                     m_backend.run(m_insert);
                 return std::nullopt;
             }
-            Result start(PQexec(connection, m_copy.c_str()));
-            if (!start || PQresultStatus(start.get()) != PGRES_COPY_IN)
-                m_backend.fail(start.get());
-            const bool sent = PQputCopyData(connection, m_buffer.data(), static_cast<int>(m_buffer.size())) == 1;
-            const bool ended = PQputCopyEnd(connection, sent ? nullptr : "the batch could not be sent") == 1;
-            Result end(PQgetResult(connection));
-            while (Result more{PQgetResult(connection)})
-                ;
-            if (!ended || !end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
+            const Result end = m_backend.copyIn(m_copy, m_buffer);
+            if (!end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
                 m_backend.fail(end.get());
         } catch (const DatabaseError& e) {
             return e;
@@ -1345,8 +1382,8 @@ private:
     std::optional<std::size_t> findRefusedRow(std::span<const std::vector<Value>> rows,
                                               std::optional<DatabaseError>& refused)
     {
-        pg_conn* connection = m_backend.m_connection.get();
-        Result prepared(PQprepare(connection, "", m_insert.c_str(), 0, nullptr));
+        const Result prepared =
+            m_backend.exchange([&](pg_conn* c) { return PQsendPrepare(c, "", m_insert.c_str(), 0, nullptr); });
         if (!prepared || PQresultStatus(prepared.get()) != PGRES_COMMAND_OK)
             return std::nullopt;
         std::vector<std::optional<std::string>> texts(m_types.size());
@@ -1356,8 +1393,10 @@ private:
                 texts[c] = c < rows[r].size() ? text(rows[r][c], c) : std::nullopt;
                 parameters[c] = texts[c] ? texts[c]->c_str() : nullptr;
             }
-            Result one(PQexecPrepared(connection, "", static_cast<int>(parameters.size()), parameters.data(), nullptr,
-                                      nullptr, 0));
+            const Result one = m_backend.exchange([&](pg_conn* c) {
+                return PQsendQueryPrepared(c, "", static_cast<int>(parameters.size()), parameters.data(), nullptr,
+                                           nullptr, 0);
+            });
             const ExecStatusType status = one ? PQresultStatus(one.get()) : PGRES_FATAL_ERROR;
             if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK)
                 continue;

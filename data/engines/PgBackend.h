@@ -115,6 +115,14 @@ private:
     // them (single-row mode), each handed to it and freed, and the last result holds none.
     Result exchange(const std::function<int(pg_conn*)>& send,
                     const std::function<void(const pg_result*)>& eachRow = {});
+    // exchange's two halves: sending what libpq holds of the request, and the results it brings (stopping at a
+    // COPY's request for rows).
+    bool flushRequest(std::chrono::steady_clock::time_point& deadline);
+    Result collect(std::chrono::steady_clock::time_point& deadline,
+                   const std::function<void(const pg_result*)>& eachRow);
+    // COPY … FROM STDIN with these rows in its text format, on the same road and under the same deadline as every
+    // other request; the server's last result.
+    Result copyIn(const std::string& sql, std::string_view rows);
     // Waits until the connection's socket is ready for `events` or bytes arrive; gives the server up when
     // nothing comes for the time-out and the grace.
     void await(short events, std::chrono::steady_clock::time_point& deadline);

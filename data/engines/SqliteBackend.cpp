@@ -3,6 +3,7 @@
 #include "data/Errors.h"
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
+#include "data/engines/ExactAggregates.h"
 #include "data/engines/SchemaDialect.h"
 #include "data/module/Schema.h"
 #include "data/provider/ConnectionString.h"
@@ -195,6 +196,9 @@ SqliteBackend::SqliteBackend(SqliteHandle db, std::string path) : m_db(std::move
 {
     setBusyTimeout(m_db.get(), &m_deadline);
     sqlite3_progress_handler(m_db.get(), StepsBetweenLooks, stopAtDeadline, &m_deadline);
+    // The stored texts total money with sum(); the engine would add it in binary fractions.
+    if (!installExactAggregates(m_db.get()))
+        fail("Could not set up exact totals");
 }
 
 SqliteBackend::~SqliteBackend()

@@ -2,6 +2,7 @@
 // figures come from mdb-reader 3.2.0, a JavaScript reader written apart from mdbtools, run once over the same
 // files; where a figure is also long published (the Northwind freight total), the comment says so.
 #include "access/AccessFile.h"
+#include "tests/support/SampleBytes.h"
 
 #include <gtest/gtest.h>
 
@@ -420,6 +421,62 @@ TEST_F(AccessFileTest, TextTheCharsetCannotDecodeNamesItsPlace)
     const std::string names = messageOf([&] { File::open(nwind, "UTF-8"); });
     EXPECT_NE(names.find("catalogue of tables"), std::string::npos) << names;
     EXPECT_NE(names.find("UTF-8"), std::string::npos) << names;
+}
+
+// Access's Required property, read from the table's properties.
+TEST_F(AccessFileTest, RequiredColumns)
+{
+    std::map<std::string, std::vector<std::string>> required;
+    for (const Table& table : File::open(nwind).tables())
+        for (const Column& column : table.columns)
+            if (column.required)
+                required[table.name].push_back(column.name);
+    EXPECT_EQ(required["Order Details"], (std::vector<std::string>{"ProductID", "UnitPrice", "Quantity", "Discount"}));
+    EXPECT_EQ(required["Customers"], std::vector<std::string>{"CompanyName"});
+    EXPECT_EQ(required["Orders"], std::vector<std::string>{});
+    for (const Column& column : File::open(dateTest).tables().at(0).columns)
+        EXPECT_FALSE(column.required) << column.name;
+    // Neither sample links to tables elsewhere.
+    EXPECT_TRUE(File::open(nwind).linkedTables().empty());
+    EXPECT_TRUE(File::open(dateTest).linkedTables().empty());
+}
+
+// A copy of nwind.mdb whose "Alfreds " (in Customers and in two tables of orders) is other bytes.
+std::string withAlfredsAs(const std::string& replacement)
+{
+    return velmora::test::withEvery(velmora::test::bytesOfFile(nwind), "Alfreds ", replacement);
+}
+
+// A Chinese shop's Jet 3 file whose header names the Western code page: its text is read as the file says, but
+// never silently: text that reads as Chinese in GBK is doubted, once per column, naming the option that reads it
+// so. Given a code page, the file is read as told; the sample itself raises no doubt.
+TEST_F(AccessFileTest, Jet3TextThatReadsAsChineseInGbkIsDoubted)
+{
+    const std::string path = write("gbk.mdb", withAlfredsAs("\xB0\xA2\xC4\xAA\xCE\xF7\xC1\xD6"));
+    const File file = File::open(path);
+    allRows(file, "Customers");
+    allRows(file, "Customers");
+    const std::vector<std::string> warnings = file.warnings();
+    ASSERT_EQ(warnings.size(), 1u);
+    for (const char* part :
+         {"table 'Customers', column 'CompanyName', row 1", "阿莫西林Futterkiste", "CP1252", "--jet3-charset GBK"})
+        EXPECT_NE(warnings[0].find(part), std::string::npos) << warnings[0];
+
+    const File given = File::open(path, "CP1252");
+    allRows(given, "Customers");
+    EXPECT_TRUE(given.warnings().empty());
+
+    const File sample = File::open(nwind);
+    for (const Table& table : sample.tables())
+        allRows(sample, table.name);
+    EXPECT_EQ(sample.warnings(), std::vector<std::string>{});
+
+    // Bytes the Western code page has no character for, that GBK reads (丂): the error says how to read them.
+    const File undecodable = File::open(write("gbk-8140.mdb", withAlfredsAs("\x81\x40"
+                                                                            "freds ")));
+    const std::string message = messageOf([&] { allRows(undecodable, "Customers"); });
+    EXPECT_NE(message.find("table 'Customers', row 1, column 'CompanyName'"), std::string::npos) << message;
+    EXPECT_NE(message.find("--jet3-charset GBK"), std::string::npos) << message;
 }
 
 TEST_F(AccessFileTest, TwoFilesOpenSideBySide)

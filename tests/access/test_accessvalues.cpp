@@ -212,3 +212,30 @@ TEST(AccessText, CodePageTextBecomesUtf8OrIsRefused)
         EXPECT_NE(std::string(e.what()).find("NO-SUCH-CHARSET"), std::string::npos) << e.what();
     }
 }
+
+// Which Western-decoded Jet 3 text has the shape of Chinese in GBK: two GB2312 characters in a row.
+TEST(AccessText, ChineseInGbkIsToldFromWesternText)
+{
+    const struct
+    {
+        const char* what;
+        std::vector<std::uint8_t> stored;
+        bool chinese;
+    } cases[] = {
+        {"阿莫西林 in GBK", {0xB0, 0xA2, 0xC4, 0xAA, 0xCE, 0xF7, 0xC1, 0xD6}, true},
+        {"药品 after ASCII", {'A', '1', ' ', 0xD2, 0xA9, 0xC6, 0xB7}, true},
+        {"one GBK character alone", {'x', 0xD2, 0xA9, 'y'}, false},
+        {"Tradição in CP1252", {'T', 'r', 'a', 'd', 'i', 0xE7, 0xE3, 'o'}, false},
+        {"México in CP1252", {'M', 0xE9, 'x', 'i', 'c', 'o'}, false},
+        {"Umsätze in CP1252", {'U', 'm', 's', 0xE4, 't', 'z', 'e'}, false},
+        {"two characters outside GB2312's hanzi", {0x81, 0x40, 0x81, 0x41}, false},
+        {"ASCII only", {'a', 'b', 'c', 'd'}, false},
+        {"cut after one and a half", {0xB0, 0xA2, 0xC4}, false},
+    };
+    for (const auto& c : cases)
+        EXPECT_EQ(text::hasGbkChinese(c.stored), c.chinese) << c.what;
+    for (const char* single : {"CP1252", "CP1251", "IBM850", "CP874"})
+        EXPECT_TRUE(text::isSingleByteCharset(single)) << single;
+    for (const char* multi : {"GBK", "CP950", "CP932", "CP949", "JOHAB", "UTF-8"})
+        EXPECT_FALSE(text::isSingleByteCharset(multi)) << multi;
+}

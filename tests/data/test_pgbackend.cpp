@@ -2,6 +2,7 @@
 // refusals. Skipped without a test server (VELMORA_TEST_PG).
 
 #include "data/Errors.h"
+#include "data/engines/CopyText.h"
 #include "data/engines/PgBackend.h"
 #include "data/provider/ConnectionString.h"
 #include "tests/support/BackendTest.h"
@@ -250,6 +251,56 @@ TEST_F(PgBackendTest, TextWithANulIsRefusedNotCutAndBinaryTakesAnyBytes)
     const std::string bytes("\\x41\0\xff'\"", 9);
     backend->insertRow("t", {{"b", bytes}});
     EXPECT_EQ(backend->openTable("t").rows.at(0).at(1), Value(bytes));
+}
+
+// Values with the characters COPY's text format gives a meaning of its own, and bytes without a NUL.
+struct CopyCase
+{
+    const char* what;
+    std::string value;
+    std::string field; // as a COPY field
+    bool text = true;  // valid UTF-8, so that a text column takes it too
+};
+
+const CopyCase copyCases[] = {
+    {"a tab", "药品\t名称", "药品\\t名称"},
+    {"a line break", "第一行\n第二行", "第一行\\n第二行"},
+    {"a carriage return", "a\r\nb", "a\\r\\nb"},
+    {"a backslash", "C:\\药\\N", "C:\\\\药\\\\N"},
+    {"other control characters", "\x01\x08\x0b\x0c\x1b\x7f.", "\x01\x08\x0b\x0c\x1b\x7f."},
+    {"binary without NUL", "\x01\x5c\x80\xfe\xff\x09\x0a", "\x01\x5c\x5c\x80\xfe\xff\x5c\x74\x5c\x6e", false},
+    {"nothing to escape", "plain 文字", "plain 文字"},
+};
+
+TEST(CopyTextTest, EscapesWhatWouldEndAFieldOrStartAnEscape)
+{
+    for (const CopyCase& c : copyCases) {
+        SCOPED_TRACE(c.what);
+        std::string out = "x";
+        appendCopyField(out, c.value);
+        EXPECT_EQ(out, "x" + c.field);
+    }
+}
+
+// Through the server's COPY: every value arrives as it was, in a text column and in a bytea column.
+TEST_F(PgBackendTest, BulkWrittenValuesArriveAsTheyWere)
+{
+    db->run("CREATE TABLE t (n integer, v text, b bytea)");
+    auto backend = connect();
+    std::vector<std::vector<Value>> rows;
+    for (std::size_t i = 0; i < std::size(copyCases); ++i)
+        rows.push_back({static_cast<std::int64_t>(i), copyCases[i].text ? Value(copyCases[i].value) : Value(),
+                        copyCases[i].value});
+    backend->beginTransaction();
+    backend->prepareInsert("t", {"n", "v", "b"})->write(rows);
+    backend->commit();
+    const ResultSet r = backend->openCommand("select v, b from t order by n");
+    ASSERT_EQ(r.rows.size(), std::size(copyCases));
+    for (std::size_t i = 0; i < std::size(copyCases); ++i) {
+        SCOPED_TRACE(copyCases[i].what);
+        EXPECT_EQ(r.rows[i][0], copyCases[i].text ? Value(copyCases[i].value) : Value());
+        EXPECT_EQ(r.rows[i][1], Value(copyCases[i].value));
+    }
 }
 
 // Each failed connect carries the server's or libpq's own words and never the password.

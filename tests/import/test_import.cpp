@@ -6,18 +6,25 @@
 #include "data/Decimal.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/FileSizeLimit.h"
+#include "tests/support/HeldLock.h"
+#include "tests/support/PrivateServer.h"
 #include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
+#include <limits>
 #include <map>
+#include <set>
+#include <thread>
 
 using namespace velmora;
 using namespace velmora::test;
 using access::Kind;
 using import::ImportError;
+using namespace std::chrono_literals;
 
 namespace {
 
@@ -136,6 +143,78 @@ TEST_P(ImportTest, TheSampleShopArrivesWholeAndExact)
     EXPECT_EQ(value("SELECT max(\"OrderID\") FROM \"Orders\""), "11077");
     db->run("INSERT INTO \"Orders\" (\"CustomerID\") VALUES ('ANATR')");
     EXPECT_EQ(value("SELECT max(\"OrderID\") FROM \"Orders\""), "11078");
+}
+
+// A table copied whole keeps its primary key and the columns Access requires as NOT NULL (a key's columns
+// too): the database refuses what Access refused.
+TEST_P(ImportTest, CopiedTablesKeepTheirKeysAndRequiredColumns)
+{
+    importFile(nwind);
+    const struct
+    {
+        const char* table;
+        std::vector<std::string> key;
+        std::set<std::string> notNull;
+    } cases[] = {
+        {"Order Details", {"OrderID", "ProductID"}, {"OrderID", "ProductID", "UnitPrice", "Quantity", "Discount"}},
+        {"Customers", {"CustomerID"}, {"CustomerID", "CompanyName"}},
+        {"Orders", {"OrderID"}, {"OrderID"}}, // its AutoNumber
+        {"Employees", {"EmployeeID"}, {"EmployeeID", "LastName", "FirstName"}},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.table);
+        std::vector<std::string> key;
+        std::set<std::string> notNull;
+        if (onServer()) {
+            const std::string table = "'\"" + std::string(c.table) + "\"'::regclass";
+            const std::string keySql =
+                "SELECT a.attname FROM pg_index i JOIN pg_attribute a ON a.attrelid = "
+                "i.indrelid AND a.attnum = ANY (i.indkey) WHERE i.indisprimary AND i.indrelid = " +
+                table + " ORDER BY array_position(i.indkey::int2[], a.attnum)";
+            for (const auto& row : db->rows(keySql))
+                key.push_back(row.at(0));
+            for (const auto& row : db->rows("SELECT attname FROM pg_attribute WHERE attrelid = " + table +
+                                            " AND attnum > 0 AND attnotnull"))
+                notNull.insert(row.at(0));
+        } else {
+            for (const auto& row : db->rows(std::string("SELECT name, \"notnull\", pk FROM pragma_table_info('") +
+                                            c.table + "') ORDER BY pk")) {
+                if (row.at(2) != "0")
+                    key.push_back(row.at(0));
+                if (row.at(1) != "0" || row.at(2) != "0")
+                    notNull.insert(row.at(0));
+            }
+        }
+        EXPECT_EQ(key, c.key);
+        EXPECT_EQ(notNull, c.notNull);
+    }
+    // The key refuses a second row of the same order and product, as Access did.
+    EXPECT_ANY_THROW(db->run("INSERT INTO \"Order Details\" (\"OrderID\", \"ProductID\", \"UnitPrice\", \"Quantity\", "
+                             "\"Discount\") VALUES (10248, 11, 14, 12, 0)"));
+}
+
+// Tables the Access file only links to have no rows in it: the summary names them as not imported.
+TEST_P(ImportTest, LinkedTablesAreListedAsNotImported)
+{
+    class WithLinks final : public import::Source
+    {
+    public:
+        std::vector<access::Table> tables() const override { return {}; }
+        void readRows(const std::string&, const std::function<bool(const std::vector<access::Value>&)>&) const override
+        {
+        }
+        std::string description() const override { return "a file with links"; }
+        std::vector<access::LinkedTable> linkedTables() const override
+        {
+            return {{"Lieferanten", "C:\\Daten\\Lager.mdb"}, {"Kunden", "an ODBC data source"}};
+        }
+    } source;
+    const import::ImportSummary summary = import::importInto(source, target(), nullptr);
+    ASSERT_EQ(summary.linkedTables.size(), 2u);
+    EXPECT_EQ(summary.linkedTables[0].name, "Lieferanten");
+    EXPECT_EQ(summary.linkedTables[1].source, "an ODBC data source");
+    const std::vector<std::string> tables = tableNames();
+    EXPECT_EQ(std::count(tables.begin(), tables.end(), "Lieferanten"), 0);
 }
 
 TEST_P(ImportTest, DatesOfEveryYearAndMemoLineBreaksArriveUnchanged)
@@ -274,6 +353,33 @@ TEST_P(ImportTest, EachKindTakesItsColumnAndKeepsItsValue)
     EXPECT_EQ(value("SELECT \"id\" FROM \"Kinds\" WHERE \"text\" = 'next'"), "8");
 }
 
+// Text with the characters the server's bulk writer (COPY) must escape arrives as it was, in a copied table
+// and in a schema table.
+TEST_P(ImportTest, TabsLineBreaksAndBackslashesArriveAsTheyWere)
+{
+    const std::vector<std::string> texts = {"阿莫西林\t胶囊", "第一行\r\n第二行", "C:\\药\\N", "\\N", "a\\tb"};
+    MadeUpSource source;
+    std::vector<std::vector<access::Value>> rows, operators;
+    for (std::size_t i = 0; i < texts.size(); ++i) {
+        rows.push_back({static_cast<std::int64_t>(i + 1), texts[i]});
+        operators.push_back({"op" + std::to_string(i), static_cast<std::int64_t>(i), texts[i]});
+    }
+    source.add({"Notes", {{"id", Kind::AutoNumber}, {"note", Kind::Memo}}, 0, {"id"}}, rows);
+    source.add(
+        {"OperatorTable", {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"remark", Kind::Memo}}, 0, {}},
+        operators);
+
+    import::importInto(source, target(), nullptr);
+
+    std::vector<std::string> notes, remarks;
+    for (const auto& row : db->rows("SELECT note FROM \"Notes\" ORDER BY id"))
+        notes.push_back(row.at(0));
+    for (const auto& row : db->rows("SELECT remark FROM \"OperatorTable\" ORDER BY userid"))
+        remarks.push_back(row.at(0));
+    EXPECT_EQ(notes, texts);
+    EXPECT_EQ(remarks, texts);
+}
+
 // A value its column cannot hold stops the import with the table, row, key and column named; nothing is cut
 // short or rounded past the column's scale.
 TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
@@ -306,6 +412,42 @@ TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
             EXPECT_EQ(std::count(tables.begin(), tables.end(), "Things"), 0);
         } else {
             EXPECT_FALSE(std::filesystem::exists(db->path())); // the new file removed again
+        }
+    }
+}
+
+// A NaN or an infinity in a Double column: the file would keep a NaN as no value without a word, so the
+// import stops there with the row named; the server keeps each as it is.
+TEST_P(ImportTest, NaNAndInfinitiesAreKeptOnTheServerAndRefusedOnTheFile)
+{
+    const struct
+    {
+        double value;
+        const char* server; // as the server prints it
+    } cases[] = {
+        {std::numeric_limits<double>::quiet_NaN(), "NaN"},
+        {std::numeric_limits<double>::infinity(), "Infinity"},
+        {-std::numeric_limits<double>::infinity(), "-Infinity"},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.server);
+        db = std::make_unique<TestDatabase>(GetParam());
+        MadeUpSource source;
+        source.add({"Measures", {{"id", Kind::AutoNumber}, {"x", Kind::Double}}, 0, {"id"}},
+                   {{std::int64_t{1}, 1.5}, {std::int64_t{5}, c.value}});
+        std::string message;
+        try {
+            import::importInto(source, target(), nullptr);
+        } catch (const ImportError& e) {
+            message = e.what();
+        }
+        if (onServer()) {
+            EXPECT_EQ(message, "");
+            EXPECT_EQ(value("SELECT x::text FROM \"Measures\" WHERE id = 5"), c.server);
+        } else {
+            EXPECT_NE(message.find("table 'Measures', row 2 (id 5), column 'x'"), std::string::npos) << message;
+            EXPECT_NE(message.find("a database file can keep"), std::string::npos) << message;
+            EXPECT_FALSE(std::filesystem::exists(db->path()));
         }
     }
 }
@@ -372,6 +514,70 @@ TEST(ImportIntoANewFile, AFullDiskLeavesNoFile)
     EXPECT_NE(message.find("was removed"), std::string::npos) << message;
     EXPECT_FALSE(std::filesystem::exists(path));
     EXPECT_FALSE(std::filesystem::exists(path + "-wal"));
+}
+
+// A server that stops answering while the import's bulk writer (COPY) waits for it: the import ends after its
+// command time-out and the grace, with the time-out's message, while the server is still stopped, and nothing of
+// it stays.
+TEST(ImportIntoAServer, AStoppedServerEndsTheImportAfterTheTimeOut)
+{
+    PrivateServer server;
+    if (!server.whyNot().empty())
+        GTEST_SKIP() << server.whyNot();
+    TestDatabase db(server.server());
+    db.run(db.schema());
+    MadeUpSource source;
+    std::vector<std::vector<access::Value>> operators;
+    for (std::int64_t i = 1; i <= 10; ++i)
+        operators.push_back({"op" + std::to_string(i), i, std::string("pw"), std::int64_t{1}});
+    source.add({"OperatorTable",
+                {{"username", Kind::Text, 10},
+                 {"userid", Kind::LongInteger},
+                 {"passwords", Kind::Text, 50},
+                 {"able", Kind::LongInteger}},
+                0,
+                {}},
+               operators);
+
+    // The COPY waits for this session's lock on its table; once it does, the server stops.
+    constexpr int timeout = 3;
+    constexpr auto stoppedFor = 60s;
+    HeldLock lock(db, "BEGIN; LOCK TABLE \"OperatorTable\" IN SHARE MODE", stoppedFor);
+    ASSERT_EQ(lock.error(), "");
+    std::string stopper;
+    std::thread stopping([&] {
+        ServerSession watcher(db.source() + "?user=" + db.server()->user + "&password=" + db.server()->password);
+        const auto end = std::chrono::steady_clock::now() + 30s;
+        while (std::chrono::steady_clock::now() < end) {
+            if (watcher.rows("SELECT count(*) FROM pg_stat_activity WHERE wait_event_type = 'Lock' AND query LIKE "
+                             "'COPY%'")[0][0] != "0") {
+                server.pause(stoppedFor);
+                return;
+            }
+            std::this_thread::sleep_for(10ms);
+        }
+        stopper = "the import's COPY never waited for the lock within 30 s";
+    });
+
+    const auto started = std::chrono::steady_clock::now();
+    std::string message;
+    try {
+        import::importInto(source, {db.source(), db.server()->user, db.server()->password, timeout}, nullptr);
+    } catch (const ImportError& e) {
+        message = e.what();
+    }
+    const auto took = std::chrono::steady_clock::now() - started;
+    stopping.join();
+    server.resume();
+    lock.release();
+
+    ASSERT_EQ(stopper, "");
+    EXPECT_LT(took, stoppedFor) << "the import waited for the server to go on";
+    for (const char* part : {"did not finish within 3 seconds; the server gave no answer, and the connection to it "
+                             "is closed",
+                             "Nothing was imported"})
+        EXPECT_NE(message.find(part), std::string::npos) << message;
+    EXPECT_EQ(db.number("SELECT count(*) FROM \"OperatorTable\""), 0);
 }
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(ImportTest);

@@ -1,8 +1,19 @@
 #include "tests/support/VelmoraDb.h"
 
+#include <cerrno>
+#include <csignal>
 #include <cstdio>
+#include <fstream>
+#include <thread>
 
+#include <fcntl.h>
+#include <poll.h>
+#include <spawn.h>
+#include <sys/syscall.h>
 #include <sys/wait.h>
+#include <unistd.h>
+
+extern char** environ;
 
 namespace velmora::test {
 
@@ -33,6 +44,107 @@ ToolRun runVelmoraDb(const std::vector<std::string>& arguments, const std::strin
     for (const std::string& argument : arguments)
         command += " " + shellQuote(argument);
     return runShell(command);
+}
+
+HeldVelmoraDb::HeldVelmoraDb(const std::vector<std::string>& arguments)
+{
+    int fds[2];
+    if (::pipe2(fds, O_CLOEXEC) != 0)
+        return;
+    // The smallest pipe the kernel gives, filled up, so that the program's first write waits for the reader.
+    ::fcntl(fds[1], F_SETPIPE_SZ, 4096);
+    ::fcntl(fds[1], F_SETFL, O_NONBLOCK);
+    const std::string filler(512, '.');
+    for (ssize_t n; (n = ::write(fds[1], filler.data(), filler.size())) > 0;)
+        m_filler += static_cast<std::size_t>(n);
+    ::fcntl(fds[1], F_SETFL, 0); // the flag belongs to the pipe, which the program shares
+
+    const std::string program = std::string(VELMORA_BIN_DIR) + "/velmora-db";
+    std::vector<std::string> words{program};
+    words.insert(words.end(), arguments.begin(), arguments.end());
+    std::vector<char*> argv;
+    for (std::string& word : words)
+        argv.push_back(word.data());
+    argv.push_back(nullptr);
+    posix_spawn_file_actions_t actions;
+    posix_spawn_file_actions_init(&actions);
+    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
+    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
+    pid_t pid = -1;
+    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
+        m_pid = pid;
+    posix_spawn_file_actions_destroy(&actions);
+    ::close(fds[1]);
+    m_errorPipe = fds[0];
+}
+
+HeldVelmoraDb::~HeldVelmoraDb()
+{
+    if (m_pid > 0) {
+        ::kill(m_pid, SIGKILL);
+        ::waitpid(m_pid, nullptr, 0);
+    }
+    if (m_errorPipe >= 0)
+        ::close(m_errorPipe);
+}
+
+std::string HeldVelmoraDb::waitUntilHeld(std::chrono::seconds limit)
+{
+    if (m_pid <= 0)
+        return "velmora-db did not start";
+    const auto end = std::chrono::steady_clock::now() + limit;
+    const std::string syscallFile = "/proc/" + std::to_string(m_pid) + "/syscall";
+    while (std::chrono::steady_clock::now() < end) {
+        // The number of the system call it waits in, first on the line.
+        long number = -1;
+        std::ifstream(syscallFile) >> number;
+        if (number == SYS_write)
+            return {};
+        int status = 0;
+        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
+            m_pid = -1;
+            return "velmora-db ended (wait status " + std::to_string(status) + ") before it wrote to standard error";
+        }
+        std::this_thread::sleep_for(std::chrono::milliseconds(2));
+    }
+    return "velmora-db did not stop at a write to standard error within " + std::to_string(limit.count()) + " s";
+}
+
+HeldVelmoraDb::Ended HeldVelmoraDb::finish(std::chrono::seconds limit)
+{
+    Ended ended;
+    const auto end = std::chrono::steady_clock::now() + limit;
+    std::string read;
+    char buffer[4096];
+    while (m_errorPipe >= 0) {
+        const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+        if (left.count() <= 0)
+            break;
+        pollfd ready{m_errorPipe, POLLIN, 0};
+        if (::poll(&ready, 1, static_cast<int>(left.count())) <= 0)
+            continue;
+        const ssize_t n = ::read(m_errorPipe, buffer, sizeof buffer);
+        if (n < 0 && errno == EINTR)
+            continue;
+        if (n <= 0)
+            break; // the program closed it
+        read.append(buffer, static_cast<std::size_t>(n));
+    }
+    ended.errorOutput = read.size() > m_filler ? read.substr(m_filler) : std::string();
+    if (m_pid > 0) {
+        int status = 0;
+        pid_t reaped = 0;
+        while ((reaped = ::waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
+            std::this_thread::sleep_for(std::chrono::milliseconds(5));
+        if (reaped == m_pid) {
+            ended.waitStatus = status;
+        } else {
+            ::kill(m_pid, SIGKILL);
+            ::waitpid(m_pid, nullptr, 0);
+        }
+        m_pid = -1;
+    }
+    return ended;
 }
 
 } // namespace velmora::test
