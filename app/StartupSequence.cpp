@@ -76,6 +76,7 @@ int StartupSequence::runSteps()
     }
 
     openStartupDatasets();
+    showMainWindowAndLogin();
     closeSplash();
     signOnAndRun();
     endProgram();
@@ -150,16 +151,27 @@ void StartupSequence::closeSplash()
     delete m_fac.data(); // no-op when closing already destroyed it
 }
 
-void StartupSequence::signOnAndRun()
+// The main window and the login dialog are on the screen and painted before
+// the splash goes, so that the hand-over shows neither an empty screen nor an
+// unpainted window. The sign-on writes into the main window, so it exists
+// first; the login stands in front of it, as its dialog.
+void StartupSequence::showMainWindowAndLogin()
 {
-    // The sign-on writes into the main window, so it exists first; it stands
-    // behind the login dialog.
     m_main = std::make_unique<Tfmain>();
     m_main->showMaximized();
+    m_platform.repaintNow(*m_main);
 
-    m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);
+    m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod, m_main.get());
+    // Modal from its first showing, so the main window behind it is blocked
+    // already while the splash goes.
+    m_login->setWindowModality(Qt::ApplicationModal);
+    m_login->show();
+    m_platform.repaintNow(*m_login);
+}
+
+void StartupSequence::signOnAndRun()
+{
     m_platform.showModal(*m_login);
-
     m_platform.runMessageLoop(m_main.get());
 }
 

@@ -46,6 +46,7 @@ private:
     bool tryConnect();
     bool reconfigureUntilConnected();
     void openStartupDatasets();
+    void showMainWindowAndLogin();
     void closeSplash();
     void signOnAndRun();
     void endProgram();

@@ -355,16 +355,50 @@ void Tfmain::buildStatusBar()
     }
 }
 
+QSize Tfmain::restoredSize() const
+{
+    return {ClientWidth, ClientHeight + menuBar()->sizeHint().height()};
+}
+
 void Tfmain::placeWindow()
 {
-    // Restored: a client area of 891 x 302 below the menu, centred; shown maximized.
-    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    // Restored: centred; shown maximized.
+    resize(restoredSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
     setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+// A single, fixed-size border: restored, the window keeps its size, centred,
+// and no dragging changes it. Maximised it takes the screen's area, which a
+// window manager gives only to a window whose size may change.
+void Tfmain::fitBorderToState()
+{
+    const Qt::WindowStates state = windowState();
+    if (state.testFlag(Qt::WindowMinimized))
+        return;
+    if (state.testAnyFlags(Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        return;
+    }
+    setFixedSize(restoredSize());
+    if (const QScreen* screen = this->screen()) {
+        const QSize border = frameGeometry().size() - size();
+        QRect frame(QPoint(0, 0), restoredSize() + border);
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void Tfmain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        fitBorderToState();
 }
 
 // The window has no context menu of its own: the toolkit's default one would

@@ -132,7 +132,11 @@ public:
 
     QMenu* createPopupMenu() override;
 
+    // The restored size: a client area of 891 x 302 below the menu.
+    QSize restoredSize() const;
+
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -141,6 +145,7 @@ private:
     void buildToolBar();
     void buildStatusBar();
     void placeWindow();
+    void fitBorderToState();
 
     Session m_session;
     QMdiArea* m_mdiArea = nullptr;

@@ -144,6 +144,13 @@ private slots:
         m_window->showNormal();
         QTRY_COMPARE(m_window->width(), 891);
         QCOMPARE(m_window->height() - m_window->MainMenu1()->height(), 302);
+        // Single, fixed size: restored, no dragging changes it; maximised again
+        // it may take the screen's size.
+        QCOMPARE(m_window->minimumSize(), m_window->restoredSize());
+        QCOMPARE(m_window->maximumSize(), m_window->restoredSize());
+        m_window->showMaximized();
+        QTRY_VERIFY(m_window->isMaximized());
+        QCOMPARE(m_window->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     }
 
     void accelerators_data()

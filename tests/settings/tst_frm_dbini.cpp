@@ -78,7 +78,7 @@ private slots:
         QCOMPARE(dialog->minimumSize(), dialog->maximumSize());
         const Qt::WindowFlags flags = dialog->windowFlags();
         QVERIFY(flags & Qt::WindowSystemMenuHint);
-        QVERIFY(flags & Qt::WindowMinimizeButtonHint);
+        QVERIFY(!(flags & Qt::WindowMinimizeButtonHint));
         QVERIFY(flags & Qt::WindowCloseButtonHint);
         QVERIFY(!(flags & Qt::WindowMaximizeButtonHint));
         QCOMPARE(dialog->palette().color(QPalette::Window), dialog->palette().color(QPalette::Button));

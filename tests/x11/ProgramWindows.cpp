@@ -42,9 +42,28 @@ std::optional<WindowInfo> splashOf(const Screen& screen, pid_t pid)
     return screen.findWindow(pid, [](const WindowInfo& w) { return w.geometry.size() == SplashSize; });
 }
 
+namespace {
+
+// Drawn: more than two colours among points spread over the window (an
+// unpainted window shows one colour, its background or what lay beneath).
+bool drawn(const QImage& shown)
+{
+    QList<QRgb> colours;
+    for (int y = 5; y < shown.height(); y += shown.height() / 10)
+        for (int x = 5; x < shown.width(); x += shown.width() / 10)
+            if (!colours.contains(shown.pixel(x, y)))
+                colours << shown.pixel(x, y);
+    return colours.size() > 2;
+}
+
+} // namespace
+
 PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chrono::milliseconds limit)
 {
+    Clock::time_point lastAbsent = Clock::now();
+    std::optional<Clock::time_point> firstDrawn;
     return waitFor("the splash painted on the screen", limit, [&]() -> std::optional<PaintedSplash> {
+        const Clock::time_point look = Clock::now();
         if (!program.running())
             throw DriverError("the program ended before its splash was seen painted");
         for (const WindowInfo& w : screen.windowsOf(program.pid())) {
@@ -52,12 +71,16 @@ PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chr
                 throw DriverError("\"" + w.netName.toStdString() + "\" came before the splash was seen painted");
         }
         const auto splash = splashOf(screen, program.pid());
-        if (!splash)
+        if (!splash) {
+            lastAbsent = look;
             return std::nullopt;
+        }
         QImage shown = screen.grab(splash->geometry);
+        if (!firstDrawn && drawn(shown))
+            firstDrawn = Clock::now();
         if (!splashShowsPictureAndLabels(shown))
             return std::nullopt;
-        return PaintedSplash{std::move(shown), splash->geometry};
+        return PaintedSplash{std::move(shown), splash->geometry, lastAbsent, firstDrawn.value_or(Clock::now())};
     });
 }
 

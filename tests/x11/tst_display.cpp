@@ -1,16 +1,22 @@
 // The real velmora binary on a real X server, as a person meets it: what is
 // painted and when, the captions the server holds, what keys and clicks do.
-// Every case runs once without a window manager and once under openbox.
+// Every case runs on three desktops: no window manager (a kiosk till), openbox
+// and xfwm4. Each case parks the pointer in a corner first, finds windows by
+// their owner and type and the keyboard, and reads their captions after.
 
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
+#include "splash/Tfac.h"
 #include "tests/x11/ProgramWindows.h"
 
+#include <QAction>
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMenuBar>
 #include <QMessageBox>
+#include <QPushButton>
 
 #include <gtest/gtest.h>
 
@@ -24,9 +30,10 @@ using namespace velmora::xtest;
 
 namespace {
 
-// Beyond the failure line's 16 characters, inside the welcome line's 52.
-const QRect StatusLineTail{300, 190, 240, 25};
-const QRect StatusLineHead{14, 190, 250, 25};
+const QString DialogType = QStringLiteral("_NET_WM_WINDOW_TYPE_DIALOG");
+const QString NormalType = QStringLiteral("_NET_WM_WINDOW_TYPE_NORMAL");
+const QString WelcomeLine = QStringLiteral("欢迎使用Korvex工作室出品软件，程序正在连接后台数据库，请稍候...");
+const QString FailureLine = QStringLiteral("联接失败，请检验后台数据库状态！");
 
 void expectCaption(const WindowInfo& window, const QString& caption)
 {
@@ -35,28 +42,145 @@ void expectCaption(const WindowInfo& window, const QString& caption)
     EXPECT_EQ(window.wmClassName, ApplicationTitle) << "WM_CLASS";
 }
 
+// A dialog or box as a window manager must treat it: typed as a dialog, kept
+// in front of its owner, asking for no minimise button.
+void expectDialogOf(const WindowInfo& window, unsigned long owner)
+{
+    EXPECT_EQ(window.types.value(0), DialogType) << window.types.join(u' ').toStdString();
+    if (owner != 0)
+        EXPECT_EQ(window.transientFor, owner) << "WM_TRANSIENT_FOR";
+    else
+        EXPECT_NE(window.transientFor, 0ul) << "WM_TRANSIENT_FOR";
+    EXPECT_FALSE(window.asksForMinimize()) << "_MOTIF_WM_HINTS flags " << window.motifFlags << " functions "
+                                           << window.motifFunctions << " decorations " << window.motifDecorations;
+}
+
+// The program's own window classes drawn on the offscreen platform: the
+// references the screen is compared with.
+QApplication& offscreenApplication()
+{
+    static int argc = 1;
+    static char name[] = "tst_display";
+    static char* argv[] = {name, nullptr};
+    static const auto app = [] {
+        qputenv("QT_QPA_PLATFORM", "offscreen");
+        auto application = std::make_unique<QApplication>(argc, argv);
+        installChineseUi(*application);
+        return application;
+    }();
+    return *app;
+}
+
+// The splash's status line as the splash draws it with this text.
+QImage splashStatusLine(const QString& text)
+{
+    offscreenApplication();
+    Tfac splash;
+    splash.BitBtn1->setVisible(false);
+    splash.Label4->setText(text);
+    return splash.grab(SplashStatusLine).toImage().convertToFormat(QImage::Format_RGB32);
+}
+
+// Panel 1 of the status bar as the main window draws it with this text, and
+// where the panel sits from the window's bottom-left corner.
+struct PanelPicture
+{
+    QImage image;
+    QPoint fromBottomLeft;
+};
+
+PanelPicture statusPanel(const QString& text)
+{
+    offscreenApplication();
+    Tfmain window;
+    window.setWindowState(Qt::WindowNoState);
+    window.resize(1000, 400);
+    window.setPanelText(1, text);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* panel = window.findChild<QLabel*>(QStringLiteral("panel1"));
+    const QPoint at = panel->mapTo(&window, QPoint(0, 0));
+    return {panel->grab().toImage().convertToFormat(QImage::Format_RGB32), QPoint(at.x(), window.height() - at.y())};
+}
+
+// Where a top-level menu entry lies in the main window's client area.
+QRect menuEntryPlace(const QString& name)
+{
+    offscreenApplication();
+    Tfmain window;
+    for (QAction* entry : window.topLevelEntries())
+        if (entry->objectName() == name)
+            return window.MainMenu1()->actionGeometry(entry).translated(window.MainMenu1()->pos());
+    return {};
+}
+
+QSize restoredMainWindowSize()
+{
+    offscreenApplication();
+    return Tfmain().restoredSize();
+}
+
 class ProgramOnX : public ::testing::TestWithParam<WindowManager>
 {
 protected:
-    ProgramOnX() : server(GetParam()), screen(server), program(server) {}
+    ProgramOnX() : server(GetParam()), screen(server), program(server) { screen.parkPointer(); }
+
+    bool bare() const { return server.windowManager() == WindowManager::None; }
+
+    // Waits until the program has no window of this name on the screen.
+    void waitUntilGone(const QString& name, const std::string& what)
+    {
+        waitFor(what, 10s, [&]() -> std::optional<bool> {
+            if (screen.findWindow(program.pid(), [&](const WindowInfo& w) { return w.netName == name; }))
+                return std::nullopt;
+            return true;
+        });
+    }
+
+    // The program's dialog or box that holds the keyboard, other than `other`.
+    WindowInfo waitForDialog(const std::string& what, unsigned long other = 0)
+    {
+        return waitForKeyboardWindow(screen, program, DialogType, what, other);
+    }
+
+    std::optional<WindowInfo> mainWindow()
+    {
+        return screen.findWindow(program.pid(), [](const WindowInfo& w) {
+            return w.types.value(0) == NormalType && w.geometry.size() != SplashSize;
+        });
+    }
+
+    // Maximised: said so, and covering the screen's area for windows.
+    void expectMaximized(const WindowInfo& main)
+    {
+        EXPECT_TRUE(main.states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) &&
+                    main.states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ")))
+            << main.states.join(u' ').toStdString();
+        EXPECT_EQ(main.frame, screen.workArea()) << "frame " << main.frame.x() << ',' << main.frame.y() << ' '
+                                                 << main.frame.width() << 'x' << main.frame.height();
+    }
 
     // Signs on as operator 1 with the demo password by typing, as an operator
     // does; returns the main window.
     WindowInfo signOn(const std::string& password = "1234")
     {
-        waitForWindow(screen, program, LoginCaption);
+        waitForDialog("the login dialog");
         screen.type("1");
         screen.key("Return");
         screen.key("a", {"Control_L"});
         screen.type(password);
         screen.key("Return");
+        return waitForMainWindow();
+    }
+
+    WindowInfo waitForMainWindow()
+    {
         return waitFor("the login dialog to close onto the main window", 20s, [&]() -> std::optional<WindowInfo> {
             if (!program.running())
                 throw DriverError("the program ended while signing on");
-            if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == LoginCaption; }))
+            if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.types.value(0) == DialogType; }))
                 return std::nullopt;
-            auto main =
-                screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == MainWindowCaption; });
+            auto main = mainWindow();
             if (main && screen.hasKeyboard(*main))
                 return main;
             return std::nullopt;
@@ -73,22 +197,34 @@ protected:
 TEST_P(ProgramOnX, SplashIsPaintedBeforeThePauseEnds)
 {
     program.makeDemoDatabase();
-    const QImage desktop = screen.grab(QRect(0, 0, 1280, 1024));
+    const QImage desktop = screen.grab(QRect(QPoint(0, 0), screen.size()));
     program.start();
 
     const PaintedSplash splash = waitForPaintedSplash(screen, program);
+    // Drawn before the start-up's 1000 ms pause can have ended: the pause
+    // follows the splash's first painting, so an undrawn splash would stay so
+    // for the whole pause; the last look that did not find it on the screen
+    // was taken after the program started.
+    EXPECT_LT(splash.firstDrawn - splash.lastAbsent, 1000ms)
+        << std::chrono::duration_cast<std::chrono::milliseconds>(splash.firstDrawn - splash.lastAbsent).count()
+        << " ms";
     // The rounded corner shows what lies behind the window.
     const QPoint corner = splash.place.topLeft() + QPoint(1, 1);
     EXPECT_EQ(screen.pixel(corner), desktop.pixel(corner));
     EXPECT_NE(splash.image.pixel(1, 1), splashPicture().pixel(0, 1));
+    EXPECT_EQ(splash.image.copy(SplashStatusLine), splashStatusLine(WelcomeLine));
 
-    expectCaption(waitForWindow(screen, program, LoginCaption), LoginCaption);
-    const auto main =
-        screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == MainWindowCaption; });
+    const WindowInfo login = waitForDialog("the login dialog");
+    expectCaption(login, LoginCaption);
+    const auto main = mainWindow();
     ASSERT_TRUE(main.has_value());
     expectCaption(*main, MainWindowCaption);
-    // The splash is gone once the login dialog is up.
-    EXPECT_FALSE(splashOf(screen, program.pid()).has_value());
+    // The splash goes once the login dialog is up.
+    waitFor("the splash to go", 10s, [&]() -> std::optional<bool> {
+        if (splashOf(screen, program.pid()))
+            return std::nullopt;
+        return true;
+    });
 
     screen.key("Escape");
     EXPECT_EQ(program.waitForExit(20s), 0);
@@ -100,31 +236,42 @@ TEST_P(ProgramOnX, FailedRetryShowsTheFailureLineBeforeAskingAgain)
     program.start();
 
     const PaintedSplash welcome = waitForPaintedSplash(screen, program);
-    EXPECT_GT(inkIn(welcome.image, StatusLineTail), 100) << "the welcome line reaches beyond the failure line";
+    const auto splash = splashOf(screen, program.pid());
+    ASSERT_TRUE(splash.has_value());
 
-    expectCaption(waitForWindow(screen, program, QuestionCaption), QuestionCaption);
-    screen.key("Return"); // Yes, the default button
-    const WindowInfo dialog = waitForWindow(screen, program, SettingsCaption);
+    const WindowInfo question = waitForDialog("the retry question");
+    expectCaption(question, QuestionCaption);
+    expectDialogOf(question, splash->id); // owned by the application's window
+    screen.key("Return");                 // Yes, the default button
+    const WindowInfo dialog = waitForDialog("the settings dialog", question.id);
     expectCaption(dialog, SettingsCaption);
+    expectDialogOf(dialog, 0); // no owner: in front of the program's windows
     // sbtn_close: nothing is written, the retry fails again.
     screen.click(dialog.geometry.topLeft() + QPoint(195 + 32, 67 + 11));
+    screen.parkPointer();
 
+    // The status line exactly as the splash draws the failure text, seen
+    // while no question is up yet.
+    const QImage failureLine = splashStatusLine(FailureLine);
+    ASSERT_NE(failureLine, splashStatusLine(WelcomeLine));
     bool failureLineSeen = false;
     waitFor("the question to come again", 30s, [&]() -> std::optional<bool> {
+        // A dialog other than the settings dialog, which may still be closing.
         const auto asking = [&] {
-            return screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == QuestionCaption; });
+            return screen.findWindow(program.pid(), [&](const WindowInfo& w) {
+                return w.types.value(0) == DialogType && w.id != dialog.id;
+            });
         };
         if (asking())
             return true;
-        const QImage shown = screen.grab(welcome.place);
-        // Only a sample taken while no question was up counts.
-        if (!asking() && inkIn(shown, StatusLineTail) == 0 && inkIn(shown, StatusLineHead) > 100 &&
-            splashShowsPictureAndLabels(shown))
+        const QImage shown = screen.grab(SplashStatusLine.translated(welcome.place.topLeft()));
+        if (!asking() && shown == failureLine)
             failureLineSeen = true;
         return std::nullopt;
     });
-    EXPECT_TRUE(failureLineSeen) << "the status line did not change to the failure text before the question came";
+    EXPECT_TRUE(failureLineSeen) << "the status line did not show the failure text before the question came";
 
+    expectCaption(waitForDialog("the retry question again", dialog.id), QuestionCaption);
     screen.key("Escape"); // counts as No
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_FALSE(QFile::exists(program.folder() + QStringLiteral("/data/missing.mdb")));
@@ -136,9 +283,10 @@ TEST_P(ProgramOnX, SettingsTypedIntoTheDialogAreSavedAndTheRetryConnects)
     program.writeSettings(QStringLiteral("data/missing.mdb"), QStringLiteral("nobody"), QStringLiteral("wrong"));
     program.start();
 
-    waitForWindow(screen, program, QuestionCaption);
+    const WindowInfo question = waitForDialog("the retry question");
     screen.key("Return");
-    waitForWindow(screen, program, SettingsCaption);
+    const WindowInfo dialog = waitForDialog("the settings dialog", question.id);
+    expectCaption(dialog, SettingsCaption);
     // The focus starts in the user field; Tab goes on to the password, then
     // the source.
     for (const char* value : {"admin", "mivotelq", "shop/velmdb.mdb"}) {
@@ -152,7 +300,7 @@ TEST_P(ProgramOnX, SettingsTypedIntoTheDialogAreSavedAndTheRetryConnects)
     screen.key("Return");
     screen.key("Return");
 
-    expectCaption(waitForWindow(screen, program, LoginCaption), LoginCaption);
+    expectCaption(waitForDialog("the login dialog", dialog.id), LoginCaption);
     const QString settings = program.readSettings();
     EXPECT_TRUE(settings.contains(QStringLiteral("DB_Source=shop/velmdb.mdb"))) << settings.toStdString();
     EXPECT_TRUE(settings.contains(QStringLiteral("DB_User=admin"))) << settings.toStdString();
@@ -162,36 +310,39 @@ TEST_P(ProgramOnX, SettingsTypedIntoTheDialogAreSavedAndTheRetryConnects)
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
-// Panel 1 of the status bar as the main window draws it with this text, from
-// the program's own window class on the offscreen platform: the reference the
-// screen is compared with, and where the panel sits from the window's
-// bottom-left corner.
-struct PanelPicture
+// A refused save tells why in a box; once the box closes, the settings dialog
+// has the keyboard again and the field named in the box takes the typing.
+TEST_P(ProgramOnX, SettingsDialogHasTheKeyboardAfterItsBox)
 {
-    QImage image;
-    QPoint fromBottomLeft;
-};
+    program.writeSettings(QStringLiteral("data/missing.mdb"), QStringLiteral("admin"), QStringLiteral("mivotelq"));
+    program.start();
+    const WindowInfo question = waitForDialog("the retry question");
+    screen.key("Return");
+    const WindowInfo dialog = waitForDialog("the settings dialog", question.id);
+    screen.key("a", {"Control_L"}); // the user field, emptied
+    screen.key("BackSpace");
+    screen.key("Return");
+    screen.key("Return"); // Enter in the password saves: "用户名不能为空!"
+    const WindowInfo box = waitForDialog("the box that refuses the save", dialog.id);
+    expectCaption(box, QuestionCaption);
+    expectDialogOf(box, dialog.id);
+    screen.key("Return");
+    // Back with the settings dialog, wherever the pointer rests.
+    waitFor("the settings dialog to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
+        if (screen.keyboardWindow() != dialog.id)
+            return std::nullopt;
+        return true;
+    });
+    screen.type("clerk");
+    screen.key("Return");
+    screen.key("Return");
+    waitUntilGone(SettingsCaption, "the settings dialog to save and close");
+    EXPECT_TRUE(program.readSettings().contains(QStringLiteral("DB_User=clerk")))
+        << program.readSettings().toStdString();
 
-PanelPicture statusPanel(const QString& text)
-{
-    static int argc = 1;
-    static char name[] = "tst_display";
-    static char* argv[] = {name, nullptr};
-    static const auto app = [] {
-        qputenv("QT_QPA_PLATFORM", "offscreen");
-        auto application = std::make_unique<QApplication>(argc, argv);
-        installChineseUi(*application);
-        return application;
-    }();
-    Tfmain window;
-    window.setWindowState(Qt::WindowNoState);
-    window.resize(1000, 400);
-    window.setPanelText(1, text);
-    window.show();
-    QCoreApplication::processEvents();
-    auto* panel = window.findChild<QLabel*>(QStringLiteral("panel1"));
-    const QPoint at = panel->mapTo(&window, QPoint(0, 0));
-    return {panel->grab().toImage().convertToFormat(QImage::Format_RGB32), QPoint(at.x(), window.height() - at.y())};
+    expectCaption(waitForDialog("the retry question again"), QuestionCaption); // the file is still missing
+    screen.key("Escape");
+    EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
 TEST_P(ProgramOnX, TypedSignOnShowsTheOperatorInTheStatusBar)
@@ -200,11 +351,7 @@ TEST_P(ProgramOnX, TypedSignOnShowsTheOperatorInTheStatusBar)
     program.start();
     const WindowInfo main = signOn();
     expectCaption(main, MainWindowCaption);
-    if (server.windowManager() == WindowManager::Openbox) {
-        EXPECT_TRUE(main.states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) &&
-                    main.states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ")))
-            << main.states.join(u' ').toStdString();
-    }
+    expectMaximized(main);
 
     const PanelPicture expected = statusPanel(QStringLiteral("操作员:1"));
     const PanelPicture empty = statusPanel(QString());
@@ -212,12 +359,16 @@ TEST_P(ProgramOnX, TypedSignOnShowsTheOperatorInTheStatusBar)
     const QRect panel(QPoint(main.geometry.left() + expected.fromBottomLeft.x(),
                              main.geometry.top() + main.geometry.height() - expected.fromBottomLeft.y()),
                       expected.image.size());
-    const QImage shown = waitFor("panel 1 to show the operator", 10s, [&]() -> std::optional<QImage> {
-        QImage now = screen.grab(panel);
-        if (now == expected.image)
-            return now;
-        return std::nullopt;
-    });
+    QImage shown;
+    try {
+        waitFor("panel 1 to show the operator", 10s, [&]() -> std::optional<bool> {
+            shown = screen.grab(panel);
+            if (shown == expected.image)
+                return true;
+            return std::nullopt;
+        });
+    } catch (const DriverError&) {
+    }
     EXPECT_EQ(shown, expected.image);
     EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
 
@@ -230,7 +381,7 @@ TEST_P(ProgramOnX, ThreeFailedAttemptsEndTheProgram)
 {
     program.makeDemoDatabase();
     program.start();
-    waitForWindow(screen, program, LoginCaption);
+    const WindowInfo login = waitForDialog("the login dialog");
     screen.type("1");
     screen.key("Return");
     for (int attempt = 1; attempt <= 3; ++attempt) {
@@ -238,14 +389,18 @@ TEST_P(ProgramOnX, ThreeFailedAttemptsEndTheProgram)
         screen.key("a", {"Control_L"});
         screen.type("0000");
         screen.key("Return");
-        expectCaption(waitForWindow(screen, program, ApplicationTitle), ApplicationTitle);
+        const WindowInfo box = waitForDialog("the login's message", login.id);
+        expectCaption(box, ApplicationTitle);
+        expectDialogOf(box, login.id);
         screen.key("Return");
-        if (attempt < 3)
-            waitFor("the message box to close", 10s, [&]() -> std::optional<bool> {
-                if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == ApplicationTitle; }))
+        if (attempt < 3) {
+            // The keyboard is back with the login, wherever the pointer rests.
+            waitFor("the login to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
+                if (screen.keyboardWindow() != login.id)
                     return std::nullopt;
                 return true;
             });
+        }
     }
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
@@ -396,14 +551,46 @@ TEST_P(ProgramOnX, WrongPasswordsOverTwoRunsLockTheOperatorOutUntilUnlocked)
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
+// The right password typed after a failed attempt signs on: the message box
+// hands the keyboard back to the login, with the pointer far from it.
+TEST_P(ProgramOnX, WrongPasswordThenTheRightOneSignsOn)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo login = waitForDialog("the login dialog");
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("0000");
+    screen.key("Return");
+    const WindowInfo box = waitForDialog("the login's message", login.id);
+    screen.key("Return");
+    // Back with the login, wherever the pointer rests; typed keys reach it.
+    waitFor("the login to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
+        if (screen.window(box.id) || screen.keyboardWindow() != login.id)
+            return std::nullopt;
+        return true;
+    });
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    const WindowInfo main = waitForMainWindow();
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
 TEST_P(ProgramOnX, StartUpErrorReportIsCaptionedWithTheApplicationTitle)
 {
     program.makeDemoDatabase();
     program.dropTable(QStringLiteral("data/velmdb.mdb"), QStringLiteral("kc"));
     program.start();
-    expectCaption(waitForWindow(screen, program, ApplicationTitle), ApplicationTitle);
-    // The splash is still up behind the report.
-    EXPECT_TRUE(splashOf(screen, program.pid()).has_value());
+    const WindowInfo report = waitForDialog("the error report");
+    expectCaption(report, ApplicationTitle);
+    // The splash is still up behind the report, which stands in front of it.
+    const auto splash = splashOf(screen, program.pid());
+    ASSERT_TRUE(splash.has_value());
+    expectDialogOf(report, splash->id);
     screen.key("Return");
     EXPECT_EQ(program.waitForExit(20s), 1);
 }
@@ -429,23 +616,53 @@ TEST_P(ProgramOnX, RightClickOnTheMenuBarOrTheBandLeavesTheToolBar)
             return first;
         return std::nullopt;
     });
+    const auto menus = [&] {
+        std::vector<WindowInfo> popups;
+        for (const WindowInfo& w : screen.windowsOf(program.pid()))
+            if (w.overrideRedirect)
+                popups.push_back(w);
+        return popups;
+    };
 
-    // Right of the last menu entry, and right of the last tool button.
+    const QRect entry = menuEntryPlace(QStringLiteral("dm"));
+    // Right of the last menu entry, and right of the last tool button (the
+    // tool bar is 1011 pixels wide).
+    ASSERT_GT(main.geometry.width() - 40, 1011 + 10) << "the main window is too narrow to leave a band";
     for (const QPoint place : {QPoint(main.geometry.width() - 40, 10), QPoint(main.geometry.width() - 40, 50)}) {
         SCOPED_TRACE(place.y());
         screen.click(main.geometry.topLeft() + place, 3);
-        struct timespec pause
-        {
-            0, 400'000'000
-        };
-        nanosleep(&pause, nullptr);
-        const auto popup = screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.overrideRedirect; });
-        EXPECT_FALSE(popup.has_value()) << "a menu popped up at " << place.x() << ',' << place.y();
-        screen.key("Down");
-        screen.key("Return");
+        // A click on 代码维护 after it opens that menu under its entry: once
+        // the menu is up the right click has been handled, and a menu the
+        // right click had opened would have taken this click instead.
+        screen.click(main.geometry.topLeft() + entry.center());
+        const WindowInfo menu = waitFor("a menu to open", 10s, [&]() -> std::optional<WindowInfo> {
+            const auto open = menus();
+            if (open.empty())
+                return std::nullopt;
+            return open.front();
+        });
+        EXPECT_EQ(menus().size(), 1u);
+        EXPECT_LE(std::abs(menu.geometry.left() - main.geometry.left() - entry.left()), 4)
+            << "a menu popped up at " << menu.geometry.left() << ',' << menu.geometry.top();
+        screen.key("Escape");
+        screen.key("Escape");
+        waitFor("the menus to close", 10s, [&]() -> std::optional<bool> {
+            if (!menus().empty())
+                return std::nullopt;
+            return true;
+        });
         screen.movePointer(restingPlace);
-        nanosleep(&pause, nullptr);
-        EXPECT_EQ(screen.grab(top), before) << "the band or the tool bar changed";
+        QImage now;
+        try {
+            now = waitFor("the band and the tool bar as they were", 5s, [&]() -> std::optional<QImage> {
+                now = screen.grab(top);
+                if (now == before)
+                    return now;
+                return std::nullopt;
+            });
+        } catch (const DriverError&) {
+        }
+        EXPECT_EQ(now, before) << "the band or the tool bar changed";
     }
 
     screen.requestClose(main);
@@ -487,19 +704,366 @@ TEST_P(ProgramOnX, MenuDrawsEverySeparatorOfItsEntryTheLastOneToo)
     const WindowInfo menu = waitFor("the 代码维护 menu to open", 10s, [&]() -> std::optional<WindowInfo> {
         return screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.overrideRedirect; });
     });
-    struct timespec pause
-    {
-        0, 300'000'000
-    };
-    nanosleep(&pause, nullptr);
-    EXPECT_EQ(separatorRows(screen.grab(menu.geometry)), 3);
+    // The menu is drawn once it shows its three separators; a menu short of
+    // one never gets there.
+    int separators = -1;
+    try {
+        waitFor("the menu drawn with its three separators", 10s, [&]() -> std::optional<bool> {
+            separators = separatorRows(screen.grab(menu.geometry));
+            if (separators == 3)
+                return true;
+            return std::nullopt;
+        });
+    } catch (const DriverError&) {
+    }
+    EXPECT_EQ(separators, 3);
 
     screen.key("Escape");
     screen.requestClose(main);
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
-INSTANTIATE_TEST_SUITE_P(Display, ProgramOnX, ::testing::Values(WindowManager::None, WindowManager::Openbox),
+// The login is the main window's dialog: typed as one, in front of the main
+// window, no minimise button asked of a window manager. One that minimises it
+// anyway gives it back, in front and with the keyboard, as soon as the main
+// window is chosen again (from a task bar, or Alt+Tab).
+TEST_P(ProgramOnX, LoginStaysWithTheMainWindowWhenMinimised)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo login = waitForDialog("the login dialog");
+    const auto main = mainWindow();
+    ASSERT_TRUE(main.has_value());
+    expectDialogOf(login, main->id);
+    EXPECT_TRUE(login.states.contains(QStringLiteral("_NET_WM_STATE_MODAL"))) << login.states.join(u' ').toStdString();
+
+    if (!bare()) {
+        screen.requestMinimize(login);
+        // A request sent after it tells when the window manager has handled
+        // the minimise: openbox minimises the login with the main window,
+        // xfwm4 minimises no dialog that stands in front of another window.
+        screen.requestState(*main, "_NET_WM_STATE_ABOVE", true);
+        waitFor("the window manager to answer", 10s, [&]() -> std::optional<bool> {
+            const auto mainNow = screen.window(main->id);
+            if (mainNow && !mainNow->states.contains(QStringLiteral("_NET_WM_STATE_ABOVE")))
+                return std::nullopt;
+            return true;
+        });
+        // The main window chosen again (as from a task bar): the login comes
+        // back in front with the keyboard. A window manager busy hiding the
+        // windows away may let a request pass, so it is repeated each second,
+        // as a person would click again.
+        std::string seen;
+        auto asked = Clock::now() - 2s;
+        try {
+            waitFor("the login in front with the keyboard", 10s, [&]() -> std::optional<bool> {
+                const auto loginNow = screen.window(login.id);
+                seen = "keyboard on " + std::to_string(screen.keyboardWindow()) + ", login " +
+                       std::to_string(login.id) + (loginNow ? " on the screen, state " : " off the screen") +
+                       (loginNow ? loginNow->states.join(u' ').toStdString() : std::string());
+                if (screen.keyboardWindow() == login.id && loginNow &&
+                    !loginNow->states.contains(QStringLiteral("_NET_WM_STATE_HIDDEN")))
+                    return true;
+                if (Clock::now() - asked > 1s) {
+                    screen.requestActivate(*main);
+                    asked = Clock::now();
+                }
+                return std::nullopt;
+            });
+        } catch (const DriverError& error) {
+            FAIL() << error.what() << "; " << seen;
+        }
+    }
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    screen.requestClose(waitForMainWindow());
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// What a window manager draws in a title bar: per row, the pixels that differ
+// from the row's commonest colour.
+QImage titleInk(const QImage& bar)
+{
+    QImage ink(bar.size(), QImage::Format_Mono);
+    ink.fill(0);
+    for (int y = 0; y < bar.height(); ++y) {
+        QHash<QRgb, int> counts;
+        for (int x = 0; x < bar.width(); ++x)
+            ++counts[bar.pixel(x, y)];
+        QRgb background = 0;
+        int most = -1;
+        for (auto it = counts.cbegin(); it != counts.cend(); ++it) {
+            if (it.value() > most) {
+                most = it.value();
+                background = it.key();
+            }
+        }
+        for (int x = 0; x < bar.width(); ++x) {
+            const QRgb p = bar.pixel(x, y);
+            const int distance = std::abs(qRed(p) - qRed(background)) + std::abs(qGreen(p) - qGreen(background)) +
+                                 std::abs(qBlue(p) - qBlue(background));
+            if (distance > 150)
+                ink.setPixel(x, y, 1);
+        }
+    }
+    return ink;
+}
+
+QImage titleBar(Screen& screen, const WindowInfo& window)
+{
+    return screen.grab(QRect(window.frame.left(), window.frame.top(), window.frame.width(),
+                             window.geometry.top() - window.frame.top()));
+}
+
+// The fewest pixels in which `text` differs from `bar` at any place in it, as
+// a share of the text's ink.
+double bestMismatch(const QImage& text, const QImage& bar)
+{
+    int inked = 0;
+    for (int y = 0; y < text.height(); ++y)
+        for (int x = 0; x < text.width(); ++x)
+            inked += text.pixelIndex(x, y);
+    double best = 1e9;
+    for (int dy = 0; dy + text.height() <= bar.height(); ++dy) {
+        for (int dx = 0; dx + text.width() <= bar.width(); ++dx) {
+            int differ = 0;
+            for (int y = 0; y < text.height(); ++y)
+                for (int x = 0; x < text.width(); ++x)
+                    differ += text.pixelIndex(x, y) != bar.pixelIndex(dx + x, dy + y);
+            best = std::min(best, double(differ) / std::max(inked, 1));
+        }
+    }
+    return best;
+}
+
+// A window manager shows the whole caption of the login's message boxes: the
+// caption as it draws it on a wide window of the test's own is found whole in
+// the box's title bar.
+TEST_P(ProgramOnX, MessageBoxShowsItsWholeCaption)
+{
+    if (bare())
+        GTEST_SKIP() << "without a window manager no window has a title bar";
+    // The window manager's drawing of the caption: a wide window with it and
+    // one without, each while it holds the keyboard; where they differ is the
+    // caption's text.
+    const auto drawnTitle = [&](const QString& caption) {
+        const unsigned long id = screen.createWindow(caption, QSize(700, 120));
+        std::optional<WindowInfo> before;
+        auto asked = Clock::now() - 1s;
+        const WindowInfo reference =
+            waitFor("the reference window framed with the keyboard", 10s, [&]() -> std::optional<WindowInfo> {
+                const auto w = screen.window(id);
+                if (!w || w->frame == w->geometry)
+                    return std::nullopt;
+                if (screen.keyboardWindow() != id) {
+                    if (Clock::now() - asked > 300ms) {
+                        screen.requestActivate(*w);
+                        asked = Clock::now();
+                    }
+                    return std::nullopt;
+                }
+                // Framed where it stays: the same in two looks.
+                const bool same = before && before->frame == w->frame && before->geometry == w->geometry;
+                before = w;
+                if (!same)
+                    return std::nullopt;
+                return w;
+            });
+        const QImage bar = titleBar(screen, reference);
+        screen.destroyWindow(id);
+        return bar;
+    };
+    const QImage named = titleInk(drawnTitle(ApplicationTitle));
+    const QImage unnamed = titleInk(drawnTitle(QString()));
+    ASSERT_EQ(named.size(), unnamed.size());
+    int left = named.width(), right = -1, top = named.height(), bottom = -1;
+    for (int y = 0; y < named.height(); ++y)
+        for (int x = 0; x < named.width(); ++x)
+            if (named.pixelIndex(x, y) != unnamed.pixelIndex(x, y)) {
+                left = std::min(left, x);
+                right = std::max(right, x);
+                top = std::min(top, y);
+                bottom = std::max(bottom, y);
+            }
+    ASSERT_GT(right, left) << "the window manager drew no caption on the reference window";
+    const QImage text = named.copy(left, top, right - left + 1, bottom - top + 1);
+
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo login = waitForDialog("the login dialog");
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("0000");
+    screen.key("Return");
+    const WindowInfo box = waitForDialog("the login's message", login.id);
+    expectCaption(box, ApplicationTitle);
+    // Read until the window manager has drawn the box's title as the active
+    // one's, as the reference was drawn; a cut caption is never found.
+    double mismatch = 1e9;
+    try {
+        waitFor("the whole caption in the box's title bar", 5s, [&]() -> std::optional<bool> {
+            // Read anew: the frame may have come after the keyboard.
+            const auto now = screen.window(box.id);
+            if (!now)
+                return std::nullopt;
+            const QImage bar = titleInk(titleBar(screen, *now));
+            if (bar.height() < text.height())
+                return std::nullopt;
+            mismatch = bestMismatch(text, bar);
+            if (mismatch >= 0.1)
+                return std::nullopt;
+            return true;
+        });
+    } catch (const DriverError&) {
+    }
+    EXPECT_LT(mismatch, 0.1) << "the caption is cut: the box is " << box.frame.width() << " wide";
+    screen.key("Return");
+    waitFor("the login to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
+        if (screen.keyboardWindow() != login.id)
+            return std::nullopt;
+        return true;
+    });
+    screen.key("Escape");
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// Restored, the main window has its own size (891 x 302 below its menu),
+// centred, and dragging its border's corner changes nothing.
+TEST_P(ProgramOnX, RestoredMainWindowKeepsItsSize)
+{
+    if (bare())
+        GTEST_SKIP() << "without a window manager nothing restores or resizes a window";
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo maximized = signOn();
+    expectMaximized(maximized);
+    const QSize restored = restoredMainWindowSize();
+
+    screen.requestMaximized(maximized, false);
+    const QPoint centre = screen.workArea().center();
+    const auto restoredAsItShould = [&](const WindowInfo& w) {
+        return w.geometry.size() == restored && !w.states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) &&
+               w.minSize == restored && w.maxSize == restored && std::abs(w.frame.center().x() - centre.x()) <= 1 &&
+               std::abs(w.frame.center().y() - centre.y()) <= 1;
+    };
+    std::optional<WindowInfo> seen;
+    try {
+        waitFor("the main window restored, centred and of a fixed size", 10s, [&]() -> std::optional<bool> {
+            seen = screen.window(maximized.id);
+            if (!seen || !restoredAsItShould(*seen))
+                return std::nullopt;
+            return true;
+        });
+    } catch (const DriverError&) {
+    }
+    ASSERT_TRUE(seen.has_value());
+    const WindowInfo main = *seen;
+    EXPECT_EQ(main.geometry.size(), restored);
+    EXPECT_EQ(main.minSize, restored) << "WM_NORMAL_HINTS";
+    EXPECT_EQ(main.maxSize, restored) << "WM_NORMAL_HINTS";
+    EXPECT_LE(std::abs(main.frame.center().x() - centre.x()), 1) << main.frame.center().x();
+    EXPECT_LE(std::abs(main.frame.center().y() - centre.y()), 1) << main.frame.center().y();
+
+    screen.drag(main.frame.bottomRight() - QPoint(2, 2), main.frame.bottomRight() - QPoint(400, 200));
+    screen.parkPointer();
+    // Once the window manager has answered a request sent after the drag, it
+    // has handled the drag too.
+    screen.requestState(main, "_NET_WM_STATE_ABOVE", true);
+    const WindowInfo after = waitFor("the window manager to answer", 10s, [&]() -> std::optional<WindowInfo> {
+        const auto w = screen.window(main.id);
+        if (!w || !w->states.contains(QStringLiteral("_NET_WM_STATE_ABOVE")))
+            return std::nullopt;
+        return w;
+    });
+    EXPECT_EQ(after.geometry.size(), restored)
+        << "dragged to " << after.geometry.width() << 'x' << after.geometry.height();
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// From the splash to the login there is always a window of the program on the
+// screen, and the main window and the login show their own colours from the
+// first moment they are seen, never black or what lay beneath them.
+TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
+{
+    program.makeDemoDatabase();
+    program.start();
+    waitForPaintedSplash(screen, program);
+
+    struct Look
+    {
+        bool anyWindow = false;
+        std::optional<QRgb> login, main;
+    };
+    std::vector<Look> looks;
+    std::string emptyLooks;
+    // The login's background beside its labels, and the band right of the
+    // tool bar in the main window.
+    const QPoint loginSpot(6, 6);
+    const auto mainSpot = [](const WindowInfo& w) { return QPoint(w.geometry.width() - 12, 30); };
+    const WindowInfo login = waitFor("the login with the keyboard", 20s, [&]() -> std::optional<WindowInfo> {
+        if (!program.running())
+            throw DriverError("the program ended before the login came");
+        Look look;
+        std::optional<WindowInfo> loginNow;
+        const auto windows = screen.windowsOf(program.pid());
+        look.anyWindow = !windows.empty();
+        if (!look.anyWindow)
+            emptyLooks += " " + std::to_string(looks.size()) + (program.running() ? "" : " (ended)");
+
+        for (const WindowInfo& w : windows) {
+            if (w.types.value(0) == DialogType) {
+                look.login = screen.pixel(w.geometry.topLeft() + loginSpot);
+                loginNow = w;
+            } else if (w.geometry.size() != SplashSize) {
+                look.main = screen.pixel(w.geometry.topLeft() + mainSpot(w));
+            }
+        }
+        looks.push_back(look);
+        if (loginNow && screen.hasKeyboard(*loginNow))
+            return loginNow;
+        return std::nullopt;
+    });
+    const auto main = mainWindow();
+    ASSERT_TRUE(main.has_value());
+    // Their colours once painted: the same in two readings a moment apart.
+    const auto settled = [&](QPoint at) {
+        return waitFor("the screen to settle", 10s, [&]() -> std::optional<QRgb> {
+            const QRgb first = screen.pixel(at);
+            struct timespec pause
+            {
+                0, 200'000'000
+            };
+            nanosleep(&pause, nullptr);
+            if (screen.pixel(at) != first)
+                return std::nullopt;
+            return first;
+        });
+    };
+    const QRgb loginColour = settled(login.geometry.topLeft() + loginSpot);
+    const QRgb mainColour = settled(main->geometry.topLeft() + mainSpot(*main));
+
+    int empty = 0, loginWrong = 0, mainWrong = 0;
+    for (const Look& look : looks) {
+        empty += look.anyWindow ? 0 : 1;
+        loginWrong += look.login && *look.login != loginColour ? 1 : 0;
+        mainWrong += look.main && *look.main != mainColour ? 1 : 0;
+    }
+    EXPECT_EQ(empty, 0) << "of " << looks.size() << " looks, these found no window of the program:" << emptyLooks;
+    EXPECT_EQ(loginWrong, 0) << "of " << looks.size() << " looks, these found the login not yet painted";
+    EXPECT_EQ(mainWrong, 0) << "of " << looks.size() << " looks, these found the main window not yet painted";
+
+    screen.key("Escape");
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+INSTANTIATE_TEST_SUITE_P(Display, ProgramOnX,
+                         ::testing::Values(WindowManager::None, WindowManager::Openbox, WindowManager::Xfwm4),
                          [](const ::testing::TestParamInfo<WindowManager>& info) {
                              return std::string(windowManagerName(info.param));
                          });
