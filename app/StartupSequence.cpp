@@ -5,6 +5,7 @@
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
 #include "settings/Tfrm_DBini.h"
+#include "shell/ShellCommands.h"
 #include "splash/Tfac.h"
 
 #include <QLabel>
@@ -154,8 +155,10 @@ void StartupSequence::signOnAndRun()
 {
     // The sign-on writes into the main window, so it exists first; it stands
     // behind the login dialog.
-    m_main = std::make_unique<Tfmain>();
+    m_main = std::make_unique<Tfmain>(m_platform);
     m_main->showMaximized();
+    m_commands = std::make_unique<ShellCommands>(m_platform, *m_main, *m_dmod);
+    m_commands->install();
 
     m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);
     m_platform.showModal(*m_login);
@@ -166,6 +169,7 @@ void StartupSequence::signOnAndRun()
 void StartupSequence::endProgram()
 {
     m_login.reset();
+    m_commands.reset();
     m_main.reset();
     m_dmod.reset();
     if (m_fac)

@@ -234,7 +234,8 @@ void TFlogin::btnoClick()
     if (m_ending)
         return;
     m_ending = true;
-    m_platform.requestEnd();
+    if (!m_keepsPreviousOperator)
+        m_platform.requestEnd();
     if (isVisible())
         QDialog::done(QDialog::Rejected);
 }

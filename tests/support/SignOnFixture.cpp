@@ -44,6 +44,8 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
         return;
     }
     platform.setApplicationTitle(AppTitle);
+    // The database's folder is the program's, where DBConn.ini would be.
+    platform.setExecutableFolder(QString::fromStdString(m_db->folder()));
     dmod = std::make_unique<data::TDMod>(m_db->folder());
     dmod->ADOCON().setConnectionString(m_db->connectionString());
     dmod->ADOCON().open();
