@@ -505,6 +505,8 @@ void Tfmain::sayNotInProgram(const QString& name)
         return;
     m_platform->messageBox(
         MessageBoxRequest::ok(notInProgramText(name), QStringLiteral("提示"), MsgIcon::Information, this));
+    // Without a window manager nobody hands the keyboard back when the box goes.
+    activateWindow();
 }
 
 // clang-format off

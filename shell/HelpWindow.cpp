@@ -3,6 +3,7 @@
 #include <QDir>
 #include <QFileInfo>
 #include <QHBoxLayout>
+#include <QHideEvent>
 #include <QPushButton>
 #include <QTextBrowser>
 #include <QUrl>
@@ -44,6 +45,14 @@ HelpWindow::HelpWindow(const QString& executableFolder, QWidget* parent)
     layout->addWidget(browser);
     layout->addLayout(buttons);
     resize(680, 560);
+}
+
+void HelpWindow::hideEvent(QHideEvent* event)
+{
+    QDialog::hideEvent(event);
+    // Without a window manager nobody hands the keyboard back to the main window.
+    if (!event->spontaneous() && parentWidget() != nullptr && parentWidget()->isVisible())
+        parentWidget()->activateWindow();
 }
 
 QString HelpWindow::manualPath(const QString& executableFolder)

@@ -26,6 +26,9 @@ public:
 
     QTextBrowser* browser = nullptr;
     QPushButton* btclose = nullptr;
+
+protected:
+    void hideEvent(QHideEvent* event) override;
 };
 
 } // namespace velmora

@@ -30,18 +30,31 @@ ShellCommands::~ShellCommands() = default;
 
 void ShellCommands::install()
 {
-    m_main.setCommandAction(QStringLiteral("relogin"), [this] { relogin(); });
-    m_main.setCommandAction(QStringLiteral("mm"), [this] { changePassword(); });
-    m_main.setCommandAction(QStringLiteral("user1"), [this] { manageOperators(); });
-    m_main.setCommandAction(QStringLiteral("back1"), [this] { backUp(); });
+    const auto modal = [this](void (ShellCommands::*command)()) {
+        return [this, command] {
+            (this->*command)();
+            backToMainWindow();
+        };
+    };
+    m_main.setCommandAction(QStringLiteral("relogin"), modal(&ShellCommands::relogin));
+    m_main.setCommandAction(QStringLiteral("mm"), modal(&ShellCommands::changePassword));
+    m_main.setCommandAction(QStringLiteral("user1"), modal(&ShellCommands::manageOperators));
+    m_main.setCommandAction(QStringLiteral("back1"), modal(&ShellCommands::backUp));
+    m_main.setCommandAction(QStringLiteral("about"), modal(&ShellCommands::showAbout));
+    // The manual stays open beside the main window.
     m_main.setCommandAction(QStringLiteral("systemhelp"), [this] { showHelp(); });
-    m_main.setCommandAction(QStringLiteral("about"), [this] { showAbout(); });
 }
 
 void ShellCommands::say(const QString& text, bool warning)
 {
     m_platform.messageBox(MessageBoxRequest::ok(text, QStringLiteral("提示"),
                                                 warning ? MsgIcon::Warning : MsgIcon::Information, &m_main));
+}
+
+void ShellCommands::backToMainWindow()
+{
+    if (m_main.isVisible())
+        m_main.activateWindow();
 }
 
 // ---------------------------------------------------------------- 更换用户

@@ -39,6 +39,9 @@ public:
 
 private:
     void say(const QString& text, bool warning = false);
+    // After a command's modal windows: the main window takes the keyboard back, which no window manager
+    // hands it on a till without one.
+    void backToMainWindow();
     QString initialBackupFolder(const QString& database) const;
 
     Platform& m_platform;

@@ -132,6 +132,9 @@ public:
     // A database made with velmora-db, then one of its tables dropped.
     void dropTable(const QString& relativePath, const QString& table);
     int countRows(const QString& relativePath, const QString& table) const;
+    // The first value the statement gives on a database file (a path in the folder, or an absolute one), as
+    // text; empty when it gives none.
+    QString firstValue(const QString& path, const QString& sql) const;
 
     void start();
     pid_t pid() const { return m_pid; }
@@ -171,6 +174,8 @@ WindowInfo waitForWindow(Screen& screen, ProgramRun& program, const QString& nam
                          std::chrono::milliseconds limit = 20s);
 WindowInfo waitForNamedWindow(Screen& screen, ProgramRun& program, const QString& name,
                               std::chrono::milliseconds limit);
+// Waits until the program has no window named name on the screen.
+void waitForWindowGone(Screen& screen, ProgramRun& program, const QString& name, std::chrono::milliseconds limit = 20s);
 
 // Where the program's binaries and the project's sources are.
 QString binaryFolder();

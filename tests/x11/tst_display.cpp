@@ -7,8 +7,12 @@
 #include "tests/x11/ProgramWindows.h"
 
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
+#include <QRegularExpression>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
@@ -167,7 +171,8 @@ struct PanelPicture
     QPoint fromBottomLeft;
 };
 
-PanelPicture statusPanel(const QString& text)
+// The program's own window classes drawn offscreen, as references for the screen.
+void offscreenApplication()
 {
     static int argc = 1;
     static char name[] = "tst_display";
@@ -178,6 +183,11 @@ PanelPicture statusPanel(const QString& text)
         installChineseUi(*application);
         return application;
     }();
+}
+
+PanelPicture statusPanel(const QString& text)
+{
+    offscreenApplication();
     Tfmain window;
     window.setWindowState(Qt::WindowNoState);
     window.resize(1000, 400);
@@ -345,6 +355,166 @@ TEST_P(ProgramOnX, MenuDrawsEverySeparatorOfItsEntryTheLastOneToo)
     EXPECT_EQ(separatorRows(screen.grab(menu.geometry)), 3);
 
     screen.key("Escape");
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// Where a tool button's middle lies from the main window's top-left corner.
+QPoint toolButtonCentre(const QString& name)
+{
+    offscreenApplication();
+    Tfmain window;
+    window.setWindowState(Qt::WindowNoState);
+    window.resize(1100, 400);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* button = window.ToolBar1()->findChild<QToolButton*>(name);
+    if (button == nullptr)
+        throw DriverError("no tool button " + name.toStdString());
+    return button->mapTo(&window, button->rect().center());
+}
+
+// Panel 1 as the main window shows it, read until it is the reference drawn for `text`.
+bool panelShows(Screen& screen, const WindowInfo& main, const QString& text)
+{
+    const PanelPicture expected = statusPanel(text);
+    const QRect panel(QPoint(main.geometry.left() + expected.fromBottomLeft.x(),
+                             main.geometry.top() + main.geometry.height() - expected.fromBottomLeft.y()),
+                      expected.image.size());
+    try {
+        waitFor("panel 1 to show " + text.toStdString(), 10s, [&]() -> std::optional<bool> {
+            if (screen.grab(panel) == expected.image)
+                return true;
+            return std::nullopt;
+        });
+        return true;
+    } catch (const DriverError&) {
+        return false;
+    }
+}
+
+// The main window again holding the keyboard once a window of a command has gone.
+WindowInfo backAtTheMainWindow(Screen& screen, ProgramRun& program)
+{
+    return waitForWindow(screen, program, MainWindowCaption);
+}
+
+struct CommandWindow
+{
+    const char* name;
+    std::vector<std::pair<const char*, std::vector<const char*>>> keys; // pressed in order, or:
+    const char* toolButton;                                             // clicked
+    QString caption;
+    const char* closeKey;
+};
+
+// Every command a person may choose answers with a window of its own, over the main window, which the usual
+// key closes; the main window then has the keyboard again.
+TEST_P(ProgramOnX, CommandsOpenTheirWindowsWhichClose)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo main = signOn();
+    screen.movePointer(main.geometry.bottomRight() - QPoint(10, 5));
+    const std::vector<CommandWindow> commands{
+        {"系统帮助 from its menu", {{"h", {"Alt_L"}}, {"Return", {}}}, nullptr, QStringLiteral("系统帮助"), "Escape"},
+        {"关于程序 from its tool button", {}, "ToolButton19", QStringLiteral("关于程序"), "Return"},
+        {"药品零售 from its tool button", {}, "ToolButton1", QuestionCaption, "Return"},
+        {"药品浏览 from its menu", {{"m", {"Alt_L"}}, {"Return", {}}}, nullptr, QuestionCaption, "Escape"},
+    };
+    for (const CommandWindow& command : commands) {
+        SCOPED_TRACE(command.name);
+        if (command.toolButton != nullptr) {
+            screen.click(main.geometry.topLeft() + toolButtonCentre(QLatin1String(command.toolButton)));
+            screen.movePointer(main.geometry.bottomRight() - QPoint(10, 5));
+        }
+        for (const auto& [key, modifiers] : command.keys)
+            screen.key(key, modifiers);
+        const WindowInfo shown = waitForWindow(screen, program, command.caption);
+        expectCaption(shown, command.caption);
+        EXPECT_TRUE(main.geometry.contains(shown.geometry.center())) << "not over the main window";
+        screen.key(command.closeKey);
+        waitForWindowGone(screen, program, command.caption);
+        backAtTheMainWindow(screen, program);
+    }
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 更换用户 left without a sign-on, each way a person leaves it: the operator before stays signed on, nothing is
+// recorded, and the program goes on.
+TEST_P(ProgramOnX, LeavingReloginKeepsTheOperatorSignedOn)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo main = signOn();
+    ASSERT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+    const std::vector<const char*> ways{"Escape", "close box", "退出 button", "three wrong passwords"};
+    for (const std::string way : ways) {
+        SCOPED_TRACE(way);
+        screen.key("e", {"Alt_L"}); // 退出(&E): 更换用户 first
+        screen.key("Return");
+        const WindowInfo login = waitForWindow(screen, program, LoginCaption);
+        expectCaption(login, LoginCaption);
+        if (way == "Escape") {
+            screen.key("Escape");
+        } else if (way == "close box") {
+            screen.requestClose(login);
+        } else if (way == "退出 button") {
+            screen.click(login.geometry.topLeft() + QPoint(184 + 44, 96 + 12));
+        } else {
+            screen.type("2");
+            screen.key("Return");
+            for (int attempt = 1; attempt <= 3; ++attempt) {
+                screen.key("a", {"Control_L"});
+                screen.type("0000");
+                screen.key("Return");
+                waitForWindow(screen, program, ApplicationTitle);
+                screen.key("Return");
+                waitForWindowGone(screen, program, ApplicationTitle);
+            }
+        }
+        waitForWindowGone(screen, program, LoginCaption);
+        backAtTheMainWindow(screen, program);
+        EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+        EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
+    }
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 备份数据 to a folder typed into its folder dialog: a dated copy that passes SQLite's integrity check and holds
+// the shop's operators; the folder is remembered in DBConn.ini.
+TEST_P(ProgramOnX, BackupLeavesACheckedCopy)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo main = signOn();
+    const QString folder = program.folder() + QStringLiteral("/usb");
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton16")));
+    screen.movePointer(main.geometry.bottomRight() - QPoint(10, 5));
+    waitForWindow(screen, program, QStringLiteral("选择备份文件夹"));
+    screen.key("a", {"Control_L"});
+    screen.type(folder.toStdString());
+    screen.key("Return");
+    const WindowInfo done = waitForWindow(screen, program, QuestionCaption, 60s);
+    const QStringList copies = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(copies.size(), 1) << copies.join(u' ').toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^velmdb-\\d{8}-\\d{6}\\.mdb$")).match(copies.first()).hasMatch())
+        << copies.first().toStdString();
+    const QString copy = folder + u'/' + copies.first();
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("SELECT group_concat(username) FROM OperatorTable")),
+              QStringLiteral("admin,clerk"));
+    EXPECT_TRUE(program.readSettings().contains(QStringLiteral("BackupFolder=") + folder))
+        << program.readSettings().toStdString();
+    screen.key("Return");
+    waitForWindowGone(screen, program, QuestionCaption);
+    backAtTheMainWindow(screen, program);
+
     screen.requestClose(main);
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
