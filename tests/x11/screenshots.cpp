@@ -1,7 +1,8 @@
 // Takes the documentation's screenshots of the real program on an X server of
 // its own, at the moments a person sees them: the splash during the start-up's
-// pause, the retry question, the settings dialog, the login dialog and the
-// main window after a sign-on. Run through scripts/screenshots.sh.
+// pause, the retry question, the settings dialog, the login dialog, the
+// main window after a sign-on and the windows of its own commands. Run
+// through scripts/screenshots.sh.
 #include "tests/x11/ProgramWindows.h"
 
 #include <QDir>
@@ -83,6 +84,34 @@ int main(int argc, char** argv)
             });
             settle();
             ok = save(screen, main.geometry, folder + QStringLiteral("/main-window.png")) && ok;
+
+            // The main window's own commands, each chosen from its menu with the keys a person uses (the first
+            // item of a menu opened with Alt is the current one; Down moves on), shot over the main window.
+            const struct
+            {
+                const char* file;
+                const char* menuKey;
+                int downs;
+                QString caption;
+            } windows[] = {
+                {"about.png", "h", 1, QStringLiteral("关于程序")},
+                {"help.png", "h", 0, QStringLiteral("系统帮助")},
+                {"backup-folder.png", "d", 5, QStringLiteral("选择备份文件夹")},
+                {"not-in-program.png", "y", 0, QuestionCaption},
+            };
+            for (const auto& shown : windows) {
+                screen.key(shown.menuKey, {"Alt_L"});
+                for (int i = 0; i < shown.downs; ++i)
+                    screen.key("Down");
+                screen.key("Return");
+                const WindowInfo window = waitForWindow(screen, program, shown.caption);
+                settle();
+                ok = save(screen, window.geometry.adjusted(0, -24, 0, 0), folder + u'/' + QLatin1String(shown.file)) &&
+                     ok;
+                screen.key("Escape");
+                waitForWindowGone(screen, program, shown.caption);
+                waitForWindow(screen, program, MainWindowCaption);
+            }
         }
         return ok ? 0 : 1;
     } catch (const DriverError& error) {
