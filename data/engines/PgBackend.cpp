@@ -857,7 +857,9 @@ std::optional<std::string> PgBackend::adaptedToken(const CommandTokens& tokens, 
     const SqlPiece& p = tokens[t];
     if (!p.isName())
         return std::nullopt;
-    if (p.kind == SqlPiece::Word && (isKeyword(p.text) || tokens.isPunct(t + 1, '(')))
+    // A word before '(' is a function, except the table an INSERT names before its column list.
+    const bool insertedTable = t > 0 && tokens.isWord(t - 1, "into");
+    if (p.kind == SqlPiece::Word && (isKeyword(p.text) || (tokens.isPunct(t + 1, '(') && !insertedTable)))
         return std::nullopt;
     const std::optional<std::string> name = catalogueSpelling(tokens, t, names);
     switch (p.kind) {
@@ -992,7 +994,8 @@ PgBackend::Result PgBackend::prepareQuery(const std::string& sql, bool checkRows
     return description;
 }
 
-std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink)
+std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink,
+                                               const std::vector<const char*>& parameters)
 {
     std::vector<ColumnDescription> columns;
     const int n = PQnfields(r);
@@ -1073,8 +1076,12 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
             sink.row(cells);
         }
     };
-    const Result last =
-        exchange([](pg_conn* c) { return PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, 0); }, take);
+    const Result last = exchange(
+        [&](pg_conn* c) {
+            return PQsendQueryPrepared(c, "", static_cast<int>(parameters.size()),
+                                       parameters.empty() ? nullptr : parameters.data(), nullptr, nullptr, 0);
+        },
+        take);
     if (!last || PQresultStatus(last.get()) != PGRES_TUPLES_OK)
         fail(last.get());
     take(last.get()); // none in single-row mode; kept for a server that sends them all at once
@@ -1098,6 +1105,103 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
 
     nameSharedColumns(columns, commandText);
     return columns;
+}
+
+std::string PgBackend::parameterised(const std::string& sql, const std::vector<Value>& parameters,
+                                     std::vector<std::optional<std::string>>& texts)
+{
+    std::size_t count = 0;
+    std::string numbered = numberedParameters(adaptCommand(sql), count);
+    if (count != parameters.size())
+        throw DatabaseError("The statement has " + std::to_string(count) + " parameters; " +
+                                std::to_string(parameters.size()) + " values were given.",
+                            ErrorKind::Malformed);
+    texts.clear();
+    for (const Value& value : parameters)
+        texts.push_back(parameterText(value, 0));
+    return numbered;
+}
+
+namespace {
+
+std::vector<const char*> parameterPointers(const std::vector<std::optional<std::string>>& texts)
+{
+    std::vector<const char*> pointers;
+    for (const auto& text : texts)
+        pointers.push_back(text ? text->c_str() : nullptr);
+    return pointers;
+}
+
+} // namespace
+
+ResultSet PgBackend::query(const std::string& sql, const std::vector<Value>& parameters)
+{
+    std::vector<std::optional<std::string>> texts;
+    const std::string numbered = parameterised(sql, parameters, texts);
+    const Result description = prepareQuery(numbered, true);
+    ResultSet result;
+    Collector collector(result);
+    result.columns = read(description.get(), sql, collector, parameterPointers(texts));
+    return result;
+}
+
+std::int64_t PgBackend::update(const std::string& sql, const std::vector<Value>& parameters)
+{
+    std::vector<std::optional<std::string>> texts;
+    const std::string numbered = parameterised(sql, parameters, texts);
+    const std::vector<const char*> pointers = parameterPointers(texts);
+    Result r = exchange([&](pg_conn* c) {
+        return PQsendQueryParams(c, numbered.c_str(), static_cast<int>(pointers.size()), nullptr,
+                                 pointers.empty() ? nullptr : pointers.data(), nullptr, nullptr, 0);
+    });
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(r.get());
+    std::int64_t changed = 0;
+    const char* tuples = PQcmdTuples(r.get());
+    std::from_chars(tuples, tuples + std::strlen(tuples), changed);
+    return changed;
+}
+
+void PgBackend::lockForWriting(std::string_view name)
+{
+    if (PQtransactionStatus(live()) != PQTRANS_INTRANS)
+        throw DatabaseError("A writers' lock is taken inside a transaction.");
+    // FNV-1a of the name: the same key on every till and tool.
+    std::uint64_t key = 1469598103934665603ull;
+    for (unsigned char c : name) {
+        key ^= c;
+        key *= 1099511628211ull;
+    }
+    const std::string keyText = std::to_string(static_cast<std::int64_t>(key));
+    run("SELECT pg_catalog.pg_advisory_xact_lock($1::bigint)", {keyText.c_str()});
+}
+
+void PgBackend::createTableIfMissing(const TableDefinition& table)
+{
+    std::string sql = serverCreateTableSql(table);
+    const std::string_view head = "CREATE TABLE ";
+    sql.insert(head.size(), "IF NOT EXISTS ");
+    try {
+        execute(sql);
+    } catch (const DatabaseError& e) {
+        // Another session made it at the same moment: the catalogue's own unique index refuses the second.
+        if (e.cause().sqlState != "23505" && e.cause().sqlState != "42P07")
+            throw;
+        if (PQtransactionStatus(live()) != PQTRANS_IDLE)
+            throw;
+    }
+}
+
+std::string PgBackend::encryptedRolePassword(const std::string& role, const std::string& password)
+{
+    char* encrypted = PQencryptPasswordConn(live(), password.c_str(), role.c_str(), "scram-sha-256");
+    if (!encrypted)
+        throw DatabaseError("Could not encrypt the role's password: " +
+                            std::string(text::trimWhitespace(PQerrorMessage(live()))));
+    std::string out = encrypted;
+    PQfreemem(encrypted);
+    return out;
 }
 
 const PgBackend::TableInfo& PgBackend::writtenTable(const std::string& name)
