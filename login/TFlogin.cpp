@@ -333,14 +333,19 @@ void TFlogin::Edit2KeyPress(QKeyEvent* event)
     btok->click();
 }
 
+// After a box the dialog takes the keyboard back itself: without a window manager nobody hands it back.
 void TFlogin::showMessage(const QString& text)
 {
     m_platform.messageBox(MessageBoxRequest::ok(text, m_platform.applicationTitle(), MsgIcon::None, this));
+    if (isVisible())
+        activateWindow();
 }
 
 void TFlogin::reportError(const QString& text)
 {
     showErrorReport(m_platform, text, this);
+    if (isVisible())
+        activateWindow();
 }
 
 } // namespace velmora

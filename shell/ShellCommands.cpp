@@ -10,7 +10,9 @@
 #include "settings/ProfileFile.h"
 #include "shell/AboutDialog.h"
 #include "shell/BackupDialog.h"
+#include "shell/ChangePasswordDialog.h"
 #include "shell/HelpWindow.h"
+#include "shell/OperatorsDialog.h"
 
 #include <QDir>
 #include <QFileDialog>
@@ -81,9 +83,26 @@ void ShellCommands::relogin()
 
 // ---------------------------------------------------------------- 更换密码, 用户管理
 
-void ShellCommands::changePassword() {}
+void ShellCommands::changePassword()
+{
+    try {
+        ChangePasswordDialog dialog(m_platform, m_dmod.ADOCON().backend(), m_main.session().operatorId, &m_main);
+        m_platform.showModal(dialog);
+    } catch (const std::exception& error) {
+        showErrorReport(m_platform, QString::fromUtf8(error.what()), &m_main);
+    }
+}
 
-void ShellCommands::manageOperators() {}
+void ShellCommands::manageOperators()
+{
+    try {
+        OperatorsDialog dialog(m_platform, m_dmod.ADOCON().backend(), m_main.session().operatorId, &m_main);
+        dialog.reload();
+        m_platform.showModal(dialog);
+    } catch (const std::exception& error) {
+        showErrorReport(m_platform, QString::fromUtf8(error.what()), &m_main);
+    }
+}
 
 // ---------------------------------------------------------------- 备份数据
 

@@ -35,9 +35,13 @@ data::Value valueOf(const QVariant& value)
 SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions options, TestBackend backend)
 {
     try {
-        m_db =
-            options.server ? std::make_unique<TestDatabase>(*options.server) : std::make_unique<TestDatabase>(backend);
-        makeDatabase(operators, options);
+        if (options.existing) {
+            m_existing = options.existing;
+        } else {
+            m_db = options.server ? std::make_unique<TestDatabase>(*options.server)
+                                  : std::make_unique<TestDatabase>(backend);
+            makeDatabase(operators, options);
+        }
         m_ok = true;
     } catch (const std::exception& e) {
         qWarning("database: %s", e.what());
@@ -45,9 +49,9 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
     }
     platform.setApplicationTitle(AppTitle);
     // The database's folder is the program's, where DBConn.ini would be.
-    platform.setExecutableFolder(QString::fromStdString(m_db->folder()));
-    dmod = std::make_unique<data::TDMod>(m_db->folder());
-    dmod->ADOCON().setConnectionString(m_db->connectionString());
+    platform.setExecutableFolder(QString::fromStdString(database().folder()));
+    dmod = std::make_unique<data::TDMod>(database().folder());
+    dmod->ADOCON().setConnectionString(database().connectionString());
     dmod->ADOCON().open();
     if (options.openToper)
         dmod->toper().open();
@@ -115,7 +119,8 @@ QList<LoginRecord> SignOnFixture::loginRecords() const
 {
     QList<LoginRecord> records;
     try {
-        for (const auto& row : m_db->rows("SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid"))
+        for (const auto& row :
+             (m_existing ? *m_existing : *m_db).rows("SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid"))
             records << LoginRecord{QString::fromStdString(row.at(0)), std::atoll(row.at(1).c_str()),
                                    QString::fromStdString(row.at(2))};
     } catch (const std::exception&) {
