@@ -17,6 +17,8 @@
 #include <gtest/gtest.h>
 
 #include <memory>
+#include <set>
+#include <string_view>
 
 using namespace velmora;
 using namespace velmora::xtest;
@@ -399,6 +401,47 @@ WindowInfo backAtTheMainWindow(Screen& screen, ProgramRun& program)
     return waitForWindow(screen, program, MainWindowCaption);
 }
 
+// The commands a person sees enabled are exactly those of the granted groups and the five always there: each
+// menu opened with its Alt key, shot, and its items told apart by the colour of their captions.
+void expectEnabledCommands(Screen& screen, ProgramRun& program, const std::set<int>& groups)
+{
+    const std::pair<const char*, const char*> entries[] = {{"xs", "y"}, {"ch", "s"},   {"tj", "c"},  {"yp", "m"},
+                                                           {"dm", "d"}, {"help", "h"}, {"exit", "e"}};
+    for (const auto& [entry, key] : entries) {
+        SCOPED_TRACE(entry);
+        std::vector<bool> expected;
+        for (const MenuItemDefinition& item : Tfmain::menuCatalogue()) {
+            if (std::string_view(item.entry) != entry || item.group == MenuItemDefinition::Separator || item.hidden)
+                continue;
+            expected.push_back(item.group == MenuItemDefinition::AlwaysAvailable || groups.contains(item.group));
+        }
+        screen.key(key, {"Alt_L"});
+        const auto isMenu = [](const WindowInfo& w) { return w.overrideRedirect; };
+        const WindowInfo menu = waitFor("the menu to open", 10s, [&]() -> std::optional<WindowInfo> {
+            return screen.findWindow(program.pid(), isMenu);
+        });
+        const QImage shot = waitFor("the menu to settle", 10s, [&]() -> std::optional<QImage> {
+            QImage first = screen.grab(menu.geometry);
+            struct timespec pause
+            {
+                0, 200'000'000
+            };
+            nanosleep(&pause, nullptr);
+            if (screen.grab(menu.geometry) == first)
+                return first;
+            return std::nullopt;
+        });
+        EXPECT_EQ(menuItemsEnabled(shot), expected);
+        screen.key("Escape");
+        waitFor("the menu to close", 10s, [&]() -> std::optional<bool> {
+            if (screen.findWindow(program.pid(), isMenu))
+                return std::nullopt;
+            return true;
+        });
+        screen.key("Escape"); // leaves the menu bar
+    }
+}
+
 struct CommandWindow
 {
     const char* name;
@@ -514,6 +557,127 @@ TEST_P(ProgramOnX, BackupLeavesACheckedCopy)
     screen.key("Return");
     waitForWindowGone(screen, program, QuestionCaption);
     backAtTheMainWindow(screen, program);
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// Types the login's operator number and password and signs on with Enter, in a login dialog that has the
+// keyboard; returns once the main window has it again.
+WindowInfo signOnAs(Screen& screen, ProgramRun& program, const std::string& userid, const std::string& password)
+{
+    waitForWindow(screen, program, LoginCaption);
+    screen.type(userid);
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type(password);
+    screen.key("Return");
+    waitForWindowGone(screen, program, LoginCaption);
+    return waitForWindow(screen, program, MainWindowCaption);
+}
+
+// The administrator adds an operator with two groups in 用户管理; 更换用户 signs that operator on with exactly
+// those commands, and its 备份数据 leaves a checked copy that holds it.
+TEST_P(ProgramOnX, AnOperatorAddedInUserManagementSignsOnAndBacksUp)
+{
+    program.makeDemoDatabase();
+    program.start();
+    const WindowInfo main = signOn();
+    const QPoint aside = main.geometry.bottomRight() - QPoint(10, 5);
+
+    screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton15")));
+    screen.movePointer(aside);
+    expectCaption(waitForWindow(screen, program, QStringLiteral("用户管理")), QStringLiteral("用户管理"));
+    screen.key("a", {"Alt_L"}); // 新增(&A)
+    waitForWindow(screen, program, QStringLiteral("新增用户"));
+    for (const char* field : {"3", "wang", "wang5678", "wang5678"}) {
+        screen.type(field);
+        screen.key("Return");
+    }
+    // The first check box, 销售管理, has the keyboard; the seventh is 数据备份.
+    screen.key("space");
+    for (int i = 0; i < 6; ++i)
+        screen.key("Tab");
+    screen.key("space");
+    screen.key("Return");
+    waitForWindowGone(screen, program, QStringLiteral("新增用户"));
+    waitForWindow(screen, program, QStringLiteral("用户管理"));
+    EXPECT_EQ(program.firstValue(QStringLiteral("data/velmdb.mdb"),
+                                 QStringLiteral("SELECT username FROM OperatorTable WHERE userid = 3")),
+              QStringLiteral("wang"));
+    screen.key("Escape");
+    waitForWindowGone(screen, program, QStringLiteral("用户管理"));
+    backAtTheMainWindow(screen, program);
+
+    screen.key("e", {"Alt_L"});
+    screen.key("Return"); // 更换用户
+    signOnAs(screen, program, "3", "wang5678");
+    screen.movePointer(aside);
+    EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:3")));
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 2);
+    expectEnabledCommands(screen, program, {0, 6});
+
+    const QString folder = program.folder() + QStringLiteral("/usb");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton16")));
+    screen.movePointer(aside);
+    waitForWindow(screen, program, QStringLiteral("选择备份文件夹"));
+    screen.key("a", {"Control_L"});
+    screen.type(folder.toStdString());
+    screen.key("Return");
+    waitForWindow(screen, program, QuestionCaption, 60s);
+    const QStringList copies = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    ASSERT_EQ(copies.size(), 1) << copies.join(u' ').toStdString();
+    const QString copy = folder + u'/' + copies.first();
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("SELECT username FROM OperatorTable WHERE userid = 3")),
+              QStringLiteral("wang"));
+    screen.key("Return");
+    waitForWindowGone(screen, program, QuestionCaption);
+
+    screen.requestClose(backAtTheMainWindow(screen, program));
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 更换密码, then 更换用户: the old password is refused and the new one signs on.
+TEST_P(ProgramOnX, OnlyTheChangedPasswordSignsOnAfterwards)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    screen.key("d", {"Alt_L"}); // 代码维护: 员工管理, 部门管理, 往来单位, then 更换密码
+    for (int i = 0; i < 3; ++i)
+        screen.key("Down");
+    screen.key("Return");
+    expectCaption(waitForWindow(screen, program, QStringLiteral("更换密码")), QStringLiteral("更换密码"));
+    for (const char* field : {"1234", "night99", "night99"}) {
+        screen.type(field);
+        screen.key("Return");
+    }
+    waitForWindow(screen, program, QuestionCaption);
+    screen.key("Return");
+    waitForWindowGone(screen, program, QStringLiteral("更换密码"));
+    const WindowInfo main = backAtTheMainWindow(screen, program);
+
+    screen.key("e", {"Alt_L"});
+    screen.key("Return"); // 更换用户
+    waitForWindow(screen, program, LoginCaption);
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    waitForWindow(screen, program, ApplicationTitle); // 密码不对,请重新录入!
+    screen.key("Return");
+    waitForWindowGone(screen, program, ApplicationTitle);
+    waitForWindow(screen, program, LoginCaption);
+    screen.key("a", {"Control_L"});
+    screen.type("night99");
+    screen.key("Return");
+    waitForWindowGone(screen, program, LoginCaption);
+    backAtTheMainWindow(screen, program);
+    EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 2);
 
     screen.requestClose(main);
     EXPECT_EQ(program.waitForExit(20s), 0);
