@@ -1,6 +1,7 @@
 // 用户管理 and 更换密码 on a real database (the file, and the server as test_operatorsdialog_server): what the list
 // shows, each write and its effect on the next sign-on, and every refusal with its message and nothing written.
 #include "data/module/DMod.h"
+#include "data/module/OperatorPassword.h"
 #include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "login/TFlogin.h"
@@ -138,6 +139,7 @@ class TestOperators : public QObject
 
 private slots:
     void listShowsNumberNameAndRights();
+    void listLeavesHashesUnverified();
     void addOperatorWithTwoGroupsSignsOn();
     void addRefusals_data();
     void addRefusals();
@@ -169,6 +171,26 @@ void TestOperators::listShowsNumberNameAndRights()
     for (int row = 0; row < 4; ++row)
         QCOMPARE(dialog->model().rowOf(std::to_string(row + 1)), row);
     QCOMPARE(dialog->chosen()->userid, std::string("1"));
+}
+
+// 用户管理 shows no password kinds, so it lists without verifying each stored hash (two Argon2id runs each,
+// seconds for a few operators); the tool's judging listing still tells a hash of the pre-filled password.
+void TestOperators::listLeavesHashesUnverified()
+{
+    Shop shop;
+    QVERIFY(shop.ok());
+    shop.f.database().addOperator("weak", std::int64_t{5}, data::hashOperatorPassword("1234"),
+                                  std::int64_t{word({0})});
+    const auto kindOf = [&](bool judge) {
+        for (const data::OperatorRow& row : data::listOperators(shop.db(), judge))
+            if (row.userid == "5")
+                return row.password;
+        return data::StoredPassword::Plain;
+    };
+    QCOMPARE(kindOf(true), data::StoredPassword::Prefill);
+    QCOMPARE(kindOf(false), data::StoredPassword::Hash);
+    auto dialog = shop.open();
+    QCOMPARE(rowText(*dialog, "5"), QStringLiteral("5|weak|销售管理"));
 }
 
 // 新增 with two groups: listed, and it signs on through the login with exactly those groups.
