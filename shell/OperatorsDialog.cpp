@@ -338,7 +338,7 @@ OperatorsDialog::OperatorsDialog(Platform& platform, data::Backend& db, QString 
     auto* layout = new QHBoxLayout(this);
     layout->addWidget(userList, 1);
     layout->addLayout(buttons);
-    resize(600, 420);
+    resize(760, 420);
     userList->setFocus();
 }
 

@@ -98,6 +98,8 @@ int main(int argc, char** argv)
                 {"help.png", "h", 0, QStringLiteral("系统帮助")},
                 {"backup-folder.png", "d", 5, QStringLiteral("选择备份文件夹")},
                 {"not-in-program.png", "y", 0, QuestionCaption},
+                {"password.png", "d", 3, QStringLiteral("更换密码")},
+                {"users.png", "d", 4, QStringLiteral("用户管理")},
             };
             for (const auto& shown : windows) {
                 screen.key(shown.menuKey, {"Alt_L"});
@@ -108,6 +110,20 @@ int main(int argc, char** argv)
                 settle();
                 ok = save(screen, window.geometry.adjusted(0, -24, 0, 0), folder + u'/' + QLatin1String(shown.file)) &&
                      ok;
+                if (shown.caption == QStringLiteral("用户管理")) {
+                    screen.key("a", {"Alt_L"}); // 新增(&A)
+                    const WindowInfo form = waitForWindow(screen, program, QStringLiteral("新增用户"));
+                    screen.type("3");
+                    screen.key("Return");
+                    screen.type("wang");
+                    settle();
+                    ok = save(screen, form.geometry.adjusted(0, -24, 0, 0),
+                              folder + QStringLiteral("/add-operator.png")) &&
+                         ok;
+                    screen.key("Escape");
+                    waitForWindowGone(screen, program, QStringLiteral("新增用户"));
+                    waitForWindow(screen, program, shown.caption);
+                }
                 screen.key("Escape");
                 waitForWindowGone(screen, program, shown.caption);
                 waitForWindow(screen, program, MainWindowCaption);
