@@ -392,15 +392,70 @@ PgBackend::PgBackend(pg_conn* connection, std::string uri) : m_connection(connec
 
 PgBackend::~PgBackend() = default; // the server rolls back what is left open
 
+namespace {
+
+// What the URI asks for itself among the settings the program applies on top: its options and its
+// client_encoding (empty when it asks nothing).
+struct UriSettings
+{
+    std::string options;
+    std::string clientEncoding;
+};
+
+UriSettings uriSettings(const std::string& uri, const std::string& shown)
+{
+    char* error = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &error);
+    if (!parsed) {
+        const std::string why = error ? std::string(text::trimWhitespace(error)) : "out of memory";
+        PQfreemem(error);
+        throw DatabaseError("Could not connect to '" + shown + "': " + why, ErrorKind::Malformed);
+    }
+    UriSettings settings;
+    for (const PQconninfoOption* o = parsed; o->keyword; ++o) {
+        if (!o->val)
+            continue;
+        if (std::string_view(o->keyword) == "options")
+            settings.options = o->val;
+        else if (std::string_view(o->keyword) == "client_encoding")
+            settings.clientEncoding = o->val;
+    }
+    PQconninfoFree(parsed);
+    return settings;
+}
+
+// Every text is UTF-8 to the program; "auto" leaves the choice to the program.
+bool isUtf8Encoding(std::string_view name)
+{
+    for (std::string_view accepted : {"UTF8", "UTF-8", "UNICODE", "auto"})
+        if (text::equalsIgnoreCase(text::trimWhitespace(name), accepted))
+            return true;
+    return false;
+}
+
+} // namespace
+
 std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std::string& user,
                                               const std::string& password)
 {
-    // Later parameters win over the URI's own: the settings' role and password are the ones that count.
+    const std::string shown = redactedServerUri(uri);
+    const UriSettings asked = uriSettings(uri, shown);
+    if (!asked.clientEncoding.empty() && !isUtf8Encoding(asked.clientEncoding))
+        throw DatabaseError("Could not connect to '" + shown +
+                                "': the URI asks for client_encoding=" + asked.clientEncoding +
+                                ", but the program reads and writes text only as UTF-8 (the server converts for "
+                                "it); leave client_encoding out of the URI or write UTF8.",
+                            ErrorKind::Unsupported);
+    // libpq takes the last value of a parameter. Before the URI: the role and password of the settings, which a
+    // role or password the URI writes itself overrides. After it: what the program needs of every session, the
+    // URI's own options kept in front of ours (the server applies them in order, so ours count).
     const std::string connectTimeout = std::to_string(ConnectTimeoutSeconds);
-    const std::string options = "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c statement_timeout=" +
-                                std::to_string(DefaultCommandTimeoutSeconds * 1000);
-    std::vector<const char*> keys{"connect_timeout", "client_encoding", "options", "dbname"};
-    std::vector<const char*> values{connectTimeout.c_str(), "UTF8", options.c_str(), uri.c_str()};
+    std::string options = "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c statement_timeout=" +
+                          std::to_string(DefaultCommandTimeoutSeconds * 1000);
+    if (!text::trimWhitespace(asked.options).empty())
+        options = asked.options + " " + options;
+    std::vector<const char*> keys{"connect_timeout"};
+    std::vector<const char*> values{connectTimeout.c_str()};
     if (!user.empty()) {
         keys.push_back("user");
         values.push_back(user.c_str());
@@ -409,19 +464,25 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
         keys.push_back("password");
         values.push_back(password.c_str());
     }
-    keys.push_back("fallback_application_name");
-    values.push_back("velmora");
+    for (const auto& [key, value] : {std::pair<const char*, const char*>{"dbname", uri.c_str()},
+                                     {"client_encoding", "UTF8"},
+                                     {"options", options.c_str()},
+                                     {"fallback_application_name", "velmora"}}) {
+        keys.push_back(key);
+        values.push_back(value);
+    }
     keys.push_back(nullptr);
     values.push_back(nullptr);
 
     std::unique_ptr<pg_conn, Closer> connection(PQconnectdbParams(keys.data(), values.data(), 1));
-    const std::string shown = redactedServerUri(uri);
     if (!connection)
         throw DatabaseError("Could not connect to '" + shown + "': out of memory.", ErrorKind::Other);
     if (PQstatus(connection.get()) != CONNECTION_OK)
+        // A server that asks for a password nobody gave refuses as a wrong one would: a question of rights.
         throw DatabaseError("Could not connect to '" + shown +
                                 "': " + std::string(text::trimWhitespace(PQerrorMessage(connection.get()))),
-                            ErrorKind::Connection);
+                            PQconnectionNeedsPassword(connection.get()) ? ErrorKind::Permission
+                                                                        : ErrorKind::Connection);
     if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
         throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.",
                             ErrorKind::Unsupported);

@@ -40,8 +40,11 @@ class PgBackend final : public Backend
 {
 public:
     // Connects to the server and database the URI names, as role `user` with `password` (each left to
-    // libpq's defaults when empty). Both travel as connection parameters, never inside a text. Throws
-    // DatabaseError with the server's or libpq's message; nothing stays open after a failure.
+    // libpq's defaults when empty); a role or password written in the URI wins over them. Both travel as
+    // connection parameters, never inside a text. The program's own session settings (ISO dates, the command
+    // time-out, UTF-8) apply on top of the URI's options; a client_encoding other than UTF-8 is refused by
+    // name. Throws DatabaseError with the server's or libpq's message (ErrorKind::Permission when the server
+    // wants a password nobody gave); nothing stays open after a failure.
     static std::unique_ptr<PgBackend> connect(const std::string& uri, const std::string& user,
                                               const std::string& password);
     ~PgBackend() override;
