@@ -81,7 +81,8 @@ double since(Clock::time_point start)
 void showAndPaint(QWidget& window)
 {
     window.show();
-    QTest::qWaitForWindowExposed(&window);
+    if (!QTest::qWaitForWindowExposed(&window))
+        std::fprintf(stderr, "velmora-bench-shell: a window was not exposed\n");
     window.grab();
 }
 
