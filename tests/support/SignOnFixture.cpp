@@ -47,13 +47,19 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
         qWarning("database: %s", e.what());
         return;
     }
+    m_openToper = options.openToper;
     platform.setApplicationTitle(AppTitle);
     // The database's folder is the program's, where DBConn.ini would be.
     platform.setExecutableFolder(QString::fromStdString(database().folder()));
+    start();
+}
+
+void SignOnFixture::start()
+{
     dmod = std::make_unique<data::TDMod>(database().folder());
     dmod->ADOCON().setConnectionString(database().connectionString());
     dmod->ADOCON().open();
-    if (options.openToper)
+    if (m_openToper)
         dmod->toper().open();
     dmod->tuser().open();
     mainWindow = std::make_unique<Tfmain>();
@@ -62,6 +68,15 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
     Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));
     btok = dialog->findChild<QPushButton*>(QStringLiteral("btok"));
     btno = dialog->findChild<QPushButton*>(QStringLiteral("btno"));
+}
+
+void SignOnFixture::restart()
+{
+    dialog.reset();
+    mainWindow.reset();
+    dmod.reset();
+    platform.clear();
+    start();
 }
 
 SignOnFixture::~SignOnFixture()
