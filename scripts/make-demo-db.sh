@@ -22,7 +22,8 @@ fi
 mkdir -p "$bin/data"
 if ! {
     "$tool" create "$db" --password "$password" &&
-        "$tool" add-operator "$db" --db-password "$password" --username admin --userid 1 --password 1234 --groups all &&
+        "$tool" add-operator "$db" --db-password "$password" --username admin --userid 1 --password 1234 --groups all \
+            --allow-weak &&
         "$tool" add-operator "$db" --db-password "$password" --username clerk --userid 2 --password 5678 --groups 0,1
 }; then
     rm -f "$db" "$db-wal" "$db-shm"

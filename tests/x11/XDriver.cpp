@@ -527,8 +527,9 @@ void ProgramRun::makeDemoDatabase(const QString& relativePath, const QString& db
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     const std::string password = dbPassword.toStdString();
     runTool({"create", path, "--password", password});
+    // The demo shop's administrator has the login's pre-filled password on purpose, so it is allowed weak.
     runTool({"add-operator", path, "--db-password", password, "--username", "admin", "--userid", "1", "--password",
-             "1234", "--groups", "all"});
+             "1234", "--groups", "all", "--allow-weak"});
     runTool({"add-operator", path, "--db-password", password, "--username", "clerk", "--userid", "2", "--password",
              "5678", "--groups", "0,1"});
 }

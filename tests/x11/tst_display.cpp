@@ -401,6 +401,24 @@ WindowInfo backAtTheMainWindow(Screen& screen, ProgramRun& program)
     return waitForWindow(screen, program, MainWindowCaption);
 }
 
+// The main window where it stays: a window manager maximizes it after it has the keyboard, so a place to click
+// is read only once its geometry holds still.
+WindowInfo settledMainWindow(Screen& screen, ProgramRun& program)
+{
+    return waitFor("the main window's place to hold still", 20s, [&]() -> std::optional<WindowInfo> {
+        const WindowInfo first = waitForWindow(screen, program, MainWindowCaption);
+        struct timespec pause
+        {
+            0, 300'000'000
+        };
+        nanosleep(&pause, nullptr);
+        const WindowInfo second = waitForWindow(screen, program, MainWindowCaption);
+        if (second.geometry == first.geometry)
+            return second;
+        return std::nullopt;
+    });
+}
+
 // The commands a person sees enabled are exactly those of the granted groups and the five always there: each
 // menu opened with its Alt key, shot, and its items told apart by the colour of their captions.
 void expectEnabledCommands(Screen& screen, ProgramRun& program, const std::set<int>& groups)
@@ -457,7 +475,8 @@ TEST_P(ProgramOnX, CommandsOpenTheirWindowsWhichClose)
 {
     program.makeDemoDatabase();
     program.start();
-    const WindowInfo main = signOn();
+    signOn();
+    const WindowInfo main = settledMainWindow(screen, program);
     screen.movePointer(main.geometry.bottomRight() - QPoint(10, 5));
     const std::vector<CommandWindow> commands{
         {"系统帮助 from its menu", {{"h", {"Alt_L"}}, {"Return", {}}}, nullptr, QStringLiteral("系统帮助"), "Escape"},
@@ -491,7 +510,8 @@ TEST_P(ProgramOnX, LeavingReloginKeepsTheOperatorSignedOn)
 {
     program.makeDemoDatabase();
     program.start();
-    const WindowInfo main = signOn();
+    signOn();
+    const WindowInfo main = settledMainWindow(screen, program);
     ASSERT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
     const std::vector<const char*> ways{"Escape", "close box", "退出 button", "three wrong passwords"};
     for (const std::string way : ways) {
@@ -533,7 +553,8 @@ TEST_P(ProgramOnX, BackupLeavesACheckedCopy)
 {
     program.makeDemoDatabase();
     program.start();
-    const WindowInfo main = signOn();
+    signOn();
+    const WindowInfo main = settledMainWindow(screen, program);
     const QString folder = program.folder() + QStringLiteral("/usb");
     ASSERT_TRUE(QDir().mkpath(folder));
 
@@ -582,7 +603,8 @@ TEST_P(ProgramOnX, AnOperatorAddedInUserManagementSignsOnAndBacksUp)
 {
     program.makeDemoDatabase();
     program.start();
-    const WindowInfo main = signOn();
+    signOn();
+    const WindowInfo main = settledMainWindow(screen, program);
     const QPoint aside = main.geometry.bottomRight() - QPoint(10, 5);
 
     screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton15")));
@@ -657,7 +679,7 @@ TEST_P(ProgramOnX, OnlyTheChangedPasswordSignsOnAfterwards)
     waitForWindow(screen, program, QuestionCaption);
     screen.key("Return");
     waitForWindowGone(screen, program, QStringLiteral("更换密码"));
-    const WindowInfo main = backAtTheMainWindow(screen, program);
+    const WindowInfo main = settledMainWindow(screen, program);
 
     screen.key("e", {"Alt_L"});
     screen.key("Return"); // 更换用户
