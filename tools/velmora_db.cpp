@@ -303,19 +303,20 @@ std::optional<std::string> prompt(const std::string& question)
 {
     if (!terminalInput())
         return std::nullopt;
-    std::cerr << question << std::flush;
+    // The echo goes off before the question shows, so that nothing typed after it is ever shown.
     termios saved{};
     const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
     if (quiet) {
         termios silent = saved;
         silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
         silent.c_lflag |= ECHONL;
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &silent);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &silent);
     }
+    std::cerr << question << std::flush;
     std::string line;
     const bool read = static_cast<bool>(std::getline(std::cin, line));
     if (quiet)
-        ::tcsetattr(STDIN_FILENO, TCSAFLUSH, &saved);
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
     if (!read)
         throw UsageError("no answer was typed");
     if (!line.empty() && line.back() == '\r')

@@ -4,12 +4,14 @@
 // and the effect of each velmora-db operator command on the next sign-on. CTest runs it over the file and, with
 // VELMORA_TEST_BACKEND=server, over the server.
 
+#include "data/Errors.h"
 #include "data/module/DMod.h"
 #include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
+#include "tests/support/PrivateServer.h"
 #include "tests/support/SignOnFixture.h"
 #include "tests/support/VelmoraDb.h"
 
@@ -90,6 +92,7 @@ private slots:
     void leavingIsRecorded();
     void toolCommandsCountAtTheNextSignOn_data();
     void toolCommandsCountAtTheNextSignOn();
+    void aTillsRoleSignsOnAndCannotChangeOperators();
 };
 
 void TestSignOnRecord::init()
@@ -298,6 +301,79 @@ void TestSignOnRecord::toolCommandsCountAtTheNextSignOn()
         for (const QString& command : Tfmain::commandsOfGroup(g))
             if (f.mainWindow->command(command)->isVisible()) // Qt keeps a hidden action (support) disabled
                 QVERIFY2(f.mainWindow->command(command)->isEnabled() == groups.contains(g), qPrintable(command));
+}
+
+// velmora-db grant-till on a server of the test's own (its role may make roles): signed on as the till's role,
+// the sign-on writes its records, and the server refuses every change of OperatorTable.
+void TestSignOnRecord::aTillsRoleSignsOnAndCannotChangeOperators()
+{
+    if (fixtureBackend() != TestBackend::Server)
+        QSKIP("the server's case runs with VELMORA_TEST_BACKEND=server");
+    PrivateServer server;
+    if (!server.whyNot().empty())
+        QSKIP(server.whyNot().c_str());
+    SignOnOptions options;
+    options.server = &server.server();
+    SignOnFixture f(operators(), options);
+    QVERIFY(f.ok());
+    const std::string role = "till_role";
+    const std::string password = "till-secret-31";
+    const ToolRun grant = runVelmoraDb({"grant-till", f.database().toolTarget()[0], role, "--db-user",
+                                        server.server().user, "--db-password-file", "/dev/stdin"},
+                                       "printf '%s\\n' " + shellQuote(server.server().password) +
+                                           " | VELMORA_ROLE_PASSWORD=" + shellQuote(password));
+    QVERIFY2(grant.status == 0, grant.output.c_str());
+    QVERIFY2(grant.output.find(password) == std::string::npos, grant.output.c_str());
+
+    f.restartAs(role, password);
+    QVERIFY(f.show());
+    attempt(f, "1", "wrong-1");
+    attempt(f, "1", "pw-admin-1");
+    QVERIFY2(f.dialog->loggedIn(), qPrintable(f.boxTexts().join('\n')));
+    QCOMPARE(f.boxTexts(), QStringList{WrongPassword});
+    QCOMPARE(f.loginRecords().size(), 1);
+    QCOMPARE(recorded(f), (QStringList{"1|1|admin|wrong password", "1|1|admin|signed on"}));
+
+    auto asTill = data::connectProvider(f.database().connectionStringAs(role, password), f.database().folder());
+    const char* const changes[] = {
+        "INSERT INTO OperatorTable (username, userid, passwords, able) VALUES ('evil', 9, 'x', 2147483647)",
+        "UPDATE OperatorTable SET able = 2147483647",
+        "UPDATE OperatorTable SET passwords = 'x'",
+        "DELETE FROM OperatorTable",
+        "INSERT INTO velmora_operator_state (userid, disabled) VALUES ('1', 1)",
+        "DELETE FROM velmora_signon_attempts",
+        "DELETE FROM oper",
+        "CREATE TABLE mine (x integer)",
+    };
+    for (const char* change : changes) {
+        try {
+            asTill->update(change, {});
+            QFAIL(change);
+        } catch (const data::DatabaseError& e) {
+            QVERIFY2(e.kind() == data::ErrorKind::Permission, qPrintable(QString(change) + ": " + e.what()));
+        }
+    }
+    try {
+        data::setOperatorPassword(*asTill, "1", "taken-over-1");
+        QFAIL("an operator's password changed by the till's role");
+    } catch (const data::DatabaseError& e) {
+        QCOMPARE(e.kind(), data::ErrorKind::Permission);
+    }
+    QCOMPARE(f.database().number("SELECT count(*) FROM \"OperatorTable\""), 2LL);
+
+    // Run again, it fixes what was given meanwhile and keeps the role's password.
+    f.database().run("GRANT UPDATE ON \"OperatorTable\" TO till_role");
+    const ToolRun again =
+        runVelmoraDb({"grant-till", f.database().toolTarget()[0], role, "--db-user", server.server().user},
+                     "PGPASSWORD=" + shellQuote(server.server().password));
+    QVERIFY2(again.status == 0, again.output.c_str());
+    auto fixed = data::connectProvider(f.database().connectionStringAs(role, password), f.database().folder());
+    try {
+        fixed->update("UPDATE OperatorTable SET able = 2147483647", {});
+        QFAIL("the update granted meanwhile is still there");
+    } catch (const data::DatabaseError& e) {
+        QCOMPARE(e.kind(), data::ErrorKind::Permission);
+    }
 }
 
 QTEST_MAIN(TestSignOnRecord)

@@ -57,7 +57,8 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
 void SignOnFixture::start()
 {
     dmod = std::make_unique<data::TDMod>(database().folder());
-    dmod->ADOCON().setConnectionString(database().connectionString());
+    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? database().connectionString()
+                                                                  : m_connectionString);
     dmod->ADOCON().open();
     if (m_openToper)
         dmod->toper().open();
@@ -68,6 +69,12 @@ void SignOnFixture::start()
     Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));
     btok = dialog->findChild<QPushButton*>(QStringLiteral("btok"));
     btno = dialog->findChild<QPushButton*>(QStringLiteral("btno"));
+}
+
+void SignOnFixture::restartAs(const std::string& role, const std::string& password)
+{
+    m_connectionString = m_db->connectionStringAs(role, password);
+    restart();
 }
 
 void SignOnFixture::restart()

@@ -77,6 +77,8 @@ public:
     // The program run anew on the same database: a new data module, main window and dialog, and a platform
     // that has seen nothing yet.
     void restart();
+    // ... connected as another role of the server.
+    void restartAs(const std::string& role, const std::string& password);
     // Shows the dialog as the start-up does and waits until it has the keyboard.
     bool show();
     // The username of the row tuser stands on.
@@ -105,6 +107,7 @@ private:
     TestDatabase* m_existing = nullptr;
     bool m_ok = false;
     bool m_openToper = true;
+    std::string m_connectionString;
 };
 
 // What a start-up has on the screen when its message loop would run.

@@ -135,7 +135,10 @@ public:
     // The first value the statement gives on a database file (a path in the folder, or an absolute one), as
     // text; empty when it gives none.
     QString firstValue(const QString& path, const QString& sql) const;
+    // velmora-db with the arguments, "DB:" before a path inside the folder; a DriverError when it fails.
+    void runVelmoraDb(std::vector<std::string> arguments) const;
 
+    // Starts the program; once it has ended, again, as a person starts it anew.
     void start();
     pid_t pid() const { return m_pid; }
     bool running();
