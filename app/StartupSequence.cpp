@@ -5,6 +5,7 @@
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
 #include "settings/Tfrm_DBini.h"
+#include "shell/ShellCommands.h"
 #include "splash/Tfac.h"
 
 #include <QLabel>
@@ -157,8 +158,10 @@ void StartupSequence::closeSplash()
 // first; the login stands in front of it, as its dialog.
 void StartupSequence::showMainWindowAndLogin()
 {
-    m_main = std::make_unique<Tfmain>();
+    m_main = std::make_unique<Tfmain>(m_platform);
     m_main->showMaximized();
+    m_commands = std::make_unique<ShellCommands>(m_platform, *m_main, *m_dmod);
+    m_commands->install();
     m_platform.repaintNow(*m_main);
 
     m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod, m_main.get());
@@ -178,6 +181,7 @@ void StartupSequence::signOnAndRun()
 void StartupSequence::endProgram()
 {
     m_login.reset();
+    m_commands.reset();
     m_main.reset();
     m_dmod.reset();
     if (m_fac)

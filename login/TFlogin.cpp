@@ -341,14 +341,15 @@ void TFlogin::btnoClick()
     if (m_ending)
         return;
     m_ending = true;
-    // The operator leaves: an attempt under way is recorded as given up. The program is ending, so a failure to
-    // write it goes to the log alone.
+    // The operator leaves: an attempt under way is recorded as given up. The dialog is going (at the start the
+    // program with it), so a failure to write it goes to the log alone.
     if (!m_loggedIn && !m_failedOut && !yh->currentText().isEmpty()) {
         data::SignOnAttempt attempt = attemptFor(yh->currentText());
         attempt.outcome = data::SignOnOutcome::Cancelled;
         record(attempt, false);
     }
-    m_platform.requestEnd();
+    if (!m_keepsPreviousOperator)
+        m_platform.requestEnd();
     if (isVisible())
         QDialog::done(QDialog::Rejected);
 }

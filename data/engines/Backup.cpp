@@ -121,21 +121,54 @@ void syncFolder(const fs::path& folder)
 
 std::string serverText(const std::string& uri)
 {
-    const std::string shown = redactedServerUri(uri);
-    return "'" + shown +
+    return "'" + redactedServerUri(uri) +
            "' is a database on a PostgreSQL server; velmora-db backs up database files only. "
            "Copy a server's database with the server's own tool, which also reads one consistent state while "
            "tills work, as a role that may read every table:\n"
-           "    pg_dump --format=custom --file=velmora.dump '" +
-           shown +
-           "'\n"
+           "    " +
+           serverDumpCommand(uri) +
+           "\n"
            "and restore it into a new, empty database with\n"
-           "    pg_restore --no-owner --dbname=DATABASE_URI velmora.dump";
+           "    " +
+           serverRestoreCommand();
+}
+
+// Pages per step: small enough that the progress moves several times a second on a slow disk, large enough
+// that the steps cost nothing beside the copying.
+constexpr int PagesPerStep = 256;
+
+void execute(sqlite3* db, const char* sql, const std::string& what)
+{
+    if (sqlite3_exec(db, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw DatabaseError("Could not back up '" + what + "': " + sqlite3_errmsg(db) + ".");
 }
 
 } // namespace
 
-BackupReport backupDatabaseFile(const std::string& source, const std::string& destination)
+std::string serverDumpCommand(const std::string& uri)
+{
+    return "pg_dump --format=custom --file=velmora.dump '" + redactedServerUri(uri) + "'";
+}
+
+std::string serverRestoreCommand()
+{
+    return "pg_restore --no-owner --dbname=DATABASE_URI velmora.dump";
+}
+
+std::string datedBackupName(const std::string& source, std::time_t when)
+{
+    std::tm local = {};
+    ::localtime_r(&when, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+    std::string stem = fs::path(source).stem().string();
+    if (stem.empty())
+        stem = "velmdb";
+    return stem + stamp + ".mdb";
+}
+
+BackupReport backupDatabaseFile(const std::string& source, const std::string& destination,
+                                const BackupProgress& progress)
 {
     if (isServerSource(source))
         throw DatabaseError(serverText(source));
@@ -166,14 +199,36 @@ BackupReport backupDatabaseFile(const std::string& source, const std::string& de
         // reading.
         SqliteHandle from = open(report.source, SQLITE_OPEN_READWRITE, "the database");
         SqliteHandle to = open(copy.path(), SQLITE_OPEN_READWRITE, "the copy");
+        // One read transaction held over every step: the copy is one committed state of the database and never
+        // starts over when a till writes meanwhile. The source's busy handler waits out a lock. Reading the
+        // schema cookie begins it without parsing the schema, so a damaged one is copied and then found by the
+        // integrity check, like any other damage.
+        execute(from.get(), "BEGIN", report.source);
+        struct EndRead
+        {
+            sqlite3* db;
+            ~EndRead() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
+        } endRead{from.get()};
+        execute(from.get(), "PRAGMA schema_version", report.source);
+
         sqlite3_backup* backup = sqlite3_backup_init(to.get(), "main", from.get(), "main");
         if (!backup)
             throw DatabaseError("Could not back up '" + report.source + "': " + sqlite3_errmsg(to.get()) + ".");
-        // All pages in one step: one read transaction, so the copy is one committed state of the database and
-        // never starts over when a till writes meanwhile. The source's busy handler waits out a lock.
-        const int stepped = sqlite3_backup_step(backup, -1);
+        int stepped = SQLITE_OK;
+        bool cancelled = false;
+        while (stepped == SQLITE_OK) {
+            stepped = sqlite3_backup_step(backup, PagesPerStep);
+            const std::int64_t total = sqlite3_backup_pagecount(backup);
+            if (progress && (stepped == SQLITE_OK || stepped == SQLITE_DONE) &&
+                !progress(total - sqlite3_backup_remaining(backup), total)) {
+                cancelled = true;
+                break;
+            }
+        }
         report.pages = sqlite3_backup_pagecount(backup);
         const int finished = sqlite3_backup_finish(backup);
+        if (cancelled)
+            throw BackupCancelled();
         if (stepped != SQLITE_DONE || finished != SQLITE_OK) {
             const int rc = stepped != SQLITE_DONE ? stepped : finished;
             const int primary = rc & 0xFF;

@@ -84,4 +84,42 @@ PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chr
     });
 }
 
+std::vector<bool> menuItemsEnabled(const QImage& menu)
+{
+    // Captions start right of the picture column; the frame's last pixels are left out.
+    const int left = 30;
+    const int right = menu.width() - 8;
+    // A row that is one colour across is background or a separator line; a caption is a run of other rows.
+    const auto uniform = [&](int y) {
+        for (int x = left; x < right; ++x) {
+            if (menu.pixel(x, y) != menu.pixel(left, y))
+                return false;
+        }
+        return true;
+    };
+    std::vector<bool> items;
+    int rows = 0;
+    int darkest = 255;
+    const auto close = [&] {
+        // The disabled caption's grey (128) blends only lighter into its background; the enabled one is black.
+        if (rows >= 5)
+            items.push_back(darkest < 100);
+        rows = 0;
+        darkest = 255;
+    };
+    for (int y = 2; y < menu.height() - 2; ++y) {
+        if (uniform(y)) {
+            close();
+            continue;
+        }
+        ++rows;
+        for (int x = left; x < right; ++x) {
+            const QRgb c = menu.pixel(x, y);
+            darkest = std::min(darkest, (qRed(c) + qGreen(c) + qBlue(c)) / 3);
+        }
+    }
+    close();
+    return items;
+}
+
 } // namespace velmora::xtest

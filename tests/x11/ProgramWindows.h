@@ -46,4 +46,9 @@ struct PaintedSplash
 // its picture and labels; fails when another of its windows comes first.
 PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chrono::milliseconds limit = 30s);
 
+// Which items of an open menu, shot whole from the screen, are drawn enabled, top to bottom (separators and
+// hidden items are not items here): an enabled item's caption is drawn in the menu's dark text colour, a
+// disabled one's only in grey.
+std::vector<bool> menuItemsEnabled(const QImage& menu);
+
 } // namespace velmora::xtest

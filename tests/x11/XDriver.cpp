@@ -830,6 +830,20 @@ int ProgramRun::countRows(const QString& relativePath, const QString& table) con
     return rows;
 }
 
+QString ProgramRun::firstValue(const QString& path, const QString& sql) const
+{
+    SqliteFile file((path.startsWith(u'/') ? path : m_folder + u'/' + path).toStdString());
+    sqlite3_stmt* statement = nullptr;
+    QString value;
+    if (sqlite3_prepare_v2(file.db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)))
+            value = QString::fromUtf8(text);
+    }
+    sqlite3_finalize(statement);
+    return value;
+}
+
 void ProgramRun::start()
 {
     std::vector<std::pair<std::string, std::string>> changes{{"DISPLAY", m_server.display()},
@@ -921,6 +935,21 @@ WindowInfo waitForKeyboardWindow(Screen& screen, ProgramRun& program, const QStr
             return screen.findWindow(program.pid(), [&](const WindowInfo& w) {
                 return w.id == focus && w.id != other && !w.types.isEmpty() && w.types.front() == type;
             });
+        });
+    } catch (const DriverError& error) {
+        throw DriverError(error.what() + describeWindows(screen, program.pid()));
+    }
+}
+
+void waitForWindowGone(Screen& screen, ProgramRun& program, const QString& name, std::chrono::milliseconds limit)
+{
+    try {
+        waitFor("the window named \"" + name.toStdString() + "\" to go", limit, [&]() -> std::optional<bool> {
+            if (!program.running())
+                throw DriverError("the program ended while waiting for \"" + name.toStdString() + "\" to go");
+            if (screen.findWindow(program.pid(), [&](const WindowInfo& w) { return w.netName == name; }))
+                return std::nullopt;
+            return true;
         });
     } catch (const DriverError& error) {
         throw DriverError(error.what() + describeWindows(screen, program.pid()));

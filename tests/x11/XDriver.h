@@ -171,6 +171,9 @@ public:
     // A database made with velmora-db, then one of its tables dropped.
     void dropTable(const QString& relativePath, const QString& table);
     int countRows(const QString& relativePath, const QString& table) const;
+    // The first value the statement gives on a database file (a path in the folder, or an absolute one), as
+    // text; empty when it gives none.
+    QString firstValue(const QString& path, const QString& sql) const;
     // velmora-db with the arguments, "DB:" before a path inside the folder; a DriverError when it fails.
     void runVelmoraDb(std::vector<std::string> arguments) const;
 
@@ -219,6 +222,8 @@ WindowInfo waitForNamedWindow(Screen& screen, ProgramRun& program, const QString
 // the caption it then reads.
 WindowInfo waitForKeyboardWindow(Screen& screen, ProgramRun& program, const QString& type, const std::string& what,
                                  unsigned long other = 0, std::chrono::milliseconds limit = 20s);
+// Waits until the program has no window named name on the screen.
+void waitForWindowGone(Screen& screen, ProgramRun& program, const QString& name, std::chrono::milliseconds limit = 20s);
 
 // Where the program's binaries and the project's sources are.
 QString binaryFolder();

@@ -1,9 +1,9 @@
 // Takes the documentation's screenshots of the real program on an X server of
 // its own, at the moments a person sees them: under openbox the splash during
 // the start-up's pause, the retry question, the settings dialog, the login
-// dialog and its message after a wrong password; on a till without a window
-// manager the main window after a sign-on, maximised. Run through
-// scripts/screenshots.sh.
+// dialog and its message after a wrong password, and the windows of the main
+// window's own commands; on a till without a window manager the main window
+// after a sign-on, maximised. Run through scripts/screenshots.sh.
 #include "tests/x11/ProgramWindows.h"
 
 #include <QDir>
@@ -88,6 +88,59 @@ int main(int argc, char** argv)
                 screen.key("Return");
                 waitForWindow(screen, program, LoginCaption);
                 screen.key("Escape");
+                program.waitForExit(20s);
+            }
+            {
+                // The main window's own commands, each chosen from its menu with the keys a person uses (the
+                // first item of a menu opened with Alt is the current one; Down moves on), shot in their frames
+                // over the main window.
+                ProgramRun program(server);
+                program.makeDemoDatabase();
+                program.start();
+                waitForWindow(screen, program, LoginCaption);
+                screen.type("1");
+                screen.key("Return");
+                screen.key("Return");
+                const WindowInfo main = waitForWindow(screen, program, MainWindowCaption);
+                const struct
+                {
+                    const char* file;
+                    const char* menuKey;
+                    int downs;
+                    QString caption;
+                } windows[] = {
+                    {"about.png", "h", 1, QStringLiteral("关于程序")},
+                    {"help.png", "h", 0, QStringLiteral("系统帮助")},
+                    {"backup-folder.png", "d", 5, QStringLiteral("选择备份文件夹")},
+                    {"not-in-program.png", "y", 0, QuestionCaption},
+                    {"password.png", "d", 3, QStringLiteral("更换密码")},
+                    {"users.png", "d", 4, QStringLiteral("用户管理")},
+                };
+                for (const auto& shown : windows) {
+                    screen.key(shown.menuKey, {"Alt_L"});
+                    for (int i = 0; i < shown.downs; ++i)
+                        screen.key("Down");
+                    screen.key("Return");
+                    const WindowInfo window = waitForWindow(screen, program, shown.caption);
+                    settle();
+                    ok = save(screen, window.frame, folder + u'/' + QLatin1String(shown.file)) && ok;
+                    if (shown.caption == QStringLiteral("用户管理")) {
+                        screen.key("a", {"Alt_L"}); // 新增(&A)
+                        const WindowInfo form = waitForWindow(screen, program, QStringLiteral("新增用户"));
+                        screen.type("3");
+                        screen.key("Return");
+                        screen.type("wang");
+                        settle();
+                        ok = save(screen, form.frame, folder + QStringLiteral("/add-operator.png")) && ok;
+                        screen.key("Escape");
+                        waitForWindowGone(screen, program, QStringLiteral("新增用户"));
+                        waitForWindow(screen, program, shown.caption);
+                    }
+                    screen.key("Escape");
+                    waitForWindowGone(screen, program, shown.caption);
+                    waitForWindow(screen, program, MainWindowCaption);
+                }
+                screen.requestClose(main);
                 program.waitForExit(20s);
             }
         }

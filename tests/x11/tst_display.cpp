@@ -12,17 +12,23 @@
 
 #include <QAction>
 #include <QApplication>
+#include <QDir>
 #include <QFile>
 #include <QLabel>
 #include <QMenuBar>
 #include <QMessageBox>
 #include <QPushButton>
+#include <QRegularExpression>
+#include <QToolBar>
+#include <QToolButton>
 
 #include <gtest/gtest.h>
 
 #include <algorithm>
 #include <cstring>
 #include <memory>
+#include <set>
+#include <string_view>
 #include <vector>
 
 using namespace velmora;
@@ -127,20 +133,22 @@ protected:
 
     bool bare() const { return server.windowManager() == WindowManager::None; }
 
-    // Waits until the program has no window of this name on the screen.
-    void waitUntilGone(const QString& name, const std::string& what)
+    // The program's dialog or box that holds the keyboard, other than `other`.
+    WindowInfo waitForDialog(const std::string& what, unsigned long other = 0, std::chrono::milliseconds limit = 20s)
     {
-        waitFor(what, 10s, [&]() -> std::optional<bool> {
-            if (screen.findWindow(program.pid(), [&](const WindowInfo& w) { return w.netName == name; }))
+        return waitForKeyboardWindow(screen, program, DialogType, what, other, limit);
+    }
+
+    // Until the window holds the keyboard again, wherever the pointer rests.
+    void waitForKeyboardBack(const WindowInfo& window, const std::string& what)
+    {
+        waitFor(what + " to hold the keyboard again", 10s, [&]() -> std::optional<bool> {
+            if (!program.running())
+                throw DriverError("the program ended while waiting for " + what);
+            if (screen.keyboardWindow() != window.id)
                 return std::nullopt;
             return true;
         });
-    }
-
-    // The program's dialog or box that holds the keyboard, other than `other`.
-    WindowInfo waitForDialog(const std::string& what, unsigned long other = 0)
-    {
-        return waitForKeyboardWindow(screen, program, DialogType, what, other);
     }
 
     std::optional<WindowInfo> mainWindow()
@@ -173,15 +181,31 @@ protected:
         return waitForMainWindow();
     }
 
-    WindowInfo waitForMainWindow()
+    // The main window with the keyboard, once no dialog of the program is on the screen.
+    WindowInfo waitForMainWindow(const std::string& what = "the login dialog to close onto the main window")
     {
-        return waitFor("the login dialog to close onto the main window", 20s, [&]() -> std::optional<WindowInfo> {
+        return waitFor(what, 20s, [&]() -> std::optional<WindowInfo> {
             if (!program.running())
-                throw DriverError("the program ended while signing on");
+                throw DriverError("the program ended while waiting for " + what);
             if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.types.value(0) == DialogType; }))
                 return std::nullopt;
             auto main = mainWindow();
             if (main && screen.hasKeyboard(*main))
+                return main;
+            return std::nullopt;
+        });
+    }
+
+    // The main window where it stays, with the keyboard: maximised over the screen's area for windows, so that
+    // places to click in it are read from where it ends up.
+    WindowInfo settledMainWindow()
+    {
+        const QRect area = screen.workArea();
+        return waitFor("the main window maximised with the keyboard", 20s, [&]() -> std::optional<WindowInfo> {
+            auto main = mainWindow();
+            if (main && screen.hasKeyboard(*main) && main->frame == area && area.contains(main->geometry) &&
+                main->states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) &&
+                main->states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ")))
                 return main;
             return std::nullopt;
         });
@@ -336,7 +360,7 @@ TEST_P(ProgramOnX, SettingsDialogHasTheKeyboardAfterItsBox)
     screen.type("clerk");
     screen.key("Return");
     screen.key("Return");
-    waitUntilGone(SettingsCaption, "the settings dialog to save and close");
+    waitForWindowGone(screen, program, SettingsCaption, 10s); // saved and closed
     EXPECT_TRUE(program.readSettings().contains(QStringLiteral("DB_User=clerk")))
         << program.readSettings().toStdString();
 
@@ -1059,6 +1083,326 @@ TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
     EXPECT_EQ(mainWrong, 0) << "of " << looks.size() << " looks, these found the main window not yet painted";
 
     screen.key("Escape");
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// Where a tool button's middle lies from the main window's top-left corner.
+QPoint toolButtonCentre(const QString& name)
+{
+    offscreenApplication();
+    Tfmain window;
+    window.setWindowState(Qt::WindowNoState);
+    window.resize(1100, 400);
+    window.show();
+    QCoreApplication::processEvents();
+    auto* button = window.ToolBar1()->findChild<QToolButton*>(name);
+    if (button == nullptr)
+        throw DriverError("no tool button " + name.toStdString());
+    return button->mapTo(&window, button->rect().center());
+}
+
+// Panel 1 as the main window shows it, read until it is the reference drawn for `text`.
+bool panelShows(Screen& screen, const WindowInfo& main, const QString& text)
+{
+    const PanelPicture expected = statusPanel(text);
+    const QRect panel(QPoint(main.geometry.left() + expected.fromBottomLeft.x(),
+                             main.geometry.top() + main.geometry.height() - expected.fromBottomLeft.y()),
+                      expected.image.size());
+    try {
+        waitFor("panel 1 to show " + text.toStdString(), 10s, [&]() -> std::optional<bool> {
+            if (screen.grab(panel) == expected.image)
+                return true;
+            return std::nullopt;
+        });
+        return true;
+    } catch (const DriverError&) {
+        return false;
+    }
+}
+
+// The commands a person sees enabled are exactly those of the granted groups and the five always there: each
+// menu opened with its Alt key, shot, and its items told apart by the colour of their captions.
+void expectEnabledCommands(Screen& screen, ProgramRun& program, const std::set<int>& groups)
+{
+    const std::pair<const char*, const char*> entries[] = {{"xs", "y"}, {"ch", "s"},   {"tj", "c"},  {"yp", "m"},
+                                                           {"dm", "d"}, {"help", "h"}, {"exit", "e"}};
+    for (const auto& [entry, key] : entries) {
+        SCOPED_TRACE(entry);
+        std::vector<bool> expected;
+        for (const MenuItemDefinition& item : Tfmain::menuCatalogue()) {
+            if (std::string_view(item.entry) != entry || item.group == MenuItemDefinition::Separator || item.hidden)
+                continue;
+            expected.push_back(item.group == MenuItemDefinition::AlwaysAvailable || groups.contains(item.group));
+        }
+        screen.key(key, {"Alt_L"});
+        const auto isMenu = [](const WindowInfo& w) { return w.overrideRedirect; };
+        const WindowInfo menu = waitFor("the menu to open", 10s, [&]() -> std::optional<WindowInfo> {
+            return screen.findWindow(program.pid(), isMenu);
+        });
+        const QImage shot = waitFor("the menu to settle", 10s, [&]() -> std::optional<QImage> {
+            QImage first = screen.grab(menu.geometry);
+            struct timespec pause
+            {
+                0, 200'000'000
+            };
+            nanosleep(&pause, nullptr);
+            if (screen.grab(menu.geometry) == first)
+                return first;
+            return std::nullopt;
+        });
+        EXPECT_EQ(menuItemsEnabled(shot), expected);
+        screen.key("Escape");
+        waitFor("the menu to close", 10s, [&]() -> std::optional<bool> {
+            if (screen.findWindow(program.pid(), isMenu))
+                return std::nullopt;
+            return true;
+        });
+        screen.key("Escape"); // leaves the menu bar
+    }
+}
+
+struct CommandWindow
+{
+    const char* name;
+    std::vector<std::pair<const char*, std::vector<const char*>>> keys; // pressed in order, or:
+    const char* toolButton;                                             // clicked
+    QString caption;
+    const char* closeKey;
+};
+
+// Every command a person may choose answers with a window of its own, a dialog of the main window over it,
+// which the usual key closes; the main window then has the keyboard again, with no window manager too.
+TEST_P(ProgramOnX, CommandsOpenTheirWindowsWhichClose)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    const WindowInfo main = settledMainWindow();
+    const std::vector<CommandWindow> commands{
+        {"系统帮助 from its menu", {{"h", {"Alt_L"}}, {"Return", {}}}, nullptr, QStringLiteral("系统帮助"), "Escape"},
+        {"关于程序 from its tool button", {}, "ToolButton19", QStringLiteral("关于程序"), "Return"},
+        {"药品零售 from its tool button", {}, "ToolButton1", QuestionCaption, "Return"},
+        {"药品浏览 from its menu", {{"m", {"Alt_L"}}, {"Return", {}}}, nullptr, QuestionCaption, "Escape"},
+    };
+    for (const CommandWindow& command : commands) {
+        SCOPED_TRACE(command.name);
+        if (command.toolButton != nullptr) {
+            screen.click(main.geometry.topLeft() + toolButtonCentre(QLatin1String(command.toolButton)));
+            screen.parkPointer();
+        }
+        for (const auto& [key, modifiers] : command.keys)
+            screen.key(key, modifiers);
+        const WindowInfo shown = waitForDialog(command.name);
+        expectCaption(shown, command.caption);
+        EXPECT_EQ(shown.transientFor, main.id) << "WM_TRANSIENT_FOR";
+        EXPECT_TRUE(main.geometry.contains(shown.geometry.center())) << "not over the main window";
+        screen.key(command.closeKey);
+        waitForMainWindow(std::string("the main window with the keyboard after ") + command.name);
+    }
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 更换用户 left without a sign-on, each way a person leaves it: the operator before stays signed on, nothing is
+// recorded, and the program goes on.
+TEST_P(ProgramOnX, LeavingReloginKeepsTheOperatorSignedOn)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    const WindowInfo main = settledMainWindow();
+    ASSERT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+    const std::vector<const char*> ways{"Escape", "close box", "退出 button", "three wrong passwords"};
+    for (const std::string way : ways) {
+        SCOPED_TRACE(way);
+        screen.key("e", {"Alt_L"}); // 退出(&E): 更换用户 first
+        screen.key("Return");
+        const WindowInfo login = waitForDialog("the login of 更换用户");
+        expectCaption(login, LoginCaption);
+        expectDialogOf(login, main.id);
+        if (way == "Escape") {
+            screen.key("Escape");
+        } else if (way == "close box") {
+            screen.requestClose(login);
+        } else if (way == "退出 button") {
+            screen.click(login.geometry.topLeft() + QPoint(184 + 44, 96 + 12));
+            screen.parkPointer();
+        } else {
+            screen.type("2");
+            screen.key("Return");
+            for (int attempt = 1; attempt <= 3; ++attempt) {
+                SCOPED_TRACE(attempt);
+                screen.key("a", {"Control_L"});
+                screen.type("0000");
+                screen.key("Return");
+                expectCaption(waitForDialog("the login's message", login.id), ApplicationTitle);
+                screen.key("Return");
+                if (attempt < 3)
+                    waitForKeyboardBack(login, "the login");
+            }
+        }
+        waitForMainWindow("the login of 更换用户 to close onto the main window");
+        EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+        EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
+    }
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 备份数据 chosen with its tool button: the folder typed into its folder dialog, then its box once the copy is
+// written (the progress window comes between). Returns the folder's files.
+QStringList backUpTo(Screen& screen, ProgramRun& program, const WindowInfo& main, const QString& folder)
+{
+    screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton16")));
+    screen.parkPointer();
+    const WindowInfo chooser = waitForKeyboardWindow(screen, program, DialogType, "the folder dialog of 备份数据");
+    expectCaption(chooser, QStringLiteral("选择备份文件夹"));
+    expectDialogOf(chooser, main.id);
+    screen.key("a", {"Control_L"});
+    screen.type(folder.toStdString());
+    screen.key("Return");
+    const WindowInfo done = waitForWindow(screen, program, QuestionCaption, 60s);
+    expectDialogOf(done, main.id);
+    const QStringList copies = QDir(folder).entryList(QDir::Files | QDir::Hidden);
+    screen.key("Return");
+    return copies;
+}
+
+// 备份数据 to a folder typed into its folder dialog: a dated copy that passes SQLite's integrity check and holds
+// the shop's operators; the folder is remembered in DBConn.ini.
+TEST_P(ProgramOnX, BackupLeavesACheckedCopy)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    const WindowInfo main = settledMainWindow();
+    const QString folder = program.folder() + QStringLiteral("/usb");
+    ASSERT_TRUE(QDir().mkpath(folder));
+
+    const QStringList copies = backUpTo(screen, program, main, folder);
+    waitForMainWindow("the box of 备份数据 to close onto the main window");
+    ASSERT_EQ(copies.size(), 1) << copies.join(u' ').toStdString();
+    EXPECT_TRUE(QRegularExpression(QStringLiteral("^velmdb-\\d{8}-\\d{6}\\.mdb$")).match(copies.first()).hasMatch())
+        << copies.first().toStdString();
+    const QString copy = folder + u'/' + copies.first();
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("SELECT group_concat(username) FROM OperatorTable")),
+              QStringLiteral("admin,clerk"));
+    EXPECT_TRUE(program.readSettings().contains(QStringLiteral("BackupFolder=") + folder))
+        << program.readSettings().toStdString();
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// The administrator adds an operator with two groups in 用户管理; 更换用户 signs that operator on with exactly
+// those commands, and its 备份数据 leaves a checked copy that holds it.
+TEST_P(ProgramOnX, AnOperatorAddedInUserManagementSignsOnAndBacksUp)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    const WindowInfo main = settledMainWindow();
+
+    screen.click(main.geometry.topLeft() + toolButtonCentre(QStringLiteral("ToolButton15")));
+    screen.parkPointer();
+    const WindowInfo users = waitForDialog("用户管理");
+    expectCaption(users, QStringLiteral("用户管理"));
+    expectDialogOf(users, main.id);
+    screen.key("a", {"Alt_L"}); // 新增(&A)
+    const WindowInfo form = waitForDialog("the form of 新增", users.id);
+    expectCaption(form, QStringLiteral("新增用户"));
+    expectDialogOf(form, users.id);
+    for (const char* field : {"3", "wang", "wang5678", "wang5678"}) {
+        screen.type(field);
+        screen.key("Return");
+    }
+    // The first check box, 销售管理, has the keyboard; the seventh is 数据备份.
+    screen.key("space");
+    for (int i = 0; i < 6; ++i)
+        screen.key("Tab");
+    screen.key("space");
+    screen.key("Return");
+    waitForWindowGone(screen, program, QStringLiteral("新增用户"));
+    waitForKeyboardBack(users, "用户管理");
+    EXPECT_EQ(program.firstValue(QStringLiteral("data/velmdb.mdb"),
+                                 QStringLiteral("SELECT username FROM OperatorTable WHERE userid = 3")),
+              QStringLiteral("wang"));
+    screen.key("Escape");
+    waitForMainWindow("用户管理 to close onto the main window");
+
+    screen.key("e", {"Alt_L"});
+    screen.key("Return"); // 更换用户
+    expectCaption(waitForDialog("the login of 更换用户"), LoginCaption);
+    screen.type("3");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("wang5678");
+    screen.key("Return");
+    waitForMainWindow("the login of 更换用户 to close onto the main window");
+    EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:3")));
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 2);
+    expectEnabledCommands(screen, program, {0, 6});
+
+    const QString folder = program.folder() + QStringLiteral("/usb");
+    ASSERT_TRUE(QDir().mkpath(folder));
+    const QStringList copies = backUpTo(screen, program, main, folder);
+    waitForMainWindow("the box of 备份数据 to close onto the main window");
+    ASSERT_EQ(copies.size(), 1) << copies.join(u' ').toStdString();
+    const QString copy = folder + u'/' + copies.first();
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("PRAGMA integrity_check")), QStringLiteral("ok"));
+    EXPECT_EQ(program.firstValue(copy, QStringLiteral("SELECT username FROM OperatorTable WHERE userid = 3")),
+              QStringLiteral("wang"));
+
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+// 更换密码, then 更换用户: the old password is refused and the new one signs on.
+TEST_P(ProgramOnX, OnlyTheChangedPasswordSignsOnAfterwards)
+{
+    program.makeDemoDatabase();
+    program.start();
+    signOn();
+    const WindowInfo main = settledMainWindow();
+    screen.key("d", {"Alt_L"}); // 代码维护: 员工管理, 部门管理, 往来单位, then 更换密码
+    for (int i = 0; i < 3; ++i)
+        screen.key("Down");
+    screen.key("Return");
+    const WindowInfo dialog = waitForDialog("更换密码");
+    expectCaption(dialog, QStringLiteral("更换密码"));
+    expectDialogOf(dialog, main.id);
+    for (const char* field : {"1234", "night99", "night99"}) {
+        screen.type(field);
+        screen.key("Return");
+    }
+    const WindowInfo changed = waitForDialog("the box that says the password is changed", dialog.id);
+    expectCaption(changed, QuestionCaption);
+    expectDialogOf(changed, dialog.id);
+    screen.key("Return");
+    waitForMainWindow("更换密码 to close onto the main window");
+
+    screen.key("e", {"Alt_L"});
+    screen.key("Return"); // 更换用户
+    const WindowInfo login = waitForDialog("the login of 更换用户");
+    expectCaption(login, LoginCaption);
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    expectCaption(waitForDialog("the login's message", login.id), ApplicationTitle); // 密码不对,请重新录入!
+    screen.key("Return");
+    waitForKeyboardBack(login, "the login");
+    screen.key("a", {"Control_L"});
+    screen.type("night99");
+    screen.key("Return");
+    waitForMainWindow("the login of 更换用户 to close onto the main window");
+    EXPECT_TRUE(panelShows(screen, main, QStringLiteral("操作员:1")));
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 2);
+
+    screen.requestClose(main);
     EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
