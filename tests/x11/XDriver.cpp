@@ -406,6 +406,18 @@ Screen::Screen(XServer& server) : m_server(server), m_display(server.connection(
     XSupportsLocale();
 }
 
+Screen::Still::Still(Display* display) : m_display(display)
+{
+    XGrabServer(m_display);
+    XSync(m_display, False);
+}
+
+Screen::Still::~Still()
+{
+    XUngrabServer(m_display);
+    XFlush(m_display);
+}
+
 std::vector<WindowInfo> Screen::windowsOf(pid_t pid) const
 {
     std::vector<Window> clients;

@@ -95,6 +95,23 @@ class Screen
 public:
     explicit Screen(XServer& server);
 
+    // While the returned object lives the X server serves this connection
+    // alone (a server grab), so windows, places and pixels read in several
+    // requests are all of one moment: no window is mapped or moved between
+    // the list and the pixel read for it.
+    class Still
+    {
+    public:
+        explicit Still(Display* display);
+        ~Still();
+        Still(const Still&) = delete;
+        Still& operator=(const Still&) = delete;
+
+    private:
+        Display* m_display;
+    };
+    [[nodiscard]] Still still() const { return Still(m_display); }
+
     // Viewable top-level windows that belong to the process pid (_NET_WM_PID).
     std::vector<WindowInfo> windowsOf(pid_t pid) const;
     std::optional<WindowInfo> findWindow(pid_t pid, const std::function<bool(const WindowInfo&)>& match) const;

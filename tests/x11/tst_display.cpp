@@ -1035,6 +1035,9 @@ TEST_P(ProgramOnX, HandOverFromTheSplashShowsPaintedWindowsOnly)
             throw DriverError("the program ended before the login came");
         Look look;
         std::optional<WindowInfo> loginNow;
+        // One moment's windows and pixels: a window manager may place a window
+        // between the list and the pixel read, which would read what lies beside it.
+        const auto still = screen.still();
         const auto windows = screen.windowsOf(program.pid());
         look.anyWindow = !windows.empty();
         if (!look.anyWindow)
