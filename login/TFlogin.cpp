@@ -219,12 +219,8 @@ void TFlogin::btokClick()
         if (const std::optional<int> minutes = sameOperator ? lockedOutMinutes(attempt.matchedUserid) : std::nullopt) {
             attempt.outcome = data::SignOnOutcome::LockedOut;
             record(attempt);
-            if (m_attemptCount >= 3) {
-                showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
-                m_failedOut = true;
-                btnoClick();
+            if (endsAfterThirdAttempt())
                 return;
-            }
             showMessage(lockedOutMessage(*minutes));
             yh->setFocus();
             return;
@@ -255,12 +251,8 @@ void TFlogin::btokClick()
                           : disabled                        ? data::SignOnOutcome::Disabled
                                                             : data::SignOnOutcome::RightsDamaged;
         record(attempt);
-        if (m_attemptCount >= 3) {
-            showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
-            m_failedOut = true;
-            btnoClick();
+        if (endsAfterThirdAttempt())
             return;
-        }
         if (!sameOperator || !passwordMatches) {
             showMessage(QStringLiteral("密码不对,请重新录入!"));
             Edit2->setFocus();
@@ -445,6 +437,17 @@ void TFlogin::Edit2KeyPress(QKeyEvent* event)
 {
     Q_UNUSED(event);
     btok->click();
+}
+
+// The third failed attempt says so and closes the dialog as a refusal.
+bool TFlogin::endsAfterThirdAttempt()
+{
+    if (m_attemptCount < 3)
+        return false;
+    showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
+    m_failedOut = true;
+    btnoClick();
+    return true;
 }
 
 void TFlogin::showMessage(const QString& text)

@@ -74,6 +74,7 @@ private:
     void btnoClick();
     void FormKeyDown(QObject* watched, QKeyEvent* event, bool& consumed);
     void Edit2KeyPress(QKeyEvent* event);
+    bool endsAfterThirdAttempt();
     void showMessage(const QString& text);
     void reportError(const QString& text);
     // Every counted attempt goes into the record of attempts; the first failure to write it is shown once, and
