@@ -754,6 +754,15 @@ unsigned long Screen::keyboardWindow() const
     return focus;
 }
 
+bool Screen::activeForWindowManager(const WindowInfo& window) const
+{
+    const Window root = DefaultRootWindow(m_display);
+    if (longProperty(m_display, root, atom(m_display, "_NET_SUPPORTING_WM_CHECK"), XA_WINDOW).empty())
+        return true;
+    const auto active = longProperty(m_display, root, atom(m_display, "_NET_ACTIVE_WINDOW"), XA_WINDOW);
+    return !active.empty() && active.front() == window.id;
+}
+
 // ---------------------------------------------------------------- ProgramRun
 
 ProgramRun::ProgramRun(XServer& server) : m_server(server)

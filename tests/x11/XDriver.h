@@ -151,6 +151,10 @@ public:
     QRect workArea() const;
     // The window that holds the keyboard (X input focus).
     unsigned long keyboardWindow() const;
+    // Whether the window manager, if one runs, counts the window as active
+    // too (_NET_ACTIVE_WINDOW): until it does it may still hold a grab that
+    // takes the next click for itself.
+    bool activeForWindowManager(const WindowInfo& window) const;
     // A plain window of the test's own with this caption, for comparing what a
     // window manager draws around it with what it draws around the program's.
     unsigned long createWindow(const QString& caption, QSize size);

@@ -190,7 +190,7 @@ protected:
             if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.types.value(0) == DialogType; }))
                 return std::nullopt;
             auto main = mainWindow();
-            if (main && screen.hasKeyboard(*main))
+            if (main && screen.hasKeyboard(*main) && screen.activeForWindowManager(*main))
                 return main;
             return std::nullopt;
         });
@@ -203,7 +203,8 @@ protected:
         const QRect area = screen.workArea();
         return waitFor("the main window maximised with the keyboard", 20s, [&]() -> std::optional<WindowInfo> {
             auto main = mainWindow();
-            if (main && screen.hasKeyboard(*main) && main->frame == area && area.contains(main->geometry) &&
+            if (main && screen.hasKeyboard(*main) && screen.activeForWindowManager(*main) && main->frame == area &&
+                area.contains(main->geometry) &&
                 main->states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_VERT")) &&
                 main->states.contains(QStringLiteral("_NET_WM_STATE_MAXIMIZED_HORZ")))
                 return main;
