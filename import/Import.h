@@ -62,6 +62,7 @@ struct ImportTarget
     std::string user;                    // the server's role (empty: libpq's own default)
     std::optional<std::string> password; // the role's password, or an existing file's database password
     int commandTimeout = data::DefaultCommandTimeoutSeconds; // of each command, as Backend::setCommandTimeout
+    std::string action = "imported"; // what the failure's "Nothing was ..." line says was not done
 };
 
 // The whole import, all or nothing: into a new database file (made with the schema, and removed again when the

@@ -9,6 +9,7 @@
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SchemaDialect.h"
+#include "data/engines/ServerDump.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/engines/TextColumns.h"
 #include "data/module/DMod.h"
@@ -16,11 +17,15 @@
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
 #include "data/provider/ConnectionString.h"
+#include "import/DatabaseSource.h"
 #include "import/Import.h"
+#include "settings/ConnectionSettings.h"
 
 #include <csignal>
 #include <cstdio>
+#include <ctime>
 #include <filesystem>
+#include <fstream>
 #include <iostream>
 #include <map>
 #include <optional>
@@ -28,6 +33,8 @@
 #include <stdexcept>
 #include <string>
 #include <vector>
+
+#include <sys/stat.h>
 
 namespace {
 
@@ -70,8 +77,43 @@ Commands:
         using it: one consistent state with every transaction committed before
         the copy began (SQLite's online backup, never a plain file copy). The
         copy must pass an integrity check before it takes the name DEST; on any
-        failure no DEST is left. DEST must not exist. A server's database is
-        copied with the server's own pg_dump instead (see the message).
+        failure no DEST is left. DEST must not exist. A file still in
+        rollback-journal mode is switched to the write-ahead log first when it
+        can be, so that the copy never keeps the tills from writing.
+  backup URI DEST [--db-user R] [--db-password P]
+        Writes the server's database to DEST with pg_dump's custom format
+        (pg_dump -Fc, from the package postgresql-client), read back whole by
+        pg_restore --list before it takes the name DEST.
+  backup --settings DBCONN_INI DEST
+        Backs up the database that DBConn.ini (or the folder holding it) names,
+        read as the program reads it, with its role and password: the daily
+        backup's way to dump the shared server.
+  backup-status [FOLDER]
+        Prints the newest good copy of each database in FOLDER (default
+        /var/backups/velmora, where the daily backup keeps them), when it was
+        made and its size; exits with 1 when there is none or one is older than
+        36 hours.
+  restore BACKUP FILE
+        Puts the backup BACKUP in place of the database file FILE. Refused while
+        any program has FILE open (those this machine shows are named): the
+        engine's exclusive lock is taken first and held to the end. The backup
+        must pass an integrity check and hold the schema's tables before
+        anything changes; FILE, with every transaction of its write-ahead log,
+        is kept as FILE.before-restore-YYYYMMDD-HHMMSS, and the backup takes
+        its name in one rename, with its owner and permissions and no journal of
+        the old file beside it.
+  restore DUMP URI [--db-user R] [--db-password P]
+        Restores a pg_dump archive (backup URI DEST) into the server's database,
+        which must be empty (no tables), in one transaction (pg_restore).
+  copy SOURCE TARGET [--source-user R] [--source-password P] [--db-user R] [--db-password P]
+        Copies a Velmora database into another, between a file and a server
+        either way, or file to file: every table of the schema and every other
+        table of SOURCE, in one transaction, into a TARGET whose tables it
+        fills are empty (a new file is made with the schema; otherwise as
+        import). The keys the database numbers go on past the largest copied.
+        Counts per table are printed, progress goes to standard error; all or
+        nothing, also on SIGINT, SIGTERM or SIGHUP. --source-user and
+        --source-password open SOURCE, --db-user and --db-password TARGET.
   schema [--for sqlite|postgresql]
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
@@ -115,6 +157,9 @@ Options:
   --db-password P   the database password of a file created with --password,
                     or the password of the server's role
   --db-user R       the server's role (a file knows only Admin)
+  --source-password P, --source-user R
+                    the same for the SOURCE of copy
+  --settings FILE   DBConn.ini, whose database backup copies
   --jet3-charset NAME  the code page of a Jet 3 Access file's text (import)
   --help            shows this text
 
@@ -270,19 +315,13 @@ int create(const Arguments& args)
     std::error_code ec;
     if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
         throw DatabaseError("'" + file + "' already exists; velmora-db does not overwrite a database");
-    auto backend = createDatabaseFile(file);
-    try {
-        backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
-        if (password)
-            installPasswordVerifier(backend->handle(), *password);
-    } catch (...) {
-        // A half-made database must not be mistaken for a good one.
-        const std::string path = backend->path();
-        backend.reset();
-        for (const char* suffix : {"", "-wal", "-shm"})
-            std::filesystem::remove(path + suffix, ec);
-        throw;
-    }
+    // Made whole under another name first: an interrupted create leaves nothing a later one would refuse to replace,
+    // nor a database without the password check it was meant to have.
+    PendingDatabaseFile database(file);
+    database.backend().execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
+    if (password)
+        installPasswordVerifier(database.backend().handle(), *password);
+    database.publish("velmora-db does not overwrite a database");
     std::cout << "Created " << file << " with " << schemaTables().size() << " tables"
               << (password ? ", protected by a database password" : "") << ".\n";
     return 0;
@@ -370,14 +409,180 @@ int rightsWord(const Arguments& args)
     return 0;
 }
 
+ServerLogin serverLogin(const std::string& uri, const Arguments& args)
+{
+    return {uri, args.option("db-user").value_or(""), args.option("db-password")};
+}
+
+// The database the settings file names, as the program reads it (keys missing: the program's first-read defaults;
+// a relative file against the settings' folder), as a connection string.
+ConnectionString connectionOfSettings(const std::filesystem::path& folder)
+{
+    velmora::ConnectionSettings read(QString::fromStdString(folder.string() + "/"));
+    read.ReadConnectionSettings(velmora::FirstReadDefaults);
+    read.BuildConnectionString();
+    ConnectionString connection = ConnectionString::parse(read.DBConnString.toStdString());
+    return connection;
+}
+
 int backup(const Arguments& args)
 {
+    if (const std::optional<std::string> settings = args.option("settings")) {
+        // The daily backup of whatever the tills use: the settings name it, with the role and password.
+        if (args.positional.size() != 1)
+            throw UsageError("backup --settings needs DEST alone");
+        if (args.option("db-user") || args.option("db-password"))
+            throw UsageError("backup --settings takes the role and password from the settings");
+        std::filesystem::path folder = std::filesystem::absolute(*settings).lexically_normal();
+        if (!std::filesystem::is_directory(folder)) {
+            if (folder.filename() != "DBConn.ini")
+                throw UsageError("--settings names DBConn.ini or the folder that holds it, not '" + *settings + "'");
+            folder = folder.parent_path();
+        }
+        const ConnectionString connection = connectionOfSettings(folder);
+        const std::string source = connection.valueOr("Data Source");
+        if (isServerSource(source)) {
+            const BackupReport report = dumpServerDatabase(
+                {source, connection.valueOr("User ID"), connection.valueOr("Jet OLEDB:Database Password")},
+                args.positional[0]);
+            std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
+                      << report.bytes << " bytes, read back whole).\n";
+            return 0;
+        }
+        std::filesystem::path file(source);
+        if (file.is_relative())
+            file = folder / file;
+        const BackupReport report = backupDatabaseFile(file.string(), args.positional[0]);
+        std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
+                  << " pages, integrity check ok).\n";
+        return 0;
+    }
     if (args.positional.size() != 2)
         throw UsageError("backup needs FILE and DEST");
-    const BackupReport report = backupDatabaseFile(args.positional[0], args.positional[1]);
+    const std::string& source = args.positional[0];
+    if (isServerSource(source)) {
+        const BackupReport report = dumpServerDatabase(serverLogin(source, args), args.positional[1]);
+        std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
+                  << report.bytes << " bytes, read back whole).\n";
+        return 0;
+    }
+    if (args.option("db-user") || args.option("db-password"))
+        throw UsageError("--db-user and --db-password are for a server's database");
+    const BackupReport report = backupDatabaseFile(source, args.positional[1]);
     std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
               << " pages, integrity check ok).\n";
     return 0;
+}
+
+int restore(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("restore needs BACKUP and TARGET");
+    const std::string& backupFile = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (isServerSource(target)) {
+        const RestoreReport report = restoreServerDatabase(backupFile, serverLogin(target, args));
+        std::cout << "Restored " << report.backup << " into " << report.target << ".\n";
+        return 0;
+    }
+    if (args.option("db-user") || args.option("db-password"))
+        throw UsageError("--db-user and --db-password are for a server's database");
+    const RestoreReport report = restoreDatabaseFile(backupFile, target);
+    std::cout << "Restored " << report.backup << " to " << report.target << " (" << report.pages
+              << " pages, integrity check ok).\n";
+    if (!report.kept.empty())
+        std::cout << "The database it replaced is kept as " << report.kept << ".\n";
+    return 0;
+}
+
+// Where the daily backup puts its copies.
+constexpr const char* BackupFolder = "/var/backups/velmora";
+// A copy older than this means a daily backup has not worked for a day and a half.
+constexpr std::int64_t StaleBackupSeconds = 36 * 3600;
+
+// Whether the file begins as a good copy of its kind does: a database file, or a server's pg_dump archive. A copy
+// takes its name only once it is whole and checked, so the name and the first bytes tell a finished copy.
+bool looksLikeCopy(const std::filesystem::path& path, const std::string& extension)
+{
+    std::ifstream in(path, std::ios::binary);
+    char head[16] = {};
+    if (extension == "dump")
+        return in.read(head, 5) && std::string_view(head, 5) == "PGDMP";
+    return in.read(head, 16) && std::string_view(head, 16) == std::string_view("SQLite format 3\0", 16);
+}
+
+std::string localTime(std::time_t moment)
+{
+    std::tm local = {};
+    ::localtime_r(&moment, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+std::string ageText(std::int64_t seconds)
+{
+    if (seconds < 0)
+        return "made later than this machine's clock says it is now";
+    if (seconds < 3600)
+        return std::to_string(seconds / 60) + " minutes old";
+    if (seconds < 48 * 3600)
+        return std::to_string(seconds / 3600) + " hours old";
+    return std::to_string(seconds / 86400) + " days old";
+}
+
+// The newest good copy of each database in the folder, its age and size; exit 1 when there is none or one is older
+// than 36 hours.
+int backupStatus(const Arguments& args)
+{
+    namespace fs = std::filesystem;
+    if (args.positional.size() > 1)
+        throw UsageError("backup-status takes at most one FOLDER");
+    const fs::path folder = args.positional.empty() ? fs::path(BackupFolder) : fs::path(args.positional[0]);
+    struct Copy
+    {
+        fs::path path;
+        std::time_t made = 0;
+        std::uintmax_t bytes = 0;
+    };
+    std::map<std::string, Copy> newest; // by database: the name before -YYYYMMDD-HHMMSS
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto dot = name.rfind('.');
+        if (name.front() == '.' || dot == std::string::npos || dot < 17 || !entry.is_regular_file())
+            continue;
+        const std::string extension = name.substr(dot + 1);
+        const std::string stamp = name.substr(dot - 16, 16); // -YYYYMMDD-HHMMSS
+        const bool stamped = stamp[0] == '-' && stamp[9] == '-' && stamp.find_first_not_of("0123456789", 1) == 9 &&
+                             stamp.find_first_not_of("0123456789", 10) == std::string::npos;
+        if (!stamped || (extension != "mdb" && extension != "dump") || !looksLikeCopy(entry.path(), extension))
+            continue;
+        struct stat status = {};
+        if (::stat(entry.path().c_str(), &status) != 0 || status.st_size == 0)
+            continue;
+        Copy copy{entry.path(), status.st_mtime, static_cast<std::uintmax_t>(status.st_size)};
+        Copy& best = newest[name.substr(0, dot - 16) + "." + extension];
+        if (best.path.empty() || copy.made > best.made)
+            best = copy;
+    }
+    if (ec)
+        throw DatabaseError("Could not read the backup folder '" + folder.string() + "': " + ec.message() + ".");
+    if (newest.empty()) {
+        std::cout << "No good copy in " << folder.string() << ": the database has no backup.\n";
+        return exitFailure;
+    }
+    const std::time_t now = std::time(nullptr);
+    bool stale = false;
+    for (const auto& [database, copy] : newest) {
+        const std::int64_t age = static_cast<std::int64_t>(now - copy.made);
+        const bool tooOld = age > StaleBackupSeconds;
+        stale = stale || tooOld;
+        std::cout << copy.path.string() << ": made " << localTime(copy.made) << ", " << ageText(age) << ", "
+                  << copy.bytes << " bytes" << (tooOld ? "; OLDER THAN 36 HOURS: the daily backup is not working" : "")
+                  << '\n';
+    }
+    return stale ? exitFailure : 0;
 }
 
 int schema(const Arguments& args)
@@ -571,6 +776,8 @@ extern "C" void askToStop(int signal)
 class ImportProgressLines final : public velmora::import::ImportProgress
 {
 public:
+    explicit ImportProgressLines(std::string what) : m_what(std::move(what)) {}
+
     void tableProgress(const std::string& table, std::int64_t done, std::int64_t total, bool finished) override
     {
         std::cerr << table << ": " << done << " of " << total << " rows" << (finished ? ", done" : "") << '\n'
@@ -582,8 +789,11 @@ public:
         if (signal == 0)
             return {};
         const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
-        return std::string("the import was interrupted (") + name + ")";
+        return "the " + m_what + " was interrupted (" + name + ")";
     }
+
+private:
+    std::string m_what; // "import", "copy"
 };
 
 // Until it is destroyed, SIGINT, SIGTERM and SIGHUP only ask the import to stop, so that it can remove what it
@@ -622,23 +832,18 @@ private:
     struct sigaction m_before[std::size(signals)] = {};
 };
 
-int importAccess(const Arguments& args)
+// The import from `source` into the target, all or nothing, undone on SIGINT, SIGTERM or SIGHUP (the program then
+// ends by that signal); its summary on standard output, what it does meanwhile on standard error.
+int runImport(const velmora::import::Source& source, const velmora::import::ImportTarget& target,
+              const std::string& what, const std::string& done)
 {
     namespace im = velmora::import;
-    if (args.positional.size() != 2)
-        throw UsageError("import needs an ACCESS_FILE and a TARGET");
-    const std::string& accessFile = args.positional[0];
-    const std::string& target = args.positional[1];
-    if (!isServerSource(target) && args.option("db-user"))
-        throw UsageError("--db-user is for a server; a database file knows only Admin");
-    const im::AccessSource source(accessFile, args.option("jet3-charset"));
-    ImportProgressLines progress;
+    ImportProgressLines progress(what);
     im::ImportSummary summary;
     {
         const StopSignals stopSignals;
         try {
-            summary = im::importInto(source, {target, args.option("db-user").value_or(""), args.option("db-password")},
-                                     &progress);
+            summary = im::importInto(source, target, &progress);
         } catch (const std::exception& e) {
             if (stopSignal) {
                 std::cerr << "velmora-db: " << e.what() << '\n' << std::flush;
@@ -648,7 +853,7 @@ int importAccess(const Arguments& args)
         }
     }
 
-    std::cout << "Imported " << summary.source << "\ninto " << summary.target << ":\n";
+    std::cout << done << " " << summary.source << "\ninto " << summary.target << ":\n";
     if (!summary.schemaTablesCreated.empty()) {
         std::cout << "  made the schema's tables";
         for (const std::string& table : summary.schemaTablesCreated)
@@ -670,7 +875,7 @@ int importAccess(const Arguments& args)
         for (const std::string& column : table.addedColumns)
             std::cout << "    column added: " << column << '\n';
         if (!table.missingColumns.empty()) {
-            std::cout << "    left empty (not in the Access table):";
+            std::cout << "    left empty (not in the " << (what == "import" ? "Access" : "source") << " table):";
             for (const std::string& column : table.missingColumns)
                 std::cout << ' ' << column;
             std::cout << '\n';
@@ -686,6 +891,43 @@ int importAccess(const Arguments& args)
     return 0;
 }
 
+int importAccess(const Arguments& args)
+{
+    namespace im = velmora::import;
+    if (args.positional.size() != 2)
+        throw UsageError("import needs an ACCESS_FILE and a TARGET");
+    const std::string& accessFile = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (!isServerSource(target) && args.option("db-user"))
+        throw UsageError("--db-user is for a server; a database file knows only Admin");
+    const im::AccessSource source(accessFile, args.option("jet3-charset"));
+    return runImport(source, {target, args.option("db-user").value_or(""), args.option("db-password")}, "import",
+                     "Imported");
+}
+
+int copy(const Arguments& args)
+{
+    namespace im = velmora::import;
+    if (args.positional.size() != 2)
+        throw UsageError("copy needs a SOURCE and a TARGET");
+    const std::string& from = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (!isServerSource(target) && args.option("db-user"))
+        throw UsageError("--db-user is for a server; a database file knows only Admin");
+    if (!isServerSource(from) && args.option("source-user"))
+        throw UsageError("--source-user is for a server; a database file knows only Admin");
+    const bool server = isServerSource(from);
+    const std::string path = server ? from : std::filesystem::absolute(from).lexically_normal().string();
+    auto backend =
+        connectProvider(toolConnectionString(path, args.option("source-user").value_or(server ? "" : "Admin"),
+                                             args.option("source-password")),
+                        currentFolder());
+    const im::DatabaseSource source(std::move(backend), server ? im::Engine::Server : im::Engine::File);
+    im::ImportTarget into{target, args.option("db-user").value_or(""), args.option("db-password")};
+    into.action = "copied";
+    return runImport(source, into, "copy", "Copied");
+}
+
 struct Command
 {
     const char* name;
@@ -698,11 +940,14 @@ const Command commands[] = {
     {"add-operator", {"username", "userid", "password", "groups", "db-password", "db-user"}, addOperator},
     {"list-operators", {"db-password", "db-user"}, listOperators},
     {"rights-word", {"groups"}, rightsWord},
-    {"backup", {}, backup},
+    {"backup", {"db-user", "db-password", "settings"}, backup},
+    {"restore", {"db-user", "db-password"}, restore},
+    {"backup-status", {}, backupStatus},
     {"schema", {"for"}, schema},
     {"show", {"db-password", "db-user"}, show},
     {"check", {"db-password", "db-user"}, check},
     {"import", {"db-password", "db-user", "jet3-charset"}, importAccess},
+    {"copy", {"db-password", "db-user", "source-password", "source-user"}, copy},
 };
 
 } // namespace

@@ -2,6 +2,7 @@
 
 #include <cstdint>
 #include <string>
+#include <vector>
 
 namespace velmora::data {
 
@@ -9,7 +10,8 @@ struct BackupReport
 {
     std::string source;      // the database file, absolute
     std::string destination; // the copy, absolute
-    std::int64_t pages = 0;  // pages in the copy
+    std::int64_t pages = 0;  // pages in the copy (a database file's)
+    std::int64_t bytes = 0;  // the copy's size
 };
 
 // Copies the database file `source` to the new file `destination` while tills may go on using it: SQLite's online
@@ -19,5 +21,27 @@ struct BackupReport
 // An existing `destination` is never replaced. The copy gets the source's permission bits.
 // Throws DatabaseError naming the cause; for a server's URI, one that says how to copy a server's database.
 BackupReport backupDatabaseFile(const std::string& source, const std::string& destination);
+
+struct RestoreReport
+{
+    std::string backup; // the copy restored, absolute
+    std::string target; // the database file, absolute
+    std::string kept;   // what the target was before, kept under a name of its own; empty for a new target
+    std::int64_t pages = 0;
+};
+
+// Puts the backup `backup` in place of the database file `target`. Refused while any program has the target open:
+// the processes this machine shows using it are named, and the engine's exclusive lock is taken before anything
+// else and held to the end, so that no till can start meanwhile. The backup is copied beside the target and must
+// pass an integrity check and hold the schema's tables before anything changes; the target, with every transaction
+// its write-ahead log held, is kept as `<target>.before-restore-YYYYMMDD-HHMMSS`; the copy then takes the target's
+// name in one rename, with the target's owner and permissions, in write-ahead-log mode and with no journal of the
+// old file left beside it. A target that does not exist is simply made. Throws DatabaseError naming the cause; on
+// a failure before the rename the target is as it was.
+RestoreReport restoreDatabaseFile(const std::string& backup, const std::string& target);
+
+// The processes other than this one that have the file (or its journals) open, as "name (pid N)"; those this
+// machine shows, which may not be every one.
+std::vector<std::string> processesUsing(const std::string& path);
 
 } // namespace velmora::data

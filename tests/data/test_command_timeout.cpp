@@ -70,12 +70,15 @@ TEST_P(CommandTimeout, DefaultsToThirtySeconds)
     EXPECT_EQ(dmod->ADOCON().commandTimeout(), 30);
 }
 
-// Reading waits for another session that holds the table: the file's rollback journal keeps readers out of an
-// exclusive transaction; the server's ACCESS EXCLUSIVE lock does the same.
+// Reading waits for another session that holds the table: on the file (in write-ahead-log mode since the connect)
+// a session in exclusive locking mode keeps readers out; the server's ACCESS EXCLUSIVE lock does the same.
 TEST_P(CommandTimeout, EndsAReadKeptWaitingByALock)
 {
     dmod->ADOCON().setCommandTimeout(1);
-    HeldLock lock(*db, db->isServer() ? "BEGIN; LOCK TABLE oper IN ACCESS EXCLUSIVE MODE" : "BEGIN EXCLUSIVE", Holding);
+    HeldLock lock(*db,
+                  db->isServer() ? "BEGIN; LOCK TABLE oper IN ACCESS EXCLUSIVE MODE"
+                                 : "PRAGMA locking_mode=EXCLUSIVE; BEGIN EXCLUSIVE; SELECT count(*) FROM oper",
+                  Holding);
     ASSERT_EQ(lock.error(), "");
 
     expectTimeOut(errorOf([&] { dmod->toper().open(); }), dmod->ADOCON().location(), 1);
