@@ -1,5 +1,8 @@
 #include "app/StartupSequence.h"
 
+#include "app/BackupNotice.h"
+#include "data/module/Rights.h"
+
 #include "data/module/DMod.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
@@ -159,8 +162,19 @@ void StartupSequence::signOnAndRun()
 
     m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);
     m_platform.showModal(*m_login);
+    tellAboutAFailedBackup();
 
     m_platform.runMessageLoop(m_main.get());
+}
+
+void StartupSequence::tellAboutAFailedBackup()
+{
+    // Only after a sign-on, and only to whoever administers the system: the others could do nothing about it.
+    const qint64 rights = m_main->session().rightsWord;
+    if (m_platform.endRequested() || rights == 0 || !data::groupGranted(rights, BackupNoticeGroup))
+        return;
+    if (const std::optional<QString> notice = backupFailureNotice(m_platform.executableFolder()))
+        m_platform.messageBox(MessageBoxRequest::ok(*notice, QStringLiteral("提示"), MsgIcon::Warning));
 }
 
 void StartupSequence::endProgram()

@@ -48,6 +48,7 @@ private:
     void openStartupDatasets();
     void closeSplash();
     void signOnAndRun();
+    void tellAboutAFailedBackup();
     void endProgram();
 
     Platform& m_platform;
