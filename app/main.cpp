@@ -3,8 +3,16 @@
 
 #include <QApplication>
 
+#include <cstdio>
+#include <cstring>
+
 int main(int argc, char** argv)
 {
+    // The program takes no options; its version is there for whoever installs it.
+    if (argc == 2 && std::strcmp(argv[1], "--version") == 0) {
+        std::printf("velmora %s\n", VELMORA_VERSION);
+        return 0;
+    }
     // The program's name where a desktop lists programs (the X window class,
     // the desktop entry); captions stay exactly the windows' own.
     QCoreApplication::setApplicationName(QStringLiteral("Velmora"));

@@ -47,6 +47,26 @@ void Backend::execute(const std::string&)
     throw DatabaseError("This database runs no statements of its own dialect.", ErrorKind::Unsupported);
 }
 
+ResultSet Backend::query(const std::string&, const std::vector<Value>&)
+{
+    throw DatabaseError("This database runs no statements with parameters.", ErrorKind::Unsupported);
+}
+
+std::int64_t Backend::update(const std::string&, const std::vector<Value>&)
+{
+    throw DatabaseError("This database runs no statements with parameters.", ErrorKind::Unsupported);
+}
+
+void Backend::lockForWriting(std::string_view)
+{
+    throw DatabaseError("This database has no writers' lock.", ErrorKind::Unsupported);
+}
+
+void Backend::createTableIfMissing(const TableDefinition&)
+{
+    throw DatabaseError("This database makes no tables.", ErrorKind::Unsupported);
+}
+
 std::unique_ptr<RowWriter> Backend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
 {
     return std::make_unique<RowByRowWriter>(*this, table, columns);

@@ -6,10 +6,13 @@
 #include <memory>
 #include <span>
 #include <string>
+#include <string_view>
 #include <utility>
 #include <vector>
 
 namespace velmora::data {
+
+struct TableDefinition;
 
 // The data types a result reports for its columns, with the provider's codes.
 enum class AdoType : int {
@@ -143,6 +146,21 @@ public:
     virtual void execute(const std::string& sql);
     // A writer of rows into these columns of the table. The default inserts row by row through insertRow.
     virtual std::unique_ptr<RowWriter> prepareInsert(const std::string& table, const std::vector<std::string>& columns);
+
+    // Statements with parameters, one statement a call: each `?` in the text is a parameter, given in order in
+    // `parameters` and bound by the engine, never written into the text. Names are written as the data module's
+    // command texts write them (the server adapts them as for openCommand). Under the command time-out like
+    // every other command.
+    // A statement that returns rows, read whole.
+    virtual ResultSet query(const std::string& sql, const std::vector<Value>& parameters);
+    // A statement that returns none (INSERT, UPDATE, DELETE); returns how many rows it changed.
+    virtual std::int64_t update(const std::string& sql, const std::vector<Value>& parameters);
+    // Inside a transaction: waits for the writers' lock of that name and holds it until the transaction ends, so
+    // that writers which must not interleave (a check and the insert it allows) take turns. The file's write
+    // transaction already excludes every other writer; the server takes an advisory transaction lock.
+    virtual void lockForWriting(std::string_view name);
+    // Makes the table, of the schema's kinds, unless the database has one of that name.
+    virtual void createTableIfMissing(const TableDefinition& table);
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }

@@ -4,10 +4,12 @@
 #include "data/module/DMod.h"
 #include "data/module/LoginRecord.h"
 #include "data/module/OperatorPassword.h"
+#include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
+#include "settings/ConnectionSettings.h"
 
 #include <QAction>
 #include <QApplication>
@@ -18,6 +20,7 @@
 #include <QProxyStyle>
 #include <QPushButton>
 #include <QScreen>
+#include <QSysInfo>
 
 #include <exception>
 #include <string>
@@ -77,7 +80,7 @@ bool isEnter(const QKeyEvent* event)
 TFlogin::TFlogin(Platform& platform, Tfmain& mainWindow, data::TDMod& dmod, QWidget* parent)
     : QDialog(parent, Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
                           Qt::WindowCloseButtonHint),
-      m_platform(platform), m_main(mainWindow), m_dmod(dmod)
+      m_platform(platform), m_main(mainWindow), m_dmod(dmod), m_lockout(readLockoutPolicy(platform.executableFolder()))
 {
     setObjectName(QStringLiteral("Flogin"));
     setWindowTitle(QStringLiteral("登录"));
@@ -155,6 +158,16 @@ QString TFlogin::defaultPassword()
     return QStringLiteral("1234");
 }
 
+QString TFlogin::lockedOutMessage(int minutes)
+{
+    return QStringLiteral("该用户密码错误次数过多,已被锁定!请%1分钟后再试,或请管理员解锁!").arg(minutes);
+}
+
+QString TFlogin::disabledMessage()
+{
+    return QStringLiteral("该用户已被停用!请与管理员联系!");
+}
+
 QString TFlogin::contactLine()
 {
     return QStringLiteral("Korvex工作室  联系邮箱: support@korvex.example");
@@ -178,6 +191,7 @@ void TFlogin::FormShow()
     m_attemptCount = 0;
     m_loggedIn = false;
     m_ending = false;
+    m_failedOut = false;
     try {
         yh->reload();
     } catch (const std::exception& error) {
@@ -193,26 +207,57 @@ void TFlogin::btokClick()
     if (operatorText.isEmpty())
         return;
     ++m_attemptCount;
+    data::SignOnAttempt attempt = attemptFor(operatorText);
 
     try {
         data::Dataset& users = m_dmod.tuser();
-        const std::string stored = users.fieldByName("passwords").asString();
-        const std::int64_t rights = users.fieldByName("able").asLargeInt();
-        // A stored Argon2id hash or, in older rows, the plain text: one matcher for both.
-        const bool passwordMatches = data::operatorPasswordMatches(stored, Edit2->text().toStdString());
         // Text that names no operator must not sign on whichever row the
         // dataset happens to stand on; it fails as a wrong password would, so
         // the box tells nobody which names exist.
-        const QString rowOperator = QString::fromStdString(users.fieldByName("UserId").asString());
-        const bool sameOperator = operatorText.compare(rowOperator, Qt::CaseInsensitive) == 0;
+        const bool sameOperator = !attempt.matchedUserid.empty();
+        // A locked-out operator is refused before the password is looked at, so that guessing gets no answer.
+        if (const std::optional<int> minutes = sameOperator ? lockedOutMinutes(attempt.matchedUserid) : std::nullopt) {
+            attempt.outcome = data::SignOnOutcome::LockedOut;
+            record(attempt);
+            if (m_attemptCount >= 3) {
+                showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
+                m_failedOut = true;
+                btnoClick();
+                return;
+            }
+            showMessage(lockedOutMessage(*minutes));
+            yh->setFocus();
+            return;
+        }
 
-        if (sameOperator && passwordMatches && rights > RightsThreshold) {
+        const std::string stored = users.fieldByName("passwords").asString();
+        std::int64_t rights = 0;
+        try {
+            rights = users.fieldByName("able").asLargeInt();
+        } catch (const data::ConversionError&) {
+            attempt.outcome = data::SignOnOutcome::RightsDamaged;
+            record(attempt);
+            throw;
+        }
+        // A stored Argon2id hash or, in older rows, the plain text: one matcher for both.
+        const bool passwordMatches = data::operatorPasswordMatches(stored, Edit2->text().toStdString());
+        const bool disabled =
+            sameOperator && passwordMatches && data::operatorDisabled(m_dmod.ADOCON().backend(), attempt.matchedUserid);
+
+        if (sameOperator && passwordMatches && !disabled && rights > RightsThreshold) {
             completeSignOn(rights);
+            attempt.outcome = data::SignOnOutcome::SignedOn;
+            record(attempt);
             accept();
             return;
         }
+        attempt.outcome = !sameOperator || !passwordMatches ? data::SignOnOutcome::WrongPassword
+                          : disabled                        ? data::SignOnOutcome::Disabled
+                                                            : data::SignOnOutcome::RightsDamaged;
+        record(attempt);
         if (m_attemptCount >= 3) {
             showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
+            m_failedOut = true;
             btnoClick();
             return;
         }
@@ -220,6 +265,9 @@ void TFlogin::btokClick()
             showMessage(QStringLiteral("密码不对,请重新录入!"));
             Edit2->setFocus();
             Edit2->selectAll();
+        } else if (disabled) {
+            showMessage(disabledMessage());
+            yh->setFocus();
         } else {
             showMessage(QStringLiteral("你的权限数据被破坏!请与管理员联系重新分配!"));
             yh->setFocus();
@@ -229,11 +277,77 @@ void TFlogin::btokClick()
     }
 }
 
+data::SignOnAttempt TFlogin::attemptFor(const QString& operatorText) const
+{
+    data::SignOnAttempt attempt;
+    attempt.host = QSysInfo::machineHostName().toStdString();
+    attempt.typedOperator = operatorText.toStdString();
+    try {
+        data::Dataset& users = m_dmod.tuser();
+        if (!users.active() || users.eof())
+            return attempt;
+        const QString rowOperator = QString::fromStdString(users.fieldByName("UserId").asString());
+        if (operatorText.compare(rowOperator, Qt::CaseInsensitive) == 0) {
+            attempt.matchedUserid = rowOperator.trimmed().toStdString();
+            attempt.matchedUsername = users.fieldByName("username").asString();
+        }
+    } catch (const std::exception&) {
+        // no row to name: the attempt matched none
+    }
+    return attempt;
+}
+
+void TFlogin::record(const data::SignOnAttempt& attempt, bool showFailure)
+{
+    try {
+        data::recordSignOnAttempt(m_dmod.ADOCON().backend(), attempt);
+    } catch (const std::exception& error) {
+        if (showFailure)
+            reportRecordFailure(QString::fromUtf8(error.what()));
+        else
+            qWarning("The sign-on attempt could not be recorded: %s", error.what());
+    }
+}
+
+std::optional<int> TFlogin::lockedOutMinutes(const std::string& userid)
+{
+    if (!m_lockout.active())
+        return std::nullopt;
+    try {
+        return data::lockedOutMinutes(m_dmod.ADOCON().backend(), userid, m_lockout);
+    } catch (const data::DatabaseError& error) {
+        // A server that no longer answers fails this attempt as it fails the sign-on's own record.
+        if (error.kind() == data::ErrorKind::TimedOut || error.kind() == data::ErrorKind::Connection)
+            throw;
+        reportRecordFailure(QString::fromUtf8(error.what()));
+        return std::nullopt;
+    } catch (const std::exception& error) {
+        // Without its record the lock-out cannot count; the sign-on goes on as it always did.
+        reportRecordFailure(QString::fromUtf8(error.what()));
+        return std::nullopt;
+    }
+}
+
+void TFlogin::reportRecordFailure(const QString& error)
+{
+    if (m_recordFailureShown)
+        return;
+    m_recordFailureShown = true;
+    showMessage(QStringLiteral("登录尝试记录无法读写,登录不受影响,请通知管理员:\n") + error);
+}
+
 void TFlogin::btnoClick()
 {
     if (m_ending)
         return;
     m_ending = true;
+    // The operator leaves: an attempt under way is recorded as given up. The program is ending, so a failure to
+    // write it goes to the log alone.
+    if (!m_loggedIn && !m_failedOut && !yh->currentText().isEmpty()) {
+        data::SignOnAttempt attempt = attemptFor(yh->currentText());
+        attempt.outcome = data::SignOnOutcome::Cancelled;
+        record(attempt, false);
+    }
     m_platform.requestEnd();
     if (isVisible())
         QDialog::done(QDialog::Rejected);

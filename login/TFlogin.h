@@ -1,7 +1,12 @@
 #pragma once
 
+#include "data/module/SignOnAttempts.h"
+
 #include <QDialog>
 #include <QString>
+
+#include <optional>
+#include <string>
 
 class QKeyEvent;
 class QLabel;
@@ -41,6 +46,12 @@ public:
 
     // What FormShow puts into the password box.
     static QString defaultPassword();
+    // The refusals of an operator who is locked out (for so many minutes more) or disabled.
+    static QString lockedOutMessage(int minutes);
+    static QString disabledMessage();
+    // The lock-out counts (DBConn.ini's LockoutAttempts and LockoutMinutes unless set here).
+    void setLockoutPolicy(const data::LockoutPolicy& policy) { m_lockout = policy; }
+    const data::LockoutPolicy& lockoutPolicy() const { return m_lockout; }
     // Panel 2 of the main window's status bar after a sign-on.
     static QString contactLine();
 
@@ -60,6 +71,12 @@ private:
     void Edit2KeyPress(QKeyEvent* event);
     void showMessage(const QString& text);
     void reportError(const QString& text);
+    // Every counted attempt goes into the record of attempts; the first failure to write it is shown once, and
+    // never keeps an operator from signing on.
+    data::SignOnAttempt attemptFor(const QString& operatorText) const;
+    void record(const data::SignOnAttempt& attempt, bool showFailure = true);
+    std::optional<int> lockedOutMinutes(const std::string& userid);
+    void reportRecordFailure(const QString& error);
 
     Platform& m_platform;
     Tfmain& m_main;
@@ -75,6 +92,9 @@ private:
     bool m_loggedIn = false;
     int m_attemptCount = 0;
     bool m_ending = false;
+    bool m_failedOut = false; // the end follows the third failed attempt, not the operator's leaving
+    data::LockoutPolicy m_lockout;
+    bool m_recordFailureShown = false;
 };
 
 } // namespace velmora

@@ -28,6 +28,21 @@ QString settingsFilePath(const QString& executableFolder)
     return executableFolder + QStringLiteral("DBConn.ini");
 }
 
+data::LockoutPolicy readLockoutPolicy(const QString& executableFolder)
+{
+    const ProfileFile file(settingsFilePath(executableFolder));
+    data::LockoutPolicy policy;
+    auto read = [&](const QString& key, int& value) {
+        bool ok = false;
+        const int number = file.readString(SettingsSection, key, QString()).trimmed().toInt(&ok);
+        if (ok && number >= 0)
+            value = number;
+    };
+    read(QStringLiteral("LockoutAttempts"), policy.attempts);
+    read(QStringLiteral("LockoutMinutes"), policy.minutes);
+    return policy;
+}
+
 ConnectionSettings::ConnectionSettings(QString executableFolder) : m_executableFolder(std::move(executableFolder)) {}
 
 QString ConnectionSettings::iniPath() const

@@ -1,5 +1,7 @@
 #pragma once
 
+#include "data/module/SignOnAttempts.h"
+
 #include <QString>
 
 namespace velmora {
@@ -16,6 +18,11 @@ inline const SettingsDefaults ReReadDefaults{"velmdb.mdb", "admin", "739015"};
 
 // Path of the settings file in a folder given with its trailing separator.
 QString settingsFilePath(const QString& executableFolder);
+
+// The sign-on's lock-out from keys of ours in DBConn.ini's section Velmora: LockoutAttempts (failed attempts
+// for one operator, default 5) and LockoutMinutes (within how many minutes, and how long the lock lasts,
+// default 15); 0 in either turns the lock-out off. A missing, negative or unreadable value is the default.
+data::LockoutPolicy readLockoutPolicy(const QString& executableFolder);
 
 // The connection settings of DBConn.ini and the connection string built from
 // them, for the start-up sequence and the settings dialog alike.

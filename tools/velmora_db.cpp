@@ -1,6 +1,8 @@
 // velmora-db: sets up a shop's database file, or a shop's database on a PostgreSQL server: creates the twelve
-// tables, adds operators and lists them, backs up a database file, shows a dataset as a till sees it and checks
-// an older file's text columns, and brings a shop's Access data over. Passwords are never printed.
+// tables, looks after the operators (add, list, password, groups, disable and enable, hashing plain passwords,
+// the record of sign-on attempts and unlocking), makes a till's role on a server, backs up a database file,
+// shows a dataset as a till sees it, checks an older file's text columns and the stored passwords, and brings
+// a shop's Access data over. Passwords are never printed, and each can be kept off the command line.
 
 #include "data/Backend.h"
 #include "data/Errors.h"
@@ -12,10 +14,13 @@
 #include "data/engines/ServerDump.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/engines/TextColumns.h"
+#include "data/engines/TillRole.h"
 #include "data/module/DMod.h"
 #include "data/module/OperatorPassword.h"
+#include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
+#include "data/module/SignOnAttempts.h"
 #include "data/provider/ConnectionString.h"
 #include "import/DatabaseSource.h"
 #include "import/Import.h"
@@ -23,6 +28,7 @@
 
 #include <csignal>
 #include <cstdio>
+#include <cstdlib>
 #include <ctime>
 #include <filesystem>
 #include <fstream>
@@ -35,6 +41,8 @@
 #include <vector>
 
 #include <sys/stat.h>
+#include <termios.h>
+#include <unistd.h>
 
 namespace {
 
@@ -47,29 +55,84 @@ const char* const helpText = R"(Usage: velmora-db COMMAND FILE [OPTIONS]
 
 Sets up the database file of the Velmora pharmacy shell, or its database on a
 PostgreSQL server: in place of FILE give the server's URI,
-postgresql://HOST:PORT/DATABASE, with --db-user and --db-password naming a role
-of the server (without --db-password, libpq's PGPASSWORD or ~/.pgpass count).
+postgresql://HOST:PORT/DATABASE, with --db-user naming a role of the server.
+
+Passwords are best kept off the command line, where every user of the machine
+can read them (ps): each password option --NAME P also reads as --NAME-file F
+(the first line of file F), from an environment variable, or, when standard
+input is a terminal, from a prompt that does not echo:
+  database or role password   --db-password, --db-password-file,
+                              VELMORA_DB_PASSWORD (a server also takes libpq's
+                              PGPASSWORD and ~/.pgpass); asked for when the
+                              database wants one and none was given
+  operator password           --password, --password-file,
+                              VELMORA_OPERATOR_PASSWORD
+  a new file's password       create FILE: --password, --password-file,
+                              VELMORA_DB_PASSWORD (asked for, empty: none)
+  a till role's password      grant-till: --role-password, --role-password-file,
+                              VELMORA_ROLE_PASSWORD
 
 Commands:
   create FILE [--password P]
-        Creates FILE with the twelve tables of the schema, in write-ahead-log mode.
-        Refuses to overwrite an existing file. With --password the file carries a
-        verifier of the database password P: the program then connects only with
-        that password (DB_Password in DBConn.ini). The verifier is an access check,
-        not encryption. In a folder shared by its group (set-group-ID, as the
-        installed /var/lib/velmora/data), the file is readable and writable by
-        that group and by nobody else, so every operator of the group can sign on.
+        Creates FILE with the twelve tables of the schema and the tables of
+        ours (the record of sign-on attempts, the disabled operators), in
+        write-ahead-log mode. Refuses to overwrite an existing file. With a
+        password the file carries a verifier of the database password P: the
+        program then connects only with that password (DB_Password in
+        DBConn.ini). The verifier is an access check, not encryption. In a
+        folder shared by its group (set-group-ID, as the installed
+        /var/lib/velmora/data), the file is readable and writable by that group
+        and by nobody else, so every operator of the group can sign on.
   create URI [--db-user R] [--db-password P]
-        Creates the twelve tables in the server's existing database, which must
-        hold none of them; the role needs the right to create tables there.
-  add-operator FILE --username U --userid N --password P --groups LIST [--db-password P]
-        Adds an operator who signs on as U (at most 10 characters) with password P,
-        stored as a salted Argon2id hash (blanks around P do not count).
-        N is the number the login list shows. LIST names the granted rights groups:
-        numbers 0 to 6 separated by commas (for example 0,1,2), "all" or "none".
-          0 sales  1 stock  2 statistics  3 drugs  4 other information  5 and 6 reserved
-  list-operators FILE [--db-password P]
-        Lists every operator: user name, number and granted rights groups.
+        Creates the tables in the server's existing database, which must hold
+        none of the twelve; the role needs the right to create tables there.
+  add-operator FILE --username U --userid N --groups LIST [--password P] [--allow-weak]
+        Adds an operator named U (at most 10 characters) with number N, the
+        number the login list shows and the operator picks or types to sign
+        on, and the password P, stored as a salted Argon2id hash (blanks
+        around P do not count). LIST names the granted rights groups: numbers
+        0 to 6 separated by commas (for example 0,1,2), "all" or "none":
+          0 销售管理 sales          1 库存管理 stock       2 数据统计 statistics
+          3 药品管理 drugs          4 其它信息 other information
+          5 用户管理 user management  6 数据备份 backup
+        A password that is empty, 1234 (what the login box is pre-filled with)
+        or shorter than 4 characters is refused unless --allow-weak is given.
+        Two add-operator runs at once cannot both store one operator.
+  passwd FILE --userid N [--password P] [--allow-weak]
+        Sets operator N's password (stored as its hash), weak ones refused as
+        above.
+  set-groups FILE --userid N --groups LIST
+        Grants operator N exactly the groups of LIST. Refuses to take group 5
+        from the last enabled operator who holds it.
+  disable-operator FILE --userid N
+  enable-operator FILE --userid N
+        Stops operator N from signing on (the login says so), keeping the
+        groups, which enable-operator gives back. Nothing is deleted. The last
+        enabled operator with group 5 cannot be disabled.
+  hash-passwords FILE
+        Turns every password stored as plain text (rows written by hand or
+        imported from the old system) into its hash, in one transaction, and
+        prints how many; every operator signs on with the same password as
+        before.
+  list-operators FILE
+        Lists every operator: user name, number and granted rights groups, read
+        as the login reads them (a disabled operator with the groups it gets
+        back).
+  signons FILE [--since DATE]
+        Prints the record of sign-on attempts (from DATE on, YYYY-MM-DD or
+        YYYY-MM-DD HH:MM:SS): time, till, the operator number typed, the
+        operator it matched and the outcome (signed on, wrong password, rights
+        damaged, disabled, locked out, cancelled, unlocked).
+  unlock FILE --userid N
+        Lets operator N sign on again at once after a lock-out (too many wrong
+        passwords; see LockoutAttempts and LockoutMinutes in DBConn.ini).
+  grant-till URI ROLE [--role-password P]
+        Creates the server role ROLE for the tills, or fixes it: it may read
+        every table the program reads and insert only the login record and the
+        record of sign-on attempts, nothing else; so the role password in a
+        till's DBConn.ini cannot change an operator. A new role needs a
+        password; an existing one keeps its own unless one is given. Run it as
+        the tables' owner, with the right to create roles.
   rights-word --groups LIST
         Prints the rights word that grants exactly LIST.
   backup FILE DEST
@@ -118,7 +181,7 @@ Commands:
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
         or, with --for postgresql, for a server's psql (what create URI runs).
-  show FILE DATASET [--db-password P] [--db-user R]
+  show FILE DATASET [--show-secrets]
         Opens DATASET, one of the data module's 35 datasets by its component name
         (tuser, tkc, TPd, ...), as the program opens it, and prints what a till
         sees: a line of its field names, then a line per row, separated by tabs.
@@ -126,16 +189,19 @@ Commands:
         YYYY-MM-DD HH:MM:SS, binary as \x and hexadecimal digits (as PostgreSQL
         prints bytea); inside text a tab, line break, carriage return or
         backslash as \t, \n, \r or \\, and any other control character as \xHH,
-        so nothing a terminal acts on is printed. A dataset that does not open
-        prints its error (exit 1).
-  check FILE [--db-password P]
-        Finds the text and memo columns of FILE that SQLite does not keep as text
-        (files made by older versions declare memo columns MEMO, where "0012" is
-        kept as the number 12) and prints the SQL that rebuilds their tables with
-        every row; exits with 1 when it finds any. Standard output is SQL alone,
-        what it found written as SQL comments, so with the file backed up and no
-        till using it, velmora-db check FILE | sqlite3 FILE mends it. A server
-        keeps text as text.
+        so nothing a terminal acts on is printed. Stored operator passwords
+        print as ******** unless --show-secrets is given. A dataset that does
+        not open prints its error (exit 1).
+  check FILE
+        Lists operators whose stored password is plain text, empty or 1234 (a
+        hash is tried against those), and the text and memo columns of FILE
+        that SQLite does not keep as text (files made by older versions declare
+        memo columns MEMO, where "0012" is kept as the number 12), with the SQL
+        that rebuilds their tables with every row; exits with 1 when it finds
+        anything. Standard output is SQL alone, what it found written as SQL
+        comments, so with the file backed up and no till using it,
+        velmora-db check FILE | sqlite3 FILE mends it. A server keeps text as
+        text.
   import ACCESS_FILE TARGET [--db-user R] [--db-password P] [--jet3-charset NAME]
         Brings the tables of the old system's Access file (.mdb of Jet 3 or 4,
         or .accdb) into TARGET: a new database file, made with the schema, or a
@@ -154,17 +220,22 @@ Commands:
         a warning where the text reads as Chinese in GBK.
 
 Options:
-  --db-password P   the database password of a file created with --password,
-                    or the password of the server's role
-  --db-user R       the server's role (a file knows only Admin)
-  --source-password P, --source-user R
-                    the same for the SOURCE of copy
+  --db-password P   the database password of a file created with a password,
+                    or the password of the server's role (see above)
+  --db-user R       the server's role (a file knows only Admin); a role and
+                    password written in the URI win over --db-user and
+                    --db-password
+  --source-password P, --source-password-file F, --source-user R
+                    the same for the SOURCE of copy (VELMORA_SOURCE_PASSWORD)
   --settings FILE   DBConn.ini, whose database backup copies
+  --allow-weak      stores a weak operator password on purpose
+  --show-secrets    show prints stored operator passwords
   --jet3-charset NAME  the code page of a Jet 3 Access file's text (import)
   --help            shows this text
+  --version         shows the version
 
-Exit status: 0 on success, 1 when the operation fails (or check finds columns to
-mend), 2 for wrong arguments.
+Exit status: 0 on success, 1 when the operation fails (or check finds something
+to mend), 2 for wrong arguments.
 )";
 
 class UsageError : public std::runtime_error
@@ -178,6 +249,9 @@ struct Arguments
     std::string command;
     std::vector<std::string> positional;
     std::map<std::string, std::string> options;
+    std::set<std::string> flags; // options without a value, given
+
+    bool flag(const std::string& name) const { return flags.contains(name); }
 
     std::optional<std::string> option(const std::string& name) const
     {
@@ -192,11 +266,15 @@ struct Arguments
     }
 };
 
-Arguments parse(int argc, char** argv, const std::set<std::string>& known)
+Arguments parse(int argc, char** argv, const std::set<std::string>& known, const std::set<std::string>& flags)
 {
     Arguments args;
     for (int i = 1; i < argc; ++i) {
         std::string word = argv[i];
+        if (word.rfind("--", 0) == 0 && flags.contains(word.substr(2))) {
+            args.flags.insert(word.substr(2));
+            continue;
+        }
         if (word.rfind("--", 0) == 0) {
             std::string name = word.substr(2);
             std::string value;
@@ -262,15 +340,82 @@ std::string singleFile(const Arguments& args)
 {
     if (args.positional.size() != 1)
         throw UsageError(args.command + " needs exactly one FILE");
+    if (text::trimSpacesAndAsciiControls(args.positional.front()).empty())
+        throw UsageError("FILE must not be empty");
     return args.positional.front();
+}
+
+bool terminalInput()
+{
+    return ::isatty(STDIN_FILENO) == 1;
+}
+
+// A line typed at the terminal without its echo; nothing when standard input is no terminal.
+std::optional<std::string> prompt(const std::string& question)
+{
+    if (!terminalInput())
+        return std::nullopt;
+    // The echo goes off before the question shows, so that nothing typed after it is ever shown.
+    termios saved{};
+    const bool quiet = ::tcgetattr(STDIN_FILENO, &saved) == 0;
+    if (quiet) {
+        termios silent = saved;
+        silent.c_lflag &= ~static_cast<tcflag_t>(ECHO);
+        silent.c_lflag |= ECHONL;
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &silent);
+    }
+    std::cerr << question << std::flush;
+    std::string line;
+    const bool read = static_cast<bool>(std::getline(std::cin, line));
+    if (quiet)
+        ::tcsetattr(STDIN_FILENO, TCSANOW, &saved);
+    if (!read)
+        throw UsageError("no answer was typed");
+    if (!line.empty() && line.back() == '\r')
+        line.pop_back();
+    return line;
+}
+
+// A secret from the command line (--NAME), a file (--NAME-file: its first line) or the environment, in that
+// order; nothing when none gives it.
+std::optional<std::string> secret(const Arguments& args, const std::string& option, const char* environment)
+{
+    if (const auto given = args.option(option)) {
+        if (args.option(option + "-file"))
+            throw UsageError("--" + option + " and --" + option + "-file are given both");
+        return given;
+    }
+    if (const auto file = args.option(option + "-file")) {
+        std::ifstream in(*file, std::ios::binary);
+        std::string line;
+        if (!in || (!std::getline(in, line) && !in.eof()))
+            throw UsageError("cannot read --" + option + "-file '" + *file + "'");
+        if (!line.empty() && line.back() == '\r')
+            line.pop_back();
+        return line;
+    }
+    if (environment)
+        if (const char* value = std::getenv(environment))
+            return std::string(value);
+    return std::nullopt;
+}
+
+std::optional<std::string> databasePassword(const Arguments& args)
+{
+    return secret(args, "db-password", "VELMORA_DB_PASSWORD");
+}
+
+std::string connectionStringFor(const std::string& file, const Arguments& args,
+                                const std::optional<std::string>& password)
+{
+    const bool server = isServerSource(file);
+    const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
+    return toolConnectionString(path, args.option("db-user").value_or(server ? "" : "Admin"), password);
 }
 
 std::string connectionStringFor(const std::string& file, const Arguments& args)
 {
-    const bool server = isServerSource(file);
-    const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
-    return toolConnectionString(path, args.option("db-user").value_or(server ? "" : "Admin"),
-                                args.option("db-password"));
+    return connectionStringFor(file, args, databasePassword(args));
 }
 
 std::string currentFolder()
@@ -278,9 +423,58 @@ std::string currentFolder()
     return std::filesystem::current_path().string() + "/";
 }
 
+// Connects; a database that wants a password nobody gave asks for it at the terminal, once.
 std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
 {
-    return connectProvider(connectionStringFor(file, args), currentFolder());
+    const std::optional<std::string> password = databasePassword(args);
+    try {
+        return connectProvider(connectionStringFor(file, args, password), currentFolder());
+    } catch (const DatabaseError& e) {
+        if (e.kind() != ErrorKind::Permission || password || !terminalInput())
+            throw;
+    }
+    const std::optional<std::string> typed =
+        prompt(isServerSource(file) ? "Password of the server's role: " : "Database password: ");
+    return connectProvider(connectionStringFor(file, args, typed), currentFolder());
+}
+
+// The operator password a command stores: given, or typed twice at the terminal.
+std::string newOperatorPassword(const Arguments& args, const std::string& userid)
+{
+    if (const auto given = secret(args, "password", "VELMORA_OPERATOR_PASSWORD"))
+        return *given;
+    const auto typed = prompt("New password for operator " + userid + ": ");
+    if (!typed)
+        throw UsageError(args.command +
+                         " needs the operator's password: --password-file F, VELMORA_OPERATOR_PASSWORD, a terminal "
+                         "to type it at, or --password P");
+    if (prompt("The same password again: ") != typed)
+        throw UsageError("the two passwords typed differ");
+    return *typed;
+}
+
+// The tables of ours beside the schema's: the record of sign-on attempts and the disabled operators.
+void ensureOwnTables(Backend& db)
+{
+    ensureSignOnAttemptTable(db);
+    ensureOperatorStateTable(db);
+}
+
+// An operator function's refusal, with what the tool offers against it.
+[[noreturn]] void refused(const OperatorError& e)
+{
+    if (e.kind() == OperatorErrorKind::WeakPassword)
+        throw DatabaseError(std::string(e.what()) + " Choose another password, or give --allow-weak to store it on "
+                                                    "purpose.");
+    throw;
+}
+
+std::string requiredUserid(const Arguments& args)
+{
+    const std::string userid = text::trimSpacesAndAsciiControls(args.required("userid"));
+    if (userid.empty())
+        throw UsageError("--userid must not be empty");
+    return userid;
 }
 
 // The tables go into a database the server already holds: making databases and roles is the server
@@ -290,15 +484,16 @@ int createOnServer(const std::string& uri, const Arguments& args)
     if (args.option("password"))
         throw UsageError("--password protects a database file; a server checks its role's own password "
                          "(--db-user, --db-password)");
-    auto backend =
-        PgBackend::connect(uri, args.option("db-user").value_or(""), args.option("db-password").value_or(""));
+    auto backend = openFile(uri, args);
     for (const std::string& name : backend->tableNames())
         for (const TableDefinition& table : schemaTables())
             if (text::equalsIgnoreCase(name, table.name))
                 throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
                                     "; velmora-db does not overwrite a database");
     backend->execute("BEGIN;\n" + serverSchemaScript() + "COMMIT;\n");
-    std::cout << "Created " << schemaTables().size() << " tables in " << redactedServerUri(uri) << ".\n";
+    ensureOwnTables(*backend);
+    std::cout << "Created " << schemaTables().size() << " tables (and the tables of ours) in " << redactedServerUri(uri)
+              << ".\n";
     return 0;
 }
 
@@ -307,22 +502,27 @@ int create(const Arguments& args)
     const std::string file = singleFile(args);
     if (isServerSource(file))
         return createOnServer(file, args);
-    if (args.option("db-user") || args.option("db-password"))
+    if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
         throw UsageError("--db-user and --db-password are for a server; a new file takes --password");
-    const std::optional<std::string> password = args.option("password");
-    if (password && password->empty())
+    if (args.option("password") && args.option("password")->empty())
         throw UsageError("--password needs a non-empty value; leave it out for a file without a password");
     std::error_code ec;
     if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
         throw DatabaseError("'" + file + "' already exists; velmora-db does not overwrite a database");
+    std::optional<std::string> password = secret(args, "password", "VELMORA_DB_PASSWORD");
+    if (!password)
+        password = prompt("Database password of the new file (empty: none): ");
+    if (password && password->empty())
+        password.reset();
     // Made whole under another name first: an interrupted create leaves nothing a later one would refuse to replace,
     // nor a database without the password check it was meant to have.
     PendingDatabaseFile database(file);
     database.backend().execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
+    ensureOwnTables(database.backend());
     if (password)
         installPasswordVerifier(database.backend().handle(), *password);
     database.publish("velmora-db does not overwrite a database");
-    std::cout << "Created " << file << " with " << schemaTables().size() << " tables"
+    std::cout << "Created " << file << " with " << schemaTables().size() << " tables (and the tables of ours)"
               << (password ? ", protected by a database password" : "") << ".\n";
     return 0;
 }
@@ -331,44 +531,80 @@ int addOperator(const Arguments& args)
 {
     const std::string file = singleFile(args);
     const std::string username = text::trimSpacesAndAsciiControls(args.required("username"));
-    const std::string useridText = args.required("userid");
-    const std::string password = args.required("password");
+    const std::string userid = args.required("userid");
     const std::vector<int> groups = parseGroups(args.required("groups"));
     if (username.empty())
         throw UsageError("--username must not be empty");
     if (text::utf8Length(username) > 10)
         throw UsageError("--username holds at most 10 characters");
-    double userid = 0;
-    if (!text::parseNumber(useridText, userid))
-        throw UsageError("--userid must be a number, not '" + useridText + "'");
-
+    double number = 0;
+    if (!text::parseNumber(userid, number))
+        throw UsageError("--userid must be a number, not '" + userid + "'");
+    const std::string password = newOperatorPassword(args, userid);
     auto backend = openFile(file, args);
-    const ResultSet operators = backend->openTable("OperatorTable");
-    int usernameColumn = -1, useridColumn = -1;
-    for (std::size_t c = 0; c < operators.columns.size(); ++c) {
-        if (text::equalsIgnoreCase(operators.columns[c].name, "username"))
-            usernameColumn = static_cast<int>(c);
-        if (text::equalsIgnoreCase(operators.columns[c].name, "userid"))
-            useridColumn = static_cast<int>(c);
+    try {
+        velmora::data::addOperator(*backend, {username, userid, password, groups}, args.flag("allow-weak"));
+    } catch (const OperatorError& e) {
+        refused(e);
     }
-    if (usernameColumn < 0 || useridColumn < 0)
-        throw DatabaseError("OperatorTable of '" + file + "' lacks username or userid");
-    for (const auto& row : operators.rows) {
-        if (text::equalsIgnoreCase(
-                text::trimSpacesAndAsciiControls(text::display(row[static_cast<std::size_t>(usernameColumn)])),
-                username))
-            throw DatabaseError("an operator named '" + username + "' already exists");
-        double existing = 0;
-        if (text::parseNumber(text::display(row[static_cast<std::size_t>(useridColumn)]), existing) &&
-            existing == userid)
-            throw DatabaseError("an operator with userid " + text::formatDouble(userid) + " already exists");
+    std::cout << "Added operator " << username << " (userid " << text::formatDouble(number) << ", rights groups "
+              << describeGroups(rightsWordFor(groups)) << ").\n";
+    return 0;
+}
+
+int passwd(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    const std::string userid = requiredUserid(args);
+    const std::string password = newOperatorPassword(args, userid);
+    auto backend = openFile(file, args);
+    try {
+        setOperatorPassword(*backend, userid, password, args.flag("allow-weak"));
+    } catch (const OperatorError& e) {
+        refused(e);
     }
-    const std::int64_t word = rightsWordFor(groups);
-    backend->insertRow(
-        "OperatorTable",
-        {{"username", username}, {"userid", userid}, {"passwords", hashOperatorPassword(password)}, {"able", word}});
-    std::cout << "Added operator " << username << " (userid " << text::formatDouble(userid) << ", rights groups "
-              << describeGroups(word) << ").\n";
+    std::cout << "Set the password of operator " << userid << ".\n";
+    return 0;
+}
+
+int setGroups(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    const std::string userid = requiredUserid(args);
+    const std::vector<int> groups = parseGroups(args.required("groups"));
+    auto backend = openFile(file, args);
+    setOperatorGroups(*backend, userid, groups);
+    std::cout << "Operator " << userid << " now has the rights groups " << describeGroups(rightsWordFor(groups))
+              << ".\n";
+    return 0;
+}
+
+int enableOperator(const Arguments& args, bool enabled)
+{
+    const std::string file = singleFile(args);
+    const std::string userid = requiredUserid(args);
+    auto backend = openFile(file, args);
+    setOperatorEnabled(*backend, userid, enabled);
+    std::cout << "Operator " << userid << (enabled ? " may sign on again.\n" : " is disabled.\n");
+    return 0;
+}
+
+int disableOperator(const Arguments& args)
+{
+    return enableOperator(args, false);
+}
+
+int enableOperator(const Arguments& args)
+{
+    return enableOperator(args, true);
+}
+
+int hashPasswords(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    auto backend = openFile(file, args);
+    const int hashed = hashPlainPasswords(*backend);
+    std::cout << "Hashed " << hashed << (hashed == 1 ? " plain password.\n" : " plain passwords.\n");
     return 0;
 }
 
@@ -376,27 +612,122 @@ int listOperators(const Arguments& args)
 {
     const std::string file = singleFile(args);
     auto backend = openFile(file, args);
-    const ResultSet operators = backend->openTable("OperatorTable");
-    auto column = [&](std::string_view name) {
-        for (std::size_t c = 0; c < operators.columns.size(); ++c)
-            if (text::equalsIgnoreCase(operators.columns[c].name, name))
-                return static_cast<int>(c);
-        throw DatabaseError("OperatorTable of '" + file + "' lacks the column " + std::string(name));
-    };
-    const auto usernameColumn = static_cast<std::size_t>(column("username"));
-    const auto useridColumn = static_cast<std::size_t>(column("userid"));
-    const auto ableColumn = static_cast<std::size_t>(column("able"));
     std::cout << "username\tuserid\tgroups\n";
-    for (const auto& row : operators.rows) {
+    for (const OperatorRow& op : velmora::data::listOperators(*backend)) {
         std::string groups;
-        const Value& able = row[ableColumn];
-        if (const auto* word = std::get_if<std::int64_t>(&able); word && *word > 1'000'000'000)
-            groups = describeGroups(*word);
-        else
+        for (int g : op.groups)
+            groups += (groups.empty() ? "" : ",") + std::to_string(g);
+        if (groups.empty())
+            groups = "none";
+        if (op.disabled)
+            groups = "(disabled; enabled again: " + groups + ")";
+        else if (!op.signsOn)
             groups = "(no valid rights word: the operator cannot sign on)";
-        std::cout << text::display(row[usernameColumn]) << '\t' << text::display(row[useridColumn]) << '\t' << groups
-                  << '\n';
+        std::cout << op.username << '\t' << op.userid << '\t' << groups << '\n';
     }
+    return 0;
+}
+
+int signons(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    std::optional<DateTime> since;
+    if (const auto given = args.option("since")) {
+        const std::string trimmed = text::trimSpacesAndAsciiControls(*given);
+        since = DateTime::parse(trimmed.size() == 10 ? trimmed + " 00:00:00" : trimmed);
+        if (!since)
+            throw UsageError("--since takes a date, YYYY-MM-DD or YYYY-MM-DD HH:MM:SS, not '" + *given + "'");
+    }
+    auto backend = openFile(file, args);
+    std::cout << "time\ttill\ttyped\tuserid\tusername\toutcome\n";
+    for (const RecordedAttempt& a : signOnAttempts(*backend, since))
+        std::cout << a.at << '\t' << a.host << '\t' << a.typedOperator << '\t' << a.matchedUserid << '\t'
+                  << a.matchedUsername << '\t' << a.outcome << '\n';
+    return 0;
+}
+
+int unlock(const Arguments& args)
+{
+    const std::string file = singleFile(args);
+    const std::string userid = requiredUserid(args);
+    auto backend = openFile(file, args);
+    std::string username;
+    bool found = false;
+    for (const OperatorRow& op : velmora::data::listOperators(*backend))
+        if (op.userid == userid) {
+            username = op.username;
+            found = true;
+        }
+    if (!found)
+        throw DatabaseError("There is no operator with userid " + userid + ".");
+    char host[256] = {};
+    ::gethostname(host, sizeof host - 1);
+    unlockOperator(*backend, userid, username, std::string(host) + " (velmora-db)");
+    std::cout << "Operator " << userid << " may sign on again at once.\n";
+    return 0;
+}
+
+int grantTill(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("grant-till needs a server's URI and a ROLE");
+    const std::string& uri = args.positional[0];
+    const std::string& role = args.positional[1];
+    if (!isServerSource(uri))
+        throw UsageError("grant-till is for a server's URI; a database file has no roles (protect it with file "
+                         "permissions)");
+    auto backend = openFile(uri, args);
+    auto* server = dynamic_cast<PgBackend*>(backend.get());
+    if (!server)
+        throw DatabaseError("'" + redactedServerUri(uri) + "' is no server.");
+    ensureOwnTables(*backend);
+    std::optional<std::string> password = secret(args, "role-password", "VELMORA_ROLE_PASSWORD");
+    TillRoleGrant grant;
+    const std::vector<std::string> names = backend->tableNames();
+    auto spelled = [&](std::string_view wanted) -> std::optional<std::string> {
+        for (const std::string& name : names)
+            if (name == wanted)
+                return name;
+        for (const std::string& name : names)
+            if (text::equalsIgnoreCase(name, wanted))
+                return name;
+        return std::nullopt;
+    };
+    std::vector<std::string_view> read;
+    for (const TableDefinition& table : schemaTables())
+        read.push_back(table.name);
+    read.push_back(SignOnAttemptTableName);
+    read.push_back(OperatorStateTableName);
+    for (std::string_view table : read) {
+        const std::optional<std::string> name = spelled(table);
+        if (!name)
+            throw DatabaseError("'" + redactedServerUri(uri) + "' lacks the table " + std::string(table) +
+                                "; make the tables first (velmora-db create).");
+        grant.readTables.push_back(*name);
+        if (table == "oper" || table == SignOnAttemptTableName)
+            grant.insertTables.push_back(*name);
+    }
+    bool exists = true;
+    try {
+        exists =
+            !backend->query("SELECT 1 FROM pg_catalog.pg_roles WHERE rolname = CAST(? AS name)", {role}).rows.empty();
+    } catch (const DatabaseError&) {
+    }
+    if (!password && !exists) {
+        password = prompt("Password of the new role " + role + ": ");
+        if (password && prompt("The same password again: ") != password)
+            throw UsageError("the two passwords typed differ");
+        if (!password)
+            throw UsageError("a new role needs a password: --role-password-file F, VELMORA_ROLE_PASSWORD, a "
+                             "terminal to type it at, or --role-password P");
+    }
+    const TillRoleReport report = grantTillRole(*server, role, password, grant);
+    std::cout << (report.created ? "Created" : "Fixed") << " the role " << role
+              << (report.passwordSet ? " with the password given" : "") << ": it may read " << grant.readTables.size()
+              << " tables and insert only into";
+    for (const std::string& table : grant.insertTables)
+        std::cout << ' ' << table;
+    std::cout << ".\nEvery till's DBConn.ini: DB_User=" << role << " and DB_Password=its password.\n";
     return 0;
 }
 
@@ -411,7 +742,7 @@ int rightsWord(const Arguments& args)
 
 ServerLogin serverLogin(const std::string& uri, const Arguments& args)
 {
-    return {uri, args.option("db-user").value_or(""), args.option("db-password")};
+    return {uri, args.option("db-user").value_or(""), databasePassword(args)};
 }
 
 // The database the settings file names, as the program reads it (keys missing: the program's first-read defaults;
@@ -431,7 +762,7 @@ int backup(const Arguments& args)
         // The daily backup of whatever the tills use: the settings name it, with the role and password.
         if (args.positional.size() != 1)
             throw UsageError("backup --settings needs DEST alone");
-        if (args.option("db-user") || args.option("db-password"))
+        if (args.option("db-user") || databasePassword(args))
             throw UsageError("backup --settings takes the role and password from the settings");
         std::filesystem::path folder = std::filesystem::absolute(*settings).lexically_normal();
         if (!std::filesystem::is_directory(folder)) {
@@ -466,7 +797,7 @@ int backup(const Arguments& args)
                   << report.bytes << " bytes, read back whole).\n";
         return 0;
     }
-    if (args.option("db-user") || args.option("db-password"))
+    if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
         throw UsageError("--db-user and --db-password are for a server's database");
     const BackupReport report = backupDatabaseFile(source, args.positional[1]);
     std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
@@ -485,7 +816,7 @@ int restore(const Arguments& args)
         std::cout << "Restored " << report.backup << " into " << report.target << ".\n";
         return 0;
     }
-    if (args.option("db-user") || args.option("db-password"))
+    if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
         throw UsageError("--db-user and --db-password are for a server's database");
     const RestoreReport report = restoreDatabaseFile(backupFile, target);
     std::cout << "Restored " << report.backup << " to " << report.target << " (" << report.pages
@@ -687,11 +1018,16 @@ int show(const Arguments& args)
         binary.push_back(showsBinary(*dataset, *fields[i]));
     }
     out += '\n';
+    // The tool never prints a password unless asked to: every field of OperatorTable's passwords column.
+    std::vector<char> secret(fields.size(), 0);
+    if (!args.flag("show-secrets"))
+        for (std::size_t i = 0; i < fields.size(); ++i)
+            secret[i] = text::equalsIgnoreCase(fields[i]->fieldName(), "passwords");
     for (dataset->first(); !dataset->eof(); dataset->next()) {
         for (std::size_t i = 0; i < fields.size(); ++i) {
             if (i)
                 out += '\t';
-            out += shownValue(*fields[i], binary[i]);
+            out += secret[i] && !fields[i]->isNull() ? std::string("********") : shownValue(*fields[i], binary[i]);
         }
         out += '\n';
         if (out.size() >= 1 << 16) {
@@ -733,19 +1069,52 @@ std::string sqlComment(const std::string& text)
     return out + '\n';
 }
 
+// Operators whose stored password anybody could guess: plain text, empty, or the login box's pre-fill. Prints
+// them as SQL comments and returns how many.
+int weakStoredPasswords(Backend& db)
+{
+    int found = 0;
+    for (const OperatorRow& op : velmora::data::listOperators(db)) {
+        const char* why = nullptr;
+        switch (op.password) {
+        case StoredPassword::Plain:
+            why = "is stored as plain text (velmora-db hash-passwords stores it as its hash)";
+            break;
+        case StoredPassword::Empty:
+            why = "is empty (velmora-db passwd sets another)";
+            break;
+        case StoredPassword::Prefill:
+            why = "is 1234, what the login box is pre-filled with (velmora-db passwd sets another)";
+            break;
+        case StoredPassword::Hash:
+            break;
+        }
+        if (!why)
+            continue;
+        ++found;
+        std::cout << sqlComment("Operator " + op.userid + " (" + op.username + "): the password " + why + ".");
+    }
+    return found;
+}
+
 int check(const Arguments& args)
 {
     const std::string file = singleFile(args);
     auto backend = openFile(file, args);
+    const int weak = weakStoredPasswords(*backend);
+    if (weak > 0)
+        std::cout << '\n';
     auto* embedded = dynamic_cast<SqliteBackend*>(backend.get());
     if (!embedded) {
-        std::cout << sqlComment("nothing to mend: a server keeps text as text (" + redactedServerUri(file) + ").");
-        return 0;
+        std::cout << sqlComment("nothing to mend in the columns: a server keeps text as text (" +
+                                redactedServerUri(file) + ").");
+        return weak > 0 ? 1 : 0;
     }
     const std::vector<TableRebuild> rebuilds = textColumnRebuilds(embedded->handle());
     if (rebuilds.empty()) {
-        std::cout << sqlComment("nothing to mend: every text and memo column of " + file + " keeps text as text.");
-        return 0;
+        std::cout << sqlComment(std::string("nothing to mend") + (weak > 0 ? " in the columns" : "") +
+                                ": every text and memo column of " + file + " keeps text as text.");
+        return weak > 0 ? 1 : 0;
     }
     for (const TableRebuild& rebuild : rebuilds)
         for (const MistypedTextColumn& column : rebuild.columns)
@@ -835,7 +1204,7 @@ private:
 // The import from `source` into the target, all or nothing, undone on SIGINT, SIGTERM or SIGHUP (the program then
 // ends by that signal); its summary on standard output, what it does meanwhile on standard error.
 int runImport(const velmora::import::Source& source, const velmora::import::ImportTarget& target,
-              const std::string& what, const std::string& done)
+              const std::string& what, const std::string& done, const Arguments& args)
 {
     namespace im = velmora::import;
     ImportProgressLines progress(what);
@@ -851,6 +1220,12 @@ int runImport(const velmora::import::Source& source, const velmora::import::Impo
             }
             throw;
         }
+    }
+    // The tables of ours, as create makes them; the import itself is done whatever happens here.
+    try {
+        ensureOwnTables(*openFile(target.target, args));
+    } catch (const std::exception& e) {
+        std::cerr << "velmora-db: the tables of ours are made on first use instead: " << e.what() << '\n';
     }
 
     std::cout << done << " " << summary.source << "\ninto " << summary.target << ":\n";
@@ -901,8 +1276,8 @@ int importAccess(const Arguments& args)
     if (!isServerSource(target) && args.option("db-user"))
         throw UsageError("--db-user is for a server; a database file knows only Admin");
     const im::AccessSource source(accessFile, args.option("jet3-charset"));
-    return runImport(source, {target, args.option("db-user").value_or(""), args.option("db-password")}, "import",
-                     "Imported");
+    return runImport(source, {target, args.option("db-user").value_or(""), databasePassword(args)}, "import",
+                     "Imported", args);
 }
 
 int copy(const Arguments& args)
@@ -920,12 +1295,12 @@ int copy(const Arguments& args)
     const std::string path = server ? from : std::filesystem::absolute(from).lexically_normal().string();
     auto backend =
         connectProvider(toolConnectionString(path, args.option("source-user").value_or(server ? "" : "Admin"),
-                                             args.option("source-password")),
+                                             secret(args, "source-password", "VELMORA_SOURCE_PASSWORD")),
                         currentFolder());
     const im::DatabaseSource source(std::move(backend), server ? im::Engine::Server : im::Engine::File);
-    im::ImportTarget into{target, args.option("db-user").value_or(""), args.option("db-password")};
+    im::ImportTarget into{target, args.option("db-user").value_or(""), databasePassword(args)};
     into.action = "copied";
-    return runImport(source, into, "copy", "Copied");
+    return runImport(source, into, "copy", "Copied", args);
 }
 
 struct Command
@@ -933,21 +1308,39 @@ struct Command
     const char* name;
     std::set<std::string> options;
     int (*run)(const Arguments&);
+    std::set<std::string> flags = {};
 };
 
+// Every command that opens a database takes its password in these ways.
+const std::set<std::string> opening{"db-user", "db-password", "db-password-file"};
+
+std::set<std::string> with(std::set<std::string> options)
+{
+    options.insert(opening.begin(), opening.end());
+    return options;
+}
+
 const Command commands[] = {
-    {"create", {"password", "db-user", "db-password"}, create},
-    {"add-operator", {"username", "userid", "password", "groups", "db-password", "db-user"}, addOperator},
-    {"list-operators", {"db-password", "db-user"}, listOperators},
+    {"create", with({"password", "password-file"}), create},
+    {"add-operator", with({"username", "userid", "password", "password-file", "groups"}), addOperator, {"allow-weak"}},
+    {"passwd", with({"userid", "password", "password-file"}), passwd, {"allow-weak"}},
+    {"set-groups", with({"userid", "groups"}), setGroups},
+    {"disable-operator", with({"userid"}), disableOperator},
+    {"enable-operator", with({"userid"}), enableOperator},
+    {"hash-passwords", opening, hashPasswords},
+    {"list-operators", opening, listOperators},
+    {"signons", with({"since"}), signons},
+    {"unlock", with({"userid"}), unlock},
+    {"grant-till", with({"role-password", "role-password-file"}), grantTill},
     {"rights-word", {"groups"}, rightsWord},
-    {"backup", {"db-user", "db-password", "settings"}, backup},
-    {"restore", {"db-user", "db-password"}, restore},
+    {"backup", with({"settings"}), backup},
+    {"restore", opening, restore},
     {"backup-status", {}, backupStatus},
     {"schema", {"for"}, schema},
-    {"show", {"db-password", "db-user"}, show},
-    {"check", {"db-password", "db-user"}, check},
-    {"import", {"db-password", "db-user", "jet3-charset"}, importAccess},
-    {"copy", {"db-password", "db-user", "source-password", "source-user"}, copy},
+    {"show", opening, show, {"show-secrets"}},
+    {"check", opening, check},
+    {"import", with({"jet3-charset"}), importAccess},
+    {"copy", with({"source-password", "source-password-file", "source-user"}), copy},
 };
 
 } // namespace
@@ -957,6 +1350,10 @@ int main(int argc, char** argv)
     for (int i = 1; i < argc; ++i) {
         if (std::string(argv[i]) == "--help" || std::string(argv[i]) == "-h") {
             std::cout << helpText;
+            return 0;
+        }
+        if (std::string(argv[i]) == "--version") {
+            std::cout << "velmora-db " << VELMORA_VERSION << '\n';
             return 0;
         }
     }
@@ -971,7 +1368,7 @@ int main(int argc, char** argv)
     try {
         if (!command)
             throw UsageError(std::string("unknown command '") + argv[1] + "'");
-        const Arguments args = parse(argc, argv, command->options);
+        const Arguments args = parse(argc, argv, command->options, command->flags);
         return command->run(args);
     } catch (const UsageError& e) {
         std::cerr << "velmora-db: " << e.what() << "\nTry 'velmora-db --help'.\n";

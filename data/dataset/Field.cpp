@@ -295,7 +295,11 @@ std::string Field::asString() const
 
 std::int64_t Field::asLargeInt() const
 {
-    const Value v = value();
+    return valueAsLargeInt(value());
+}
+
+std::int64_t valueAsLargeInt(const Value& v)
+{
     if (const auto* i = std::get_if<std::int64_t>(&v))
         return *i;
     if (const auto* b = std::get_if<bool>(&v))

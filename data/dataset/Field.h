@@ -111,6 +111,11 @@ private:
     Dataset* m_lookupDataset = nullptr;
 };
 
+// A cell as Field::asLargeInt reads it (the login reads an operator's rights word so): integers as they are,
+// a fraction rounded to the nearest whole number (halves to even), text that holds a number likewise;
+// ConversionError for null, empty or non-numeric values.
+std::int64_t valueAsLargeInt(const Value& value);
+
 // Conversions shared by fields and by row searches.
 namespace text {
 // Display text of a cell: integers in decimal, doubles in their shortest general form (at most 15 digits).

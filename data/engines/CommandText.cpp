@@ -240,4 +240,18 @@ void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view
     }
 }
 
+std::string numberedParameters(std::string_view sql, std::size_t& count)
+{
+    count = 0;
+    std::string out;
+    out.reserve(sql.size() + 8);
+    for (const SqlPiece& piece : sqlPieces(sql)) {
+        if (piece.isPunct('?'))
+            out += "$" + std::to_string(++count);
+        else
+            out += sql.substr(piece.begin, piece.end - piece.begin);
+    }
+    return out;
+}
+
 } // namespace velmora::data

@@ -52,6 +52,10 @@ std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_v
 // text names with AS keeps that name. Every backend names results this way.
 void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText);
 
+// A statement's `?` parameters written as the server numbers them ($1, $2, ...), in order; a `?` inside a
+// literal, a quoted name or a comment stays as it is. `count` receives how many there are. Pure.
+std::string numberedParameters(std::string_view sql, std::size_t& count);
+
 // An identifier in double quotes, inner quotes doubled.
 std::string quoteIdentifier(std::string_view name);
 

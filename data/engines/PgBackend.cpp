@@ -399,15 +399,70 @@ PgBackend::PgBackend(pg_conn* connection, std::string uri) : m_connection(connec
 
 PgBackend::~PgBackend() = default; // the server rolls back what is left open
 
+namespace {
+
+// What the URI asks for itself among the settings the program applies on top: its options and its
+// client_encoding (empty when it asks nothing).
+struct UriSettings
+{
+    std::string options;
+    std::string clientEncoding;
+};
+
+UriSettings uriSettings(const std::string& uri, const std::string& shown)
+{
+    char* error = nullptr;
+    PQconninfoOption* parsed = PQconninfoParse(uri.c_str(), &error);
+    if (!parsed) {
+        const std::string why = error ? std::string(text::trimWhitespace(error)) : "out of memory";
+        PQfreemem(error);
+        throw DatabaseError("Could not connect to '" + shown + "': " + why, ErrorKind::Malformed);
+    }
+    UriSettings settings;
+    for (const PQconninfoOption* o = parsed; o->keyword; ++o) {
+        if (!o->val)
+            continue;
+        if (std::string_view(o->keyword) == "options")
+            settings.options = o->val;
+        else if (std::string_view(o->keyword) == "client_encoding")
+            settings.clientEncoding = o->val;
+    }
+    PQconninfoFree(parsed);
+    return settings;
+}
+
+// Every text is UTF-8 to the program; "auto" leaves the choice to the program.
+bool isUtf8Encoding(std::string_view name)
+{
+    for (std::string_view accepted : {"UTF8", "UTF-8", "UNICODE", "auto"})
+        if (text::equalsIgnoreCase(text::trimWhitespace(name), accepted))
+            return true;
+    return false;
+}
+
+} // namespace
+
 std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std::string& user,
                                               const std::string& password)
 {
-    // Later parameters win over the URI's own: the settings' role and password are the ones that count.
+    const std::string shown = redactedServerUri(uri);
+    const UriSettings asked = uriSettings(uri, shown);
+    if (!asked.clientEncoding.empty() && !isUtf8Encoding(asked.clientEncoding))
+        throw DatabaseError("Could not connect to '" + shown +
+                                "': the URI asks for client_encoding=" + asked.clientEncoding +
+                                ", but the program reads and writes text only as UTF-8 (the server converts for "
+                                "it); leave client_encoding out of the URI or write UTF8.",
+                            ErrorKind::Unsupported);
+    // libpq takes the last value of a parameter. Before the URI: the role and password of the settings, which a
+    // role or password the URI writes itself overrides. After it: what the program needs of every session, the
+    // URI's own options kept in front of ours (the server applies them in order, so ours count).
     const std::string connectTimeout = std::to_string(ConnectTimeoutSeconds);
-    const std::string options = "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c statement_timeout=" +
-                                std::to_string(DefaultCommandTimeoutSeconds * 1000);
-    std::vector<const char*> keys{"connect_timeout", "client_encoding", "options", "dbname"};
-    std::vector<const char*> values{connectTimeout.c_str(), "UTF8", options.c_str(), uri.c_str()};
+    std::string options = "-c DateStyle=ISO,YMD -c IntervalStyle=postgres -c statement_timeout=" +
+                          std::to_string(DefaultCommandTimeoutSeconds * 1000);
+    if (!text::trimWhitespace(asked.options).empty())
+        options = asked.options + " " + options;
+    std::vector<const char*> keys{"connect_timeout"};
+    std::vector<const char*> values{connectTimeout.c_str()};
     if (!user.empty()) {
         keys.push_back("user");
         values.push_back(user.c_str());
@@ -416,19 +471,25 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
         keys.push_back("password");
         values.push_back(password.c_str());
     }
-    keys.push_back("fallback_application_name");
-    values.push_back("velmora");
+    for (const auto& [key, value] : {std::pair<const char*, const char*>{"dbname", uri.c_str()},
+                                     {"client_encoding", "UTF8"},
+                                     {"options", options.c_str()},
+                                     {"fallback_application_name", "velmora"}}) {
+        keys.push_back(key);
+        values.push_back(value);
+    }
     keys.push_back(nullptr);
     values.push_back(nullptr);
 
     std::unique_ptr<pg_conn, Closer> connection(PQconnectdbParams(keys.data(), values.data(), 1));
-    const std::string shown = redactedServerUri(uri);
     if (!connection)
         throw DatabaseError("Could not connect to '" + shown + "': out of memory.", ErrorKind::Other);
     if (PQstatus(connection.get()) != CONNECTION_OK)
+        // A server that asks for a password nobody gave refuses as a wrong one would: a question of rights.
         throw DatabaseError("Could not connect to '" + shown +
                                 "': " + std::string(text::trimWhitespace(PQerrorMessage(connection.get()))),
-                            ErrorKind::Connection);
+                            PQconnectionNeedsPassword(connection.get()) ? ErrorKind::Permission
+                                                                        : ErrorKind::Connection);
     if (std::string_view(pg_encoding_to_char(PQclientEncoding(connection.get()))) != "UTF8")
         throw DatabaseError("Could not connect to '" + shown + "': the server cannot send text as UTF-8.",
                             ErrorKind::Unsupported);
@@ -917,7 +978,9 @@ std::optional<std::string> PgBackend::adaptedToken(const CommandTokens& tokens, 
     const SqlPiece& p = tokens[t];
     if (!p.isName())
         return std::nullopt;
-    if (p.kind == SqlPiece::Word && (isKeyword(p.text) || tokens.isPunct(t + 1, '(')))
+    // A word before '(' is a function, except the table an INSERT names before its column list.
+    const bool insertedTable = t > 0 && tokens.isWord(t - 1, "into");
+    if (p.kind == SqlPiece::Word && (isKeyword(p.text) || (tokens.isPunct(t + 1, '(') && !insertedTable)))
         return std::nullopt;
     const std::optional<std::string> name = catalogueSpelling(tokens, t, names);
     switch (p.kind) {
@@ -1052,7 +1115,8 @@ PgBackend::Result PgBackend::prepareQuery(const std::string& sql, bool checkRows
     return description;
 }
 
-std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink)
+std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_view commandText, RowSink& sink,
+                                               const std::vector<const char*>& parameters)
 {
     std::vector<ColumnDescription> columns;
     const int n = PQnfields(r);
@@ -1133,8 +1197,12 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
             sink.row(cells);
         }
     };
-    const Result last =
-        exchange([](pg_conn* c) { return PQsendQueryPrepared(c, "", 0, nullptr, nullptr, nullptr, 0); }, take);
+    const Result last = exchange(
+        [&](pg_conn* c) {
+            return PQsendQueryPrepared(c, "", static_cast<int>(parameters.size()),
+                                       parameters.empty() ? nullptr : parameters.data(), nullptr, nullptr, 0);
+        },
+        take);
     if (!last || PQresultStatus(last.get()) != PGRES_TUPLES_OK)
         fail(last.get());
     take(last.get()); // none in single-row mode; kept for a server that sends them all at once
@@ -1158,6 +1226,103 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
 
     nameSharedColumns(columns, commandText);
     return columns;
+}
+
+std::string PgBackend::parameterised(const std::string& sql, const std::vector<Value>& parameters,
+                                     std::vector<std::optional<std::string>>& texts)
+{
+    std::size_t count = 0;
+    std::string numbered = numberedParameters(adaptCommand(sql), count);
+    if (count != parameters.size())
+        throw DatabaseError("The statement has " + std::to_string(count) + " parameters; " +
+                                std::to_string(parameters.size()) + " values were given.",
+                            ErrorKind::Malformed);
+    texts.clear();
+    for (const Value& value : parameters)
+        texts.push_back(parameterText(value, 0));
+    return numbered;
+}
+
+namespace {
+
+std::vector<const char*> parameterPointers(const std::vector<std::optional<std::string>>& texts)
+{
+    std::vector<const char*> pointers;
+    for (const auto& text : texts)
+        pointers.push_back(text ? text->c_str() : nullptr);
+    return pointers;
+}
+
+} // namespace
+
+ResultSet PgBackend::query(const std::string& sql, const std::vector<Value>& parameters)
+{
+    std::vector<std::optional<std::string>> texts;
+    const std::string numbered = parameterised(sql, parameters, texts);
+    const Result description = prepareQuery(numbered, true);
+    ResultSet result;
+    Collector collector(result);
+    result.columns = read(description.get(), sql, collector, parameterPointers(texts));
+    return result;
+}
+
+std::int64_t PgBackend::update(const std::string& sql, const std::vector<Value>& parameters)
+{
+    std::vector<std::optional<std::string>> texts;
+    const std::string numbered = parameterised(sql, parameters, texts);
+    const std::vector<const char*> pointers = parameterPointers(texts);
+    Result r = exchange([&](pg_conn* c) {
+        return PQsendQueryParams(c, numbered.c_str(), static_cast<int>(pointers.size()), nullptr,
+                                 pointers.empty() ? nullptr : pointers.data(), nullptr, nullptr, 0);
+    });
+    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+        fail(r.get());
+    std::int64_t changed = 0;
+    const char* tuples = PQcmdTuples(r.get());
+    std::from_chars(tuples, tuples + std::strlen(tuples), changed);
+    return changed;
+}
+
+void PgBackend::lockForWriting(std::string_view name)
+{
+    if (PQtransactionStatus(live()) != PQTRANS_INTRANS)
+        throw DatabaseError("A writers' lock is taken inside a transaction.");
+    // FNV-1a of the name: the same key on every till and tool.
+    std::uint64_t key = 1469598103934665603ull;
+    for (unsigned char c : name) {
+        key ^= c;
+        key *= 1099511628211ull;
+    }
+    const std::string keyText = std::to_string(static_cast<std::int64_t>(key));
+    run("SELECT pg_catalog.pg_advisory_xact_lock($1::bigint)", {keyText.c_str()});
+}
+
+void PgBackend::createTableIfMissing(const TableDefinition& table)
+{
+    std::string sql = serverCreateTableSql(table);
+    const std::string_view head = "CREATE TABLE ";
+    sql.insert(head.size(), "IF NOT EXISTS ");
+    try {
+        execute(sql);
+    } catch (const DatabaseError& e) {
+        // Another session made it at the same moment: the catalogue's own unique index refuses the second.
+        if (e.cause().sqlState != "23505" && e.cause().sqlState != "42P07")
+            throw;
+        if (PQtransactionStatus(live()) != PQTRANS_IDLE)
+            throw;
+    }
+}
+
+std::string PgBackend::encryptedRolePassword(const std::string& role, const std::string& password)
+{
+    char* encrypted = PQencryptPasswordConn(live(), password.c_str(), role.c_str(), "scram-sha-256");
+    if (!encrypted)
+        throw DatabaseError("Could not encrypt the role's password: " +
+                            std::string(text::trimWhitespace(PQerrorMessage(live()))));
+    std::string out = encrypted;
+    PQfreemem(encrypted);
+    return out;
 }
 
 const PgBackend::TableInfo& PgBackend::writtenTable(const std::string& name)

@@ -40,8 +40,11 @@ class PgBackend final : public Backend
 {
 public:
     // Connects to the server and database the URI names, as role `user` with `password` (each left to
-    // libpq's defaults when empty). Both travel as connection parameters, never inside a text. Throws
-    // DatabaseError with the server's or libpq's message; nothing stays open after a failure.
+    // libpq's defaults when empty); a role or password written in the URI wins over them. Both travel as
+    // connection parameters, never inside a text. The program's own session settings (ISO dates, the command
+    // time-out, UTF-8) apply on top of the URI's options; a client_encoding other than UTF-8 is refused by
+    // name. Throws DatabaseError with the server's or libpq's message (ErrorKind::Permission when the server
+    // wants a password nobody gave); nothing stays open after a failure.
     static std::unique_ptr<PgBackend> connect(const std::string& uri, const std::string& user,
                                               const std::string& password);
     ~PgBackend() override;
@@ -71,6 +74,17 @@ public:
     // to find the row the server refuses.
     std::unique_ptr<RowWriter> prepareInsert(const std::string& table,
                                              const std::vector<std::string>& columns) override;
+
+    // `?` parameters are numbered as the server reads them and sent apart from the text, typed by the server
+    // from where they stand.
+    ResultSet query(const std::string& sql, const std::vector<Value>& parameters) override;
+    std::int64_t update(const std::string& sql, const std::vector<Value>& parameters) override;
+    // An advisory transaction lock, the name's hash as its key.
+    void lockForWriting(std::string_view name) override;
+    void createTableIfMissing(const TableDefinition& table) override;
+    // The role password as the server keeps it (SCRAM-SHA-256), computed here so that the plain password never
+    // travels to the server, nor into a statement or a server log.
+    std::string encryptedRolePassword(const std::string& role, const std::string& password);
 
     // The server's URI without a password it may carry.
     std::string location() const override { return redactedServerUri(m_uri); }
@@ -144,7 +158,11 @@ private:
     // before it runs.
     Result prepareQuery(const std::string& sql, bool checkRows);
     // Runs the prepared statement its description belongs to, streaming its rows into `rows`.
-    std::vector<ColumnDescription> read(const pg_result* description, std::string_view commandText, RowSink& rows);
+    std::vector<ColumnDescription> read(const pg_result* description, std::string_view commandText, RowSink& rows,
+                                        const std::vector<const char*>& parameters = {});
+    // A statement with `?` parameters as the server reads it, and its parameters as texts (null for NULL).
+    std::string parameterised(const std::string& sql, const std::vector<Value>& parameters,
+                              std::vector<std::optional<std::string>>& texts);
     std::vector<ColumnDescription> query(const std::string& sql, std::string_view givenText, bool checkRows,
                                          RowSink& rows);
 

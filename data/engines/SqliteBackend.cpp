@@ -542,6 +542,66 @@ SqliteStatement SqliteBackend::prepareCommand(const std::string& commandText)
     return s;
 }
 
+SqliteStatement SqliteBackend::prepareWithParameters(const std::string& sql, const std::vector<Value>& parameters)
+{
+    sqlite3_stmt* raw = nullptr;
+    const char* tail = nullptr;
+    if (sqlite3_prepare_v2(m_db.get(), sql.data(), static_cast<int>(sql.size()), &raw, &tail) != SQLITE_OK)
+        fail({});
+    SqliteStatement s(raw);
+    if (!s)
+        throw DatabaseError("The statement is empty.", ErrorKind::Malformed);
+    if (tail && !onlyBlanksOrComments(std::string_view(tail, sql.data() + sql.size() - tail)))
+        throw DatabaseError("Characters found after end of SQL statement.", ErrorKind::Malformed);
+    const int wanted = sqlite3_bind_parameter_count(s.get());
+    if (wanted != static_cast<int>(parameters.size()))
+        throw DatabaseError("The statement has " + std::to_string(wanted) + " parameters; " +
+                                std::to_string(parameters.size()) + " values were given.",
+                            ErrorKind::Malformed);
+    for (std::size_t i = 0; i < parameters.size(); ++i)
+        if (bindFileValue(s.get(), static_cast<int>(i + 1), parameters[i], -1, false, {}, {}) != SQLITE_OK)
+            fail({});
+    return s;
+}
+
+ResultSet SqliteBackend::query(const std::string& sql, const std::vector<Value>& parameters)
+{
+    const CommandClock clock(*this);
+    SqliteStatement s = prepareWithParameters(sql, parameters);
+    ResultSet result;
+    CollectRows rows(result.rows);
+    result.columns = read(s.get(), sql, rows);
+    return result;
+}
+
+std::int64_t SqliteBackend::update(const std::string& sql, const std::vector<Value>& parameters)
+{
+    const CommandClock clock(*this);
+    SqliteStatement s = prepareWithParameters(sql, parameters);
+    int rc;
+    while ((rc = sqlite3_step(s.get())) == SQLITE_ROW) {
+    }
+    if (rc != SQLITE_DONE) {
+        sqlite3_reset(s.get()); // brings the statement's own error to the connection
+        fail({});
+    }
+    return sqlite3_changes64(m_db.get());
+}
+
+void SqliteBackend::lockForWriting(std::string_view)
+{
+    if (sqlite3_get_autocommit(m_db.get()))
+        throw DatabaseError("A writers' lock is taken inside a transaction.");
+}
+
+void SqliteBackend::createTableIfMissing(const TableDefinition& table)
+{
+    std::string sql = createTableSql(table);
+    const std::string_view head = "CREATE TABLE ";
+    sql.insert(head.size(), "IF NOT EXISTS ");
+    execute(sql);
+}
+
 std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText, RowSink& rows)
 {
     std::vector<ColumnDescription> columns;

@@ -64,6 +64,11 @@ public:
     std::vector<std::string> tableNames() override;
     std::unique_ptr<RowWriter> prepareInsert(const std::string& table,
                                              const std::vector<std::string>& columns) override;
+    ResultSet query(const std::string& sql, const std::vector<Value>& parameters) override;
+    std::int64_t update(const std::string& sql, const std::vector<Value>& parameters) override;
+    // The transaction's write lock (BEGIN IMMEDIATE) already keeps every other writer out.
+    void lockForWriting(std::string_view name) override;
+    void createTableIfMissing(const TableDefinition& table) override;
 
     const std::string& path() const { return m_path; }
     std::string location() const override { return m_path; }
@@ -81,6 +86,8 @@ private:
     };
 
     SqliteStatement prepareCommand(const std::string& commandText);
+    // One statement with its parameters bound; the values must outlive its steps.
+    SqliteStatement prepareWithParameters(const std::string& sql, const std::vector<Value>& parameters);
     std::vector<ColumnDescription> read(sqlite3_stmt* statement, std::string_view commandText, RowSink& rows);
     void refreshTableCache();
     const TableInfo& tableInfo(const std::string& table); // after refreshTableCache()

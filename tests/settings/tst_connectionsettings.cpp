@@ -169,4 +169,35 @@ TEST_F(ConnectionSettingsRead, damagedFileReadsAsDefaults)
     expectValues("data/velmdb.mdb", "admin", "mivotelq");
 }
 
+// The lock-out's keys of ours beside the connection settings: 0 turns it off, anything unreadable is the default.
+TEST(LockoutSettings, ReadFromTheKeysOfOurs)
+{
+    const struct
+    {
+        const char* lines;
+        int attempts;
+        int minutes;
+    } cases[] = {
+        {"", 5, 15},
+        {"LockoutAttempts=3\nLockoutMinutes=60\n", 3, 60},
+        {"lockoutattempts = 0\n", 0, 15},
+        {"LockoutMinutes=0\n", 5, 0},
+        {"LockoutAttempts=-2\nLockoutMinutes=lots\n", 5, 15},
+        {"LockoutAttempts= 7 \n", 7, 15},
+    };
+    for (const auto& c : cases) {
+        SCOPED_TRACE(c.lines);
+        QTemporaryDir folder;
+        ASSERT_TRUE(folder.isValid());
+        const QString path = folder.path() + "/";
+        writeBytes(settingsFilePath(path),
+                   QByteArray("[Velmora]\nDB_Source=x.mdb\n") + c.lines + "[Other]\nLockoutAttempts=99\n");
+        const data::LockoutPolicy policy = readLockoutPolicy(path);
+        EXPECT_EQ(policy.attempts, c.attempts);
+        EXPECT_EQ(policy.minutes, c.minutes);
+        EXPECT_EQ(policy.active(), c.attempts > 0 && c.minutes > 0);
+    }
+    EXPECT_EQ(readLockoutPolicy(QStringLiteral("/nowhere/")).attempts, 5);
+}
+
 } // namespace

@@ -23,6 +23,14 @@ public:
     // the dialog is recorded and rejected unseen.
     void onModal(std::function<int(QDialog&)> handler) { m_modalHandler = std::move(handler); }
     void onMessageLoop(std::function<int(QWidget*)> handler) { m_loopHandler = std::move(handler); }
+    // As a new run of the program: no end requested, nothing recorded, no answers queued (the title stays).
+    void clear()
+    {
+        m_endRequested = false;
+        m_answers.clear();
+        m_log.clear();
+        m_boxes.clear();
+    }
 
     // Everything asked of the platform, in order: "box <caption>|<text>",
     // "pause <ms>", "modal <objectName>", "repaint <objectName>",

@@ -43,11 +43,17 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
         qWarning("database: %s", e.what());
         return;
     }
+    m_openToper = options.openToper;
     platform.setApplicationTitle(AppTitle);
+    start();
+}
+
+void SignOnFixture::start()
+{
     dmod = std::make_unique<data::TDMod>(m_db->folder());
-    dmod->ADOCON().setConnectionString(m_db->connectionString());
+    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? m_db->connectionString() : m_connectionString);
     dmod->ADOCON().open();
-    if (options.openToper)
+    if (m_openToper)
         dmod->toper().open();
     dmod->tuser().open();
     mainWindow = std::make_unique<Tfmain>();
@@ -56,6 +62,21 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
     Edit2 = dialog->findChild<QLineEdit*>(QStringLiteral("Edit2"));
     btok = dialog->findChild<QPushButton*>(QStringLiteral("btok"));
     btno = dialog->findChild<QPushButton*>(QStringLiteral("btno"));
+}
+
+void SignOnFixture::restartAs(const std::string& role, const std::string& password)
+{
+    m_connectionString = m_db->connectionStringAs(role, password);
+    restart();
+}
+
+void SignOnFixture::restart()
+{
+    dialog.reset();
+    mainWindow.reset();
+    dmod.reset();
+    platform.clear();
+    start();
 }
 
 SignOnFixture::~SignOnFixture()

@@ -73,6 +73,11 @@ public:
 
     bool ok() const { return m_ok && yh && Edit2 && btok && btno; }
 
+    // The program run anew on the same database: a new data module, main window and dialog, and a platform
+    // that has seen nothing yet.
+    void restart();
+    // ... connected as another role of the server.
+    void restartAs(const std::string& role, const std::string& password);
     // Shows the dialog as the start-up does and waits until it has the keyboard.
     bool show();
     // The username of the row tuser stands on.
@@ -95,9 +100,12 @@ public:
 
 private:
     void makeDatabase(const QList<OperatorRow>& operators, const SignOnOptions& options);
+    void start();
 
     std::unique_ptr<TestDatabase> m_db;
     bool m_ok = false;
+    bool m_openToper = true;
+    std::string m_connectionString;
 };
 
 // What a start-up has on the screen when its message loop would run.

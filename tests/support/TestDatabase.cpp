@@ -265,9 +265,14 @@ std::string TestDatabase::connectionString() const
 {
     if (!isServer())
         return fileConnectionString(m_path);
-    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + data::quoteValue(m_server->user) +
+    return connectionStringAs(m_server->user, m_server->password);
+}
+
+std::string TestDatabase::connectionStringAs(const std::string& role, const std::string& password) const
+{
+    return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + data::quoteValue(role) +
            ";Data Source=" + data::quoteValue(source()) +
-           ";Mode=Share Deny None;Jet OLEDB:Database Password=" + data::quoteValue(m_server->password);
+           ";Mode=Share Deny None;Jet OLEDB:Database Password=" + data::quoteValue(password);
 }
 
 std::vector<std::string> TestDatabase::toolTarget() const

@@ -132,6 +132,8 @@ public:
 
     // The connection string the settings build, with this backend's role and password.
     std::string connectionString() const;
+    // The same as another role of the server.
+    std::string connectionStringAs(const std::string& role, const std::string& password) const;
     // velmora-db's words for this database: the file, or the URI with --db-user and --db-password.
     std::vector<std::string> toolTarget() const;
 

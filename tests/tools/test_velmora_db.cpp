@@ -67,10 +67,17 @@ TEST_P(VelmoraDbTest, OperatorsRoundTripWithoutShowingPasswords)
 {
     const ToolRun run = runVelmoraDb(on("create"));
     ASSERT_EQ(run.status, 0) << run.output;
-    EXPECT_EQ(db->number(db->isServer() ? "select count(*) from pg_tables where schemaname = 'public'"
-                                        : "select count(*) from sqlite_master where type = 'table' and name <> "
-                                          "'velmora_security' and name not like 'sqlite%'"),
+    EXPECT_EQ(db->number(db->isServer() ? "select count(*) from pg_tables where schemaname = 'public' and tablename "
+                                          "not like 'velmora\\_%'"
+                                        : "select count(*) from sqlite_master where type = 'table' and name not like "
+                                          "'velmora\\_%' escape '\\' and name not like 'sqlite%'"),
               12);
+    // and the tables of ours: the record of sign-on attempts and the disabled operators
+    EXPECT_EQ(db->number(db->isServer() ? "select count(*) from pg_tables where tablename in "
+                                          "('velmora_signon_attempts', 'velmora_operator_state')"
+                                        : "select count(*) from sqlite_master where name in "
+                                          "('velmora_signon_attempts', 'velmora_operator_state')"),
+              2);
     const ToolRun admin = runVelmoraDb(
         on("add-operator", {"--username", "admin", "--userid", "1", "--password", "pw-admin-77", "--groups", "all"}));
     EXPECT_EQ(admin.status, 0) << admin.output;
@@ -251,14 +258,28 @@ const BadCall badCalls[] = {
     {{"create", "DB2", "--pasword", "x"}, 2},
     {{"create", "DB2", "--password", ""}, 2},
     {{"create", "DB2", "--password"}, 2},
-    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "p"}, 2},
-    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "p", "--groups", "7"}, 2},
-    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "p", "--groups", "1,,2"}, 2},
-    {{"add-operator", "DB", "--username", "u", "--userid", "one", "--password", "p", "--groups", "all"}, 2},
-    {{"add-operator", "DB", "--username", "  ", "--userid", "1", "--password", "p", "--groups", "all"}, 2},
-    {{"add-operator", "DB", "--username", "elevenchars", "--userid", "1", "--password", "p", "--groups", "all"}, 2},
-    {{"add-operator", "DB", "--username", "admin", "--userid", "5", "--password", "p", "--groups", "all"}, 1},
-    {{"add-operator", "DB", "--username", "other", "--userid", "1", "--password", "p", "--groups", "all"}, 1},
+    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "pw-good-1"}, 2},
+    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "pw-good-1", "--groups", "7"}, 2},
+    {{"add-operator", "DB", "--username", "u", "--userid", "1", "--password", "pw-good-1", "--groups", "1,,2"}, 2},
+    {{"add-operator", "DB", "--username", "u", "--userid", "one", "--password", "pw-good-1", "--groups", "all"}, 2},
+    {{"add-operator", "DB", "--username", "  ", "--userid", "1", "--password", "pw-good-1", "--groups", "all"}, 2},
+    {{"add-operator", "DB", "--username", "elevenchars", "--userid", "1", "--password", "pw-good-1", "--groups", "all"},
+     2},
+    {{"add-operator", "DB", "--username", "admin", "--userid", "5", "--password", "pw-good-1", "--groups", "all"}, 1},
+    {{"add-operator", "DB", "--username", "other", "--userid", "1", "--password", "pw-good-1", "--groups", "all"}, 1},
+    {{"add-operator", "DB", "--username", "u", "--userid", "5", "--password", "p", "--groups", "all"}, 1},
+    {{"add-operator", "DB", "--username", "u", "--userid", "5", "--password", "p", "--password-file", "x", "--groups",
+      "all"},
+     2},
+    {{"passwd", "DB", "--userid", "1", "--password", "1234"}, 1},
+    {{"passwd", "DB", "--userid", "9", "--password", "pw-good-1"}, 1},
+    {{"passwd", "DB", "--password", "pw-good-1"}, 2},
+    {{"set-groups", "DB", "--userid", "1", "--groups", "0"}, 1},
+    {{"disable-operator", "DB", "--userid", "1"}, 1},
+    {{"signons", "DB", "--since", "yesterday"}, 2},
+    {{"unlock", "DB", "--userid", "9"}, 1},
+    {{"grant-till", "DB", "till"}, 2},
+    {{"create", ""}, 2},
     {{"list-operators", "DB", "DB"}, 2},
     {{"list-operators", "MISSING"}, 1},
     {{"schema", "DB"}, 2},
@@ -269,8 +290,8 @@ TEST_F(VelmoraDbFileTest, BadCallsFailWithAMessage)
 {
     const std::string path = db.path();
     ASSERT_EQ(runVelmoraDb({"create", path}).status, 0);
-    ASSERT_EQ(runVelmoraDb(
-                  {"add-operator", path, "--username", "admin", "--userid", "1", "--password", "p", "--groups", "all"})
+    ASSERT_EQ(runVelmoraDb({"add-operator", path, "--username", "admin", "--userid", "1", "--password", "pw-good-1",
+                            "--groups", "all"})
                   .status,
               0);
     const std::string fresh = db.folder() + "new.mdb";

@@ -51,8 +51,8 @@ protected:
     {
         ASSERT_EQ(runVelmoraDb({"create", shop}).status, 0);
         for (const auto& [name, id, groups] : {std::tuple{"admin", "1", "all"}, std::tuple{"张三", "2", "0,1"}})
-            ASSERT_EQ(runVelmoraDb({"add-operator", shop, "--username", name, "--userid", id, "--password", "1234",
-                                    "--groups", groups})
+            ASSERT_EQ(runVelmoraDb({"add-operator", shop, "--username", name, "--userid", id, "--password",
+                                    "Till-pass-1234", "--groups", groups})
                           .status,
                       0);
         rowsOfFile(shop, ShopRows);

@@ -51,8 +51,8 @@ protected:
     void SetUp() override
     {
         ASSERT_EQ(runVelmoraDb({"create", database}).status, 0);
-        ASSERT_EQ(runVelmoraDb({"add-operator", database, "--username", "admin", "--userid", "1", "--password", "1234",
-                                "--groups", "all"})
+        ASSERT_EQ(runVelmoraDb({"add-operator", database, "--username", "admin", "--userid", "1", "--password",
+                                "Till-pass-1234", "--groups", "all"})
                       .status,
                   0);
         rowsOfFile(database, "INSERT INTO oper (userid, 登录时间) VALUES (1, '2024-03-01 08:00:00')");

@@ -527,8 +527,9 @@ void ProgramRun::makeDemoDatabase(const QString& relativePath, const QString& db
     std::filesystem::create_directories(std::filesystem::path(path).parent_path());
     const std::string password = dbPassword.toStdString();
     runTool({"create", path, "--password", password});
+    // The demo's administrator signs on with the login box's pre-fill, on purpose, as scripts/make-demo-db.sh makes it.
     runTool({"add-operator", path, "--db-password", password, "--username", "admin", "--userid", "1", "--password",
-             "1234", "--groups", "all"});
+             "1234", "--groups", "all", "--allow-weak"});
     runTool({"add-operator", path, "--db-password", password, "--username", "clerk", "--userid", "2", "--password",
              "5678", "--groups", "0,1"});
 }
@@ -578,8 +579,17 @@ void ProgramRun::start()
     // when the program connects to the X server; the check stays on elsewhere.
     if (const char* asan = std::getenv("ASAN_OPTIONS"))
         changes.emplace_back("ASAN_OPTIONS", std::string(asan) + ":strict_string_checks=0");
+    m_status.reset();
     // As a person starts it: on the X server, from any working folder.
     m_pid = spawn({(m_folder + QStringLiteral("/velmora")).toStdString()}, childEnvironment(changes), -1, false);
+}
+
+void ProgramRun::runVelmoraDb(std::vector<std::string> arguments) const
+{
+    for (std::string& argument : arguments)
+        if (argument.rfind("DB:", 0) == 0)
+            argument = (m_folder + u'/').toStdString() + argument.substr(3);
+    runTool(arguments);
 }
 
 bool ProgramRun::running()

@@ -132,7 +132,10 @@ public:
     // A database made with velmora-db, then one of its tables dropped.
     void dropTable(const QString& relativePath, const QString& table);
     int countRows(const QString& relativePath, const QString& table) const;
+    // velmora-db with the arguments, "DB:" before a path inside the folder; a DriverError when it fails.
+    void runVelmoraDb(std::vector<std::string> arguments) const;
 
+    // Starts the program; once it has ended, again, as a person starts it anew.
     void start();
     pid_t pid() const { return m_pid; }
     bool running();

@@ -2,6 +2,7 @@
 // painted and when, the captions the server holds, what keys and clicks do.
 // Every case runs once without a window manager and once under openbox.
 
+#include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
 #include "tests/x11/ProgramWindows.h"
@@ -9,10 +10,14 @@
 #include <QApplication>
 #include <QFile>
 #include <QLabel>
+#include <QMessageBox>
 
 #include <gtest/gtest.h>
 
+#include <algorithm>
+#include <cstring>
 #include <memory>
+#include <vector>
 
 using namespace velmora;
 using namespace velmora::xtest;
@@ -244,6 +249,151 @@ TEST_P(ProgramOnX, ThreeFailedAttemptsEndTheProgram)
     }
     EXPECT_EQ(program.waitForExit(20s), 0);
     EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
+}
+
+// The first line of a plain message box's text as the program draws it, cut to its ink, from the program's own toolkit
+// on the offscreen platform: what a box on the screen is searched for.
+QImage messageText(const QString& text)
+{
+    statusPanel(QString()); // the offscreen application with the program's fonts
+    QMessageBox box(QMessageBox::NoIcon, ApplicationTitle, text, QMessageBox::Ok);
+    box.show();
+    QCoreApplication::processEvents();
+    const QImage label = box.findChild<QLabel*>(QStringLiteral("qt_msgbox_label"))
+                             ->grab()
+                             .toImage()
+                             .convertToFormat(QImage::Format_RGB32);
+    const QRgb background = label.pixel(0, 0);
+    QRect ink;
+    for (int y = 0; y < label.height(); ++y)
+        for (int x = 0; x < label.width(); ++x)
+            if (label.pixel(x, y) != background)
+                ink |= QRect(x, y, 1, 1);
+    // The first line alone: the offscreen screen is narrower, so a long text may wrap there where it does not on
+    // the X server.
+    int firstLineEnd = ink.top();
+    while (firstLineEnd <= ink.bottom()) {
+        bool blank = true;
+        for (int x = ink.left(); x <= ink.right() && blank; ++x)
+            blank = label.pixel(x, firstLineEnd) == background;
+        if (blank)
+            break;
+        ++firstLineEnd;
+    }
+    QRect line(ink.left(), ink.top(), 0, firstLineEnd - ink.top());
+    for (int y = line.top(); y <= line.bottom(); ++y)
+        for (int x = ink.left(); x <= ink.right(); ++x)
+            if (label.pixel(x, y) != background)
+                line.setRight(std::max(line.right(), x));
+    return label.copy(line);
+}
+
+bool containsImage(const QImage& haystack, const QImage& needle)
+{
+    if (needle.isNull())
+        return false;
+    const QImage big = haystack.convertToFormat(QImage::Format_RGB32);
+    const auto rowBytes = static_cast<std::size_t>(needle.width()) * 4;
+    for (int y = 0; y + needle.height() <= big.height(); ++y)
+        for (int x = 0; x + needle.width() <= big.width(); ++x) {
+            int row = 0;
+            while (row < needle.height() &&
+                   std::memcmp(big.constScanLine(y + row) + x * 4, needle.constScanLine(row), rowBytes) == 0)
+                ++row;
+            if (row == needle.height())
+                return true;
+        }
+    return false;
+}
+
+// Waits for the program's message box and for one of the texts to be painted in it; returns its index.
+int waitForMessage(Screen& screen, ProgramRun& program, const std::vector<QImage>& texts)
+{
+    const WindowInfo box = waitForWindow(screen, program, ApplicationTitle);
+    return waitFor("the message box to show its text", 10s, [&]() -> std::optional<int> {
+        const QImage shown = screen.grab(box.geometry);
+        for (std::size_t i = 0; i < texts.size(); ++i)
+            if (containsImage(shown, texts[i]))
+                return static_cast<int>(i);
+        return std::nullopt;
+    });
+}
+
+void waitForNoMessage(Screen& screen, ProgramRun& program)
+{
+    waitFor("the message box to close", 10s, [&]() -> std::optional<bool> {
+        if (screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == ApplicationTitle; }))
+            return std::nullopt;
+        return true;
+    });
+}
+
+// Escape on the login until the program ends: without a window manager the keyboard comes back to the dialog a
+// moment after a box has closed, and an Escape sent before that is lost.
+int leaveTheLogin(Screen& screen, ProgramRun& program)
+{
+    for (int tries = 0;; ++tries) {
+        screen.key("Escape");
+        try {
+            return program.waitForExit(tries < 9 ? 2s : 20s);
+        } catch (const DriverError&) {
+            if (tries >= 9)
+                throw;
+        }
+    }
+}
+
+// Five wrong passwords over two runs of the program (the first ends at its third), then, in a third run, the
+// right password refused with the lock-out's message; once velmora-db unlock has run, the operator signs on.
+TEST_P(ProgramOnX, WrongPasswordsOverTwoRunsLockTheOperatorOutUntilUnlocked)
+{
+    program.makeDemoDatabase();
+    const QImage wrong = messageText(QStringLiteral("密码不对,请重新录入!"));
+    const QImage ended = messageText(QStringLiteral("对不起,你没有通过口令认证!"));
+    // The lock lasts 15 minutes from the first failure: 14 when this run is slow.
+    const QImage locked15 = messageText(TFlogin::lockedOutMessage(15));
+    const QImage locked14 = messageText(TFlogin::lockedOutMessage(14));
+    ASSERT_NE(wrong, locked15);
+
+    for (const int failures : {3, 2}) {
+        SCOPED_TRACE(failures);
+        program.start();
+        waitForWindow(screen, program, LoginCaption);
+        screen.type("1");
+        screen.key("Return");
+        for (int attempt = 1; attempt <= failures; ++attempt) {
+            screen.key("a", {"Control_L"});
+            screen.type("0000");
+            screen.key("Return");
+            EXPECT_EQ(waitForMessage(screen, program, {wrong, ended, locked15, locked14}), attempt == 3 ? 1 : 0);
+            screen.key("Return");
+            if (attempt < 3)
+                waitForNoMessage(screen, program);
+        }
+        EXPECT_EQ(failures == 2 ? leaveTheLogin(screen, program) : program.waitForExit(20s), 0);
+    }
+
+    program.start();
+    waitForWindow(screen, program, LoginCaption);
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    EXPECT_GE(waitForMessage(screen, program, {wrong, ended, locked15, locked14}), 2) << "the lock-out's message";
+    screen.key("Return");
+    waitForNoMessage(screen, program);
+    EXPECT_TRUE(screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == LoginCaption; }))
+        << "the login stays up";
+    EXPECT_EQ(leaveTheLogin(screen, program), 0);
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
+
+    program.runVelmoraDb({"unlock", "DB:data/velmdb.mdb", "--userid", "1", "--db-password", "mivotelq"});
+    program.start();
+    const WindowInfo main = signOn();
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 1);
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
 }
 
 TEST_P(ProgramOnX, StartUpErrorReportIsCaptionedWithTheApplicationTitle)
