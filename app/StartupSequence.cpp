@@ -2,6 +2,7 @@
 
 #include "app/BackupNotice.h"
 #include "data/module/Rights.h"
+#include "data/module/SchemaVersion.h"
 
 #include "data/module/DMod.h"
 #include "login/TFlogin.h"
@@ -139,6 +140,9 @@ bool StartupSequence::reconfigureUntilConnected()
 
 void StartupSequence::openStartupDatasets()
 {
+    // A database a newer version made or upgraded: what this one would write could go past what that one expects.
+    // Refused through the general error report, before anything is read into the windows or written.
+    data::refuseNewerSchema(m_dmod->ADOCON().backend());
     for (data::Dataset* dataset :
          {&m_dmod->toper(), &m_dmod->tuser(), &m_dmod->typzdk(), &m_dmod->tkc(), &m_dmod->tbm(), &m_dmod->tdw()})
         dataset->open();

@@ -4,6 +4,8 @@
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
+#include "data/engines/PgBackend.h"
+#include "data/module/SchemaVersion.h"
 
 #include <span>
 
@@ -20,10 +22,11 @@ std::string stringLiteral(const std::string& text)
     return data::text::quoted(text, '\'');
 }
 
-// Tables an engine keeps for itself, never copied: the file's password verifier (the target has its own, or none).
+// Tables an engine keeps for itself, never copied: the file's password verifier (the target has its own, or none)
+// and the server's schema version (the target is stamped by its own kind).
 bool ownTable(const std::string& name)
 {
-    return equalsIgnoreCase(name, data::PasswordVerifierTable);
+    return equalsIgnoreCase(name, data::PasswordVerifierTable) || equalsIgnoreCase(name, data::SchemaVersionTable);
 }
 
 // A date or time as the import writes every date-time: YYYY-MM-DD HH:MM:SS (a time on Access's day zero).
@@ -153,6 +156,8 @@ access::Kind accessKindOf(const data::ColumnDescription& column)
 DatabaseSource::DatabaseSource(std::unique_ptr<data::Backend> backend, Engine engine)
     : m_backend(std::move(backend)), m_engine(engine)
 {
+    // Tables of a newer schema would arrive as tables of nobody's, the target stamped as if they were not there.
+    data::refuseNewerSchema(*m_backend);
     // One state of the database throughout, however long the copy takes; tills may go on working meanwhile.
     m_backend->execute(m_engine == Engine::Server ? "BEGIN ISOLATION LEVEL REPEATABLE READ READ ONLY" : "BEGIN");
     const std::vector<std::string> tables =

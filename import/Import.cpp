@@ -6,6 +6,7 @@
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Schema.h"
+#include "data/module/SchemaVersion.h"
 #include "data/provider/ConnectionString.h"
 #include "import/Convert.h"
 #include "import/Plan.h"
@@ -278,6 +279,8 @@ void removeDatabaseFile(const std::string& path)
 ImportSummary importTables(const Source& source, data::Backend& target, Engine engine, ImportProgress* progress)
 {
     stopIfInterrupted(progress);
+    // What a newer program made, this one would fill past.
+    data::refuseNewerSchema(target);
     ImportSummary summary;
     summary.source = source.description();
     summary.target = target.location();
@@ -298,6 +301,8 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
         summary.tables.push_back(writer.write(table));
     summary.linkedTables = source.linkedTables();
     summary.warnings = source.warnings();
+    // The tables of ours and the stamp of this schema, in the same transaction.
+    data::upgradeSchema(target);
     return summary;
 }
 

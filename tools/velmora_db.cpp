@@ -20,6 +20,7 @@
 #include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
+#include "data/module/SchemaVersion.h"
 #include "data/module/SignOnAttempts.h"
 #include "data/provider/ConnectionString.h"
 #include "import/DatabaseSource.h"
@@ -168,6 +169,13 @@ Commands:
   restore DUMP URI [--db-user R] [--db-password P]
         Restores a pg_dump archive (backup URI DEST) into the server's database,
         which must be empty (no tables), in one transaction (pg_restore).
+  upgrade FILE|URI [--db-user R] [--db-password P]
+        Brings a database made by an older version (or never stamped with a
+        schema version) to the schema of this version, in one transaction,
+        after a backup (FILE.before-upgrade-YYYYMMDD-HHMMSS beside a file; for
+        a server, velmora-server-before-upgrade-YYYYMMDD-HHMMSS.dump in the
+        current folder). A database already current is left as it is. The
+        program refuses a database stamped newer than it knows.
   copy SOURCE TARGET [--source-user R] [--source-password P] [--db-user R] [--db-password P]
         Copies a Velmora database into another, between a file and a server
         either way, or file to file: every table of the schema and every other
@@ -423,8 +431,7 @@ std::string currentFolder()
     return std::filesystem::current_path().string() + "/";
 }
 
-// Connects; a database that wants a password nobody gave asks for it at the terminal, once.
-std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+std::unique_ptr<Backend> connectAsked(const std::string& file, const Arguments& args)
 {
     const std::optional<std::string> password = databasePassword(args);
     try {
@@ -436,6 +443,15 @@ std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args
     const std::optional<std::string> typed =
         prompt(isServerSource(file) ? "Password of the server's role: " : "Database password: ");
     return connectProvider(connectionStringFor(file, args, typed), currentFolder());
+}
+
+// Connects; a database that wants a password nobody gave asks for it at the terminal, once. A database stamped with
+// a newer schema than this tool knows is refused: what it would write could go past what a newer program expects.
+std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+{
+    std::unique_ptr<Backend> backend = connectAsked(file, args);
+    refuseNewerSchema(*backend);
+    return backend;
 }
 
 // The operator password a command stores: given, or typed twice at the terminal.
@@ -453,11 +469,23 @@ std::string newOperatorPassword(const Arguments& args, const std::string& userid
     return *typed;
 }
 
-// The tables of ours beside the schema's: the record of sign-on attempts and the disabled operators.
-void ensureOwnTables(Backend& db)
+// Brings the database to the current schema in one transaction: the tables of ours beside the schema's (the record
+// of sign-on attempts, the disabled operators) made where missing, and the version stamped.
+SchemaUpgrade upgradeInOneTransaction(Backend& db)
 {
-    ensureSignOnAttemptTable(db);
-    ensureOperatorStateTable(db);
+    db.beginTransaction();
+    try {
+        SchemaUpgrade upgrade = upgradeSchema(db);
+        db.commit();
+        return upgrade;
+    } catch (...) {
+        try {
+            db.rollback();
+        } catch (const DatabaseError&) {
+            // the failure that brought us here is the one to report
+        }
+        throw;
+    }
 }
 
 // An operator function's refusal, with what the tool offers against it.
@@ -490,8 +518,15 @@ int createOnServer(const std::string& uri, const Arguments& args)
             if (text::equalsIgnoreCase(name, table.name))
                 throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
                                     "; velmora-db does not overwrite a database");
-    backend->execute("BEGIN;\n" + serverSchemaScript() + "COMMIT;\n");
-    ensureOwnTables(*backend);
+    backend->beginTransaction();
+    try {
+        backend->execute(serverSchemaScript());
+        upgradeSchema(*backend);
+        backend->commit();
+    } catch (...) {
+        backend->rollback();
+        throw;
+    }
     std::cout << "Created " << schemaTables().size() << " tables (and the tables of ours) in " << redactedServerUri(uri)
               << ".\n";
     return 0;
@@ -517,8 +552,10 @@ int create(const Arguments& args)
     // Made whole under another name first: an interrupted create leaves nothing a later one would refuse to replace,
     // nor a database without the password check it was meant to have.
     PendingDatabaseFile database(file);
-    database.backend().execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
-    ensureOwnTables(database.backend());
+    database.backend().beginTransaction();
+    database.backend().execute(schemaScript());
+    upgradeSchema(database.backend());
+    database.backend().commit();
     if (password)
         installPasswordVerifier(database.backend().handle(), *password);
     database.publish("velmora-db does not overwrite a database");
@@ -680,7 +717,7 @@ int grantTill(const Arguments& args)
     auto* server = dynamic_cast<PgBackend*>(backend.get());
     if (!server)
         throw DatabaseError("'" + redactedServerUri(uri) + "' is no server.");
-    ensureOwnTables(*backend);
+    upgradeInOneTransaction(*backend);
     std::optional<std::string> password = secret(args, "role-password", "VELMORA_ROLE_PASSWORD");
     TillRoleGrant grant;
     const std::vector<std::string> names = backend->tableNames();
@@ -698,6 +735,8 @@ int grantTill(const Arguments& args)
         read.push_back(table.name);
     read.push_back(SignOnAttemptTableName);
     read.push_back(OperatorStateTableName);
+    // The start-up reads which schema the database has.
+    read.push_back(SchemaVersionTable);
     for (std::string_view table : read) {
         const std::optional<std::string> name = spelled(table);
         if (!name)
@@ -916,13 +955,58 @@ int backupStatus(const Arguments& args)
     return stale ? exitFailure : 0;
 }
 
+// Local time as YYYYMMDD-HHMMSS, for the names of the copies made before a change.
+std::string fileTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// An older or unstamped database brought to the current schema, after a backup, in one transaction; a current one
+// left alone, a newer one refused.
+int upgrade(const Arguments& args)
+{
+    const std::string target = singleFile(args);
+    std::unique_ptr<Backend> backend = connectAsked(target, args);
+    const int version = backend->schemaVersion();
+    if (version > CurrentSchemaVersion)
+        throw newerSchemaError(version, backend->location());
+    if (version == CurrentSchemaVersion) {
+        std::cout << backend->location() << " has the schema of version " << version
+                  << " already; nothing was changed.\n";
+        return 0;
+    }
+    std::string kept;
+    if (isServerSource(target)) {
+        const std::string archive =
+            (std::filesystem::current_path() / ("velmora-server-before-upgrade-" + fileTimeStamp() + ".dump")).string();
+        kept = dumpServerDatabase(serverLogin(target, args), archive).destination;
+    } else {
+        const std::string path = backend->location();
+        kept = backupDatabaseFile(path, path + ".before-upgrade-" + fileTimeStamp()).destination;
+    }
+    const SchemaUpgrade done = upgradeInOneTransaction(*backend);
+    std::cout << "Upgraded " << backend->location() << " from schema version " << done.from << " to " << done.to
+              << " (backed up first to " << kept << "):\n";
+    for (const std::string& step : done.steps)
+        std::cout << "  " << step << '\n';
+    if (done.steps.empty())
+        std::cout << "  it held every table already; only its version was stamped\n";
+    return 0;
+}
+
 int schema(const Arguments& args)
 {
     if (!args.positional.empty())
         throw UsageError("schema takes no FILE");
     const std::string target = args.option("for").value_or("sqlite");
     if (text::equalsIgnoreCase(target, "sqlite"))
-        std::cout << schemaScript();
+        // The write-ahead log, as create makes a file: several tills share it, and a backup keeps none waiting.
+        std::cout << "PRAGMA journal_mode=WAL;\n" << schemaScript();
     else if (text::equalsIgnoreCase(target, "postgresql"))
         std::cout << serverSchemaScript();
     else
@@ -1204,7 +1288,7 @@ private:
 // The import from `source` into the target, all or nothing, undone on SIGINT, SIGTERM or SIGHUP (the program then
 // ends by that signal); its summary on standard output, what it does meanwhile on standard error.
 int runImport(const velmora::import::Source& source, const velmora::import::ImportTarget& target,
-              const std::string& what, const std::string& done, const Arguments& args)
+              const std::string& what, const std::string& done)
 {
     namespace im = velmora::import;
     ImportProgressLines progress(what);
@@ -1221,13 +1305,6 @@ int runImport(const velmora::import::Source& source, const velmora::import::Impo
             throw;
         }
     }
-    // The tables of ours, as create makes them; the import itself is done whatever happens here.
-    try {
-        ensureOwnTables(*openFile(target.target, args));
-    } catch (const std::exception& e) {
-        std::cerr << "velmora-db: the tables of ours are made on first use instead: " << e.what() << '\n';
-    }
-
     std::cout << done << " " << summary.source << "\ninto " << summary.target << ":\n";
     if (!summary.schemaTablesCreated.empty()) {
         std::cout << "  made the schema's tables";
@@ -1277,7 +1354,7 @@ int importAccess(const Arguments& args)
         throw UsageError("--db-user is for a server; a database file knows only Admin");
     const im::AccessSource source(accessFile, args.option("jet3-charset"));
     return runImport(source, {target, args.option("db-user").value_or(""), databasePassword(args)}, "import",
-                     "Imported", args);
+                     "Imported");
 }
 
 int copy(const Arguments& args)
@@ -1300,7 +1377,7 @@ int copy(const Arguments& args)
     const im::DatabaseSource source(std::move(backend), server ? im::Engine::Server : im::Engine::File);
     im::ImportTarget into{target, args.option("db-user").value_or(""), databasePassword(args)};
     into.action = "copied";
-    return runImport(source, into, "copy", "Copied", args);
+    return runImport(source, into, "copy", "Copied");
 }
 
 struct Command
@@ -1336,6 +1413,7 @@ const Command commands[] = {
     {"backup", with({"settings"}), backup},
     {"restore", opening, restore},
     {"backup-status", {}, backupStatus},
+    {"upgrade", opening, upgrade},
     {"schema", {"for"}, schema},
     {"show", opening, show, {"show-secrets"}},
     {"check", opening, check},

@@ -1314,6 +1314,38 @@ void PgBackend::createTableIfMissing(const TableDefinition& table)
     }
 }
 
+int PgBackend::schemaVersion()
+{
+    // Looked up first: a failed read would end the caller's transaction.
+    const std::string table = SchemaVersionTable;
+    Result found = run("SELECT to_regclass($1) IS NOT NULL", {table.c_str()});
+    if (std::string_view(PQgetvalue(found.get(), 0, 0)) != "t")
+        return 0;
+    Result version = run("SELECT max(version) FROM " + quoteIdentifier(table));
+    if (PQntuples(version.get()) == 0 || PQgetisnull(version.get(), 0, 0))
+        return 0;
+    return std::atoi(PQgetvalue(version.get(), 0, 0));
+}
+
+void PgBackend::setSchemaVersion(int version)
+{
+    const std::string table = quoteIdentifier(SchemaVersionTable);
+    execute("CREATE TABLE IF NOT EXISTS " + table +
+            " (version integer NOT NULL);\n"
+            "COMMENT ON TABLE " +
+            table +
+            " IS 'the version of the schema of this Velmora database: one row';\n"
+            // Every till reads it at start-up, whatever its role may do otherwise; it tells nothing secret.
+            "GRANT SELECT ON " +
+            table +
+            " TO PUBLIC;\n"
+            "DELETE FROM " +
+            table +
+            ";\n"
+            "INSERT INTO " +
+            table + " (version) VALUES (" + std::to_string(version) + ");\n");
+}
+
 std::string PgBackend::encryptedRolePassword(const std::string& role, const std::string& password)
 {
     char* encrypted = PQencryptPasswordConn(live(), password.c_str(), role.c_str(), "scram-sha-256");

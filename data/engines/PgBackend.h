@@ -82,6 +82,9 @@ public:
     // An advisory transaction lock, the name's hash as its key.
     void lockForWriting(std::string_view name) override;
     void createTableIfMissing(const TableDefinition& table) override;
+    // One row in a table of ours, SchemaVersionTable; none there reads as 0.
+    int schemaVersion() override;
+    void setSchemaVersion(int version) override;
     // The role password as the server keeps it (SCRAM-SHA-256), computed here so that the plain password never
     // travels to the server, nor into a statement or a server log.
     std::string encryptedRolePassword(const std::string& role, const std::string& password);
@@ -199,6 +202,9 @@ std::string serverSchemaScript();
 
 // The cause of a failure the server reported with this SQLSTATE.
 ErrorCause serverCause(std::string_view sqlState);
+
+// The table of one row in which a server's database keeps the version of its schema.
+inline constexpr const char* SchemaVersionTable = "velmora_schema_version";
 
 // A column comment that marks 8-bit text (the first word of the comment, any letter case).
 inline constexpr std::string_view AnsiTextMark = "ansi";

@@ -602,6 +602,20 @@ void SqliteBackend::createTableIfMissing(const TableDefinition& table)
     execute(sql);
 }
 
+int SqliteBackend::schemaVersion()
+{
+    const CommandClock clock(*this);
+    SqliteStatement version = prepare("PRAGMA user_version");
+    if (sqlite3_step(version.get()) != SQLITE_ROW)
+        fail({});
+    return sqlite3_column_int(version.get(), 0);
+}
+
+void SqliteBackend::setSchemaVersion(int version)
+{
+    execute("PRAGMA user_version = " + std::to_string(version));
+}
+
 std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText, RowSink& rows)
 {
     std::vector<ColumnDescription> columns;

@@ -69,6 +69,9 @@ public:
     // The transaction's write lock (BEGIN IMMEDIATE) already keeps every other writer out.
     void lockForWriting(std::string_view name) override;
     void createTableIfMissing(const TableDefinition& table) override;
+    // The file's user_version.
+    int schemaVersion() override;
+    void setSchemaVersion(int version) override;
 
     const std::string& path() const { return m_path; }
     std::string location() const override { return m_path; }

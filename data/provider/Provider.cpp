@@ -38,6 +38,16 @@ std::string resolvePath(const std::string& source, const std::string& executable
     throw DatabaseError(text, std::move(cause));
 }
 
+// The file's user_version, 0 when it cannot be read.
+int fileSchemaVersion(sqlite3* db)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK)
+        return 0;
+    SqliteStatement version(raw);
+    return sqlite3_step(version.get()) == SQLITE_ROW ? sqlite3_column_int(version.get(), 0) : 0;
+}
+
 } // namespace
 
 std::unique_ptr<Backend> connectProvider(const std::string& connectionString, const std::string& executableFolder)
@@ -142,7 +152,9 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
 
     // A file made by the plain sqlite3 tool keeps a rollback journal, under which a backup or a long read keeps every
     // till from writing; with the write-ahead log they go on. Only an accepted password may change the file.
-    switchToWriteAheadLog(db.get(), path);
+    // Nor a database of a newer schema, which the start-up refuses without writing anything to it.
+    if (fileSchemaVersion(db.get()) <= CurrentSchemaVersion)
+        switchToWriteAheadLog(db.get(), path);
 
     return std::make_unique<SqliteBackend>(std::move(db), path);
 }

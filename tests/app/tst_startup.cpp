@@ -3,6 +3,7 @@
 // reach a database run on a file and on the test server (VELMORA_TEST_PG; those rows are skipped without it).
 
 #include "app/StartupSequence.h"
+#include "data/Backend.h"
 #include "data/module/Rights.h"
 #include "tests/support/ScriptedPlatform.h"
 #include "tests/support/SignOnFixture.h"
@@ -189,6 +190,51 @@ private slots:
         QCOMPARE(report.caption, QStringLiteral("Velmora"));
         QVERIFY2(report.text.contains(table), qPrintable(report.text));
         QVERIFY(!platform.log().contains(QStringLiteral("modal Flogin")));
+    }
+
+    // A database stamped with a schema newer than the program knows ends the program through the general error
+    // report, with status 1, the message naming both versions, no login, and nothing written to the database.
+    void newerSchemaEndsBeforeTheLoginWritingNothing_data()
+    {
+        QTest::addColumn<TestBackend>("backend");
+        addBackendRows("newer schema");
+    }
+
+    void newerSchemaEndsBeforeTheLoginWritingNothing()
+    {
+        QFETCH(TestBackend, backend);
+        if (const std::string why = skipReason(backend); !why.empty())
+            QSKIP(why.c_str());
+        const auto db = shopDatabase(backend);
+        const int newer = data::CurrentSchemaVersion + 1;
+        db->stampSchemaVersion(newer);
+        QFile file(QString::fromStdString(db->path()));
+        const QByteArray before = !db->isServer() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        file.close();
+        ScriptedPlatform platform(QString::fromStdString(db->folder()));
+        LoopState atLoop;
+        scriptSignOn(platform, QStringLiteral("1"), QStringLiteral("secret"), &atLoop);
+        StartupSequence sequence(platform);
+
+        QCOMPARE(sequence.run(), 1);
+
+        QCOMPARE(platform.boxes().size(), 1);
+        const MessageBoxRequest& report = platform.boxes().front();
+        QCOMPARE(report.icon, MsgIcon::Error);
+        for (const QString& part : {QStringLiteral("数据库的结构版本是 %1").arg(newer),
+                                    QStringLiteral("本程序所知的版本 %1").arg(data::CurrentSchemaVersion)})
+            QVERIFY2(report.text.contains(part), qPrintable(report.text));
+        QVERIFY(!platform.log().contains(QStringLiteral("modal Flogin")));
+        QCOMPARE(db->number("SELECT count(*) FROM oper"), 0);
+        QCOMPARE(db->schemaVersion(), newer);
+        if (db->isServer()) {
+            QCOMPARE(db->number("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'velmora\\_%' AND tablename <> "
+                                "'velmora_schema_version'"),
+                     0);
+        } else {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == before, "the file changed");
+        }
     }
 
     // The whole road: the first read finds the database, the operator signs

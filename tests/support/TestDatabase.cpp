@@ -306,6 +306,26 @@ void TestDatabase::addOperator(const std::string& username, const data::Value& u
         sqlLiteral(able) + ");");
 }
 
+int TestDatabase::schemaVersion()
+{
+    if (!isServer())
+        return static_cast<int>(number("PRAGMA user_version"));
+    if (number("SELECT count(*) FROM pg_tables WHERE tablename = 'velmora_schema_version'") == 0)
+        return 0;
+    return static_cast<int>(number("SELECT coalesce(max(version), 0) FROM velmora_schema_version"));
+}
+
+void TestDatabase::stampSchemaVersion(int version)
+{
+    if (!isServer()) {
+        run("PRAGMA user_version = " + std::to_string(version));
+        return;
+    }
+    run("CREATE TABLE IF NOT EXISTS velmora_schema_version (version integer NOT NULL); "
+        "DELETE FROM velmora_schema_version; INSERT INTO velmora_schema_version VALUES (" +
+        std::to_string(version) + ")");
+}
+
 void TestDatabase::useWriteAheadLog()
 {
     if (!isServer())

@@ -132,6 +132,8 @@ public:
     // A database made with velmora-db, then one of its tables dropped.
     void dropTable(const QString& relativePath, const QString& table);
     int countRows(const QString& relativePath, const QString& table) const;
+    // Stamps the database file with a schema version (its user_version), as a newer program would.
+    void stampSchemaVersion(const QString& relativePath, int version);
     // velmora-db with the arguments, "DB:" before a path inside the folder; a DriverError when it fails.
     void runVelmoraDb(std::vector<std::string> arguments) const;
 

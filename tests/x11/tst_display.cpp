@@ -2,6 +2,7 @@
 // painted and when, the captions the server holds, what keys and clicks do.
 // Every case runs once without a window manager and once under openbox.
 
+#include "data/module/SchemaVersion.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
@@ -406,6 +407,29 @@ TEST_P(ProgramOnX, StartUpErrorReportIsCaptionedWithTheApplicationTitle)
     EXPECT_TRUE(splashOf(screen, program.pid()).has_value());
     screen.key("Return");
     EXPECT_EQ(program.waitForExit(20s), 1);
+}
+
+// A database a newer version stamped: the real program stops before the login with the general error report, whose
+// first line names both versions, ends with status 1 and writes nothing to the file.
+TEST_P(ProgramOnX, ANewerSchemaStopsTheProgramBeforeTheLogin)
+{
+    program.makeDemoDatabase();
+    const int newer = data::CurrentSchemaVersion + 1;
+    program.stampSchemaVersion(QStringLiteral("data/velmdb.mdb"), newer);
+    QFile file(program.folder() + QStringLiteral("/data/velmdb.mdb"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const QImage refusal = messageText(data::newerSchemaError(newer, "").what());
+
+    program.start();
+    EXPECT_EQ(waitForMessage(screen, program, {refusal}), 0);
+    EXPECT_FALSE(screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == LoginCaption; }));
+    screen.key("Return");
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == before) << "the program wrote to the database";
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
 }
 
 TEST_P(ProgramOnX, RightClickOnTheMenuBarOrTheBandLeavesTheToolBar)
