@@ -56,12 +56,15 @@ private:
     ErrorCause m_cause;
 };
 
-// The text of a command ended by its time-out, the same for every backend: "Query timeout expired: the command on
-// '<where>' did not finish within 30 seconds[; <detail>]."
+// The text of a command ended by its time-out, the same for every backend: what the clerk reads, in Chinese, then
+// the technical line "Query timeout expired: the command on '<where>' did not finish within 30 seconds[; <detail>]."
 inline std::string commandTimeoutMessage(std::string_view where, int seconds, std::string_view detail = {})
 {
-    std::string text = "Query timeout expired: the command on '" + std::string(where) + "' did not finish within " +
-                       std::to_string(seconds) + (seconds == 1 ? " second" : " seconds");
+    std::string text = "操作超时：数据库在 " + std::to_string(seconds) +
+                       " 秒内没有完成这个操作。请稍后再试一次；如果一再发生，请与管理员联系。\n"
+                       "Query timeout expired: the command on '" +
+                       std::string(where) + "' did not finish within " + std::to_string(seconds) +
+                       (seconds == 1 ? " second" : " seconds");
     if (!detail.empty())
         text += "; " + std::string(detail);
     return text + ".";

@@ -265,9 +265,18 @@ void SqliteBackend::fail(std::string text, int resultCode) const
                                                       ? "it was still waiting for another user's lock on the database"
                                                       : ""),
                             ErrorCause{ErrorKind::TimedOut, resultCode, {}});
+    // What a clerk may meet while working, in Chinese first; the engine's own words follow for the administrator.
     if (std::optional<DatabaseError> refused = permissionFailure(m_path, resultCode))
-        throw *refused;
-    throw DatabaseError(text, sqliteCause(resultCode));
+        throw DatabaseError("这台电脑上的用户不能写入数据库文件（或它旁边的日志文件），这次操作没有保存。请与管理员联系。\n" +
+                                std::string(refused->what()),
+                            refused->cause());
+    ErrorCause cause = sqliteCause(resultCode);
+    if (cause.kind == ErrorKind::Locked)
+        throw DatabaseError("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 " +
+                                std::to_string(BusyTimeoutMs / 1000) +
+                                " 秒仍没有让出。请稍后再试一次；如果一再发生，请与管理员联系。\n" + text,
+                            std::move(cause));
+    throw DatabaseError(text, std::move(cause));
 }
 
 namespace {

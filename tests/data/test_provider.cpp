@@ -347,4 +347,27 @@ TEST(ProviderTest, AFileLockedByAnotherProcessIsReportedInUse)
     EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder()));
 }
 
+// A till whose write waits in vain for another's lock is told in Chinese that the database is busy and what to do.
+TEST(ProviderTest, AWriteKeptOutByAnotherUsersLockIsToldInChinese)
+{
+    TempFolder dir;
+    const std::string path = dir.file("velmdb.mdb");
+    rowsOfFile(path, Schema);
+    auto till = connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    try {
+        till->insertRow("partment", {{"部门名称", std::string("库房")}});
+        ADD_FAILURE() << "written past the lock";
+    } catch (const DatabaseError& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(e.kind(), ErrorKind::Locked) << text;
+        EXPECT_EQ(text.rfind("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 5 秒仍没有让出。", 0), 0u) << text;
+        EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
+}
+
 } // namespace

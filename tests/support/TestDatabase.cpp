@@ -289,7 +289,17 @@ std::string TestDatabase::schema() const
 
 std::vector<std::vector<std::string>> TestDatabase::rows(const std::string& sql)
 {
-    return isServer() ? session().rows(sql) : rowsOfFile(m_path, sql);
+    if (!isServer())
+        return rowsOfFile(m_path, sql);
+    try {
+        return session().rows(sql);
+    } catch (const std::runtime_error&) {
+        // A test may restart its own server under the session: the check goes on with a new one.
+        if (session().connected())
+            throw;
+        m_session.reset();
+        return session().rows(sql);
+    }
 }
 
 long long TestDatabase::number(const std::string& sql)

@@ -86,6 +86,8 @@ public:
     ServerSession(const ServerSession&) = delete;
     ServerSession& operator=(const ServerSession&) = delete;
 
+    bool connected() const { return PQstatus(m_conn) == CONNECTION_OK; }
+
     std::vector<std::vector<std::string>> rows(const std::string& sql)
     {
         PGresult* r = PQexec(m_conn, sql.c_str());
