@@ -74,6 +74,22 @@ protected:
             EXPECT_NE(std::string(error->what()).find(part), std::string::npos) << error->what() << "\nlacks: " << part;
     }
 
+    // Ends, as an administrator would, the session whose statement containing `marker` has come to its pg_sleep.
+    static std::thread terminateWhenSleeping(const std::string& marker)
+    {
+        auto admin = std::make_shared<ServerSession>(server->server().adminUri);
+        return std::thread([admin, marker] {
+            for (int tries = 0; tries < 500; ++tries) {
+                const auto rows = admin->rows(
+                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" + marker +
+                    "%' AND state = 'active' AND wait_event = 'PgSleep' AND pid <> pg_backend_pid()");
+                if (!rows.empty())
+                    return;
+                std::this_thread::sleep_for(std::chrono::milliseconds(20));
+            }
+        });
+    }
+
     static inline std::unique_ptr<PrivateServer> server;
     std::unique_ptr<TestDatabase> db;
     std::unique_ptr<TDMod> dmod; // after db: closed before its database goes
@@ -130,21 +146,36 @@ TEST_F(Reconnect, ATransactionLostIsToldAndNothingOfItIsKept)
 TEST_F(Reconnect, AWriteLostInFlightIsNotSentAgain)
 {
     Backend& backend = dmod->ADOCON().backend();
-    std::thread administrator([&] {
-        // Ends the session while it sleeps after its insert.
-        ServerSession admin(server->server().adminUri);
-        for (int tries = 0; tries < 200; ++tries) {
-            const auto rows = admin.rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE "
-                                         "'%pg_sleep(5)%' AND pid <> pg_backend_pid()");
-            if (!rows.empty())
-                return;
-            std::this_thread::sleep_for(std::chrono::milliseconds(20));
-        }
-    });
+    std::thread administrator = terminateWhenSleeping("pg_sleep(5)");
     const auto error = failureOf([&] { backend.execute("INSERT INTO oper (userid) VALUES ('8'); SELECT pg_sleep(5)"); });
     administrator.join();
     expectParts(error, {"已经重新连接", "这次操作可能已经完成，也可能没有完成", "请先查看结果"});
     EXPECT_EQ(db->number("SELECT count(*) FROM oper WHERE userid = '8'"), 0) << "it was not sent again";
+    const auto later = failureOf([&] { dmod->toper().open(); });
+    EXPECT_FALSE(later) << later->what();
+}
+
+// A read whose session an administrator ends while it runs: before any row came it is simply run again on a new
+// connection; after rows were handed on it is not, and the message says to open the data again.
+TEST_F(Reconnect, AReadEndedInFlightRunsAgainOnlyWhenNoRowWasHandedOn)
+{
+    Backend& backend = dmod->ADOCON().backend();
+    std::thread administrator = terminateWhenSleeping("pg_sleep(1) AS slept");
+    ResultSet result;
+    auto error = failureOf([&] { result = backend.openCommand("SELECT 7 AS seven, pg_sleep(1) AS slept"); });
+    administrator.join();
+    EXPECT_FALSE(error) << error->what();
+    ASSERT_EQ(result.rows.size(), 1u);
+    EXPECT_EQ(result.rows[0][0], Value(std::int64_t{7}));
+
+    // The first row is large enough to leave the server's buffer before the second one sleeps.
+    administrator = terminateWhenSleeping("pg_sleep(30) END AS slept");
+    error = failureOf([&] {
+        backend.openCommand("SELECT g, repeat('x', 200000) AS pad, CASE WHEN g = 2 THEN pg_sleep(30) END AS slept "
+                            "FROM generate_series(1, 2) AS g");
+    });
+    administrator.join();
+    expectParts(error, {"读取数据的中途断开了，已经重新连接", "请重新打开这些数据"});
     const auto later = failureOf([&] { dmod->toper().open(); });
     EXPECT_FALSE(later) << later->what();
 }
