@@ -589,7 +589,7 @@ void PgBackend::fail(const pg_result* result) const
         text = std::string(data::text::trimWhitespace(PQerrorMessage(connection)));
     if (text.empty())
         text = "The server did not answer.";
-    throw DatabaseError(text, std::move(cause));
+    throw DatabaseError(withClerkLine(cause.kind, text), std::move(cause));
 }
 
 pg_conn* PgBackend::live() const

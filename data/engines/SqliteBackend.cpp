@@ -276,7 +276,7 @@ void SqliteBackend::fail(std::string text, int resultCode) const
                                 std::to_string(BusyTimeoutMs / 1000) +
                                 " 秒仍没有让出。请稍后再试一次；如果一再发生，请与管理员联系。\n" + text,
                             std::move(cause));
-    throw DatabaseError(text, std::move(cause));
+    throw DatabaseError(withClerkLine(cause.kind, text), std::move(cause));
 }
 
 namespace {
