@@ -9,6 +9,7 @@
 #include "mainwin/Tfmain.h"
 #include "platform/Platform.h"
 #include "settings/Tfrm_DBini.h"
+#include "shell/ShellCommands.h"
 #include "splash/Tfac.h"
 
 #include <QLabel>
@@ -80,6 +81,7 @@ int StartupSequence::runSteps()
     }
 
     openStartupDatasets();
+    showMainWindowAndLogin();
     closeSplash();
     signOnAndRun();
     endProgram();
@@ -157,14 +159,28 @@ void StartupSequence::closeSplash()
     delete m_fac.data(); // no-op when closing already destroyed it
 }
 
+// The main window and the login dialog are on the screen and painted before
+// the splash goes, so that the hand-over shows neither an empty screen nor an
+// unpainted window. The sign-on writes into the main window, so it exists
+// first; the login stands in front of it, as its dialog.
+void StartupSequence::showMainWindowAndLogin()
+{
+    m_main = std::make_unique<Tfmain>(m_platform);
+    m_main->showMaximized();
+    m_commands = std::make_unique<ShellCommands>(m_platform, *m_main, *m_dmod);
+    m_commands->install();
+    m_platform.repaintNow(*m_main);
+
+    m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod, m_main.get());
+    // Modal from its first showing, so the main window behind it is blocked
+    // already while the splash goes.
+    m_login->setWindowModality(Qt::ApplicationModal);
+    m_login->show();
+    m_platform.repaintNow(*m_login);
+}
+
 void StartupSequence::signOnAndRun()
 {
-    // The sign-on writes into the main window, so it exists first; it stands
-    // behind the login dialog.
-    m_main = std::make_unique<Tfmain>();
-    m_main->showMaximized();
-
-    m_login = std::make_unique<TFlogin>(m_platform, *m_main, *m_dmod);
     m_platform.showModal(*m_login);
     tellAboutAFailedBackup();
 
@@ -184,6 +200,7 @@ void StartupSequence::tellAboutAFailedBackup()
 void StartupSequence::endProgram()
 {
     m_login.reset();
+    m_commands.reset();
     m_main.reset();
     m_dmod.reset();
     if (m_fac)

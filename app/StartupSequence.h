@@ -12,6 +12,7 @@
 namespace velmora {
 
 class Platform;
+class ShellCommands;
 class Tfac;
 class Tfmain;
 class TFlogin;
@@ -46,6 +47,7 @@ private:
     bool tryConnect();
     bool reconfigureUntilConnected();
     void openStartupDatasets();
+    void showMainWindowAndLogin();
     void closeSplash();
     void signOnAndRun();
     void tellAboutAFailedBackup();
@@ -59,6 +61,7 @@ private:
     std::unique_ptr<data::TDMod> m_dmod;
     std::unique_ptr<Tfmain> m_main;
     std::unique_ptr<TFlogin> m_login;
+    std::unique_ptr<ShellCommands> m_commands;
     std::vector<QString> m_connectAttempts;
     int m_commandTimeout;
 };

@@ -219,12 +219,8 @@ void TFlogin::btokClick()
         if (const std::optional<int> minutes = sameOperator ? lockedOutMinutes(attempt.matchedUserid) : std::nullopt) {
             attempt.outcome = data::SignOnOutcome::LockedOut;
             record(attempt);
-            if (m_attemptCount >= 3) {
-                showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
-                m_failedOut = true;
-                btnoClick();
+            if (endsAfterThirdAttempt())
                 return;
-            }
             showMessage(lockedOutMessage(*minutes));
             yh->setFocus();
             return;
@@ -255,12 +251,8 @@ void TFlogin::btokClick()
                           : disabled                        ? data::SignOnOutcome::Disabled
                                                             : data::SignOnOutcome::RightsDamaged;
         record(attempt);
-        if (m_attemptCount >= 3) {
-            showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
-            m_failedOut = true;
-            btnoClick();
+        if (endsAfterThirdAttempt())
             return;
-        }
         if (!sameOperator || !passwordMatches) {
             showMessage(QStringLiteral("密码不对,请重新录入!"));
             Edit2->setFocus();
@@ -341,14 +333,15 @@ void TFlogin::btnoClick()
     if (m_ending)
         return;
     m_ending = true;
-    // The operator leaves: an attempt under way is recorded as given up. The program is ending, so a failure to
-    // write it goes to the log alone.
+    // The operator leaves: an attempt under way is recorded as given up. The dialog is going (at the start the
+    // program with it), so a failure to write it goes to the log alone.
     if (!m_loggedIn && !m_failedOut && !yh->currentText().isEmpty()) {
         data::SignOnAttempt attempt = attemptFor(yh->currentText());
         attempt.outcome = data::SignOnOutcome::Cancelled;
         record(attempt, false);
     }
-    m_platform.requestEnd();
+    if (!m_keepsPreviousOperator)
+        m_platform.requestEnd();
     if (isVisible())
         QDialog::done(QDialog::Rejected);
 }
@@ -444,6 +437,17 @@ void TFlogin::Edit2KeyPress(QKeyEvent* event)
 {
     Q_UNUSED(event);
     btok->click();
+}
+
+// The third failed attempt says so and closes the dialog as a refusal.
+bool TFlogin::endsAfterThirdAttempt()
+{
+    if (m_attemptCount < 3)
+        return false;
+    showMessage(QStringLiteral("对不起,你没有通过口令认证!"));
+    m_failedOut = true;
+    btnoClick();
+    return true;
 }
 
 void TFlogin::showMessage(const QString& text)

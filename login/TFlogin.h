@@ -37,6 +37,11 @@ public:
     TFlogin(const TFlogin&) = delete;
     TFlogin& operator=(const TFlogin&) = delete;
 
+    // For 更换用户: leaving without a sign-on (the exit button, Escape, the
+    // close box, the third failed attempt) closes the dialog and keeps the
+    // operator signed on before, instead of ending the application.
+    void setKeepsPreviousOperator(bool keep) { m_keepsPreviousOperator = keep; }
+
     bool loggedIn() const { return m_loggedIn; }
     int attemptCount() const { return m_attemptCount; }
 
@@ -69,6 +74,7 @@ private:
     void btnoClick();
     void FormKeyDown(QObject* watched, QKeyEvent* event, bool& consumed);
     void Edit2KeyPress(QKeyEvent* event);
+    bool endsAfterThirdAttempt();
     void showMessage(const QString& text);
     void reportError(const QString& text);
     // Every counted attempt goes into the record of attempts; the first failure to write it is shown once, and
@@ -92,6 +98,7 @@ private:
     bool m_loggedIn = false;
     int m_attemptCount = 0;
     bool m_ending = false;
+    bool m_keepsPreviousOperator = false;
     bool m_failedOut = false; // the end follows the third failed attempt, not the operator's leaving
     data::LockoutPolicy m_lockout;
     bool m_recordFailureShown = false;

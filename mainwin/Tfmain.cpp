@@ -2,12 +2,15 @@
 
 #include "mainwin/ImageLists.h"
 #include "mainwin/PageScroller.h"
+#include "platform/Platform.h"
 
 #include <QAction>
 #include <QCloseEvent>
+#include <QDateTime>
 #include <QFrame>
 #include <QGuiApplication>
 #include <QLabel>
+#include <QLocale>
 #include <QMdiArea>
 #include <QMenu>
 #include <QMenuBar>
@@ -190,6 +193,40 @@ QStringList Tfmain::alwaysAvailableCommands()
     return names;
 }
 
+QStringList Tfmain::businessCommands()
+{
+    static const QStringList own{QStringLiteral("mm"),         QStringLiteral("user1"), QStringLiteral("back1"),
+                                 QStringLiteral("systemhelp"), QStringLiteral("about"), QStringLiteral("relogin"),
+                                 QStringLiteral("quit")};
+    QStringList names;
+    for (const MenuRow& row : menuRows) {
+        const QString name = QLatin1String(row.info.name);
+        if (row.info.group != MenuItemDefinition::Separator && !own.contains(name))
+            names << name;
+    }
+    return names;
+}
+
+QString Tfmain::notInProgramText(const QString& name)
+{
+    QString caption = name;
+    for (const MenuRow& row : menuRows)
+        if (name == QLatin1String(row.info.name))
+            caption = QString::fromUtf8(row.info.caption);
+    for (const EntryRow& row : entryRows)
+        if (name == QLatin1String(row.info.name))
+            caption = QString::fromUtf8(row.info.caption);
+    return QStringLiteral("“%1”的画面不在本程序之中。\n"
+                          "本程序是药品管理系统的启动和登录部分：连接数据库、操作员登录、更换用户和密码、"
+                          "用户管理和数据备份。")
+        .arg(caption);
+}
+
+void Tfmain::setCommandAction(const QString& name, std::function<void()> action)
+{
+    m_actions.insert(name, std::move(action));
+}
+
 // ---------------------------------------------------------------- window
 
 Tfmain::Tfmain(QWidget* parent) : QMainWindow(parent)
@@ -220,6 +257,11 @@ Tfmain::Tfmain(QWidget* parent) : QMainWindow(parent)
 
     placeWindow();
     FormCreate();
+}
+
+Tfmain::Tfmain(Platform& platform, QWidget* parent) : Tfmain(parent)
+{
+    m_platform = &platform;
 }
 
 Tfmain::~Tfmain() = default;
@@ -355,16 +397,50 @@ void Tfmain::buildStatusBar()
     }
 }
 
+QSize Tfmain::restoredSize() const
+{
+    return {ClientWidth, ClientHeight + menuBar()->sizeHint().height()};
+}
+
 void Tfmain::placeWindow()
 {
-    // Restored: a client area of 891 x 302 below the menu, centred; shown maximized.
-    resize(ClientWidth, ClientHeight + menuBar()->sizeHint().height());
+    // Restored: centred; shown maximized.
+    resize(restoredSize());
     if (const QScreen* screen = QGuiApplication::primaryScreen()) {
         QRect frame(QPoint(0, 0), size());
         frame.moveCenter(screen->availableGeometry().center());
         move(frame.topLeft());
     }
     setWindowState(windowState() | Qt::WindowMaximized);
+}
+
+// A single, fixed-size border: restored, the window keeps its size, centred,
+// and no dragging changes it. Maximised it takes the screen's area, which a
+// window manager gives only to a window whose size may change.
+void Tfmain::fitBorderToState()
+{
+    const Qt::WindowStates state = windowState();
+    if (state.testFlag(Qt::WindowMinimized))
+        return;
+    if (state.testAnyFlags(Qt::WindowMaximized | Qt::WindowFullScreen)) {
+        setMinimumSize(0, 0);
+        setMaximumSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX);
+        return;
+    }
+    setFixedSize(restoredSize());
+    if (const QScreen* screen = this->screen()) {
+        const QSize border = frameGeometry().size() - size();
+        QRect frame(QPoint(0, 0), restoredSize() + border);
+        frame.moveCenter(screen->availableGeometry().center());
+        move(frame.topLeft());
+    }
+}
+
+void Tfmain::changeEvent(QEvent* event)
+{
+    QMainWindow::changeEvent(event);
+    if (event->type() == QEvent::WindowStateChange)
+        fitBorderToState();
 }
 
 // The window has no context menu of its own: the toolkit's default one would
@@ -439,41 +515,69 @@ bool Tfmain::FormCloseQuery()
     return true;
 }
 
-// Panel 0 is left alone: the status bar shows only what the sign-on writes.
-void Tfmain::Timer1Timer() {}
+// Panel 0 is the clock: nothing else writes it.
+void Tfmain::Timer1Timer()
+{
+    static const QLocale chinese(QLocale::Chinese, QLocale::China);
+    setPanelText(0, chinese.toString(QDateTime::currentDateTime(), QStringLiteral("yyyy-MM-dd dddd HH:mm:ss")));
+}
 
-void Tfmain::ls1Click() {}
-void Tfmain::pf1Click() {}
-void Tfmain::crlist1Click() {}
-void Tfmain::rk1Click() {}
-void Tfmain::ty1Click() {}
-void Tfmain::bs1Click() {}
-void Tfmain::xl1Click() {}
-void Tfmain::pd1Click() {}
-void Tfmain::kclist1Click() {}
-void Tfmain::xstjClick() {}
-void Tfmain::kctjClick() {}
-void Tfmain::djsearchClick() {}
-void Tfmain::supportClick() {}
-void Tfmain::yplist1Click() {}
-void Tfmain::ypaddClick() {}
-void Tfmain::ypeditClick() {}
-void Tfmain::yppriceClick() {}
-void Tfmain::yg1Click() {}
-void Tfmain::bm1Click() {}
-void Tfmain::company1Click() {}
-void Tfmain::mmClick() {}
-void Tfmain::user1Click() {}
-void Tfmain::back1Click() {}
-void Tfmain::systemhelpClick() {}
-void Tfmain::aboutClick() {}
-void Tfmain::reloginClick() {}
+void Tfmain::runCommand(const QString& name)
+{
+    const QAction* item = command(name);
+    if (item == nullptr || !item->isEnabled())
+        return;
+    if (const auto action = m_actions.value(name))
+        action();
+}
+
+void Tfmain::sayNotInProgram(const QString& name)
+{
+    // N2 is an entry of the bar, which no sign-on disables.
+    const QAction* item = command(name);
+    if ((item != nullptr && !item->isEnabled()) || m_platform == nullptr)
+        return;
+    m_platform->messageBox(
+        MessageBoxRequest::ok(notInProgramText(name), QStringLiteral("提示"), MsgIcon::Information, this));
+}
+
+// clang-format off
+void Tfmain::ls1Click() { sayNotInProgram(QStringLiteral("ls1")); }
+void Tfmain::pf1Click() { sayNotInProgram(QStringLiteral("pf1")); }
+void Tfmain::crlist1Click() { sayNotInProgram(QStringLiteral("crlist1")); }
+void Tfmain::rk1Click() { sayNotInProgram(QStringLiteral("rk1")); }
+void Tfmain::ty1Click() { sayNotInProgram(QStringLiteral("ty1")); }
+void Tfmain::bs1Click() { sayNotInProgram(QStringLiteral("bs1")); }
+void Tfmain::xl1Click() { sayNotInProgram(QStringLiteral("xl1")); }
+void Tfmain::pd1Click() { sayNotInProgram(QStringLiteral("pd1")); }
+void Tfmain::kclist1Click() { sayNotInProgram(QStringLiteral("kclist1")); }
+void Tfmain::xstjClick() { sayNotInProgram(QStringLiteral("xstj")); }
+void Tfmain::kctjClick() { sayNotInProgram(QStringLiteral("kctj")); }
+void Tfmain::djsearchClick() { sayNotInProgram(QStringLiteral("djsearch")); }
+void Tfmain::supportClick() { sayNotInProgram(QStringLiteral("support")); }
+void Tfmain::yplist1Click() { sayNotInProgram(QStringLiteral("yplist1")); }
+void Tfmain::ypaddClick() { sayNotInProgram(QStringLiteral("ypadd")); }
+void Tfmain::ypeditClick() { sayNotInProgram(QStringLiteral("ypedit")); }
+void Tfmain::yppriceClick() { sayNotInProgram(QStringLiteral("ypprice")); }
+void Tfmain::yg1Click() { sayNotInProgram(QStringLiteral("yg1")); }
+void Tfmain::bm1Click() { sayNotInProgram(QStringLiteral("bm1")); }
+void Tfmain::company1Click() { sayNotInProgram(QStringLiteral("company1")); }
+void Tfmain::mmClick() { runCommand(QStringLiteral("mm")); }
+void Tfmain::user1Click() { runCommand(QStringLiteral("user1")); }
+void Tfmain::back1Click() { runCommand(QStringLiteral("back1")); }
+void Tfmain::systemhelpClick() { runCommand(QStringLiteral("systemhelp")); }
+void Tfmain::aboutClick() { runCommand(QStringLiteral("about")); }
+void Tfmain::reloginClick() { runCommand(QStringLiteral("relogin")); }
+// clang-format on
 
 void Tfmain::quitClick()
 {
     close();
 }
 
-void Tfmain::N2Click() {}
+void Tfmain::N2Click()
+{
+    sayNotInProgram(QStringLiteral("N2"));
+}
 
 } // namespace velmora

@@ -6,6 +6,7 @@
 #include <QString>
 #include <QStringList>
 
+#include <functional>
 #include <vector>
 
 class QAction;
@@ -20,6 +21,7 @@ class QToolButton;
 namespace velmora {
 
 class PageScroller;
+class Platform;
 
 // Who is signed on; the sign-on overwrites all four fields.
 struct Session
@@ -59,6 +61,8 @@ class Tfmain : public QMainWindow
 
 public:
     explicit Tfmain(QWidget* parent = nullptr);
+    // With the platform, the business commands answer through its message boxes.
+    explicit Tfmain(Platform& platform, QWidget* parent = nullptr);
     ~Tfmain() override;
     Tfmain(const Tfmain&) = delete;
     Tfmain& operator=(const Tfmain&) = delete;
@@ -83,6 +87,16 @@ public:
     static QStringList commandsOfGroup(int group); // 0..6
     static QStringList alwaysAvailableCommands();  // mm, systemhelp, about, relogin, quit
 
+    // What one of the program's own commands (mm, user1, back1, systemhelp, about, relogin) does when chosen;
+    // the program sets these, the window knows none of them. A command's click handler runs its action only
+    // while the command is enabled.
+    void setCommandAction(const QString& name, std::function<void()> action);
+    // The commands whose screens belong to the business side, which this program does not contain; choosing
+    // one says so in an information box.
+    static QStringList businessCommands();
+    // That box's text for a command.
+    static QString notInProgramText(const QString& name);
+
     QStatusBar* StatusBar1() const;
     void setPanelText(int panel, const QString& text);
     QString panelText(int panel) const;
@@ -99,8 +113,9 @@ public:
     bool FormCloseQuery();
     void Timer1Timer();
 
-    // One hook per command; the business screens they would open are not part
-    // of the program, so all but quitClick are left empty.
+    // One hook per command. The program's own commands run the action set for
+    // them; a business command, whose screen is not part of the program, says
+    // so. Each acts only while its command is enabled.
     void ls1Click();
     void pf1Click();
     void crlist1Click();
@@ -132,7 +147,11 @@ public:
 
     QMenu* createPopupMenu() override;
 
+    // The restored size: a client area of 891 x 302 below the menu.
+    QSize restoredSize() const;
+
 protected:
+    void changeEvent(QEvent* event) override;
     void showEvent(QShowEvent* event) override;
     void closeEvent(QCloseEvent* event) override;
 
@@ -141,6 +160,9 @@ private:
     void buildToolBar();
     void buildStatusBar();
     void placeWindow();
+    void fitBorderToState();
+    void runCommand(const QString& name);
+    void sayNotInProgram(const QString& name);
 
     Session m_session;
     QMdiArea* m_mdiArea = nullptr;
@@ -152,6 +174,8 @@ private:
     QList<QWidget*> m_toolButtons;
     QList<QLabel*> m_panels;
     QTimer* m_timer = nullptr;
+    Platform* m_platform = nullptr;
+    QHash<QString, std::function<void()>> m_actions;
 };
 
 } // namespace velmora

@@ -1,14 +1,20 @@
 #include "platform/QtPlatform.h"
 
+#include "platform/WindowRules.h"
+#include "platform/X11Desktop.h"
+
 #include <QApplication>
 #include <QDeadlineTimer>
 #include <QDialog>
 #include <QDir>
 #include <QEventLoop>
 #include <QFont>
+#include <QFontMetrics>
+#include <QGridLayout>
 #include <QLibraryInfo>
 #include <QMessageBox>
 #include <QPointer>
+#include <QSpacerItem>
 #include <QTimer>
 #include <QTranslator>
 #include <QWidget>
@@ -55,9 +61,31 @@ void processPaintingFor(int milliseconds)
     loop.exec(QEventLoop::ExcludeUserInputEvents);
 }
 
+// A window manager draws a box's caption in its title bar beside its own
+// buttons (up to a menu, minimise, maximise and close), in a bold face: a box
+// as narrow as a short text cuts its caption ("Vel…ora"). The box is made wide
+// enough for the caption in a larger bold face and room for those buttons.
+constexpr int TitleBarButtonsWidth = 180;
+
+void widenForCaption(QMessageBox& box)
+{
+    QFont title = box.font();
+    title.setBold(true);
+    title.setPointSizeF(title.pointSizeF() > 0 ? title.pointSizeF() * 1.25 : 12.0);
+    const int width = QFontMetrics(title).horizontalAdvance(box.windowTitle()) + TitleBarButtonsWidth;
+    if (auto* grid = qobject_cast<QGridLayout*>(box.layout()))
+        grid->addItem(new QSpacerItem(width, 0, QSizePolicy::Fixed, QSizePolicy::Minimum), grid->rowCount(), 0, 1,
+                      grid->columnCount());
+}
+
 } // namespace
 
-QtPlatform::QtPlatform(QApplication& app) : m_app(app) {}
+QtPlatform::QtPlatform(QApplication& app) : m_app(app), m_windowRules(std::make_unique<WindowRules>())
+{
+    app.installEventFilter(m_windowRules.get());
+}
+
+QtPlatform::~QtPlatform() = default;
 
 MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
 {
@@ -70,6 +98,7 @@ MsgAnswer QtPlatform::messageBox(const MessageBoxRequest& request)
         box.setStandardButtons(QMessageBox::Ok);
         box.setDefaultButton(QMessageBox::Ok);
     }
+    widenForCaption(box);
     switch (box.exec()) {
     case QMessageBox::Yes:
         return MsgAnswer::Yes;
@@ -140,10 +169,12 @@ int QtPlatform::showModal(QDialog& dialog)
 void QtPlatform::repaintNow(QWidget& window)
 {
     // Painting a window the server has not mapped and exposed yet shows
-    // nothing, so wait (bounded) for the exposure first.
+    // nothing, so wait (bounded) for the exposure first; on X also for the
+    // window manager's frame around it, which it maps after the window.
     if (QWindow* handle = window.windowHandle(); handle != nullptr && window.isVisible()) {
         const QDeadlineTimer limit(ExposeLimitMs);
-        while (!handle->isExposed() && !limit.hasExpired())
+        const auto onScreen = [&] { return handle->isExposed() && (!x11::onX11() || x11::viewable(window)); };
+        while (!onScreen() && !limit.hasExpired())
             processPaintingFor(ExposePollMs);
     }
     window.repaint();

@@ -2,15 +2,22 @@
 
 #include "platform/Platform.h"
 
+#include <memory>
+
 class QApplication;
 
 namespace velmora {
+
+class WindowRules;
 
 // The platform on a real Qt application.
 class QtPlatform final : public Platform
 {
 public:
     explicit QtPlatform(QApplication& app);
+    ~QtPlatform() override;
+    QtPlatform(const QtPlatform&) = delete;
+    QtPlatform& operator=(const QtPlatform&) = delete;
 
     MsgAnswer messageBox(const MessageBoxRequest& request) override;
     void pause(int milliseconds) override;
@@ -27,6 +34,8 @@ private:
     QApplication& m_app;
     QString m_title;
     bool m_endRequested = false;
+    // Every window's desktop rules, for as long as this platform is in use.
+    std::unique_ptr<WindowRules> m_windowRules;
 };
 
 // Chinese standard buttons (是/否/确定) and the Windows font names of the

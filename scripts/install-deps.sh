@@ -9,7 +9,7 @@ packages=(
     mdbtools-dev
     libgtest-dev googletest
     fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming
-    xvfb xauth openbox libx11-dev libxtst-dev
+    xvfb xauth openbox xfwm4 dbus-daemon libx11-dev libxcb1-dev libxtst-dev
     dpkg-dev file lintian desktop-file-utils appstream
 )
 missing=()

@@ -1,6 +1,6 @@
 #!/usr/bin/env bash
 # Takes the screenshots in docs/screenshots from the real program on an X
-# server of its own (Xvfb with openbox). The build folder (default: build) must
+# server of its own (Xvfb with openbox, and Xvfb bare for the main window). The build folder (default: build) must
 # already hold velmora, velmora-db and velmora-screenshots.
 set -euo pipefail
 cd "$(dirname "$0")/.."

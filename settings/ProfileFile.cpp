@@ -3,12 +3,11 @@
 #include <QFileInfo>
 #include <QSaveFile>
 #include <QStringDecoder>
+#include <QStringEncoder>
 
 #include <algorithm>
 #include <optional>
 
-#include <cerrno>
-#include <iconv.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -22,71 +21,33 @@ namespace {
 
 enum class Encoding { Utf8, Gb18030 };
 
-// glibc's iconv between UTF-8 and GB18030, the 8-bit Chinese code page that
-// older settings files were written in (GB18030 holds GBK and all of Unicode).
-class Iconv
-{
-public:
-    Iconv(const char* to, const char* from) : m_handle(iconv_open(to, from)) {}
-    ~Iconv()
-    {
-        if (m_handle != reinterpret_cast<iconv_t>(-1))
-            iconv_close(m_handle);
-    }
-    Iconv(const Iconv&) = delete;
-    Iconv& operator=(const Iconv&) = delete;
-
-    // Converts all of input; a sequence that cannot be converted becomes
-    // `replacement` and one byte is skipped. Returns nothing when iconv is
-    // not available at all.
-    std::optional<QByteArray> convert(const QByteArray& input, const QByteArray& replacement, bool* lossy) const
-    {
-        if (m_handle == reinterpret_cast<iconv_t>(-1))
-            return std::nullopt;
-        iconv(m_handle, nullptr, nullptr, nullptr, nullptr);
-        QByteArray output;
-        QByteArray chunk(4096, Qt::Uninitialized);
-        char* in = const_cast<char*>(input.constData());
-        size_t inLeft = size_t(input.size());
-        while (inLeft > 0) {
-            char* out = chunk.data();
-            size_t outLeft = size_t(chunk.size());
-            const size_t done = iconv(m_handle, &in, &inLeft, &out, &outLeft);
-            output.append(chunk.constData(), chunk.size() - qsizetype(outLeft));
-            if (done != size_t(-1) || errno == E2BIG)
-                continue;
-            // EILSEQ or EINVAL (a sequence cut short at the end).
-            output.append(replacement);
-            if (lossy)
-                *lossy = true;
-            ++in;
-            --inLeft;
-        }
-        return output;
-    }
-
-private:
-    iconv_t m_handle;
-};
+// GB18030 is the 8-bit Chinese code page that older settings files were written in (it holds GBK and all of
+// Unicode); Qt's converters read and write it through ICU.
+constexpr const char* Gb18030 = "GB18030";
 
 QString decode(const QByteArray& bytes, Encoding encoding, bool* lossy = nullptr)
 {
     if (encoding == Encoding::Utf8)
         return QString::fromUtf8(bytes);
-    static const QByteArray replacement = QStringLiteral("\uFFFD").toUtf8();
-    const Iconv toUtf8("UTF-8", "GB18030");
-    const auto utf8 = toUtf8.convert(bytes, replacement, lossy);
-    return utf8 ? QString::fromUtf8(*utf8) : QString::fromLatin1(bytes);
+    QStringDecoder decoder(Gb18030);
+    if (!decoder.isValid())
+        return QString::fromLatin1(bytes);
+    // A sequence that is no GB18030 becomes U+FFFD.
+    const QString text = decoder.decode(bytes);
+    if (lossy && decoder.hasError())
+        *lossy = true;
+    return text;
 }
 
 std::optional<QByteArray> encode(const QString& text, Encoding encoding)
 {
     if (encoding == Encoding::Utf8)
         return text.toUtf8();
-    bool lossy = false;
-    const Iconv fromUtf8("GB18030", "UTF-8");
-    auto bytes = fromUtf8.convert(text.toUtf8(), "?", &lossy);
-    if (!bytes || lossy)
+    QStringEncoder encoder(Gb18030);
+    if (!encoder.isValid())
+        return std::nullopt;
+    const QByteArray bytes = encoder.encode(text);
+    if (encoder.hasError())
         return std::nullopt;
     return bytes;
 }

@@ -99,8 +99,10 @@ Tfrm_DBini::Tfrm_DBini(Platform& platform, QString executableFolder, QWidget* pa
 {
     setObjectName(QStringLiteral("frm_DBini"));
     setWindowTitle(QStringLiteral("配置数库库连接"));
+    // No minimise box: a minimised dialog that the start-up waits for would
+    // leave the operator only the splash, which offers no way back to it.
     setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowSystemMenuHint |
-                   Qt::WindowMinimizeButtonHint | Qt::WindowCloseButtonHint);
+                   Qt::WindowCloseButtonHint);
     setFixedSize(280, 96);
     QPalette background = palette();
     background.setColor(QPalette::Window, background.color(QPalette::Button));

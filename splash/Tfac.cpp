@@ -116,6 +116,21 @@ QFont pixelFont(const QString& family, int pixelSize, bool bold = false)
 
 } // namespace
 
+QString Tfac::productTitle()
+{
+    return QStringLiteral("Velmora");
+}
+
+QString Tfac::versionLine()
+{
+    return QStringLiteral("版本号：1.0.0.0102");
+}
+
+QString Tfac::copyrightLine()
+{
+    return QStringLiteral("版权所有 © Korvex工作室");
+}
+
 Tfac::Tfac(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHint)
 {
     setObjectName(QStringLiteral("fac"));
@@ -134,13 +149,13 @@ Tfac::Tfac(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHi
     Image1->setAlignment(Qt::AlignLeft | Qt::AlignTop);
     Image1->setPixmap(QPixmap::fromImage(splashArtwork()));
 
-    Label1 = makeLabel(this, "Label1", QRect(57, 46, 440, 67), QStringLiteral("Velmora"));
+    Label1 = makeLabel(this, "Label1", QRect(57, 46, 440, 67), productTitle());
     Label1->setFont(pixelFont(QStringLiteral("楷体_GB2312"), 32, true));
     QPalette navy = Label1->palette();
     navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
     Label1->setPalette(navy);
-    Label2 = makeLabel(this, "Label2", QRect(14, 248, 153, 17), QStringLiteral("版本号：1.0.0.0102"));
-    Label3 = makeLabel(this, "Label3", QRect(246, 247, 259, 18), QStringLiteral("版权所有 © Korvex工作室"));
+    Label2 = makeLabel(this, "Label2", QRect(14, 248, 153, 17), versionLine());
+    Label3 = makeLabel(this, "Label3", QRect(246, 247, 259, 18), copyrightLine());
     Label4 = makeLabel(this, "Label4", QRect(14, 190, 531, 25),
                        QStringLiteral("欢迎使用Korvex工作室出品软件，程序正在连接后台数据库，请稍候..."));
     Label4->setFont(pixelFont(QStringLiteral("幼圆"), 16));

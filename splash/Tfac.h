@@ -45,6 +45,12 @@ public:
     QPushButton* Button1;
     QPushButton* BitBtn1;
 
+    // The product title, version line and copyright line the splash shows
+    // (Label1, Label2, Label3), which 关于程序 shows too.
+    static QString productTitle();
+    static QString versionLine();
+    static QString copyrightLine();
+
     // The window's rounded shape as set by FormCreate.
     QRegion windowShape() const { return m_shape; }
     // Image1's picture as the animation reads it (24 bits per pixel).

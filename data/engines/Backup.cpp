@@ -56,20 +56,51 @@ std::string integrityCheck(sqlite3* db)
     return text ? reinterpret_cast<const char*>(text) : "";
 }
 
-// Copies every page of the open database `from` into the (empty) file `toPath`: SQLite's online backup, all
-// pages in one step, so one read transaction and one committed state of the database, never started over when a
-// till writes meanwhile; the source's busy handler waits out a lock. Returns the pages copied.
+// Pages per step: small enough that the progress moves several times a second on a slow disk, large enough
+// that the steps cost nothing beside the copying.
+constexpr int PagesPerStep = 256;
+
+// Copies every page of the open database `from` into the (empty) file `toPath`: SQLite's online backup in steps,
+// within one read transaction held over every step, so the copy is one committed state of the database and never
+// starts over when a till writes meanwhile; the source's busy handler waits out a lock. Reading the schema cookie
+// begins the transaction without parsing the schema, so a damaged one is copied and then found by the integrity
+// check, like any other damage. `progress` returning false stops it (BackupCancelled). Returns the pages copied.
 std::int64_t onlineCopy(sqlite3* from, const std::string& toPath, const std::string& sourcePath,
-                        std::string_view verb = "back up")
+                        std::string_view verb = "back up", const BackupProgress& progress = {})
 {
     SqliteHandle to = open(toPath, SQLITE_OPEN_READWRITE, "the copy");
+    auto execute = [&](const char* sql) {
+        if (sqlite3_exec(from, sql, nullptr, nullptr, nullptr) != SQLITE_OK)
+            throw DatabaseError("Could not " + std::string(verb) + " '" + sourcePath + "': " + sqlite3_errmsg(from) +
+                                ".");
+    };
+    execute("BEGIN");
+    struct EndRead
+    {
+        sqlite3* db;
+        ~EndRead() { sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr); }
+    } endRead{from};
+    execute("PRAGMA schema_version");
+
     sqlite3_backup* backup = sqlite3_backup_init(to.get(), "main", from, "main");
     if (!backup)
         throw DatabaseError("Could not " + std::string(verb) + " '" + sourcePath + "': " + sqlite3_errmsg(to.get()) +
                             ".");
-    const int stepped = sqlite3_backup_step(backup, -1);
+    int stepped = SQLITE_OK;
+    bool cancelled = false;
+    while (stepped == SQLITE_OK) {
+        stepped = sqlite3_backup_step(backup, PagesPerStep);
+        const std::int64_t total = sqlite3_backup_pagecount(backup);
+        if (progress && (stepped == SQLITE_OK || stepped == SQLITE_DONE) &&
+            !progress(total - sqlite3_backup_remaining(backup), total)) {
+            cancelled = true;
+            break;
+        }
+    }
     const std::int64_t pages = sqlite3_backup_pagecount(backup);
     const int finished = sqlite3_backup_finish(backup);
+    if (cancelled)
+        throw BackupCancelled();
     if (stepped != SQLITE_DONE || finished != SQLITE_OK) {
         const int rc = stepped != SQLITE_DONE ? stepped : finished;
         const int primary = rc & 0xFF;
@@ -87,21 +118,44 @@ std::int64_t onlineCopy(sqlite3* from, const std::string& toPath, const std::str
 
 std::string serverText(const std::string& uri)
 {
-    const std::string shown = redactedServerUri(uri);
-    return "'" + shown +
+    return "'" + redactedServerUri(uri) +
            "' is a database on a PostgreSQL server; velmora-db backs up database files only. "
            "Copy a server's database with the server's own tool, which also reads one consistent state while "
            "tills work, as a role that may read every table:\n"
-           "    pg_dump --format=custom --file=velmora.dump '" +
-           shown +
-           "'\n"
+           "    " +
+           serverDumpCommand(uri) +
+           "\n"
            "and restore it into a new, empty database with\n"
-           "    pg_restore --no-owner --dbname=DATABASE_URI velmora.dump";
+           "    " +
+           serverRestoreCommand();
 }
 
 } // namespace
 
-BackupReport backupDatabaseFile(const std::string& source, const std::string& destination)
+std::string serverDumpCommand(const std::string& uri)
+{
+    return "pg_dump --format=custom --file=velmora.dump '" + redactedServerUri(uri) + "'";
+}
+
+std::string serverRestoreCommand()
+{
+    return "pg_restore --no-owner --dbname=DATABASE_URI velmora.dump";
+}
+
+std::string datedBackupName(const std::string& source, std::time_t when)
+{
+    std::tm local = {};
+    ::localtime_r(&when, &local);
+    char stamp[32];
+    std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+    std::string stem = fs::path(source).stem().string();
+    if (stem.empty())
+        stem = "velmdb";
+    return stem + stamp + ".mdb";
+}
+
+BackupReport backupDatabaseFile(const std::string& source, const std::string& destination,
+                                const BackupProgress& progress)
 {
     if (isServerSource(source))
         throw DatabaseError(serverText(source));
@@ -133,7 +187,7 @@ BackupReport backupDatabaseFile(const std::string& source, const std::string& de
         SqliteHandle from = open(report.source, SQLITE_OPEN_READWRITE, "the database");
         // A file still in rollback-journal mode would keep the tills from writing while it is copied.
         switchToWriteAheadLog(from.get(), report.source);
-        report.pages = onlineCopy(from.get(), copy.path(), report.source);
+        report.pages = onlineCopy(from.get(), copy.path(), report.source, "back up", progress);
     }
     {
         // Read back from the disk by a connection of its own, not from the cache that wrote it.

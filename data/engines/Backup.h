@@ -1,6 +1,10 @@
 #pragma once
 
+#include "data/Errors.h"
+
 #include <cstdint>
+#include <ctime>
+#include <functional>
 #include <string>
 #include <vector>
 
@@ -14,13 +18,36 @@ struct BackupReport
     std::int64_t bytes = 0;  // the copy's size
 };
 
+// Told how far a backup is: pages copied of the pages to copy; once every page is copied (done == total) the
+// integrity check of the copy follows. Returning false stops the backup (BackupCancelled), leaving nothing behind.
+using BackupProgress = std::function<bool(std::int64_t done, std::int64_t total)>;
+
+// A backup stopped by its progress callback.
+class BackupCancelled : public DatabaseError
+{
+public:
+    BackupCancelled() : DatabaseError("The backup was stopped; no copy was written.") {}
+};
+
 // Copies the database file `source` to the new file `destination` while tills may go on using it: SQLite's online
 // backup reads one consistent state of the database (every transaction committed before the copy began, none
 // half), never the bytes of a file in use. The copy is written to a temporary file beside `destination`, must
 // pass an integrity check, and only then takes the name `destination`; on any failure nothing is left behind.
 // An existing `destination` is never replaced. The copy gets the source's permission bits.
 // Throws DatabaseError naming the cause; for a server's URI, one that says how to copy a server's database.
-BackupReport backupDatabaseFile(const std::string& source, const std::string& destination);
+// The copy is made in steps, within one read transaction of the source, so the progress can be told and the copy
+// never starts over when a till writes meanwhile.
+BackupReport backupDatabaseFile(const std::string& source, const std::string& destination,
+                                const BackupProgress& progress = {});
+
+// The name a backup of `source` made at `when` (local time) takes in its folder: the source's name without its
+// extension, the date and time, and ".mdb" ("velmdb-20261211-081500.mdb"); the daily backup names its copies alike.
+std::string datedBackupName(const std::string& source, std::time_t when);
+
+// How a database on a PostgreSQL server is copied and restored instead: the server's own pg_dump and pg_restore
+// command lines for the URI (its password left out).
+std::string serverDumpCommand(const std::string& uri);
+std::string serverRestoreCommand();
 
 struct RestoreReport
 {

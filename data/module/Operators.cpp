@@ -342,7 +342,7 @@ StoredPassword storedPasswordKind(const Value& stored)
     return StoredPassword::Plain;
 }
 
-std::vector<OperatorRow> listOperators(Backend& db)
+std::vector<OperatorRow> listOperators(Backend& db, bool judgeHashes)
 {
     const OperatorTableRows table = readOperators(db);
     const std::vector<OperatorState> states = readStates(db);
@@ -360,7 +360,10 @@ std::vector<OperatorRow> listOperators(Backend& db)
             for (int g = 0; g < RightsGroupCount; ++g)
                 if (groupGranted(*groupsWord, g))
                     op.groups.push_back(g);
-        op.password = storedPasswordKind(row.passwords);
+        op.password =
+            judgeHashes || !isOperatorPasswordHash(text::trimSpacesAndAsciiControls(text::display(row.passwords)))
+                ? storedPasswordKind(row.passwords)
+                : StoredPassword::Hash;
         out.push_back(std::move(op));
     }
     return out;

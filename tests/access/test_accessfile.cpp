@@ -434,7 +434,9 @@ TEST_F(AccessFileTest, RequiredColumns)
     EXPECT_EQ(required["Order Details"], (std::vector<std::string>{"ProductID", "UnitPrice", "Quantity", "Discount"}));
     EXPECT_EQ(required["Customers"], std::vector<std::string>{"CompanyName"});
     EXPECT_EQ(required["Orders"], std::vector<std::string>{});
-    for (const Column& column : File::open(dateTest).tables().at(0).columns)
+    // Kept by name: a range-for does not keep the temporary tables() alive past at(0).
+    const std::vector<Table> dateTables = File::open(dateTest).tables();
+    for (const Column& column : dateTables.at(0).columns)
         EXPECT_FALSE(column.required) << column.name;
     // Neither sample links to tables elsewhere.
     EXPECT_TRUE(File::open(nwind).linkedTables().empty());

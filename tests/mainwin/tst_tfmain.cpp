@@ -1,6 +1,7 @@
 #include "mainwin/ImageLists.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
+#include "tests/support/ScriptedPlatform.h"
 
 #include <QAction>
 #include <QApplication>
@@ -110,6 +111,39 @@ private:
 
     QToolButton* toolButton(const QString& name) const { return m_window->ToolBar1()->findChild<QToolButton*>(name); }
 
+    static QAction* entryNamed(const Tfmain& window, const QString& name)
+    {
+        for (QAction* a : window.topLevelEntries()) {
+            if (a->objectName() == name)
+                return a;
+        }
+        return nullptr;
+    }
+
+    // The command's click handler, called as a hook.
+    static void callHook(Tfmain& window, const QString& name)
+    {
+        using Hook = void (Tfmain::*)();
+        static const QHash<QString, Hook> hooks{
+            {"ls1", &Tfmain::ls1Click},         {"pf1", &Tfmain::pf1Click},
+            {"crlist1", &Tfmain::crlist1Click}, {"rk1", &Tfmain::rk1Click},
+            {"ty1", &Tfmain::ty1Click},         {"bs1", &Tfmain::bs1Click},
+            {"xl1", &Tfmain::xl1Click},         {"pd1", &Tfmain::pd1Click},
+            {"kclist1", &Tfmain::kclist1Click}, {"xstj", &Tfmain::xstjClick},
+            {"kctj", &Tfmain::kctjClick},       {"djsearch", &Tfmain::djsearchClick},
+            {"support", &Tfmain::supportClick}, {"yplist1", &Tfmain::yplist1Click},
+            {"ypadd", &Tfmain::ypaddClick},     {"ypedit", &Tfmain::ypeditClick},
+            {"ypprice", &Tfmain::yppriceClick}, {"yg1", &Tfmain::yg1Click},
+            {"bm1", &Tfmain::bm1Click},         {"company1", &Tfmain::company1Click},
+            {"mm", &Tfmain::mmClick},           {"user1", &Tfmain::user1Click},
+            {"back1", &Tfmain::back1Click},     {"systemhelp", &Tfmain::systemhelpClick},
+            {"about", &Tfmain::aboutClick},     {"relogin", &Tfmain::reloginClick},
+        };
+        const Hook hook = hooks.value(name);
+        QVERIFY2(hook != nullptr, qPrintable(name));
+        (window.*hook)();
+    }
+
 private slots:
     void initTestCase() { installChineseUi(*qApp); }
     void init() { m_window = std::make_unique<Tfmain>(); }
@@ -144,6 +178,13 @@ private slots:
         m_window->showNormal();
         QTRY_COMPARE(m_window->width(), 891);
         QCOMPARE(m_window->height() - m_window->MainMenu1()->height(), 302);
+        // Single, fixed size: restored, no dragging changes it; maximised again
+        // it may take the screen's size.
+        QCOMPARE(m_window->minimumSize(), m_window->restoredSize());
+        QCOMPARE(m_window->maximumSize(), m_window->restoredSize());
+        m_window->showMaximized();
+        QTRY_VERIFY(m_window->isMaximized());
+        QCOMPARE(m_window->maximumSize(), QSize(QWIDGETSIZE_MAX, QWIDGETSIZE_MAX));
     }
 
     void accelerators_data()
@@ -608,6 +649,148 @@ private slots:
             QVERIFY(panel->x() > left);
             left = panel->x();
         }
+    }
+
+    // Panel 0 is the clock: each tick of Timer1 writes the date and time.
+    void clockInPanelZero()
+    {
+        QVERIFY(m_window->panelText(0).isEmpty());
+        const QLocale chinese(QLocale::Chinese, QLocale::China);
+        const QString format = QStringLiteral("yyyy-MM-dd dddd HH:mm:ss");
+        QTRY_VERIFY_WITH_TIMEOUT(!m_window->panelText(0).isEmpty(), 5000);
+        for (int tick = 0; tick < 2; ++tick) {
+            const QDateTime before = QDateTime::currentDateTime().addMSecs(-1000);
+            if (tick == 1)
+                m_window->Timer1Timer();
+            const QDateTime shown = chinese.toDateTime(m_window->panelText(0), format);
+            QVERIFY2(shown.isValid(), qPrintable(m_window->panelText(0)));
+            QVERIFY2(shown >= before.addMSecs(-1000) && shown <= QDateTime::currentDateTime(),
+                     qPrintable(m_window->panelText(0)));
+        }
+        // The date shows the weekday in Chinese, as "2026-12-11 星期五 08:15:00".
+        QVERIFY2(m_window->panelText(0).contains(QStringLiteral("星期")), qPrintable(m_window->panelText(0)));
+    }
+
+    void businessCommandsAreTheOtherTwenty()
+    {
+        const QStringList business = Tfmain::businessCommands();
+        QCOMPARE(business.size(), 20);
+        for (const char* own : {"mm", "user1", "back1", "systemhelp", "about", "relogin", "quit"})
+            QVERIFY2(!business.contains(QLatin1String(own)), own);
+        for (const QString& name : business)
+            QVERIFY2(m_window->command(name) != nullptr, qPrintable(name));
+    }
+
+    void businessCommandAnswers_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("caption");
+        for (const MenuItemDefinition& item : Tfmain::menuCatalogue()) {
+            // support is hidden, and a hidden action is never enabled: nobody can choose it.
+            if (Tfmain::businessCommands().contains(QLatin1String(item.name)) && !item.hidden)
+                QTest::newRow(item.name) << QString::fromLatin1(item.name) << QString::fromUtf8(item.caption);
+        }
+        QTest::newRow("N2") << "N2"
+                            << "模板编辑";
+    }
+
+    // A business command, whose screen this program does not contain, says so in an information box owned by
+    // the main window, and only while it is enabled.
+    void businessCommandAnswers()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, caption);
+        test::ScriptedPlatform platform;
+        Tfmain window(platform);
+        QAction* action = window.command(name) ? window.command(name) : entryNamed(window, name);
+        QVERIFY(action != nullptr);
+
+        action->trigger();
+        QCOMPARE(platform.boxes().size(), 1);
+        const MessageBoxRequest& box = platform.boxes().first();
+        QCOMPARE(box.caption, QStringLiteral("提示"));
+        QCOMPARE(box.icon, MsgIcon::Information);
+        QCOMPARE(box.buttons, MsgButtons::Ok);
+        QCOMPARE(box.owner, static_cast<QWidget*>(&window));
+        QVERIFY2(box.text.startsWith(QStringLiteral("“%1”").arg(caption)), qPrintable(box.text));
+        QCOMPARE(box.text, Tfmain::notInProgramText(name));
+
+        if (name == QLatin1String("N2"))
+            return; // an entry of the bar, never disabled
+        action->setEnabled(false);
+        action->trigger();
+        // The hook itself checks: called while the command is disabled, it says nothing.
+        callHook(window, name);
+        QCOMPARE(platform.boxes().size(), 1);
+    }
+
+    void hiddenCommandSaysNothing()
+    {
+        test::ScriptedPlatform platform;
+        Tfmain window(platform);
+        window.supportClick();
+        QVERIFY(platform.boxes().isEmpty());
+    }
+
+    void ownCommandsRunTheirActions_data()
+    {
+        QTest::addColumn<QString>("name");
+        QTest::addColumn<QString>("button"); // empty: no tool button
+        QTest::newRow("relogin") << "relogin"
+                                 << "";
+        QTest::newRow("mm") << "mm"
+                            << "";
+        QTest::newRow("user1") << "user1"
+                               << "ToolButton15";
+        QTest::newRow("back1") << "back1"
+                               << "ToolButton16";
+        QTest::newRow("systemhelp") << "systemhelp"
+                                    << "";
+        QTest::newRow("about") << "about"
+                               << "ToolButton19";
+    }
+
+    // The program's own commands run what the program set for them, by menu, tool button or hook, only while
+    // enabled, and say nothing themselves.
+    void ownCommandsRunTheirActions()
+    {
+        QFETCH(QString, name);
+        QFETCH(QString, button);
+        test::ScriptedPlatform platform;
+        Tfmain window(platform);
+        window.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&window));
+        int runs = 0;
+        window.setCommandAction(name, [&] { ++runs; });
+        QAction* action = window.command(name);
+
+        action->trigger();
+        QCOMPARE(runs, 1);
+        if (!button.isEmpty()) {
+            QTest::mouseClick(window.ToolBar1()->findChild<QToolButton*>(button), Qt::LeftButton);
+            QCOMPARE(runs, 2);
+        }
+
+        action->setEnabled(false);
+        callHook(window, name);
+        if (!button.isEmpty())
+            QTest::mouseClick(window.ToolBar1()->findChild<QToolButton*>(button), Qt::LeftButton);
+        QCOMPARE(runs, button.isEmpty() ? 1 : 2);
+
+        action->setEnabled(true);
+        callHook(window, name);
+        QCOMPARE(runs, button.isEmpty() ? 2 : 3);
+        QVERIFY(platform.boxes().isEmpty());
+    }
+
+    // Without an action set, an own command does nothing rather than fail.
+    void ownCommandWithoutActionDoesNothing()
+    {
+        test::ScriptedPlatform platform;
+        Tfmain window(platform);
+        window.command(QStringLiteral("user1"))->trigger();
+        window.aboutClick();
+        QVERIFY(platform.boxes().isEmpty());
     }
 
     void timer()

@@ -38,6 +38,8 @@ for needed in libqt6widgets6 libqt6gui6 libqt6core6 libsqlite3-0 libpq5 libsodiu
     qt6-translations-l10n fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming adduser; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
+# Chinese names are typed through an input method: the Qt 6 frontend of fcitx5 or ibus.
+[ "$(field Recommends)" = "fcitx5-frontend-qt6 | ibus" ] || fail "Recommends is '$(field Recommends)'"
 dpkg-deb --control "$deb" "$work/control"
 for script in postinst prerm postrm; do
     [ "$(stat -c %a "$work/control/$script")" = 755 ] || fail "$script is not mode 755"
@@ -64,6 +66,7 @@ for size in 16 22 24 32 48 64 128 256 512; do
 done
 expect -rw-r--r-- usr/share/man/man1/velmora.1.gz
 expect -rw-r--r-- usr/share/man/man1/velmora-db.1.gz
+expect -rw-r--r-- usr/share/velmora/help/index.html
 expect -rw-r--r-- lib/systemd/system/velmora-backup.service
 expect -rw-r--r-- lib/systemd/system/velmora-backup.timer
 expect -rw-r--r-- usr/share/doc/velmora/copyright
@@ -115,7 +118,8 @@ cmake --install "$build" --prefix "$work/prefix" >"$work/install.log" || fail "c
 "$work/prefix/bin/velmora-db" --help >/dev/null || fail "velmora-db --help from the prefix"
 [ "$(readlink "$work/prefix/bin/velmora")" = ../lib/velmora/velmora ] || fail "no link PREFIX/bin/velmora"
 for file in share/applications/org.velmora.velmora.desktop share/metainfo/org.velmora.velmora.metainfo.xml \
-    share/icons/hicolor/48x48/apps/org.velmora.velmora.png share/man/man1/velmora-db.1.gz; do
+    share/icons/hicolor/48x48/apps/org.velmora.velmora.png share/man/man1/velmora-db.1.gz \
+    share/velmora/help/index.html; do
     [ -f "$work/prefix/$file" ] || fail "cmake --install put no $file"
 done
 for file in lib/velmora/DBConn.ini lib/velmora/data lib/systemd share/doc/velmora; do

@@ -141,6 +141,67 @@ private slots:
         QVERIFY2(activatedAt >= 190, qPrintable(QString::number(activatedAt)));
     }
 
+    // When a box closes, the window that was active before it has the
+    // keyboard again, whether a window manager hands it back or not.
+    void closedBoxHandsTheKeyboardBack()
+    {
+        QtPlatform platform(*qApp);
+        WatchedWindow owner;
+        owner.show();
+        owner.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&owner));
+        QWidget bystander;
+        bystander.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&bystander));
+        owner.activateWindow();
+        QVERIFY(QTest::qWaitForWindowActive(&owner));
+
+        QTimer::singleShot(0, this, [] {
+            if (QTest::qWaitFor([] { return QApplication::activeModalWidget() != nullptr; }))
+                QTest::keyClick(QApplication::activeModalWidget(), Qt::Key_Return);
+        });
+        // A box that never took the key still closes, so a failure cannot hold the run; the timer ends with
+        // this case.
+        QObject thisCase;
+        QTimer::singleShot(10000, &thisCase, [] {
+            if (QWidget* box = QApplication::activeModalWidget())
+                box->close();
+        });
+        platform.messageBox(MessageBoxRequest::ok(QStringLiteral("密码不对,请重新录入!"), QStringLiteral("Velmora"),
+                                                  MsgIcon::None, &owner));
+        QTRY_VERIFY(owner.isActiveWindow());
+        QVERIFY(!bystander.isActiveWindow());
+
+        // A window that goes away without the keyboard leaves it where it is.
+        bystander.hide();
+        QCoreApplication::processEvents();
+        QVERIFY(owner.isActiveWindow());
+    }
+
+    // A modal dialog minimised by a window manager comes back in front when
+    // the window it blocks is activated.
+    void minimisedDialogComesBackWithItsOwner()
+    {
+        QtPlatform platform(*qApp);
+        QWidget owner;
+        owner.show();
+        QVERIFY(QTest::qWaitForWindowExposed(&owner));
+        QDialog dialog(&owner);
+        bool back = false;
+        QTimer::singleShot(0, this, [&] {
+            QTRY_VERIFY(dialog.isVisible());
+            dialog.showMinimized();
+            QTRY_VERIFY(dialog.isMinimized());
+            owner.activateWindow();
+            QTRY_VERIFY_WITH_TIMEOUT(!dialog.isMinimized() && dialog.isActiveWindow(), 5000);
+            back = !dialog.isMinimized() && dialog.isActiveWindow();
+            dialog.done(QDialog::Accepted);
+        });
+        QTimer::singleShot(10000, &dialog, [&] { dialog.done(QDialog::Rejected); });
+        platform.showModal(dialog);
+        QVERIFY(back);
+    }
+
     void executableFolderEndsWithSeparator()
     {
         QtPlatform platform(*qApp);

@@ -5,8 +5,14 @@
 
 namespace velmora::test {
 
-ScriptedPlatform::ScriptedPlatform(QString executableFolder) : m_folder(std::move(executableFolder))
+ScriptedPlatform::ScriptedPlatform(QString executableFolder)
 {
+    setExecutableFolder(std::move(executableFolder));
+}
+
+void ScriptedPlatform::setExecutableFolder(QString folder)
+{
+    m_folder = std::move(folder);
     if (!m_folder.isEmpty() && !m_folder.endsWith(QLatin1Char('/')))
         m_folder += QLatin1Char('/');
 }

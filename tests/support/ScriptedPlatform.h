@@ -15,6 +15,8 @@ class ScriptedPlatform final : public Platform
 {
 public:
     explicit ScriptedPlatform(QString executableFolder = QString());
+    // The folder given with or without its trailing separator.
+    void setExecutableFolder(QString folder);
 
     // Answers for the coming boxes, in order. An unscripted Yes/No box is
     // answered No and an OK box OK, so a broken test cannot loop for ever.

@@ -35,9 +35,13 @@ data::Value valueOf(const QVariant& value)
 SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions options, TestBackend backend)
 {
     try {
-        m_db =
-            options.server ? std::make_unique<TestDatabase>(*options.server) : std::make_unique<TestDatabase>(backend);
-        makeDatabase(operators, options);
+        if (options.existing) {
+            m_existing = options.existing;
+        } else {
+            m_db = options.server ? std::make_unique<TestDatabase>(*options.server)
+                                  : std::make_unique<TestDatabase>(backend);
+            makeDatabase(operators, options);
+        }
         m_ok = true;
     } catch (const std::exception& e) {
         qWarning("database: %s", e.what());
@@ -45,13 +49,16 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
     }
     m_openToper = options.openToper;
     platform.setApplicationTitle(AppTitle);
+    // The database's folder is the program's, where DBConn.ini would be.
+    platform.setExecutableFolder(QString::fromStdString(database().folder()));
     start();
 }
 
 void SignOnFixture::start()
 {
-    dmod = std::make_unique<data::TDMod>(m_db->folder());
-    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? m_db->connectionString() : m_connectionString);
+    dmod = std::make_unique<data::TDMod>(database().folder());
+    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? database().connectionString()
+                                                                  : m_connectionString);
     dmod->ADOCON().open();
     if (m_openToper)
         dmod->toper().open();
@@ -134,7 +141,8 @@ QList<LoginRecord> SignOnFixture::loginRecords() const
 {
     QList<LoginRecord> records;
     try {
-        for (const auto& row : m_db->rows("SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid"))
+        for (const auto& row :
+             (m_existing ? *m_existing : *m_db).rows("SELECT userid, operid, \"登录时间\" FROM oper ORDER BY operid"))
             records << LoginRecord{QString::fromStdString(row.at(0)), std::atoll(row.at(1).c_str()),
                                    QString::fromStdString(row.at(2))};
     } catch (const std::exception&) {

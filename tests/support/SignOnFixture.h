@@ -58,6 +58,7 @@ struct SignOnOptions
     bool writeAheadLog = false;         // as velmora-db makes a file
     std::string moreSql = {};           // run after the operators are in
     const TestServer* server = nullptr; // a server of the test's own instead of the backend's
+    TestDatabase* existing = nullptr;   // signs on to this database as it is, instead of making one
 };
 
 // A real database on the chosen backend (by default the one CTest chose, fixtureBackend()), the data module
@@ -87,7 +88,7 @@ public:
     QStringList boxTexts() const { return platform.boxTexts(); }
     // Read through a connection of its own; empty when the table cannot be read.
     QList<LoginRecord> loginRecords() const;
-    TestDatabase& database() { return *m_db; }
+    TestDatabase& database() { return m_existing ? *m_existing : *m_db; }
 
     ScriptedPlatform platform;
     std::unique_ptr<data::TDMod> dmod;
@@ -103,6 +104,7 @@ private:
     void start();
 
     std::unique_ptr<TestDatabase> m_db;
+    TestDatabase* m_existing = nullptr;
     bool m_ok = false;
     bool m_openToper = true;
     std::string m_connectionString;

@@ -34,9 +34,21 @@ struct PaintedSplash
 {
     QImage image;
     QRect place;
+    // The last look that found no splash on the screen yet, and the first
+    // that found it drawn (its picture, or a frame of its animation, not one
+    // colour): the start-up pauses 1000 ms after it has painted the splash, so
+    // a splash not drawn before the pause ends stays undrawn for 1000 ms or
+    // more after it was mapped.
+    Clock::time_point lastAbsent;
+    Clock::time_point firstDrawn;
 };
 // Waits, while the program starts, for its splash to be on the screen with
 // its picture and labels; fails when another of its windows comes first.
 PaintedSplash waitForPaintedSplash(Screen& screen, ProgramRun& program, std::chrono::milliseconds limit = 30s);
+
+// Which items of an open menu, shot whole from the screen, are drawn enabled, top to bottom (separators and
+// hidden items are not items here): an enabled item's caption is drawn in the menu's dark text colour, a
+// disabled one's only in grey.
+std::vector<bool> menuItemsEnabled(const QImage& menu);
 
 } // namespace velmora::xtest

@@ -72,7 +72,7 @@ std::vector<std::string> childEnvironment(const std::vector<std::pair<std::strin
 // Starts a program that dies with the test process. keepFd stays open in the
 // child; every other descriptor of the parent is close-on-exec or closed.
 pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>& env, int keepFd = -1,
-            bool quiet = true)
+            bool quiet = true, bool ownGroup = false)
 {
     std::vector<char*> args;
     for (const std::string& a : argv)
@@ -88,6 +88,8 @@ pid_t spawn(const std::vector<std::string>& argv, const std::vector<std::string>
     if (pid < 0)
         throw DriverError("fork: " + std::string(std::strerror(errno)));
     if (pid == 0) {
+        if (ownGroup)
+            setpgid(0, 0);
         prctl(PR_SET_PDEATHSIG, SIGKILL);
         if (getppid() != parent)
             _exit(127);
@@ -216,7 +218,36 @@ void collectClients(Display* display, Window window, int depth, std::vector<Wind
 
 const char* windowManagerName(WindowManager wm)
 {
-    return wm == WindowManager::Openbox ? "openbox" : "bare";
+    // (Xlib's None macro hides WindowManager::None in this file.)
+    if (wm == WindowManager::Openbox)
+        return "openbox";
+    if (wm == WindowManager::Xfwm4)
+        return "xfwm4";
+    return "bare";
+}
+
+namespace {
+
+// _MOTIF_WM_HINTS
+constexpr unsigned long MwmHintsFunctions = 1, MwmHintsDecorations = 2;
+constexpr unsigned long MwmAll = 1, MwmFuncMinimize = 8, MwmDecorMinimize = 32;
+
+bool asks(unsigned long flags, unsigned long flag, unsigned long values, unsigned long minimize)
+{
+    if ((flags & flag) == 0)
+        return true; // nothing said: a window manager's default, every button
+    // "All" lists what is left out; otherwise what is asked for.
+    return (values & MwmAll) != 0 ? (values & minimize) == 0 : (values & minimize) != 0;
+}
+
+} // namespace
+
+bool WindowInfo::asksForMinimize() const
+{
+    if (!hasMotifHints)
+        return true;
+    return asks(motifFlags, MwmHintsFunctions, motifFunctions, MwmFuncMinimize) ||
+           asks(motifFlags, MwmHintsDecorations, motifDecorations, MwmDecorMinimize);
 }
 
 QString binaryFolder()
@@ -270,34 +301,99 @@ XServer::XServer(WindowManager wm, QSize screen) : m_wm(wm)
     int event = 0, error = 0, major = 0, minor = 0;
     if (!XTestQueryExtension(m_connection, &event, &error, &major, &minor))
         throw DriverError("the X server has no XTest extension");
-    if (wm == WindowManager::Openbox)
+    if (wm == WindowManager::Openbox || wm == WindowManager::Xfwm4)
         startWindowManager();
 }
 
 void XServer::startWindowManager()
 {
-    m_wmPid = spawn({"openbox", "--sm-disable"}, childEnvironment({{"DISPLAY", m_display}}));
+    if (m_wm == WindowManager::Xfwm4) {
+        // xfwm4 reads its settings through a session bus of its own; its
+        // settings folder is a temporary one, and no accessibility bus.
+        std::string pattern = (std::filesystem::temp_directory_path() / "velmora-xfwm4.XXXXXX").string();
+        if (mkdtemp(pattern.data()) == nullptr)
+            throw DriverError("mkdtemp: " + std::string(std::strerror(errno)));
+        m_wmHome = pattern;
+        m_wmPid = spawn({"dbus-run-session", "--", "xfwm4", "--compositor=off"},
+                        childEnvironment({{"DISPLAY", m_display},
+                                          {"HOME", m_wmHome},
+                                          {"XDG_CONFIG_HOME", m_wmHome + "/config"},
+                                          {"XDG_CACHE_HOME", m_wmHome + "/cache"},
+                                          {"NO_AT_BRIDGE", "1"},
+                                          {"DBUS_SESSION_BUS_ADDRESS", ""}}),
+                        -1, true, true);
+    } else {
+        m_wmPid = spawn({"openbox", "--sm-disable"}, childEnvironment({{"DISPLAY", m_display}}), -1, true, true);
+    }
     // The window manager is ready once it names itself on the root window.
     const Window root = DefaultRootWindow(m_connection);
-    waitFor("openbox to manage the screen", 20s, [&]() -> std::optional<bool> {
+    waitFor(std::string(windowManagerName(m_wm)) + " to name itself", 20s, [&]() -> std::optional<bool> {
         if (longProperty(m_connection, root, atom(m_connection, "_NET_SUPPORTING_WM_CHECK"), XA_WINDOW).empty())
             return std::nullopt;
         return true;
     });
+    // It may name itself before it takes new windows: it is ready once it has
+    // put a window mapped now into a frame of its own. A window mapped before
+    // it was ready may stay unmanaged, so a new one is tried each second.
+    Window probe = 0;
+    auto tried = Clock::now();
+    const auto framed = [&] {
+        Window rootOf = 0, parent = 0, *children = nullptr;
+        unsigned int count = 0;
+        if (XQueryTree(m_connection, probe, &rootOf, &parent, &children, &count) == 0)
+            return false;
+        if (children != nullptr)
+            XFree(children);
+        return parent != rootOf;
+    };
+    const auto newProbe = [&] {
+        if (probe != 0)
+            XDestroyWindow(m_connection, probe);
+        probe = XCreateSimpleWindow(m_connection, root, 0, 0, 10, 10, 0, 0, 0);
+        XMapWindow(m_connection, probe);
+        XSync(m_connection, False);
+        tried = Clock::now();
+    };
+    newProbe();
+    try {
+        waitFor(std::string(windowManagerName(m_wm)) + " to manage new windows", 20s, [&]() -> std::optional<bool> {
+            if (framed())
+                return true;
+            if (Clock::now() - tried > 1s)
+                newProbe();
+            return std::nullopt;
+        });
+    } catch (const DriverError&) {
+        XDestroyWindow(m_connection, probe);
+        throw;
+    }
+    XDestroyWindow(m_connection, probe);
+    XSync(m_connection, False);
 }
 
 XServer::~XServer()
 {
     if (m_connection != nullptr)
         XCloseDisplay(m_connection);
-    for (const pid_t pid : {m_wmPid, m_xvfb}) {
-        if (pid > 0) {
-            kill(pid, SIGTERM);
-            try {
-                waitForChild(pid, 5s, "the X server to stop");
-            } catch (const DriverError&) {
-            }
+    if (m_wmPid > 0) {
+        // The window manager with whatever it started (a session bus).
+        kill(-m_wmPid, SIGTERM);
+        try {
+            waitForChild(m_wmPid, 5s, "the window manager to stop");
+        } catch (const DriverError&) {
         }
+        kill(-m_wmPid, SIGKILL);
+    }
+    if (m_xvfb > 0) {
+        kill(m_xvfb, SIGTERM);
+        try {
+            waitForChild(m_xvfb, 5s, "the X server to stop");
+        } catch (const DriverError&) {
+        }
+    }
+    if (!m_wmHome.empty()) {
+        std::error_code ignored;
+        std::filesystem::remove_all(m_wmHome, ignored);
     }
 }
 
@@ -310,15 +406,64 @@ Screen::Screen(XServer& server) : m_server(server), m_display(server.connection(
     XSupportsLocale();
 }
 
+Screen::Still::Still(Display* display) : m_display(display)
+{
+    XGrabServer(m_display);
+    XSync(m_display, False);
+}
+
+Screen::Still::~Still()
+{
+    XUngrabServer(m_display);
+    XFlush(m_display);
+}
+
 std::vector<WindowInfo> Screen::windowsOf(pid_t pid) const
 {
     std::vector<Window> clients;
     collectClients(m_display, DefaultRootWindow(m_display), 3, clients);
+    return describe(std::vector<unsigned long>(clients.begin(), clients.end()), pid);
+}
+
+std::optional<WindowInfo> Screen::window(unsigned long id) const
+{
+    const auto found = describe({Window(id)}, 0);
+    if (found.empty())
+        return std::nullopt;
+    return found.front();
+}
+
+unsigned long Screen::createWindow(const QString& caption, QSize size)
+{
+    const Window root = DefaultRootWindow(m_display);
+    const Window window =
+        XCreateSimpleWindow(m_display, root, 0, 0, unsigned(size.width()), unsigned(size.height()), 0, 0, 0xffffff);
+    const QByteArray name = caption.toUtf8();
+    XChangeProperty(m_display, window, atom(m_display, "_NET_WM_NAME"), atom(m_display, "UTF8_STRING"), 8,
+                    PropModeReplace, reinterpret_cast<const unsigned char*>(name.constData()), int(name.size()));
+    XChangeProperty(m_display, window, XA_WM_NAME, atom(m_display, "UTF8_STRING"), 8, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(name.constData()), int(name.size()));
+    const long pid = long(getpid());
+    XChangeProperty(m_display, window, atom(m_display, "_NET_WM_PID"), XA_CARDINAL, 32, PropModeReplace,
+                    reinterpret_cast<const unsigned char*>(&pid), 1);
+    XMapWindow(m_display, window);
+    XSync(m_display, False);
+    return window;
+}
+
+void Screen::destroyWindow(unsigned long window)
+{
+    XDestroyWindow(m_display, Window(window));
+    XSync(m_display, False);
+}
+
+std::vector<WindowInfo> Screen::describe(const std::vector<unsigned long>& clients, pid_t pid) const
+{
     std::vector<WindowInfo> windows;
     const Atom utf8 = atom(m_display, "UTF8_STRING");
     for (const Window window : clients) {
         const auto owner = longProperty(m_display, window, atom(m_display, "_NET_WM_PID"), XA_CARDINAL);
-        if (owner.empty() || pid_t(owner.front()) != pid)
+        if (pid != 0 && (owner.empty() || pid_t(owner.front()) != pid))
             continue;
         XWindowAttributes attributes{};
         if (XGetWindowAttributes(m_display, window, &attributes) == 0 || attributes.map_state != IsViewable)
@@ -338,11 +483,53 @@ std::vector<WindowInfo> Screen::windowsOf(pid_t pid) const
             if (parts.size() >= 2)
                 info.wmClassName = QString::fromLatin1(parts[1]);
         }
-        for (const unsigned long state : longProperty(m_display, window, atom(m_display, "_NET_WM_STATE"), XA_ATOM)) {
-            if (char* name = XGetAtomName(m_display, state)) {
-                info.states << QString::fromLatin1(name);
-                XFree(name);
+        const auto atomNames = [&](const char* property) {
+            QStringList names;
+            for (const unsigned long value : longProperty(m_display, window, atom(m_display, property), XA_ATOM)) {
+                if (char* name = XGetAtomName(m_display, value)) {
+                    names << QString::fromLatin1(name);
+                    XFree(name);
+                }
             }
+            return names;
+        };
+        info.states = atomNames("_NET_WM_STATE");
+        info.types = atomNames("_NET_WM_WINDOW_TYPE");
+        Window transient = 0;
+        if (XGetTransientForHint(m_display, window, &transient) != 0)
+            info.transientFor = transient;
+        info.frame = info.geometry;
+        for (Window w = window;;) {
+            Window root = 0, parent = 0, *children = nullptr;
+            unsigned int count = 0;
+            if (XQueryTree(m_display, w, &root, &parent, &children, &count) == 0)
+                break;
+            if (children != nullptr)
+                XFree(children);
+            if (parent == root || parent == 0) {
+                XWindowAttributes outer{};
+                if (w != window && XGetWindowAttributes(m_display, w, &outer) != 0)
+                    info.frame = QRect(outer.x, outer.y, outer.width + 2 * outer.border_width,
+                                       outer.height + 2 * outer.border_width);
+                break;
+            }
+            w = parent;
+        }
+        const Atom motif = atom(m_display, "_MOTIF_WM_HINTS");
+        const auto hints = longProperty(m_display, window, motif, motif);
+        if (hints.size() >= 3) {
+            info.hasMotifHints = true;
+            info.motifFlags = hints[0];
+            info.motifFunctions = hints[1];
+            info.motifDecorations = hints[2];
+        }
+        XSizeHints sizes{};
+        long supplied = 0;
+        if (XGetWMNormalHints(m_display, window, &sizes, &supplied) != 0) {
+            if ((sizes.flags & PMinSize) != 0)
+                info.minSize = QSize(sizes.min_width, sizes.min_height);
+            if ((sizes.flags & PMaxSize) != 0)
+                info.maxSize = QSize(sizes.max_width, sizes.max_height);
         }
         windows.push_back(info);
     }
@@ -452,6 +639,17 @@ void Screen::movePointer(QPoint to)
     sleepFor(30ms);
 }
 
+void Screen::parkPointer()
+{
+    const QSize screen = size();
+    movePointer(QPoint(screen.width() - 1, screen.height() - 1));
+}
+
+QSize Screen::size() const
+{
+    return {DisplayWidth(m_display, DefaultScreen(m_display)), DisplayHeight(m_display, DefaultScreen(m_display))};
+}
+
 void Screen::click(QPoint at, int button)
 {
     movePointer(at);
@@ -480,6 +678,80 @@ void Screen::requestClose(const WindowInfo& window)
     event.xclient.data.l[1] = CurrentTime;
     XSendEvent(m_display, window.id, False, NoEventMask, &event);
     XSync(m_display, False);
+}
+
+namespace {
+
+void sendToRoot(Display* display, Window window, const char* message, std::initializer_list<long> data)
+{
+    XEvent event{};
+    event.xclient.type = ClientMessage;
+    event.xclient.window = window;
+    event.xclient.message_type = atom(display, message);
+    event.xclient.format = 32;
+    int i = 0;
+    for (const long value : data)
+        event.xclient.data.l[i++] = value;
+    XSendEvent(display, DefaultRootWindow(display), False, SubstructureRedirectMask | SubstructureNotifyMask, &event);
+    XSync(display, False);
+}
+
+} // namespace
+
+void Screen::requestMinimize(const WindowInfo& window)
+{
+    sendToRoot(m_display, window.id, "WM_CHANGE_STATE", {IconicState});
+}
+
+void Screen::requestActivate(const WindowInfo& window)
+{
+    // Source 2: a pager or task bar, which a window manager obeys.
+    sendToRoot(m_display, window.id, "_NET_ACTIVE_WINDOW", {2, CurrentTime, 0});
+}
+
+void Screen::requestMaximized(const WindowInfo& window, bool maximized)
+{
+    sendToRoot(m_display, window.id, "_NET_WM_STATE",
+               {maximized ? 1 : 0, long(atom(m_display, "_NET_WM_STATE_MAXIMIZED_VERT")),
+                long(atom(m_display, "_NET_WM_STATE_MAXIMIZED_HORZ")), 2});
+}
+
+void Screen::requestState(const WindowInfo& window, const char* state, bool on)
+{
+    sendToRoot(m_display, window.id, "_NET_WM_STATE", {on ? 1 : 0, long(atom(m_display, state)), 0, 2});
+}
+
+void Screen::drag(QPoint from, QPoint to)
+{
+    movePointer(from);
+    XTestFakeButtonEvent(m_display, 1, True, CurrentTime);
+    XSync(m_display, False);
+    constexpr int steps = 12;
+    for (int i = 1; i <= steps; ++i) {
+        const QPoint at = from + (to - from) * i / steps;
+        XTestFakeMotionEvent(m_display, -1, at.x(), at.y(), CurrentTime);
+        XSync(m_display, False);
+        sleepFor(20ms);
+    }
+    XTestFakeButtonEvent(m_display, 1, False, CurrentTime);
+    XSync(m_display, False);
+}
+
+QRect Screen::workArea() const
+{
+    const auto area =
+        longProperty(m_display, DefaultRootWindow(m_display), atom(m_display, "_NET_WORKAREA"), XA_CARDINAL);
+    if (area.size() >= 4)
+        return QRect(int(area[0]), int(area[1]), int(area[2]), int(area[3]));
+    return QRect(QPoint(0, 0), size());
+}
+
+unsigned long Screen::keyboardWindow() const
+{
+    Window focus = 0;
+    int revert = 0;
+    XGetInputFocus(m_display, &focus, &revert);
+    return focus;
 }
 
 // ---------------------------------------------------------------- ProgramRun
@@ -578,6 +850,20 @@ int ProgramRun::countRows(const QString& relativePath, const QString& table) con
     return rows;
 }
 
+QString ProgramRun::firstValue(const QString& path, const QString& sql) const
+{
+    SqliteFile file((path.startsWith(u'/') ? path : m_folder + u'/' + path).toStdString());
+    sqlite3_stmt* statement = nullptr;
+    QString value;
+    if (sqlite3_prepare_v2(file.db, sql.toUtf8().constData(), -1, &statement, nullptr) == SQLITE_OK &&
+        sqlite3_step(statement) == SQLITE_ROW) {
+        if (const auto* text = reinterpret_cast<const char*>(sqlite3_column_text(statement, 0)))
+            value = QString::fromUtf8(text);
+    }
+    sqlite3_finalize(statement);
+    return value;
+}
+
 void ProgramRun::start()
 {
     std::vector<std::pair<std::string, std::string>> changes{{"DISPLAY", m_server.display()},
@@ -656,6 +942,38 @@ WindowInfo waitForNamedWindow(Screen& screen, ProgramRun& program, const QString
                            return w.netName == name && w.wmName == name && screen.hasKeyboard(w);
                        });
                    });
+}
+
+WindowInfo waitForKeyboardWindow(Screen& screen, ProgramRun& program, const QString& type, const std::string& what,
+                                 unsigned long other, std::chrono::milliseconds limit)
+{
+    try {
+        return waitFor(what + " holding the keyboard", limit, [&]() -> std::optional<WindowInfo> {
+            if (!program.running())
+                throw DriverError("the program ended while waiting for " + what);
+            const unsigned long focus = screen.keyboardWindow();
+            return screen.findWindow(program.pid(), [&](const WindowInfo& w) {
+                return w.id == focus && w.id != other && !w.types.isEmpty() && w.types.front() == type;
+            });
+        });
+    } catch (const DriverError& error) {
+        throw DriverError(error.what() + describeWindows(screen, program.pid()));
+    }
+}
+
+void waitForWindowGone(Screen& screen, ProgramRun& program, const QString& name, std::chrono::milliseconds limit)
+{
+    try {
+        waitFor("the window named \"" + name.toStdString() + "\" to go", limit, [&]() -> std::optional<bool> {
+            if (!program.running())
+                throw DriverError("the program ended while waiting for \"" + name.toStdString() + "\" to go");
+            if (screen.findWindow(program.pid(), [&](const WindowInfo& w) { return w.netName == name; }))
+                return std::nullopt;
+            return true;
+        });
+    } catch (const DriverError& error) {
+        throw DriverError(error.what() + describeWindows(screen, program.pid()));
+    }
 }
 
 } // namespace velmora::xtest
