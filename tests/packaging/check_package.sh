@@ -38,8 +38,10 @@ for needed in libqt6widgets6 libqt6gui6 libqt6core6 libsqlite3-0 libpq5 libsodiu
     qt6-translations-l10n fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming adduser; do
     grep -Eq "(^|, )$needed( |,|$)" <<<"$depends" || fail "Depends lacks $needed"
 done
-# Chinese names are typed through an input method: the Qt 6 frontend of fcitx5 or ibus.
-[ "$(field Recommends)" = "fcitx5-frontend-qt6 | ibus" ] || fail "Recommends is '$(field Recommends)'"
+# Chinese names are typed through an input method: the Qt 6 frontend of fcitx5 or ibus; a server's backup and
+# restore need pg_dump and pg_restore.
+[ "$(field Recommends)" = "fcitx5-frontend-qt6 | ibus, postgresql-client" ] ||
+    fail "Recommends is '$(field Recommends)'"
 dpkg-deb --control "$deb" "$work/control"
 for script in postinst prerm postrm; do
     [ "$(stat -c %a "$work/control/$script")" = 755 ] || fail "$script is not mode 755"
