@@ -138,6 +138,16 @@ void TestShellCommands::relogin_data()
 
 // 更换用户 is the login dialog again, over the main window, with three fresh attempts. A sign-on goes the
 // start-up's way; every other way out keeps admin signed on as before and never ends the program.
+// The record of attempts, one "typed|outcome" per attempt, in order.
+static QStringList attemptOutcomes(SignOnFixture& f)
+{
+    QStringList out;
+    for (const auto& row :
+         f.database().rows("SELECT typed_operator, outcome FROM velmora_signon_attempts ORDER BY attempt"))
+        out << QString::fromStdString(row.at(0) + "|" + row.at(1));
+    return out;
+}
+
 void TestShellCommands::relogin()
 {
     QFETCH(Leave, leave);
@@ -148,6 +158,7 @@ void TestShellCommands::relogin()
     const QMap<QString, bool> commandsBefore = commandState(*f.mainWindow);
     const int recordsBefore = f.loginRecords().size();
     const int boxesBefore = f.platform.boxes().size();
+    const QStringList attemptsBefore = attemptOutcomes(f);
 
     QWidget* parent = nullptr;
     int attemptsAtShow = -1;
@@ -195,6 +206,13 @@ void TestShellCommands::relogin()
     QCOMPARE(attemptsAtShow, 0);
     QVERIFY(!f.platform.endRequested());
     QVERIFY(!f.platform.log().contains(QStringLiteral("end")));
+    // The record of attempts sees a change of operator as it sees the start's sign-on.
+    const QStringList expectedAttempts = leave == Leave::SignOnClerk     ? QStringList{"2|signed on"}
+                                         : leave == Leave::ThreeFailures ? QStringList{"2|wrong password",
+                                                                                       "2|wrong password",
+                                                                                       "2|wrong password"}
+                                                                         : QStringList{};
+    QCOMPARE(attemptOutcomes(f).mid(attemptsBefore.size()), expectedAttempts);
     if (leave == Leave::SignOnClerk) {
         const Session& now = f.mainWindow->session();
         QCOMPARE(now.operatorId, QStringLiteral("2"));
