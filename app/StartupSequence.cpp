@@ -1,5 +1,9 @@
 #include "app/StartupSequence.h"
 
+#include "app/BackupNotice.h"
+#include "data/module/Rights.h"
+#include "data/module/SchemaVersion.h"
+
 #include "data/module/DMod.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
@@ -138,6 +142,9 @@ bool StartupSequence::reconfigureUntilConnected()
 
 void StartupSequence::openStartupDatasets()
 {
+    // A database a newer version made or upgraded: what this one would write could go past what that one expects.
+    // Refused through the general error report, before anything is read into the windows or written.
+    data::refuseNewerSchema(m_dmod->ADOCON().backend());
     for (data::Dataset* dataset :
          {&m_dmod->toper(), &m_dmod->tuser(), &m_dmod->typzdk(), &m_dmod->tkc(), &m_dmod->tbm(), &m_dmod->tdw()})
         dataset->open();
@@ -175,7 +182,19 @@ void StartupSequence::showMainWindowAndLogin()
 void StartupSequence::signOnAndRun()
 {
     m_platform.showModal(*m_login);
+    tellAboutAFailedBackup();
+
     m_platform.runMessageLoop(m_main.get());
+}
+
+void StartupSequence::tellAboutAFailedBackup()
+{
+    // Only after a sign-on, and only to whoever administers the system: the others could do nothing about it.
+    const qint64 rights = m_main->session().rightsWord;
+    if (m_platform.endRequested() || rights == 0 || !data::groupGranted(rights, BackupNoticeGroup))
+        return;
+    if (const std::optional<QString> notice = backupFailureNotice(m_platform.executableFolder()))
+        m_platform.messageBox(MessageBoxRequest::ok(*notice, QStringLiteral("提示"), MsgIcon::Warning));
 }
 
 void StartupSequence::endProgram()

@@ -50,6 +50,7 @@ private:
     void showMainWindowAndLogin();
     void closeSplash();
     void signOnAndRun();
+    void tellAboutAFailedBackup();
     void endProgram();
 
     Platform& m_platform;

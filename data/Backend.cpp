@@ -67,6 +67,16 @@ void Backend::createTableIfMissing(const TableDefinition&)
     throw DatabaseError("This database makes no tables.", ErrorKind::Unsupported);
 }
 
+int Backend::schemaVersion()
+{
+    throw DatabaseError("This database keeps no schema version.", ErrorKind::Unsupported);
+}
+
+void Backend::setSchemaVersion(int)
+{
+    throw DatabaseError("This database keeps no schema version.", ErrorKind::Unsupported);
+}
+
 std::unique_ptr<RowWriter> Backend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
 {
     return std::make_unique<RowByRowWriter>(*this, table, columns);

@@ -85,6 +85,11 @@ public:
     virtual void row(std::span<const CellView> cells) = 0;
 };
 
+// The version of the database's schema this program knows and makes. Every change of the schema of ours raises
+// it, through the steps of data/module/SchemaVersion.cpp: 1, the twelve tables; 2, with the tables of ours (the
+// record of sign-on attempts and the disabled operators).
+inline constexpr int CurrentSchemaVersion = 2;
+
 // How long a command may run before it ends with a time-out error (ErrorKind::TimedOut), in seconds, unless
 // its connection or dataset says otherwise; 0 is no limit.
 inline constexpr int DefaultCommandTimeoutSeconds = 30;
@@ -161,6 +166,12 @@ public:
     virtual void lockForWriting(std::string_view name);
     // Makes the table, of the schema's kinds, unless the database has one of that name.
     virtual void createTableIfMissing(const TableDefinition& table);
+
+    // The version of the schema the database is stamped with (CurrentSchemaVersion and data/module/SchemaVersion.h):
+    // a file's user_version, a server's one-row table of ours; 0 for a database never stamped.
+    virtual int schemaVersion();
+    // Stamps the database with the version; inside the caller's transaction, which it is part of.
+    virtual void setSchemaVersion(int version);
 
     // Where the data lives, for messages (a database file's full path); never holds a password.
     virtual std::string location() const { return {}; }

@@ -6,6 +6,7 @@
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Schema.h"
+#include "data/module/SchemaVersion.h"
 #include "data/provider/ConnectionString.h"
 #include "import/Convert.h"
 #include "import/Plan.h"
@@ -238,7 +239,7 @@ private:
 // The import in one transaction of the backend: anything that fails rolls it back, and `undone` (called once
 // the backend is no longer used) finishes undoing it and says what became of the target.
 ImportSummary importAllOrNothing(const Source& source, data::Backend& backend, Engine engine, ImportProgress* progress,
-                                 const std::function<std::string()>& undone)
+                                 const std::string& action, const std::function<std::string()>& undone)
 {
     try {
         backend.beginTransaction();
@@ -262,7 +263,7 @@ ImportSummary importAllOrNothing(const Source& source, data::Backend& backend, E
         }
         return summary;
     } catch (const std::exception& e) {
-        throw ImportError(std::string(e.what()) + "\nNothing was imported: " + undone());
+        throw ImportError(std::string(e.what()) + "\nNothing was " + action + ": " + undone());
     }
 }
 
@@ -278,11 +279,13 @@ void removeDatabaseFile(const std::string& path)
 ImportSummary importTables(const Source& source, data::Backend& target, Engine engine, ImportProgress* progress)
 {
     stopIfInterrupted(progress);
+    // What a newer program made, this one would fill past.
+    data::refuseNewerSchema(target);
     ImportSummary summary;
     summary.source = source.description();
     summary.target = target.location();
     const std::vector<access::Table> tables = source.tables();
-    const ImportPlan plan = planImport(tables, existingTables(tables, target), engine);
+    const ImportPlan plan = planImport(tables, existingTables(tables, target), engine, &source);
     for (const std::string& statement : planStatements(plan, engine)) {
         try {
             target.execute(statement);
@@ -298,6 +301,8 @@ ImportSummary importTables(const Source& source, data::Backend& target, Engine e
         summary.tables.push_back(writer.write(table));
     summary.linkedTables = source.linkedTables();
     summary.warnings = source.warnings();
+    // The tables of ours and the stamp of this schema, in the same transaction.
+    data::upgradeSchema(target);
     return summary;
 }
 
@@ -306,7 +311,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
     if (data::isServerSource(into.target)) {
         auto backend = data::PgBackend::connect(into.target, into.user, into.password.value_or(""));
         backend->setCommandTimeout(into.commandTimeout);
-        return importAllOrNothing(source, *backend, Engine::Server, progress,
+        return importAllOrNothing(source, *backend, Engine::Server, progress, into.action,
                                   [&] { return backend->location() + " is as it was."; });
     }
 
@@ -319,7 +324,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
                                              "it with --db-password P");
         std::unique_ptr<data::SqliteBackend> backend = data::createDatabaseFile(path);
         backend->setCommandTimeout(into.commandTimeout);
-        return importAllOrNothing(source, *backend, Engine::File, progress, [&] {
+        return importAllOrNothing(source, *backend, Engine::File, progress, into.action, [&] {
             backend.reset();
             removeDatabaseFile(path);
             return "the new file " + quoted(path) + " was removed.";
@@ -330,7 +335,7 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
         data::connectProvider(data::toolConnectionString(path, into.user.empty() ? "Admin" : into.user, into.password),
                               fs::current_path().string() + "/");
     backend->setCommandTimeout(into.commandTimeout);
-    return importAllOrNothing(source, *backend, Engine::File, progress,
+    return importAllOrNothing(source, *backend, Engine::File, progress, into.action,
                               [&] { return quoted(path) + " is as it was."; });
 }
 

@@ -51,8 +51,9 @@ inline constexpr std::size_t BatchRows = 2000;
 inline constexpr std::size_t BatchBytes = 8 << 20;
 
 // The import into an open backend, inside the transaction the caller holds: refuses a target whose tables it
-// would fill hold rows, makes the schema's tables the target lacks, the copied tables and the added columns,
-// writes every row, and on the server moves each auto-increment key's counter past the stored keys. Throws
+// would fill hold rows, or stamped with a newer schema than this program knows, makes the schema's tables the target
+// lacks, the copied tables and the added columns, writes every row, on the server moves each auto-increment key's
+// counter past the stored keys, and brings the target to the current schema (the tables of ours, the stamp). Throws
 // ImportError (or the Access file's AccessError) and leaves the rollback to the caller.
 ImportSummary importTables(const Source& source, data::Backend& target, Engine engine, ImportProgress* progress);
 
@@ -62,6 +63,7 @@ struct ImportTarget
     std::string user;                    // the server's role (empty: libpq's own default)
     std::optional<std::string> password; // the role's password, or an existing file's database password
     int commandTimeout = data::DefaultCommandTimeoutSeconds; // of each command, as Backend::setCommandTimeout
+    std::string action = "imported"; // what the failure's "Nothing was ..." line says was not done
 };
 
 // The whole import, all or nothing: into a new database file (made with the schema, and removed again when the

@@ -1,5 +1,7 @@
 #include "import/Plan.h"
 
+#include "import/Source.h"
+
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
@@ -100,8 +102,15 @@ TargetTable schemaTargetTable(const data::TableDefinition& table)
     return target;
 }
 
-ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing, Engine engine)
+ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing, Engine engine,
+                      const Source* types)
 {
+    const auto typeOf = [types](const access::Table& table, std::size_t column) {
+        if (types)
+            if (std::optional<TargetType> given = types->columnType(table.name, column))
+                return *given;
+        return mappedType(table.columns[column]);
+    };
     ImportPlan plan;
     for (const data::TableDefinition& table : data::schemaTables())
         if (!findExisting(existing, table.name))
@@ -129,7 +138,7 @@ ImportPlan planImport(const std::vector<access::Table>& source, const std::vecto
             for (std::size_t i = 0; i < table.columns.size(); ++i) {
                 const access::Column& column = table.columns[i];
                 checkColumnName(table.name, column.name, engine);
-                TargetType type = mappedType(column);
+                TargetType type = typeOf(table, i);
                 const bool inKey = std::find(p.primaryKey.begin(), p.primaryKey.end(), i) != p.primaryKey.end();
                 type.autoIncrement =
                     type.autoIncrement && !keyMade && (p.primaryKey.empty() || (inKey && p.primaryKey.size() == 1));
@@ -143,14 +152,15 @@ ImportPlan planImport(const std::vector<access::Table>& source, const std::vecto
         }
         const TargetTable target = there ? *there : schemaTargetTable(*schema);
         p.target = target.name;
-        for (const access::Column& column : table.columns) {
+        for (std::size_t i = 0; i < table.columns.size(); ++i) {
+            const access::Column& column = table.columns[i];
             if (const TargetColumn* match = findColumn(target, column.name)) {
                 p.columns.push_back({column.name, column.kind, match->name, match->type, false});
                 continue;
             }
             checkColumnName(table.name, column.name, engine);
             // The table has its key already, if any: an added AutoNumber keeps its numbers as plain integers.
-            TargetType type = mappedType(column);
+            TargetType type = typeOf(table, i);
             type.autoIncrement = false;
             p.columns.push_back({column.name, column.kind, column.name, type, true});
         }

@@ -12,6 +12,8 @@
 // columns matched the same way, the columns the schema lacks added, every other table copied whole.
 namespace velmora::import {
 
+class Source;
+
 struct TargetColumn
 {
     std::string name;
@@ -58,9 +60,10 @@ struct ImportPlan
 TargetTable schemaTargetTable(const data::TableDefinition& table);
 
 // Plans the import of the Access tables into a target that already holds `existing` (every schema table it
-// has, and any table of another Access table's name). Throws ImportError for a name the engine cannot take.
-ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing,
-                      Engine engine);
+// has, and any table of another Access table's name). The columns it makes take the types `types` gives, where it
+// gives one (Source::columnType). Throws ImportError for a name the engine cannot take.
+ImportPlan planImport(const std::vector<access::Table>& source, const std::vector<TargetTable>& existing, Engine engine,
+                      const Source* types = nullptr);
 
 // The statements that make the plan's tables and columns, in the engine's dialect.
 std::vector<std::string> planStatements(const ImportPlan& plan, Engine engine);

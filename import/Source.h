@@ -1,6 +1,7 @@
 #pragma once
 
 #include "access/AccessFile.h"
+#include "import/TargetType.h"
 
 #include <functional>
 #include <optional>
@@ -9,8 +10,8 @@
 
 namespace velmora::import {
 
-// Where an import's tables and rows come from: an Access file, or tables a test makes up (nothing here writes
-// Access files).
+// Where an import's tables and rows come from: an Access file, another Velmora database (DatabaseSource), or tables
+// a test makes up (nothing here writes Access files). Tables and values are described in Access's kinds.
 class Source
 {
 public:
@@ -26,6 +27,14 @@ public:
     virtual std::vector<access::LinkedTable> linkedTables() const { return {}; }
     // Doubts about what was read so far (text in a code page that looks wrong), for the summary.
     virtual std::vector<std::string> warnings() const { return {}; }
+    // The type a column of the table is made with where the import makes it, when the source knows it better than
+    // its Access kind tells (a database's own column types); none: as the kind maps (mappedType).
+    virtual std::optional<TargetType> columnType(const std::string& table, std::size_t column) const
+    {
+        (void)table;
+        (void)column;
+        return std::nullopt;
+    }
 };
 
 // An Access file read through mdbtools' library.

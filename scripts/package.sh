@@ -4,8 +4,9 @@
 #   scripts/package.sh [BUILD_DIR [OUT_DIR]]
 #
 # BUILD_DIR (default: build) is configured and built first when it holds no build yet; a sanitizer build makes no
-# package. The package lands in OUT_DIR (default: BUILD_DIR/package). Its version is the project's with the
-# number of commits as the fourth part (1.0.0.102), so each commit's package is newer than the one before.
+# package. The package lands in OUT_DIR (default: BUILD_DIR/package). Its version is the project's: the tag
+# vX.Y.Z[...] that names the commit when one does, otherwise the version in CMakeLists.txt. Never a count of
+# commits, which a shallow clone gets wrong (apt would take its package for a downgrade).
 set -euo pipefail
 cd "$(dirname "$0")/.."
 root=$PWD
@@ -23,11 +24,9 @@ fi
 cmake --build "$build" --parallel "$(nproc)" >&2
 
 version=$(sed -n 's/^CMAKE_PROJECT_VERSION:STATIC=//p' "$build/CMakeCache.txt")
-count=0
-if git -C "$root" rev-parse --git-dir >/dev/null 2>&1; then
-    count=$(git -C "$root" rev-list --count HEAD)
+if tag=$(git -C "$root" describe --tags --exact-match --match 'v[0-9]*' HEAD 2>/dev/null); then
+    version=${tag#v}
 fi
-version=$version.$count
 
 mkdir -p "$out"
 out=$(cd "$out" && pwd)

@@ -3,6 +3,8 @@
 #
 #   scripts/pg-test-server.sh start DIR   starts it and writes DIR/env: VELMORA_TEST_PG=postgresql://ROLE:PW@...
 #   scripts/pg-test-server.sh stop DIR    stops it and removes DIR
+#   scripts/pg-test-server.sh restart DIR restarts it (fast: every session is ended, as a restart does to tills)
+#   scripts/pg-test-server.sh halt DIR    stops it and keeps DIR (a server gone for good; stop removes it later)
 #
 # The role the tests use has a password (scram-sha-256 over TCP) and may create databases and roles (a till's
 # role, velmora-db grant-till), nothing more; each test makes a database of its own. PostgreSQL refuses to run
@@ -13,7 +15,7 @@ set -euo pipefail
 command=${1:-}
 dir=${2:-}
 [ -n "$command" ] && [ -n "$dir" ] || {
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop|restart|halt DIR" >&2
     exit 2
 }
 port=${VELMORA_PG_PORT:-55432}
@@ -55,8 +57,15 @@ stop)
     [ -d "$dir/data" ] && as_server "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null || true
     rm -rf "$dir"
     ;;
+restart)
+    # With the options it was started with (postmaster.opts).
+    as_server "$bin/pg_ctl" -D "$dir/data" -l "$dir/server.log" -m fast -w -t 60 restart >/dev/null
+    ;;
+halt)
+    as_server "$bin/pg_ctl" -D "$dir/data" -m fast -w stop >/dev/null
+    ;;
 *)
-    echo "usage: $0 start|stop DIR" >&2
+    echo "usage: $0 start|stop|restart|halt DIR" >&2
     exit 2
     ;;
 esac

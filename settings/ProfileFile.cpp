@@ -8,6 +8,7 @@
 #include <algorithm>
 #include <optional>
 
+#include <sys/stat.h>
 #include <unistd.h>
 
 namespace velmora {
@@ -369,6 +370,22 @@ void ProfileFile::writeString(const QString& section, const QString& key, const 
     writeStrings(section, {{key, value}});
 }
 
+namespace {
+
+// Whether the folder the file is written in (the folder of a link's target, as
+// the save writes there) is set-group-ID: shared by the group it gives its
+// new files.
+bool sharedByGroup(QString path)
+{
+    for (int links = 0; links < 40 && QFileInfo(path).isSymLink(); ++links)
+        path = QFileInfo(path).symLinkTarget();
+    struct stat folder = {};
+    const QByteArray name = QFileInfo(path).absolutePath().toLocal8Bit();
+    return ::stat(name.constData(), &folder) == 0 && (folder.st_mode & S_ISGID);
+}
+
+} // namespace
+
 void ProfileFile::writeStrings(const QString& section, const KeyValues& values)
 {
     if (!isStorableSection(section))
@@ -398,10 +415,16 @@ void ProfileFile::writeStrings(const QString& section, const KeyValues& values)
             throw ProfileError(m_path);
         return;
     }
-    // The file holds a database password. An existing file keeps the
+    // The file holds a database password: its owner's alone, or, in a folder
+    // shared by its group (set-group-ID, whose new files take that group),
+    // the group's too, so that an operator who makes it anew does not keep
+    // every other operator of the till out. An existing file keeps the
     // permissions it has.
-    if (loaded == Loaded::Missing && !out.setPermissions(QFileDevice::ReadOwner | QFileDevice::WriteOwner |
-                                                         QFileDevice::ReadUser | QFileDevice::WriteUser)) {
+    QFileDevice::Permissions mode =
+        QFileDevice::ReadOwner | QFileDevice::WriteOwner | QFileDevice::ReadUser | QFileDevice::WriteUser;
+    if (sharedByGroup(m_path))
+        mode |= QFileDevice::ReadGroup | QFileDevice::WriteGroup;
+    if (loaded == Loaded::Missing && !out.setPermissions(mode)) {
         out.cancelWriting();
         throw ProfileError(m_path);
     }

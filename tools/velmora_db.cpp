@@ -11,6 +11,7 @@
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SchemaDialect.h"
+#include "data/engines/ServerDump.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/engines/TextColumns.h"
 #include "data/engines/TillRole.h"
@@ -19,13 +20,17 @@
 #include "data/module/Operators.h"
 #include "data/module/Rights.h"
 #include "data/module/Schema.h"
+#include "data/module/SchemaVersion.h"
 #include "data/module/SignOnAttempts.h"
 #include "data/provider/ConnectionString.h"
+#include "import/DatabaseSource.h"
 #include "import/Import.h"
+#include "settings/ConnectionSettings.h"
 
 #include <csignal>
 #include <cstdio>
 #include <cstdlib>
+#include <ctime>
 #include <filesystem>
 #include <fstream>
 #include <iostream>
@@ -36,6 +41,7 @@
 #include <string>
 #include <vector>
 
+#include <sys/stat.h>
 #include <termios.h>
 #include <unistd.h>
 
@@ -135,8 +141,50 @@ Commands:
         using it: one consistent state with every transaction committed before
         the copy began (SQLite's online backup, never a plain file copy). The
         copy must pass an integrity check before it takes the name DEST; on any
-        failure no DEST is left. DEST must not exist. A server's database is
-        copied with the server's own pg_dump instead (see the message).
+        failure no DEST is left. DEST must not exist. A file still in
+        rollback-journal mode is switched to the write-ahead log first when it
+        can be, so that the copy never keeps the tills from writing.
+  backup URI DEST [--db-user R] [--db-password P]
+        Writes the server's database to DEST with pg_dump's custom format
+        (pg_dump -Fc, from the package postgresql-client), read back whole by
+        pg_restore --list before it takes the name DEST.
+  backup --settings DBCONN_INI DEST
+        Backs up the database that DBConn.ini (or the folder holding it) names,
+        read as the program reads it, with its role and password: the daily
+        backup's way to dump the shared server.
+  backup-status [FOLDER]
+        Prints the newest good copy of each database in FOLDER (default
+        /var/backups/velmora, where the daily backup keeps them), when it was
+        made and its size; exits with 1 when there is none or one is older than
+        36 hours.
+  restore BACKUP FILE
+        Puts the backup BACKUP in place of the database file FILE. Refused while
+        any program has FILE open (those this machine shows are named): the
+        engine's exclusive lock is taken first and held to the end. The backup
+        must pass an integrity check and hold the schema's tables before
+        anything changes; FILE, with every transaction of its write-ahead log,
+        is kept as FILE.before-restore-YYYYMMDD-HHMMSS, and the backup takes
+        its name in one rename, with its owner and permissions and no journal of
+        the old file beside it.
+  restore DUMP URI [--db-user R] [--db-password P]
+        Restores a pg_dump archive (backup URI DEST) into the server's database,
+        which must be empty (no tables), in one transaction (pg_restore).
+  upgrade FILE|URI [--db-user R] [--db-password P]
+        Brings a database made by an older version (or never stamped with a
+        schema version) to the schema of this version, in one transaction,
+        after a backup (FILE.before-upgrade-YYYYMMDD-HHMMSS beside a file; for
+        a server, velmora-server-before-upgrade-YYYYMMDD-HHMMSS.dump in the
+        current folder). A database already current is left as it is. The
+        program refuses a database stamped newer than it knows.
+  copy SOURCE TARGET [--source-user R] [--source-password P] [--db-user R] [--db-password P]
+        Copies a Velmora database into another, between a file and a server
+        either way, or file to file: every table of the schema and every other
+        table of SOURCE, in one transaction, into a TARGET whose tables it
+        fills are empty (a new file is made with the schema; otherwise as
+        import). The keys the database numbers go on past the largest copied.
+        Counts per table are printed, progress goes to standard error; all or
+        nothing, also on SIGINT, SIGTERM or SIGHUP. --source-user and
+        --source-password open SOURCE, --db-user and --db-password TARGET.
   schema [--for sqlite|postgresql]
         Prints the SQL that creates the twelve tables, for the plain sqlite3 tool:
         velmora-db schema | sqlite3 FILE
@@ -185,6 +233,9 @@ Options:
   --db-user R       the server's role (a file knows only Admin); a role and
                     password written in the URI win over --db-user and
                     --db-password
+  --source-password P, --source-password-file F, --source-user R
+                    the same for the SOURCE of copy (VELMORA_SOURCE_PASSWORD)
+  --settings FILE   DBConn.ini, whose database backup copies
   --allow-weak      stores a weak operator password on purpose
   --show-secrets    show prints stored operator passwords
   --jet3-charset NAME  the code page of a Jet 3 Access file's text (import)
@@ -380,8 +431,7 @@ std::string currentFolder()
     return std::filesystem::current_path().string() + "/";
 }
 
-// Connects; a database that wants a password nobody gave asks for it at the terminal, once.
-std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+std::unique_ptr<Backend> connectAsked(const std::string& file, const Arguments& args)
 {
     const std::optional<std::string> password = databasePassword(args);
     try {
@@ -393,6 +443,15 @@ std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args
     const std::optional<std::string> typed =
         prompt(isServerSource(file) ? "Password of the server's role: " : "Database password: ");
     return connectProvider(connectionStringFor(file, args, typed), currentFolder());
+}
+
+// Connects; a database that wants a password nobody gave asks for it at the terminal, once. A database stamped with
+// a newer schema than this tool knows is refused: what it would write could go past what a newer program expects.
+std::unique_ptr<Backend> openFile(const std::string& file, const Arguments& args)
+{
+    std::unique_ptr<Backend> backend = connectAsked(file, args);
+    refuseNewerSchema(*backend);
+    return backend;
 }
 
 // The operator password a command stores: given, or typed twice at the terminal.
@@ -410,11 +469,23 @@ std::string newOperatorPassword(const Arguments& args, const std::string& userid
     return *typed;
 }
 
-// The tables of ours beside the schema's: the record of sign-on attempts and the disabled operators.
-void ensureOwnTables(Backend& db)
+// Brings the database to the current schema in one transaction: the tables of ours beside the schema's (the record
+// of sign-on attempts, the disabled operators) made where missing, and the version stamped.
+SchemaUpgrade upgradeInOneTransaction(Backend& db)
 {
-    ensureSignOnAttemptTable(db);
-    ensureOperatorStateTable(db);
+    db.beginTransaction();
+    try {
+        SchemaUpgrade upgrade = upgradeSchema(db);
+        db.commit();
+        return upgrade;
+    } catch (...) {
+        try {
+            db.rollback();
+        } catch (const DatabaseError&) {
+            // the failure that brought us here is the one to report
+        }
+        throw;
+    }
 }
 
 // An operator function's refusal, with what the tool offers against it.
@@ -447,8 +518,15 @@ int createOnServer(const std::string& uri, const Arguments& args)
             if (text::equalsIgnoreCase(name, table.name))
                 throw DatabaseError("'" + redactedServerUri(uri) + "' already holds the table " + name +
                                     "; velmora-db does not overwrite a database");
-    backend->execute("BEGIN;\n" + serverSchemaScript() + "COMMIT;\n");
-    ensureOwnTables(*backend);
+    backend->beginTransaction();
+    try {
+        backend->execute(serverSchemaScript());
+        upgradeSchema(*backend);
+        backend->commit();
+    } catch (...) {
+        backend->rollback();
+        throw;
+    }
     std::cout << "Created " << schemaTables().size() << " tables (and the tables of ours) in " << redactedServerUri(uri)
               << ".\n";
     return 0;
@@ -471,20 +549,16 @@ int create(const Arguments& args)
         password = prompt("Database password of the new file (empty: none): ");
     if (password && password->empty())
         password.reset();
-    auto backend = createDatabaseFile(file);
-    try {
-        backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
-        ensureOwnTables(*backend);
-        if (password)
-            installPasswordVerifier(backend->handle(), *password);
-    } catch (...) {
-        // A half-made database must not be mistaken for a good one.
-        const std::string path = backend->path();
-        backend.reset();
-        for (const char* suffix : {"", "-wal", "-shm"})
-            std::filesystem::remove(path + suffix, ec);
-        throw;
-    }
+    // Made whole under another name first: an interrupted create leaves nothing a later one would refuse to replace,
+    // nor a database without the password check it was meant to have.
+    PendingDatabaseFile database(file);
+    database.backend().beginTransaction();
+    database.backend().execute(schemaScript());
+    upgradeSchema(database.backend());
+    database.backend().commit();
+    if (password)
+        installPasswordVerifier(database.backend().handle(), *password);
+    database.publish("velmora-db does not overwrite a database");
     std::cout << "Created " << file << " with " << schemaTables().size() << " tables (and the tables of ours)"
               << (password ? ", protected by a database password" : "") << ".\n";
     return 0;
@@ -643,7 +717,7 @@ int grantTill(const Arguments& args)
     auto* server = dynamic_cast<PgBackend*>(backend.get());
     if (!server)
         throw DatabaseError("'" + redactedServerUri(uri) + "' is no server.");
-    ensureOwnTables(*backend);
+    upgradeInOneTransaction(*backend);
     std::optional<std::string> password = secret(args, "role-password", "VELMORA_ROLE_PASSWORD");
     TillRoleGrant grant;
     const std::vector<std::string> names = backend->tableNames();
@@ -661,6 +735,8 @@ int grantTill(const Arguments& args)
         read.push_back(table.name);
     read.push_back(SignOnAttemptTableName);
     read.push_back(OperatorStateTableName);
+    // The start-up reads which schema the database has.
+    read.push_back(SchemaVersionTable);
     for (std::string_view table : read) {
         const std::optional<std::string> name = spelled(table);
         if (!name)
@@ -703,13 +779,223 @@ int rightsWord(const Arguments& args)
     return 0;
 }
 
+ServerLogin serverLogin(const std::string& uri, const Arguments& args)
+{
+    return {uri, args.option("db-user").value_or(""), databasePassword(args)};
+}
+
+// The database the settings file names, as the program reads it (keys missing: the program's first-read defaults;
+// a relative file against the settings' folder), as a connection string.
+ConnectionString connectionOfSettings(const std::filesystem::path& folder)
+{
+    velmora::ConnectionSettings read(QString::fromStdString(folder.string() + "/"));
+    read.ReadConnectionSettings(velmora::FirstReadDefaults);
+    read.BuildConnectionString();
+    ConnectionString connection = ConnectionString::parse(read.DBConnString.toStdString());
+    return connection;
+}
+
 int backup(const Arguments& args)
 {
+    if (const std::optional<std::string> settings = args.option("settings")) {
+        // The daily backup of whatever the tills use: the settings name it, with the role and password.
+        if (args.positional.size() != 1)
+            throw UsageError("backup --settings needs DEST alone");
+        if (args.option("db-user") || databasePassword(args))
+            throw UsageError("backup --settings takes the role and password from the settings");
+        std::filesystem::path folder = std::filesystem::absolute(*settings).lexically_normal();
+        if (!std::filesystem::is_directory(folder)) {
+            if (folder.filename() != "DBConn.ini")
+                throw UsageError("--settings names DBConn.ini or the folder that holds it, not '" + *settings + "'");
+            folder = folder.parent_path();
+        }
+        const ConnectionString connection = connectionOfSettings(folder);
+        const std::string source = connection.valueOr("Data Source");
+        if (isServerSource(source)) {
+            const BackupReport report = dumpServerDatabase(
+                {source, connection.valueOr("User ID"), connection.valueOr("Jet OLEDB:Database Password")},
+                args.positional[0]);
+            std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
+                      << report.bytes << " bytes, read back whole).\n";
+            return 0;
+        }
+        std::filesystem::path file(source);
+        if (file.is_relative())
+            file = folder / file;
+        const BackupReport report = backupDatabaseFile(file.string(), args.positional[0]);
+        std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
+                  << " pages, integrity check ok).\n";
+        return 0;
+    }
     if (args.positional.size() != 2)
         throw UsageError("backup needs FILE and DEST");
-    const BackupReport report = backupDatabaseFile(args.positional[0], args.positional[1]);
+    const std::string& source = args.positional[0];
+    if (isServerSource(source)) {
+        const BackupReport report = dumpServerDatabase(serverLogin(source, args), args.positional[1]);
+        std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
+                  << report.bytes << " bytes, read back whole).\n";
+        return 0;
+    }
+    if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
+        throw UsageError("--db-user and --db-password are for a server's database");
+    const BackupReport report = backupDatabaseFile(source, args.positional[1]);
     std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
               << " pages, integrity check ok).\n";
+    return 0;
+}
+
+int restore(const Arguments& args)
+{
+    if (args.positional.size() != 2)
+        throw UsageError("restore needs BACKUP and TARGET");
+    const std::string& backupFile = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (isServerSource(target)) {
+        const RestoreReport report = restoreServerDatabase(backupFile, serverLogin(target, args));
+        std::cout << "Restored " << report.backup << " into " << report.target << ".\n";
+        return 0;
+    }
+    if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
+        throw UsageError("--db-user and --db-password are for a server's database");
+    const RestoreReport report = restoreDatabaseFile(backupFile, target);
+    std::cout << "Restored " << report.backup << " to " << report.target << " (" << report.pages
+              << " pages, integrity check ok).\n";
+    if (!report.kept.empty())
+        std::cout << "The database it replaced is kept as " << report.kept << ".\n";
+    return 0;
+}
+
+// Where the daily backup puts its copies.
+constexpr const char* BackupFolder = "/var/backups/velmora";
+// A copy older than this means a daily backup has not worked for a day and a half.
+constexpr std::int64_t StaleBackupSeconds = 36 * 3600;
+
+// Whether the file begins as a good copy of its kind does: a database file, or a server's pg_dump archive. A copy
+// takes its name only once it is whole and checked, so the name and the first bytes tell a finished copy.
+bool looksLikeCopy(const std::filesystem::path& path, const std::string& extension)
+{
+    std::ifstream in(path, std::ios::binary);
+    char head[16] = {};
+    if (extension == "dump")
+        return in.read(head, 5) && std::string_view(head, 5) == "PGDMP";
+    return in.read(head, 16) && std::string_view(head, 16) == std::string_view("SQLite format 3\0", 16);
+}
+
+std::string localTime(std::time_t moment)
+{
+    std::tm local = {};
+    ::localtime_r(&moment, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M", &local);
+    return text;
+}
+
+std::string ageText(std::int64_t seconds)
+{
+    if (seconds < 0)
+        return "made later than this machine's clock says it is now";
+    if (seconds < 3600)
+        return std::to_string(seconds / 60) + " minutes old";
+    if (seconds < 48 * 3600)
+        return std::to_string(seconds / 3600) + " hours old";
+    return std::to_string(seconds / 86400) + " days old";
+}
+
+// The newest good copy of each database in the folder, its age and size; exit 1 when there is none or one is older
+// than 36 hours.
+int backupStatus(const Arguments& args)
+{
+    namespace fs = std::filesystem;
+    if (args.positional.size() > 1)
+        throw UsageError("backup-status takes at most one FOLDER");
+    const fs::path folder = args.positional.empty() ? fs::path(BackupFolder) : fs::path(args.positional[0]);
+    struct Copy
+    {
+        fs::path path;
+        std::time_t made = 0;
+        std::uintmax_t bytes = 0;
+    };
+    std::map<std::string, Copy> newest; // by database: the name before -YYYYMMDD-HHMMSS
+    std::error_code ec;
+    for (const auto& entry : fs::directory_iterator(folder, ec)) {
+        const std::string name = entry.path().filename().string();
+        const auto dot = name.rfind('.');
+        if (name.front() == '.' || dot == std::string::npos || dot < 17 || !entry.is_regular_file())
+            continue;
+        const std::string extension = name.substr(dot + 1);
+        const std::string stamp = name.substr(dot - 16, 16); // -YYYYMMDD-HHMMSS
+        const bool stamped = stamp[0] == '-' && stamp[9] == '-' && stamp.find_first_not_of("0123456789", 1) == 9 &&
+                             stamp.find_first_not_of("0123456789", 10) == std::string::npos;
+        if (!stamped || (extension != "mdb" && extension != "dump") || !looksLikeCopy(entry.path(), extension))
+            continue;
+        struct stat status = {};
+        if (::stat(entry.path().c_str(), &status) != 0 || status.st_size == 0)
+            continue;
+        Copy copy{entry.path(), status.st_mtime, static_cast<std::uintmax_t>(status.st_size)};
+        Copy& best = newest[name.substr(0, dot - 16) + "." + extension];
+        if (best.path.empty() || copy.made > best.made)
+            best = copy;
+    }
+    if (ec)
+        throw DatabaseError("Could not read the backup folder '" + folder.string() + "': " + ec.message() + ".");
+    if (newest.empty()) {
+        std::cout << "No good copy in " << folder.string() << ": the database has no backup.\n";
+        return exitFailure;
+    }
+    const std::time_t now = std::time(nullptr);
+    bool stale = false;
+    for (const auto& [database, copy] : newest) {
+        const std::int64_t age = static_cast<std::int64_t>(now - copy.made);
+        const bool tooOld = age > StaleBackupSeconds;
+        stale = stale || tooOld;
+        std::cout << copy.path.string() << ": made " << localTime(copy.made) << ", " << ageText(age) << ", "
+                  << copy.bytes << " bytes" << (tooOld ? "; OLDER THAN 36 HOURS: the daily backup is not working" : "")
+                  << '\n';
+    }
+    return stale ? exitFailure : 0;
+}
+
+// Local time as YYYYMMDD-HHMMSS, for the names of the copies made before a change.
+std::string fileTimeStamp()
+{
+    const std::time_t now = std::time(nullptr);
+    std::tm local = {};
+    ::localtime_r(&now, &local);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
+    return text;
+}
+
+// An older or unstamped database brought to the current schema, after a backup, in one transaction; a current one
+// left alone, a newer one refused.
+int upgrade(const Arguments& args)
+{
+    const std::string target = singleFile(args);
+    std::unique_ptr<Backend> backend = connectAsked(target, args);
+    const int version = backend->schemaVersion();
+    if (version > CurrentSchemaVersion)
+        throw newerSchemaError(version, backend->location());
+    if (version == CurrentSchemaVersion) {
+        std::cout << backend->location() << " has the schema of version " << version
+                  << " already; nothing was changed.\n";
+        return 0;
+    }
+    std::string kept;
+    if (isServerSource(target)) {
+        const std::string archive =
+            (std::filesystem::current_path() / ("velmora-server-before-upgrade-" + fileTimeStamp() + ".dump")).string();
+        kept = dumpServerDatabase(serverLogin(target, args), archive).destination;
+    } else {
+        const std::string path = backend->location();
+        kept = backupDatabaseFile(path, path + ".before-upgrade-" + fileTimeStamp()).destination;
+    }
+    const SchemaUpgrade done = upgradeInOneTransaction(*backend);
+    std::cout << "Upgraded " << backend->location() << " from schema version " << done.from << " to " << done.to
+              << " (backed up first to " << kept << "):\n";
+    for (const std::string& step : done.steps)
+        std::cout << "  " << step << '\n';
+    if (done.steps.empty())
+        std::cout << "  it held every table already; only its version was stamped\n";
     return 0;
 }
 
@@ -719,7 +1005,8 @@ int schema(const Arguments& args)
         throw UsageError("schema takes no FILE");
     const std::string target = args.option("for").value_or("sqlite");
     if (text::equalsIgnoreCase(target, "sqlite"))
-        std::cout << schemaScript();
+        // The write-ahead log, as create makes a file: several tills share it, and a backup keeps none waiting.
+        std::cout << "PRAGMA journal_mode=WAL;\n" << schemaScript();
     else if (text::equalsIgnoreCase(target, "postgresql"))
         std::cout << serverSchemaScript();
     else
@@ -942,6 +1229,8 @@ extern "C" void askToStop(int signal)
 class ImportProgressLines final : public velmora::import::ImportProgress
 {
 public:
+    explicit ImportProgressLines(std::string what) : m_what(std::move(what)) {}
+
     void tableProgress(const std::string& table, std::int64_t done, std::int64_t total, bool finished) override
     {
         std::cerr << table << ": " << done << " of " << total << " rows" << (finished ? ", done" : "") << '\n'
@@ -953,8 +1242,11 @@ public:
         if (signal == 0)
             return {};
         const char* name = signal == SIGINT ? "SIGINT" : signal == SIGTERM ? "SIGTERM" : "SIGHUP";
-        return std::string("the import was interrupted (") + name + ")";
+        return "the " + m_what + " was interrupted (" + name + ")";
     }
+
+private:
+    std::string m_what; // "import", "copy"
 };
 
 // Until it is destroyed, SIGINT, SIGTERM and SIGHUP only ask the import to stop, so that it can remove what it
@@ -993,23 +1285,18 @@ private:
     struct sigaction m_before[std::size(signals)] = {};
 };
 
-int importAccess(const Arguments& args)
+// The import from `source` into the target, all or nothing, undone on SIGINT, SIGTERM or SIGHUP (the program then
+// ends by that signal); its summary on standard output, what it does meanwhile on standard error.
+int runImport(const velmora::import::Source& source, const velmora::import::ImportTarget& target,
+              const std::string& what, const std::string& done)
 {
     namespace im = velmora::import;
-    if (args.positional.size() != 2)
-        throw UsageError("import needs an ACCESS_FILE and a TARGET");
-    const std::string& accessFile = args.positional[0];
-    const std::string& target = args.positional[1];
-    if (!isServerSource(target) && args.option("db-user"))
-        throw UsageError("--db-user is for a server; a database file knows only Admin");
-    const im::AccessSource source(accessFile, args.option("jet3-charset"));
-    ImportProgressLines progress;
+    ImportProgressLines progress(what);
     im::ImportSummary summary;
     {
         const StopSignals stopSignals;
         try {
-            summary = im::importInto(source, {target, args.option("db-user").value_or(""), databasePassword(args)},
-                                     &progress);
+            summary = im::importInto(source, target, &progress);
         } catch (const std::exception& e) {
             if (stopSignal) {
                 std::cerr << "velmora-db: " << e.what() << '\n' << std::flush;
@@ -1018,14 +1305,7 @@ int importAccess(const Arguments& args)
             throw;
         }
     }
-    // The tables of ours, as create makes them; the import itself is done whatever happens here.
-    try {
-        ensureOwnTables(*openFile(target, args));
-    } catch (const std::exception& e) {
-        std::cerr << "velmora-db: the tables of ours are made on first use instead: " << e.what() << '\n';
-    }
-
-    std::cout << "Imported " << summary.source << "\ninto " << summary.target << ":\n";
+    std::cout << done << " " << summary.source << "\ninto " << summary.target << ":\n";
     if (!summary.schemaTablesCreated.empty()) {
         std::cout << "  made the schema's tables";
         for (const std::string& table : summary.schemaTablesCreated)
@@ -1047,7 +1327,7 @@ int importAccess(const Arguments& args)
         for (const std::string& column : table.addedColumns)
             std::cout << "    column added: " << column << '\n';
         if (!table.missingColumns.empty()) {
-            std::cout << "    left empty (not in the Access table):";
+            std::cout << "    left empty (not in the " << (what == "import" ? "Access" : "source") << " table):";
             for (const std::string& column : table.missingColumns)
                 std::cout << ' ' << column;
             std::cout << '\n';
@@ -1061,6 +1341,43 @@ int importAccess(const Arguments& args)
         std::cerr << "velmora-db: warning: " << warning << '\n';
     }
     return 0;
+}
+
+int importAccess(const Arguments& args)
+{
+    namespace im = velmora::import;
+    if (args.positional.size() != 2)
+        throw UsageError("import needs an ACCESS_FILE and a TARGET");
+    const std::string& accessFile = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (!isServerSource(target) && args.option("db-user"))
+        throw UsageError("--db-user is for a server; a database file knows only Admin");
+    const im::AccessSource source(accessFile, args.option("jet3-charset"));
+    return runImport(source, {target, args.option("db-user").value_or(""), databasePassword(args)}, "import",
+                     "Imported");
+}
+
+int copy(const Arguments& args)
+{
+    namespace im = velmora::import;
+    if (args.positional.size() != 2)
+        throw UsageError("copy needs a SOURCE and a TARGET");
+    const std::string& from = args.positional[0];
+    const std::string& target = args.positional[1];
+    if (!isServerSource(target) && args.option("db-user"))
+        throw UsageError("--db-user is for a server; a database file knows only Admin");
+    if (!isServerSource(from) && args.option("source-user"))
+        throw UsageError("--source-user is for a server; a database file knows only Admin");
+    const bool server = isServerSource(from);
+    const std::string path = server ? from : std::filesystem::absolute(from).lexically_normal().string();
+    auto backend =
+        connectProvider(toolConnectionString(path, args.option("source-user").value_or(server ? "" : "Admin"),
+                                             secret(args, "source-password", "VELMORA_SOURCE_PASSWORD")),
+                        currentFolder());
+    const im::DatabaseSource source(std::move(backend), server ? im::Engine::Server : im::Engine::File);
+    im::ImportTarget into{target, args.option("db-user").value_or(""), databasePassword(args)};
+    into.action = "copied";
+    return runImport(source, into, "copy", "Copied");
 }
 
 struct Command
@@ -1093,11 +1410,15 @@ const Command commands[] = {
     {"unlock", with({"userid"}), unlock},
     {"grant-till", with({"role-password", "role-password-file"}), grantTill},
     {"rights-word", {"groups"}, rightsWord},
-    {"backup", {}, backup},
+    {"backup", with({"settings"}), backup},
+    {"restore", opening, restore},
+    {"backup-status", {}, backupStatus},
+    {"upgrade", opening, upgrade},
     {"schema", {"for"}, schema},
     {"show", opening, show, {"show-secrets"}},
     {"check", opening, check},
     {"import", with({"jet3-charset"}), importAccess},
+    {"copy", with({"source-password", "source-password-file", "source-user"}), copy},
 };
 
 } // namespace

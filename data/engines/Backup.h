@@ -6,6 +6,7 @@
 #include <ctime>
 #include <functional>
 #include <string>
+#include <vector>
 
 namespace velmora::data {
 
@@ -13,7 +14,8 @@ struct BackupReport
 {
     std::string source;      // the database file, absolute
     std::string destination; // the copy, absolute
-    std::int64_t pages = 0;  // pages in the copy
+    std::int64_t pages = 0;  // pages in the copy (a database file's)
+    std::int64_t bytes = 0;  // the copy's size
 };
 
 // Told how far a backup is: pages copied of the pages to copy; once every page is copied (done == total) the
@@ -46,5 +48,27 @@ std::string datedBackupName(const std::string& source, std::time_t when);
 // command lines for the URI (its password left out).
 std::string serverDumpCommand(const std::string& uri);
 std::string serverRestoreCommand();
+
+struct RestoreReport
+{
+    std::string backup; // the copy restored, absolute
+    std::string target; // the database file, absolute
+    std::string kept;   // what the target was before, kept under a name of its own; empty for a new target
+    std::int64_t pages = 0;
+};
+
+// Puts the backup `backup` in place of the database file `target`. Refused while any program has the target open:
+// the processes this machine shows using it are named, and the engine's exclusive lock is taken before anything
+// else and held to the end, so that no till can start meanwhile. The backup is copied beside the target and must
+// pass an integrity check and hold the schema's tables before anything changes; the target, with every transaction
+// its write-ahead log held, is kept as `<target>.before-restore-YYYYMMDD-HHMMSS`; the copy then takes the target's
+// name in one rename, with the target's owner and permissions, in write-ahead-log mode and with no journal of the
+// old file left beside it. A target that does not exist is simply made. Throws DatabaseError naming the cause; on
+// a failure before the rename the target is as it was.
+RestoreReport restoreDatabaseFile(const std::string& backup, const std::string& target);
+
+// The processes other than this one that have the file (or its journals) open, as "name (pid N)"; those this
+// machine shows, which may not be every one.
+std::vector<std::string> processesUsing(const std::string& path);
 
 } // namespace velmora::data

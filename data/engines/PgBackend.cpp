@@ -395,9 +395,38 @@ void PgBackend::ResultClearer::operator()(pg_result* r) const
     PQclear(r);
 }
 
-PgBackend::PgBackend(pg_conn* connection, std::string uri) : m_connection(connection), m_uri(std::move(uri)) {}
+PgBackend::PgBackend(pg_conn* connection, std::string uri, std::string user, std::string password)
+    : m_connection(connection), m_uri(std::move(uri)), m_user(std::move(user)), m_password(std::move(password))
+{
+}
 
 PgBackend::~PgBackend() = default; // the server rolls back what is left open
+
+template <typename Body> auto PgBackend::command(Access access, Body&& body) -> decltype(body())
+{
+    if (m_commandDepth > 0)
+        return body();
+    struct Depth
+    {
+        int& depth;
+        explicit Depth(int& d) : depth(d) { ++depth; }
+        ~Depth() { --depth; }
+    } depth(m_commandDepth);
+    m_sentInCommand = false;
+    m_rowsDelivered = false;
+    try {
+        return body();
+    } catch (const LostConnection& lost) {
+        recover(lost, access); // connected anew, or the command's message thrown
+    }
+    m_sentInCommand = false;
+    m_rowsDelivered = false;
+    try {
+        return body();
+    } catch (const LostConnection& again) {
+        throw DatabaseError(lostAgainMessage(again.what()), ErrorKind::Connection);
+    }
+}
 
 namespace {
 
@@ -444,6 +473,11 @@ bool isUtf8Encoding(std::string_view name)
 
 std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std::string& user,
                                               const std::string& password)
+{
+    return std::unique_ptr<PgBackend>(new PgBackend(openConnection(uri, user, password), uri, user, password));
+}
+
+pg_conn* PgBackend::openConnection(const std::string& uri, const std::string& user, const std::string& password)
 {
     const std::string shown = redactedServerUri(uri);
     const UriSettings asked = uriSettings(uri, shown);
@@ -495,7 +529,9 @@ std::unique_ptr<PgBackend> PgBackend::connect(const std::string& uri, const std:
                             ErrorKind::Unsupported);
     // Requests are sent and answers awaited with a deadline (exchange), never by blocking in libpq.
     PQsetnonblocking(connection.get(), 1);
-    return std::unique_ptr<PgBackend>(new PgBackend(connection.release(), uri));
+    // What the server says outside an answer (its goodbye when it shuts down, a NOTICE) is no one's to print.
+    PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
+    return connection.release();
 }
 
 ErrorCause serverCause(std::string_view sqlState)
@@ -553,15 +589,13 @@ void PgBackend::fail(const pg_result* result) const
         text = std::string(data::text::trimWhitespace(PQerrorMessage(connection)));
     if (text.empty())
         text = "The server did not answer.";
-    throw DatabaseError(text, std::move(cause));
+    throw DatabaseError(withClerkLine(cause.kind, text), std::move(cause));
 }
 
 pg_conn* PgBackend::live() const
 {
     if (!m_connection)
-        throw DatabaseError("The connection to the server '" + location() +
-                                "' was closed after a command got no answer; connect again.",
-                            ErrorKind::Connection);
+        const_cast<PgBackend*>(this)->lost(false, m_closedBecause);
     return m_connection.get();
 }
 
@@ -591,6 +625,7 @@ void PgBackend::giveUp()
 {
     const int seconds = m_commandTimeout;
     m_connection.reset(); // PQfinish only queues its goodbye: it never waits for the server
+    m_closedBecause = "The connection to the server '" + location() + "' was closed after a command got no answer";
     throw DatabaseError(
         commandTimeoutMessage(location(), seconds, "the server gave no answer, and the connection to it is closed"),
         ErrorKind::TimedOut);
@@ -624,18 +659,27 @@ void PgBackend::await(short events, std::chrono::steady_clock::time_point& deadl
 PgBackend::Result PgBackend::exchange(const std::function<int(pg_conn*)>& send,
                                       const std::function<void(const pg_result*)>& eachRow)
 {
-    pg_conn* connection = live();
+    pg_conn* connection = usable();
     applyStatementTimeout();
     m_sent = std::chrono::steady_clock::now();
     auto deadline = m_sent + answerLimit();
-    if (!send(connection))
-        return Result();
-    // Rows one by one, so that no copy of the whole result is held beside the rows it becomes.
-    if (eachRow)
-        PQsetSingleRowMode(connection);
-    if (!flushRequest(deadline))
-        return Result();
-    return collect(deadline, eachRow);
+    m_sentInCommand = true;
+    Result answer;
+    if (send(connection)) {
+        // Rows one by one, so that no copy of the whole result is held beside the rows it becomes.
+        if (eachRow)
+            PQsetSingleRowMode(connection);
+        if (flushRequest(deadline))
+            answer = collect(deadline, eachRow);
+    }
+    if (PQstatus(connection) == CONNECTION_BAD) {
+        const char* state = answer ? PQresultErrorField(answer.get(), PG_DIAG_SQLSTATE) : nullptr;
+        const char* primary = answer ? PQresultErrorField(answer.get(), PG_DIAG_MESSAGE_PRIMARY) : nullptr;
+        lost(true, primary ? std::string(primary) + (state ? " (" + std::string(state) + ")" : "")
+                           : std::string(text::trimWhitespace(PQerrorMessage(connection))));
+    }
+    m_lastTransactionStatus = PQtransactionStatus(connection);
+    return answer;
 }
 
 bool PgBackend::flushRequest(std::chrono::steady_clock::time_point& deadline)
@@ -672,6 +716,7 @@ PgBackend::Result PgBackend::collect(std::chrono::steady_clock::time_point& dead
         if (!next)
             break;
         if (eachRow && PQresultStatus(next.get()) == PGRES_SINGLE_TUPLE) {
+            m_rowsDelivered = true;
             if (!rowFailure) {
                 try {
                     eachRow(next.get());
@@ -744,10 +789,12 @@ PgBackend::Result PgBackend::run(const std::string& sql, const std::vector<const
 
 void PgBackend::execute(const std::string& sql)
 {
-    // The statements may make, change or drop tables: what was read of them is read again when needed.
-    m_tables.clear();
-    m_namesLoaded = false;
-    run(sql);
+    return command(Access::Write, [&] {
+        // The statements may make, change or drop tables: what was read of them is read again when needed.
+        m_tables.clear();
+        m_namesLoaded = false;
+        run(sql);
+    });
 }
 
 void PgBackend::loadNames()
@@ -773,11 +820,13 @@ void PgBackend::loadNames()
 
 std::vector<std::string> PgBackend::tableNames()
 {
-    loadNames();
-    std::vector<std::string> names;
-    for (const auto& [name, oid] : m_tableNames)
-        names.push_back(name);
-    return names;
+    return command(Access::Read, [&] {
+        loadNames();
+        std::vector<std::string> names;
+        for (const auto& [name, oid] : m_tableNames)
+            names.push_back(name);
+        return names;
+    });
 }
 
 // The table spelled exactly so, else the first spelled so in another letter case.
@@ -1047,35 +1096,39 @@ ResultSet PgBackend::openCommand(const std::string& commandText)
 
 std::vector<ColumnDescription> PgBackend::readTable(const std::string& table, RowSink& rows)
 {
-    unsigned oid = tableOid(table);
-    if (!oid) {
-        loadNames(); // it may have been made since the names were read
-        oid = tableOid(table);
-    }
-    return query("SELECT * FROM " + quoteIdentifier(oid ? tableInfo(oid).name : table), {}, false, rows);
+    return command(Access::Read, [&] {
+        unsigned oid = tableOid(table);
+        if (!oid) {
+            loadNames(); // it may have been made since the names were read
+            oid = tableOid(table);
+        }
+        return query("SELECT * FROM " + quoteIdentifier(oid ? tableInfo(oid).name : table), {}, false, rows);
+    });
 }
 
 std::vector<ColumnDescription> PgBackend::readCommand(const std::string& commandText, RowSink& rows)
 {
-    bool onlyBlanks = true;
-    for (const SqlPiece& p : sqlPieces(commandText))
-        if (p.kind != SqlPiece::Space && !(p.kind == SqlPiece::Punct && p.text == ";"))
-            onlyBlanks = false;
-    if (onlyBlanks)
-        throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
-    Result description;
-    try {
-        description = prepareQuery(adaptCommand(commandText), true);
-    } catch (const DatabaseError& e) {
-        // A table or column made since the names were read: read them again, once.
-        const bool unknownName = e.cause().sqlState == "42P01" || e.cause().sqlState == "42703";
-        if (!unknownName || PQtransactionStatus(live()) != PQTRANS_IDLE)
-            throw;
-        loadNames();
-        m_tables.clear();
-        description = prepareQuery(adaptCommand(commandText), true);
-    }
-    return read(description.get(), commandText, rows);
+    return command(Access::Read, [&] {
+        bool onlyBlanks = true;
+        for (const SqlPiece& p : sqlPieces(commandText))
+            if (p.kind != SqlPiece::Space && !(p.kind == SqlPiece::Punct && p.text == ";"))
+                onlyBlanks = false;
+        if (onlyBlanks)
+            throw DatabaseError("Command text was not set for the command object.", ErrorKind::Malformed);
+        Result description;
+        try {
+            description = prepareQuery(adaptCommand(commandText), true);
+        } catch (const DatabaseError& e) {
+            // A table or column made since the names were read: read them again, once.
+            const bool unknownName = e.cause().sqlState == "42P01" || e.cause().sqlState == "42703";
+            if (!unknownName || PQtransactionStatus(usable()) != PQTRANS_IDLE)
+                throw;
+            loadNames();
+            m_tables.clear();
+            description = prepareQuery(adaptCommand(commandText), true);
+        }
+        return read(description.get(), commandText, rows);
+    });
 }
 
 std::vector<ColumnDescription> PgBackend::query(const std::string& sql, std::string_view givenText, bool checkRows,
@@ -1257,61 +1310,105 @@ std::vector<const char*> parameterPointers(const std::vector<std::optional<std::
 
 ResultSet PgBackend::query(const std::string& sql, const std::vector<Value>& parameters)
 {
-    std::vector<std::optional<std::string>> texts;
-    const std::string numbered = parameterised(sql, parameters, texts);
-    const Result description = prepareQuery(numbered, true);
-    ResultSet result;
-    Collector collector(result);
-    result.columns = read(description.get(), sql, collector, parameterPointers(texts));
-    return result;
+    return command(Access::Read, [&] {
+        std::vector<std::optional<std::string>> texts;
+        const std::string numbered = parameterised(sql, parameters, texts);
+        const Result description = prepareQuery(numbered, true);
+        ResultSet result;
+        Collector collector(result);
+        result.columns = read(description.get(), sql, collector, parameterPointers(texts));
+        return result;
+    });
 }
 
 std::int64_t PgBackend::update(const std::string& sql, const std::vector<Value>& parameters)
 {
-    std::vector<std::optional<std::string>> texts;
-    const std::string numbered = parameterised(sql, parameters, texts);
-    const std::vector<const char*> pointers = parameterPointers(texts);
-    Result r = exchange([&](pg_conn* c) {
-        return PQsendQueryParams(c, numbered.c_str(), static_cast<int>(pointers.size()), nullptr,
-                                 pointers.empty() ? nullptr : pointers.data(), nullptr, nullptr, 0);
+    return command(Access::Write, [&] {
+        std::vector<std::optional<std::string>> texts;
+        const std::string numbered = parameterised(sql, parameters, texts);
+        const std::vector<const char*> pointers = parameterPointers(texts);
+        Result r = exchange([&](pg_conn* c) {
+            return PQsendQueryParams(c, numbered.c_str(), static_cast<int>(pointers.size()), nullptr,
+                                     pointers.empty() ? nullptr : pointers.data(), nullptr, nullptr, 0);
+        });
+        const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
+            fail(r.get());
+        std::int64_t changed = 0;
+        const char* tuples = PQcmdTuples(r.get());
+        std::from_chars(tuples, tuples + std::strlen(tuples), changed);
+        return changed;
     });
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK)
-        fail(r.get());
-    std::int64_t changed = 0;
-    const char* tuples = PQcmdTuples(r.get());
-    std::from_chars(tuples, tuples + std::strlen(tuples), changed);
-    return changed;
 }
 
 void PgBackend::lockForWriting(std::string_view name)
 {
-    if (PQtransactionStatus(live()) != PQTRANS_INTRANS)
-        throw DatabaseError("A writers' lock is taken inside a transaction.");
-    // FNV-1a of the name: the same key on every till and tool.
-    std::uint64_t key = 1469598103934665603ull;
-    for (unsigned char c : name) {
-        key ^= c;
-        key *= 1099511628211ull;
-    }
-    const std::string keyText = std::to_string(static_cast<std::int64_t>(key));
-    run("SELECT pg_catalog.pg_advisory_xact_lock($1::bigint)", {keyText.c_str()});
+    return command(Access::Write, [&] {
+        if (PQtransactionStatus(live()) != PQTRANS_INTRANS)
+            throw DatabaseError("A writers' lock is taken inside a transaction.");
+        // FNV-1a of the name: the same key on every till and tool.
+        std::uint64_t key = 1469598103934665603ull;
+        for (unsigned char c : name) {
+            key ^= c;
+            key *= 1099511628211ull;
+        }
+        const std::string keyText = std::to_string(static_cast<std::int64_t>(key));
+        run("SELECT pg_catalog.pg_advisory_xact_lock($1::bigint)", {keyText.c_str()});
+    });
 }
 
 void PgBackend::createTableIfMissing(const TableDefinition& table)
 {
-    std::string sql = serverCreateTableSql(table);
-    const std::string_view head = "CREATE TABLE ";
-    sql.insert(head.size(), "IF NOT EXISTS ");
-    try {
-        execute(sql);
-    } catch (const DatabaseError& e) {
-        // Another session made it at the same moment: the catalogue's own unique index refuses the second.
-        if (e.cause().sqlState != "23505" && e.cause().sqlState != "42P07")
-            throw;
-        if (PQtransactionStatus(live()) != PQTRANS_IDLE)
-            throw;
-    }
+    return command(Access::Write, [&] {
+        std::string sql = serverCreateTableSql(table);
+        const std::string_view head = "CREATE TABLE ";
+        sql.insert(head.size(), "IF NOT EXISTS ");
+        try {
+            execute(sql);
+        } catch (const DatabaseError& e) {
+            // Another session made it at the same moment: the catalogue's own unique index refuses the second.
+            if (e.cause().sqlState != "23505" && e.cause().sqlState != "42P07")
+                throw;
+            if (PQtransactionStatus(live()) != PQTRANS_IDLE)
+                throw;
+        }
+    });
+}
+
+int PgBackend::schemaVersion()
+{
+    return command(Access::Read, [&] {
+        // Looked up first: a failed read would end the caller's transaction.
+        const std::string table = SchemaVersionTable;
+        Result found = run("SELECT to_regclass($1) IS NOT NULL", {table.c_str()});
+        if (std::string_view(PQgetvalue(found.get(), 0, 0)) != "t")
+            return 0;
+        Result version = run("SELECT max(version) FROM " + quoteIdentifier(table));
+        if (PQntuples(version.get()) == 0 || PQgetisnull(version.get(), 0, 0))
+            return 0;
+        return std::atoi(PQgetvalue(version.get(), 0, 0));
+    });
+}
+
+void PgBackend::setSchemaVersion(int version)
+{
+    return command(Access::Write, [&] {
+        const std::string table = quoteIdentifier(SchemaVersionTable);
+        execute("CREATE TABLE IF NOT EXISTS " + table +
+                " (version integer NOT NULL);\n"
+                "COMMENT ON TABLE " +
+                table +
+                " IS 'the version of the schema of this Velmora database: one row';\n"
+                // Every till reads it at start-up, whatever its role may do otherwise; it tells nothing secret.
+                "GRANT SELECT ON " +
+                table +
+                " TO PUBLIC;\n"
+                "DELETE FROM " +
+                table +
+                ";\n"
+                "INSERT INTO " +
+                table + " (version) VALUES (" + std::to_string(version) + ");\n");
+    });
 }
 
 std::string PgBackend::encryptedRolePassword(const std::string& role, const std::string& password)
@@ -1355,103 +1452,105 @@ constexpr std::size_t MaxPreparedInserts = 64;
 
 std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values)
 {
-    const TableInfo& info = writtenTable(table);
-    const ColumnInfo* key = nullptr;
-    for (int number : info.order)
-        if (info.columns.at(number).autoIncrement) {
-            key = &info.columns.at(number);
-            break;
-        }
-
-    std::string sql = "INSERT INTO " + quoteIdentifier(info.name);
-    std::vector<std::optional<std::string>> texts;
-    texts.reserve(values.size());
-    if (values.empty()) {
-        sql += " DEFAULT VALUES";
-    } else {
-        std::string placeholders;
-        sql += " (";
-        for (std::size_t i = 0; i < values.size(); ++i) {
-            const ColumnInfo* column = columnNamed(info, values[i].first);
-            sql += (i ? ", " : "") + quoteIdentifier(column ? column->name : values[i].first);
-            placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
-            texts.push_back(parameterText(values[i].second, column ? column->baseType : 0));
-        }
-        sql += ") VALUES (" + placeholders + ")";
-    }
-    if (key)
-        sql += " RETURNING " + quoteIdentifier(key->name);
-    std::vector<const char*> parameters;
-    for (const auto& text : texts)
-        parameters.push_back(text ? text->c_str() : nullptr);
-
-    // Inside a transaction a failed row must not spoil the others, as with the embedded engine.
-    const bool inTransaction = PQtransactionStatus(live()) == PQTRANS_INTRANS;
-    if (inTransaction)
-        run("SAVEPOINT velmora_row");
-    // Prepared once per table and column list, as a till writes the same login record at every sign-on: the
-    // server then neither parses nor plans it again. A failed preparation is reported as the row's failure.
-    Result r;
-    const std::string* statement = nullptr;
-    if (const auto it = m_insertStatements.find(sql); it != m_insertStatements.end()) {
-        statement = &it->second;
-    } else if (m_insertStatements.size() < MaxPreparedInserts) {
-        const std::string name = "velmora_insert_" + std::to_string(m_insertStatements.size() + 1);
-        r = exchange([&](pg_conn* c) { return PQsendPrepare(c, name.c_str(), sql.c_str(), 0, nullptr); });
-        if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK)
-            statement = &m_insertStatements.emplace(sql, name).first->second;
-    }
-    if (statement)
-        r = exchange([&](pg_conn* c) {
-            return PQsendQueryPrepared(c, statement->c_str(), static_cast<int>(parameters.size()), parameters.data(),
-                                       nullptr, nullptr, 0);
-        });
-    auto sendUnprepared = [&] {
-        return exchange([&](pg_conn* c) {
-            return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
-                                     nullptr, nullptr, 0);
-        });
-    };
-    if (!statement && !r)
-        r = sendUnprepared();
-    // The table was made again since (another session's DDL) and what the key returns has another kind now: the
-    // server refuses the kept statement ("cached plan must not change result type"); forget it and send this one
-    // as it is.
-    if (statement && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR &&
-        std::string_view(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
-                                                                       : "") == "0A000") {
-        if (inTransaction)
-            run("ROLLBACK TO SAVEPOINT velmora_row");
-        run("DEALLOCATE " + quoteIdentifier(*statement));
-        m_insertStatements.erase(sql);
-        r = sendUnprepared();
-    }
-    const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
-    if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
-        if (inTransaction) {
-            try {
-                fail(r.get());
-            } catch (const DatabaseError&) {
-                try {
-                    exchange([](pg_conn* c) {
-                        return PQsendQuery(c, "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row");
-                    });
-                } catch (const DatabaseError&) {
-                    // the row's own error is the one to report
-                }
-                throw;
+    return command(Access::Write, [&] {
+        const TableInfo& info = writtenTable(table);
+        const ColumnInfo* key = nullptr;
+        for (int number : info.order)
+            if (info.columns.at(number).autoIncrement) {
+                key = &info.columns.at(number);
+                break;
             }
+
+        std::string sql = "INSERT INTO " + quoteIdentifier(info.name);
+        std::vector<std::optional<std::string>> texts;
+        texts.reserve(values.size());
+        if (values.empty()) {
+            sql += " DEFAULT VALUES";
+        } else {
+            std::string placeholders;
+            sql += " (";
+            for (std::size_t i = 0; i < values.size(); ++i) {
+                const ColumnInfo* column = columnNamed(info, values[i].first);
+                sql += (i ? ", " : "") + quoteIdentifier(column ? column->name : values[i].first);
+                placeholders += (i ? ", $" : "$") + std::to_string(i + 1);
+                texts.push_back(parameterText(values[i].second, column ? column->baseType : 0));
+            }
+            sql += ") VALUES (" + placeholders + ")";
         }
-        fail(r.get());
-    }
-    if (inTransaction)
-        run("RELEASE velmora_row");
-    if (!key || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0))
-        return 0;
-    std::int64_t generated = 0;
-    const char* text = PQgetvalue(r.get(), 0, 0);
-    std::from_chars(text, text + std::strlen(text), generated);
-    return generated;
+        if (key)
+            sql += " RETURNING " + quoteIdentifier(key->name);
+        std::vector<const char*> parameters;
+        for (const auto& text : texts)
+            parameters.push_back(text ? text->c_str() : nullptr);
+
+        // Inside a transaction a failed row must not spoil the others, as with the embedded engine.
+        const bool inTransaction = PQtransactionStatus(usable()) == PQTRANS_INTRANS;
+        if (inTransaction)
+            run("SAVEPOINT velmora_row");
+        // Prepared once per table and column list, as a till writes the same login record at every sign-on: the
+        // server then neither parses nor plans it again. A failed preparation is reported as the row's failure.
+        Result r;
+        const std::string* statement = nullptr;
+        if (const auto it = m_insertStatements.find(sql); it != m_insertStatements.end()) {
+            statement = &it->second;
+        } else if (m_insertStatements.size() < MaxPreparedInserts) {
+            const std::string name = "velmora_insert_" + std::to_string(m_insertStatements.size() + 1);
+            r = exchange([&](pg_conn* c) { return PQsendPrepare(c, name.c_str(), sql.c_str(), 0, nullptr); });
+            if (r && PQresultStatus(r.get()) == PGRES_COMMAND_OK)
+                statement = &m_insertStatements.emplace(sql, name).first->second;
+        }
+        if (statement)
+            r = exchange([&](pg_conn* c) {
+                return PQsendQueryPrepared(c, statement->c_str(), static_cast<int>(parameters.size()), parameters.data(),
+                                           nullptr, nullptr, 0);
+            });
+        auto sendUnprepared = [&] {
+            return exchange([&](pg_conn* c) {
+                return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
+                                         nullptr, nullptr, 0);
+            });
+        };
+        if (!statement && !r)
+            r = sendUnprepared();
+        // The table was made again since (another session's DDL) and what the key returns has another kind now: the
+        // server refuses the kept statement ("cached plan must not change result type"); forget it and send this one
+        // as it is.
+        if (statement && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR &&
+            std::string_view(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
+                                                                           : "") == "0A000") {
+            if (inTransaction)
+                run("ROLLBACK TO SAVEPOINT velmora_row");
+            run("DEALLOCATE " + quoteIdentifier(*statement));
+            m_insertStatements.erase(sql);
+            r = sendUnprepared();
+        }
+        const ExecStatusType status = r ? PQresultStatus(r.get()) : PGRES_FATAL_ERROR;
+        if (status != PGRES_COMMAND_OK && status != PGRES_TUPLES_OK) {
+            if (inTransaction) {
+                try {
+                    fail(r.get());
+                } catch (const DatabaseError&) {
+                    try {
+                        exchange([](pg_conn* c) {
+                            return PQsendQuery(c, "ROLLBACK TO SAVEPOINT velmora_row; RELEASE velmora_row");
+                        });
+                    } catch (const DatabaseError&) {
+                        // the row's own error is the one to report
+                    }
+                    throw;
+                }
+            }
+            fail(r.get());
+        }
+        if (inTransaction)
+            run("RELEASE velmora_row");
+        if (!key || PQntuples(r.get()) != 1 || PQgetisnull(r.get(), 0, 0))
+            return std::int64_t{0};
+        std::int64_t generated = 0;
+        const char* text = PQgetvalue(r.get(), 0, 0);
+        std::from_chars(text, text + std::strlen(text), generated);
+        return generated;
+    });
 }
 
 // Rows in COPY's text format (CopyText.h).
@@ -1474,6 +1573,12 @@ public:
     }
 
     void write(std::span<const std::vector<Value>> rows) override
+    {
+        m_backend.command(Access::Write, [&] { writeBatch(rows); });
+    }
+
+private:
+    void writeBatch(std::span<const std::vector<Value>> rows)
     {
         if (rows.empty())
             return;
@@ -1502,7 +1607,6 @@ public:
         throw RowWriteError(*refused, row);
     }
 
-private:
     std::optional<std::string> text(const Value& value, std::size_t column) const
     {
         return parameterText(value, column < m_types.size() ? m_types[column] : 0);
@@ -1537,6 +1641,8 @@ private:
             const Result end = m_backend.copyIn(m_copy, m_buffer);
             if (!end || PQresultStatus(end.get()) != PGRES_COMMAND_OK)
                 m_backend.fail(end.get());
+        } catch (const LostConnection&) {
+            throw; // no refusal of a row: the transaction is gone
         } catch (const DatabaseError& e) {
             return e;
         }
@@ -1585,43 +1691,59 @@ private:
 
 std::unique_ptr<RowWriter> PgBackend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
 {
-    const TableInfo& info = writtenTable(table);
-    std::vector<std::string> names;
-    std::vector<unsigned> types;
-    for (const std::string& name : columns) {
-        const ColumnInfo* found = columnNamed(info, name);
-        if (!found)
-            throw DatabaseError("The table '" + info.name + "' has no column '" + name + "'.", ErrorKind::NotFound);
-        names.push_back(found->name);
-        types.push_back(found->baseType);
-    }
-    return std::make_unique<CopyWriter>(*this, info.name, std::move(names), std::move(types));
+    return command(Access::Read, [&] {
+        const TableInfo& info = writtenTable(table);
+        std::vector<std::string> names;
+        std::vector<unsigned> types;
+        for (const std::string& name : columns) {
+            const ColumnInfo* found = columnNamed(info, name);
+            if (!found)
+                throw DatabaseError("The table '" + info.name + "' has no column '" + name + "'.", ErrorKind::NotFound);
+            names.push_back(found->name);
+            types.push_back(found->baseType);
+        }
+        return std::make_unique<CopyWriter>(*this, info.name, std::move(names), std::move(types));
+    });
 }
 
 void PgBackend::beginTransaction()
 {
-    if (PQtransactionStatus(live()) != PQTRANS_IDLE)
-        throw DatabaseError("A transaction is already under way on this connection.");
-    run("BEGIN");
+    return command(Access::Read, [&] {
+        if (PQtransactionStatus(usable()) != PQTRANS_IDLE)
+            throw DatabaseError("A transaction is already under way on this connection.");
+        run("BEGIN");
+    });
 }
 
 void PgBackend::commit()
 {
-    if (PQtransactionStatus(live()) == PQTRANS_IDLE)
-        throw DatabaseError("There is no transaction to commit.");
-    Result r = run("COMMIT");
-    // The server answers a COMMIT of a failed transaction by rolling it back.
-    if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
-        throw DatabaseError("The transaction was rolled back: a change in it had failed.");
+    return command(Access::Write, [&] {
+        if (PQtransactionStatus(usable()) == PQTRANS_IDLE)
+            throw DatabaseError("There is no transaction to commit.");
+        Result r = run("COMMIT");
+        // The server answers a COMMIT of a failed transaction by rolling it back.
+        if (std::string_view(PQcmdStatus(r.get())) == "ROLLBACK")
+            throw DatabaseError("The transaction was rolled back: a change in it had failed.");
+    });
 }
 
 void PgBackend::rollback()
 {
-    if (!m_connection)
-        return; // closed after a time-out: the server has rolled back
+    // Closed after a time-out, or lost: the server has rolled back with the session, and the next command connects
+    // again.
+    if (!m_connection || PQstatus(m_connection.get()) == CONNECTION_BAD) {
+        m_lastTransactionStatus = PQTRANS_IDLE;
+        return;
+    }
     const PGTransactionStatusType status = PQtransactionStatus(m_connection.get());
-    if (status == PQTRANS_INTRANS || status == PQTRANS_INERROR)
+    if (status != PQTRANS_INTRANS && status != PQTRANS_INERROR)
+        return;
+    try {
         run("ROLLBACK");
+    } catch (const LostConnection&) {
+        m_connection.reset();
+        m_lastTransactionStatus = PQTRANS_IDLE;
+    }
 }
 
 // ---- schema for the server -------------------------------------------------

@@ -61,7 +61,7 @@ public:
     void rollback() override;
     // The server's statement time-out ends a command that runs too long, a lock wait included, and leaves the
     // connection usable; a server that sends nothing for the time-out and AnswerGraceSeconds more is given up
-    // and the connection closed (every later command fails with ErrorKind::Connection).
+    // and the connection closed (the next command connects again).
     void setCommandTimeout(int seconds) override { m_commandTimeout = seconds; }
 
     // Runs statements that return no rows, as written (schema set-up by tools and tests).
@@ -82,6 +82,9 @@ public:
     // An advisory transaction lock, the name's hash as its key.
     void lockForWriting(std::string_view name) override;
     void createTableIfMissing(const TableDefinition& table) override;
+    // One row in a table of ours, SchemaVersionTable; none there reads as 0.
+    int schemaVersion() override;
+    void setSchemaVersion(int version) override;
     // The role password as the server keeps it (SCRAM-SHA-256), computed here so that the plain password never
     // travels to the server, nor into a statement or a server log.
     std::string encryptedRolePassword(const std::string& role, const std::string& password);
@@ -120,9 +123,37 @@ private:
     struct StatementNames;
     class CopyWriter;
 
-    PgBackend(pg_conn* connection, std::string uri);
+    PgBackend(pg_conn* connection, std::string uri, std::string user, std::string password);
+    // A new connection as connect() makes one; throws as connect() does.
+    static pg_conn* openConnection(const std::string& uri, const std::string& user, const std::string& password);
 
-    // The open connection; DatabaseError once a time-out has closed it.
+    // A command that finds the connection lost (closed by the server, a restart, an administrator, the network,
+    // or given up after a time-out) connects once more with the same settings and is run again when nothing of it
+    // can have been applied: a read that handed no row on, or a write none of whose requests had been sent, outside
+    // a transaction. Otherwise it fails with a message in Chinese that says what became of it and what to do, the
+    // technical detail after it. Commands inside a command leave this to the outermost.
+    enum class Access { Read, Write };
+    template <typename Body> auto command(Access access, Body&& body) -> decltype(body());
+    // Thrown inside a command when the connection is found lost; what the command did so far decides the rest.
+    struct LostConnection : DatabaseError
+    {
+        LostConnection(const std::string& detail, bool sent, bool inTransaction)
+            : DatabaseError(detail, ErrorKind::Connection), sent(sent), inTransaction(inTransaction)
+        {
+        }
+        bool sent;          // the request under way may have reached the server
+        bool inTransaction; // a transaction was open on the connection
+    };
+    // What follows the loss: the connection made again, or the command's final message thrown.
+    void recover(const LostConnection& lost, Access access);
+    void reconnect(const std::string& why);
+    // The message of a command that lost its connection again after connecting anew; the connection is dropped.
+    std::string lostAgainMessage(const std::string& why);
+    [[noreturn]] void lost(bool sent, const std::string& detail);
+    // The open connection, ready for a request: it throws LostConnection for one that is closed, or that the server
+    // ended while it was idle (its goodbye, or the end of the stream, waits unread on the socket).
+    pg_conn* usable();
+    // The open connection, for its messages; LostConnection when a time-out has closed it.
     pg_conn* live() const;
     // Sends one request through `send` (a PQsend… call) and waits for its answer: the last result, as PQexec
     // gives it, or null when nothing could be sent. With `eachRow`, the rows come one by one as the server sends
@@ -177,10 +208,18 @@ private:
 
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
+    // The settings a lost connection is made again with.
+    std::string m_user;
+    std::string m_password;
+    // What the command under way has done so far, for its repetition.
+    int m_commandDepth = 0;
+    bool m_sentInCommand = false;  // a request of it went to the server
+    bool m_rowsDelivered = false;  // a row of it was handed on
+    int m_lastTransactionStatus = 0; // PQtransactionStatus after the last answer (0: idle)
     int m_commandTimeout = DefaultCommandTimeoutSeconds;
     int m_serverTimeout = DefaultCommandTimeoutSeconds; // the session's statement_timeout, in seconds
     bool m_settingTimeout = false;
-    bool m_closedAfterTimeout = false;
+    std::string m_closedBecause; // why there is no connection, for the message of the command that finds none
     std::chrono::steady_clock::time_point m_sent;     // when the request under way was sent
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
@@ -199,6 +238,9 @@ std::string serverSchemaScript();
 
 // The cause of a failure the server reported with this SQLSTATE.
 ErrorCause serverCause(std::string_view sqlState);
+
+// The table of one row in which a server's database keeps the version of its schema.
+inline constexpr const char* SchemaVersionTable = "velmora_schema_version";
 
 // A column comment that marks 8-bit text (the first word of the comment, any letter case).
 inline constexpr std::string_view AnsiTextMark = "ansi";

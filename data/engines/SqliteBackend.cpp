@@ -4,7 +4,9 @@
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/ExactAggregates.h"
+#include "data/engines/NewFile.h"
 #include "data/engines/SchemaDialect.h"
+#include "data/engines/SharedStorage.h"
 #include "data/module/Schema.h"
 #include "data/provider/ConnectionString.h"
 
@@ -21,6 +23,7 @@
 #include <random>
 #include <thread>
 
+#include <pwd.h>
 #include <sys/stat.h>
 #include <unistd.h>
 
@@ -262,9 +265,18 @@ void SqliteBackend::fail(std::string text, int resultCode) const
                                                       ? "it was still waiting for another user's lock on the database"
                                                       : ""),
                             ErrorCause{ErrorKind::TimedOut, resultCode, {}});
+    // What a clerk may meet while working, in Chinese first; the engine's own words follow for the administrator.
     if (std::optional<DatabaseError> refused = permissionFailure(m_path, resultCode))
-        throw *refused;
-    throw DatabaseError(text, sqliteCause(resultCode));
+        throw DatabaseError("这台电脑上的用户不能写入数据库文件（或它旁边的日志文件），这次操作没有保存。请与管理员联系。\n" +
+                                std::string(refused->what()),
+                            refused->cause());
+    ErrorCause cause = sqliteCause(resultCode);
+    if (cause.kind == ErrorKind::Locked)
+        throw DatabaseError("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 " +
+                                std::to_string(BusyTimeoutMs / 1000) +
+                                " 秒仍没有让出。请稍后再试一次；如果一再发生，请与管理员联系。\n" + text,
+                            std::move(cause));
+    throw DatabaseError(withClerkLine(cause.kind, text), std::move(cause));
 }
 
 namespace {
@@ -287,6 +299,16 @@ std::string whyRefused(int error)
 int accessError(const std::string& path, int mode)
 {
     return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
+}
+
+// " (left by USER)" for a file another user owns, else nothing.
+std::string leftBy(const std::string& path)
+{
+    struct stat status = {};
+    if (::stat(path.c_str(), &status) != 0 || status.st_uid == ::geteuid())
+        return {};
+    const passwd* owner = ::getpwuid(status.st_uid);
+    return " (left by " + (owner ? std::string(owner->pw_name) : "user " + std::to_string(status.st_uid)) + ")";
 }
 
 // Bytes 18 and 19 of the header, the file format's write and read versions, are 2 in write-ahead-log mode.
@@ -317,8 +339,13 @@ std::string storagePermissionProblem(const std::string& path)
             const std::string companion = path + suffix;
             std::error_code ec;
             if (fs::exists(fs::symlink_status(companion, ec))) {
+                // Typically left behind by a program that could only read the file: with no till using the database
+                // it can go (the engine makes it anew), or be given the file's permissions.
                 if (const int error = accessError(companion, R_OK | W_OK))
-                    problems.push_back("'" + companion + "' beside it cannot be written (" + whyRefused(error) + ")");
+                    problems.push_back("'" + companion + "' beside it" + leftBy(companion) + " cannot be written (" +
+                                       whyRefused(error) +
+                                       "); with no till using the database, delete it or give it "
+                                       "the permissions of the database file");
             } else {
                 missing += (missing.empty() ? "'" : " and '") + fs::path(companion).filename().string() + "'";
             }
@@ -346,6 +373,8 @@ std::optional<DatabaseError> permissionFailure(const std::string& path, int resu
     case SQLITE_READONLY:
     case SQLITE_PERM:
     case SQLITE_IOERR:
+    // A journal the engine cannot write can look like another user's lock: it is named rather than waited for.
+    case SQLITE_BUSY:
         break;
     default:
         return std::nullopt;
@@ -580,6 +609,20 @@ void SqliteBackend::createTableIfMissing(const TableDefinition& table)
     const std::string_view head = "CREATE TABLE ";
     sql.insert(head.size(), "IF NOT EXISTS ");
     execute(sql);
+}
+
+int SqliteBackend::schemaVersion()
+{
+    const CommandClock clock(*this);
+    SqliteStatement version = prepare("PRAGMA user_version");
+    if (sqlite3_step(version.get()) != SQLITE_ROW)
+        fail({});
+    return sqlite3_column_int(version.get(), 0);
+}
+
+void SqliteBackend::setSchemaVersion(int version)
+{
+    execute("PRAGMA user_version = " + std::to_string(version));
 }
 
 std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string_view commandText, RowSink& rows)
@@ -915,6 +958,36 @@ void useWriteAheadLog(sqlite3* db)
         throw DatabaseError("The database cannot use a write-ahead log.", ErrorKind::Unsupported);
 }
 
+bool switchToWriteAheadLog(sqlite3* db, const std::string& path)
+{
+    const auto journalMode = [db]() -> std::string {
+        sqlite3_stmt* raw = nullptr;
+        std::string mode;
+        if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &raw, nullptr) == SQLITE_OK) {
+            SqliteStatement s(raw);
+            if (sqlite3_step(s.get()) == SQLITE_ROW && sqlite3_column_text(s.get(), 0))
+                mode = text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0)));
+        }
+        return mode;
+    };
+    const std::string mode = journalMode();
+    if (mode == "wal")
+        return true;
+    // An in-memory or temporary database, or a file this process may not change.
+    if (mode.empty() || mode == "memory" || mode == "off" || sqlite3_db_readonly(db, "main") != 0)
+        return false;
+    const std::string folder = std::filesystem::path(path).parent_path().string();
+    if (::access(folder.c_str(), W_OK | X_OK) != 0 || ::access(path.c_str(), W_OK) != 0)
+        return false;
+    // Fails with "database is locked" while another connection has the file open; that till's next start
+    // switches it. No busy wait: the switch is only worth a moment.
+    sqlite3_busy_handler(db, nullptr, nullptr);
+    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
+    const bool switched = journalMode() == "wal";
+    setBusyTimeout(db);
+    return switched;
+}
+
 std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
 {
     // An absolute path is never read as a "file:" URI.
@@ -922,6 +995,8 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     std::error_code ec;
     if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
         throw DatabaseError("Database '" + path + "' already exists.", ErrorKind::Other);
+    if (std::optional<DatabaseError> shared = networkStorageFailure(path))
+        throw *shared;
     sqlite3* raw = nullptr;
     const int rc =
         sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
@@ -943,6 +1018,64 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
     sqlite3_extended_result_codes(db.get(), 1);
     useWriteAheadLog(db.get());
     return std::make_unique<SqliteBackend>(std::move(db), path);
+}
+
+namespace {
+
+// The process's file creation mask, read without changing it (umask() can only set it, and setting it twice would
+// race with other threads making files).
+mode_t currentUmask()
+{
+    std::ifstream status("/proc/self/status");
+    std::string line;
+    while (std::getline(status, line))
+        if (line.rfind("Umask:", 0) == 0)
+            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
+    return 022;
+}
+
+} // namespace
+
+PendingDatabaseFile::PendingDatabaseFile(const std::string& givenPath)
+    : m_path(std::filesystem::absolute(givenPath).lexically_normal().string())
+{
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(m_path, ec)))
+        throw DatabaseError("Database '" + m_path + "' already exists.", ErrorKind::Other);
+    if (std::optional<DatabaseError> shared = networkStorageFailure(m_path))
+        throw *shared;
+    m_file = std::make_unique<TemporaryFile>(m_path);
+    sqlite3* raw = nullptr;
+    const int rc = sqlite3_open_v2(m_file->path().c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+    SqliteHandle db(raw);
+    if (rc != SQLITE_OK)
+        throw DatabaseError("Could not create database '" + m_path +
+                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
+                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
+    // As SQLite makes a new file; in a folder whose new files take its group, that group's to share.
+    struct stat folder = {};
+    m_mode = 0644 & ~currentUmask();
+    if (::stat(std::filesystem::path(m_path).parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID))
+        m_mode = 0660;
+    setBusyTimeout(db.get());
+    sqlite3_extended_result_codes(db.get(), 1);
+    useWriteAheadLog(db.get());
+    m_backend = std::make_unique<SqliteBackend>(std::move(db), m_path);
+}
+
+PendingDatabaseFile::~PendingDatabaseFile()
+{
+    m_backend.reset(); // before its file goes
+}
+
+void PendingDatabaseFile::publish(const std::string& refusal)
+{
+    // Closing the last connection folds the log into the file and removes it.
+    m_backend.reset();
+    for (const char* suffix : {"-wal", "-shm"})
+        ::unlink((m_file->path() + suffix).c_str());
+    m_file->finish(m_mode);
+    m_file->publish(m_path, refusal);
 }
 
 } // namespace velmora::data

@@ -69,6 +69,9 @@ public:
     // The transaction's write lock (BEGIN IMMEDIATE) already keeps every other writer out.
     void lockForWriting(std::string_view name) override;
     void createTableIfMissing(const TableDefinition& table) override;
+    // The file's user_version.
+    int schemaVersion() override;
+    void setSchemaVersion(int version) override;
 
     const std::string& path() const { return m_path; }
     std::string location() const override { return m_path; }
@@ -115,9 +118,41 @@ private:
 // the tool that creates a database does.
 void useWriteAheadLog(sqlite3* db);
 
+// Switches the open database file at `path` to write-ahead logging when it uses another journal and can change:
+// no other connection has it open, the file may be written, and its folder takes the log's two files (without
+// them the file would no longer open at all). A switch that cannot be made leaves the file as it was; never
+// throws. True when the file uses the write-ahead log afterwards.
+bool switchToWriteAheadLog(sqlite3* db, const std::string& path);
+
 // Creates a new, empty database file (failing when the path exists) in
 // write-ahead-log mode with the busy time-out of every connection.
 std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& path);
+
+class TemporaryFile;
+
+// A new database file made under a temporary name beside `path` (in write-ahead-log mode, shared with the folder's
+// group where the folder is set-group-ID, as createDatabaseFile makes one), which takes the name `path` only when
+// publish() is called: a program interrupted before leaves nothing that could be taken for a complete database.
+class PendingDatabaseFile
+{
+public:
+    explicit PendingDatabaseFile(const std::string& path);
+    ~PendingDatabaseFile();
+    PendingDatabaseFile(const PendingDatabaseFile&) = delete;
+    PendingDatabaseFile& operator=(const PendingDatabaseFile&) = delete;
+
+    // The new database, open until publish(); its location() is the final path.
+    SqliteBackend& backend() { return *m_backend; }
+    // Closes the database and gives the file its name, never over a file that took the name meanwhile
+    // (DatabaseError "'<path>' already exists; <refusal>").
+    void publish(const std::string& refusal);
+
+private:
+    std::string m_path;
+    std::unique_ptr<TemporaryFile> m_file;
+    std::unique_ptr<SqliteBackend> m_backend;
+    unsigned m_mode = 0644;
+};
 
 // The cause of a failure SQLite reported with this (extended) result code.
 ErrorCause sqliteCause(int resultCode);

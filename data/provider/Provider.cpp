@@ -5,6 +5,7 @@
 #include "data/Text.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
+#include "data/engines/SharedStorage.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/provider/ConnectionString.h"
 
@@ -35,6 +36,16 @@ std::string resolvePath(const std::string& source, const std::string& executable
 [[noreturn]] void refuse(const std::string& text, ErrorCause cause)
 {
     throw DatabaseError(text, std::move(cause));
+}
+
+// The file's user_version, 0 when it cannot be read.
+int fileSchemaVersion(sqlite3* db)
+{
+    sqlite3_stmt* raw = nullptr;
+    if (sqlite3_prepare_v2(db, "PRAGMA user_version", -1, &raw, nullptr) != SQLITE_OK)
+        return 0;
+    SqliteStatement version(raw);
+    return sqlite3_step(version.get()) == SQLITE_ROW ? sqlite3_column_int(version.get(), 0) : 0;
 }
 
 } // namespace
@@ -85,6 +96,9 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
         refuse("Unrecognized database format '" + path + "': it is not a regular file.", ErrorKind::Damaged);
     if (fs::file_size(path, ec) == 0 && !ec)
         refuse("Unrecognized database format '" + path + "': the file is empty.", ErrorKind::Damaged);
+    // Before the engine touches the file or makes its journals there.
+    if (std::optional<DatabaseError> shared = networkStorageFailure(path))
+        throw *shared;
 
     // Without CREATE: a connect never makes a file. One thread uses a
     // connection, so SQLite need not lock around every call.
@@ -112,13 +126,14 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
         if (result != SQLITE_ROW) {
             ErrorCause cause = sqliteCause(result);
             const std::string text = sqlite3_errmsg(db.get());
+            // A database this user may not read, or whose journals it may not make or write (a journal left
+            // read-only looks like a lock), is neither in use nor damaged.
+            if (std::optional<DatabaseError> refused = permissionFailure(path, cause.engineCode))
+                throw *refused;
             if (cause.kind == ErrorKind::Locked)
                 refuse("Could not use '" + path + "'; file already in use.", cause);
             if ((cause.engineCode & 0xFF) == SQLITE_NOTADB)
                 refuse("Unrecognized database format '" + path + "': it is not a database file.", cause);
-            // A database this user may not read, or whose write-ahead log it may not create, is no damaged one.
-            if (std::optional<DatabaseError> refused = permissionFailure(path, cause.engineCode))
-                throw *refused;
             if (cause.kind == ErrorKind::Other)
                 cause.kind = ErrorKind::Damaged;
             refuse("Unrecognized database format '" + path + "': " + text + ".", cause);
@@ -134,6 +149,12 @@ std::unique_ptr<Backend> connectProvider(const std::string& connectionString, co
     }
     if (!accepted)
         refuse("Not a valid password. The database password does not open '" + path + "'.", ErrorKind::Permission);
+
+    // A file made by the plain sqlite3 tool keeps a rollback journal, under which a backup or a long read keeps every
+    // till from writing; with the write-ahead log they go on. Only an accepted password may change the file.
+    // Nor a database of a newer schema, which the start-up refuses without writing anything to it.
+    if (fileSchemaVersion(db.get()) <= CurrentSchemaVersion)
+        switchToWriteAheadLog(db.get(), path);
 
     return std::make_unique<SqliteBackend>(std::move(db), path);
 }

@@ -3,6 +3,7 @@
 // reach a database run on a file and on the test server (VELMORA_TEST_PG; those rows are skipped without it).
 
 #include "app/StartupSequence.h"
+#include "data/Backend.h"
 #include "data/module/Rights.h"
 #include "tests/support/ScriptedPlatform.h"
 #include "tests/support/SignOnFixture.h"
@@ -191,6 +192,51 @@ private slots:
         QVERIFY(!platform.log().contains(QStringLiteral("modal Flogin")));
     }
 
+    // A database stamped with a schema newer than the program knows ends the program through the general error
+    // report, with status 1, the message naming both versions, no login, and nothing written to the database.
+    void newerSchemaEndsBeforeTheLoginWritingNothing_data()
+    {
+        QTest::addColumn<TestBackend>("backend");
+        addBackendRows("newer schema");
+    }
+
+    void newerSchemaEndsBeforeTheLoginWritingNothing()
+    {
+        QFETCH(TestBackend, backend);
+        if (const std::string why = skipReason(backend); !why.empty())
+            QSKIP(why.c_str());
+        const auto db = shopDatabase(backend);
+        const int newer = data::CurrentSchemaVersion + 1;
+        db->stampSchemaVersion(newer);
+        QFile file(QString::fromStdString(db->path()));
+        const QByteArray before = !db->isServer() && file.open(QIODevice::ReadOnly) ? file.readAll() : QByteArray();
+        file.close();
+        ScriptedPlatform platform(QString::fromStdString(db->folder()));
+        LoopState atLoop;
+        scriptSignOn(platform, QStringLiteral("1"), QStringLiteral("secret"), &atLoop);
+        StartupSequence sequence(platform);
+
+        QCOMPARE(sequence.run(), 1);
+
+        QCOMPARE(platform.boxes().size(), 1);
+        const MessageBoxRequest& report = platform.boxes().front();
+        QCOMPARE(report.icon, MsgIcon::Error);
+        for (const QString& part : {QStringLiteral("数据库的结构版本是 %1").arg(newer),
+                                    QStringLiteral("本程序所知的版本 %1").arg(data::CurrentSchemaVersion)})
+            QVERIFY2(report.text.contains(part), qPrintable(report.text));
+        QVERIFY(!platform.log().contains(QStringLiteral("modal Flogin")));
+        QCOMPARE(db->number("SELECT count(*) FROM oper"), 0);
+        QCOMPARE(db->schemaVersion(), newer);
+        if (db->isServer()) {
+            QCOMPARE(db->number("SELECT count(*) FROM pg_tables WHERE tablename LIKE 'velmora\\_%' AND tablename <> "
+                                "'velmora_schema_version'"),
+                     0);
+        } else {
+            QVERIFY(file.open(QIODevice::ReadOnly));
+            QVERIFY2(file.readAll() == before, "the file changed");
+        }
+    }
+
     // The whole road: the first read finds the database, the operator signs
     // on in the login dialog, and the message loop runs with the main window;
     // the splash is gone by then, not merely closed.
@@ -220,6 +266,63 @@ private slots:
         QVERIFY2(!atLoop.windows.contains(QStringLiteral("fac")), qPrintable(atLoop.windows.join(',')));
         QCOMPARE(db->number("SELECT count(*) FROM oper"), 1);
         // Whatever the splash left to be deleted later does no harm now.
+        QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
+    }
+
+    // The daily backup failed: its line, beside the database in the program's data folder, is told at sign-on to
+    // an operator of group 6 (with when the newest good copy was made), to no one else, and to no one without it.
+    void aFailedBackupIsToldToAnAdministratorAtSignOn_data()
+    {
+        QTest::addColumn<QString>("operatorId");
+        QTest::addColumn<QString>("line"); // empty: no failed run
+        QTest::addColumn<QStringList>("told");
+        const QString line = QStringLiteral("2024-03-05 02:17\t2024-03-03 02:09\tthe second destination "
+                                            "/media/backup cannot be written (is the disk there?)");
+        QTest::newRow("administrator") << QStringLiteral("1") << line
+                                       << QStringList{QStringLiteral("最近一次数据备份失败（2024-03-05 02:17）"),
+                                                      QStringLiteral("最近一次成功的备份是 2024-03-03 02:09 做的"),
+                                                      QStringLiteral("/media/backup")};
+        QTest::newRow("no good copy at all")
+            << QStringLiteral("1") << QStringLiteral("2024-03-05 02:17\t\tpg_dump: could not connect")
+            << QStringList{QStringLiteral("没有任何成功的备份"), QStringLiteral("pg_dump: could not connect")};
+        QTest::newRow("clerk") << QStringLiteral("2") << line << QStringList{};
+        QTest::newRow("backup good") << QStringLiteral("1") << QString() << QStringList{};
+    }
+
+    void aFailedBackupIsToldToAnAdministratorAtSignOn()
+    {
+        QFETCH(QString, operatorId);
+        QFETCH(QString, line);
+        QFETCH(QStringList, told);
+        const auto db = shopDatabase(TestBackend::Embedded);
+        db->addOperator("clerk", 2.0, std::string("secret"), data::rightsWordFor({0, 1, 2, 3, 4, 5}));
+        if (!line.isEmpty()) {
+            QFile file(QString::fromStdString(db->folder()) + QStringLiteral("data/velmora-backup.failed"));
+            QVERIFY(file.open(QIODevice::WriteOnly));
+            file.write((line + QLatin1Char('\n')).toUtf8());
+        }
+        ScriptedPlatform platform(QString::fromStdString(db->folder()));
+        LoopState atLoop;
+        scriptSignOn(platform, operatorId, QStringLiteral("secret"), &atLoop);
+        StartupSequence sequence(platform);
+
+        QCOMPARE(sequence.run(), 0);
+
+        QCOMPARE(atLoop.operatorPanel, QStringLiteral("操作员:") + operatorId);
+        if (told.isEmpty()) {
+            QVERIFY2(platform.boxes().isEmpty(), qPrintable(platform.boxTexts().join('\n')));
+            return;
+        }
+        QCOMPARE(platform.boxes().size(), 1);
+        const MessageBoxRequest& box = platform.boxes().front();
+        QCOMPARE(box.caption, QStringLiteral("提示"));
+        QCOMPARE(box.icon, MsgIcon::Warning);
+        for (const QString& part : told)
+            QVERIFY2(box.text.contains(part), qPrintable(box.text + QStringLiteral("\nlacks: ") + part));
+        // Told after the sign-on, before the main window's loop.
+        const qsizetype boxAt = platform.log().indexOf(QStringLiteral("box 提示|") + box.text);
+        QVERIFY(boxAt > platform.log().indexOf(QStringLiteral("modal Flogin")));
+        QVERIFY(boxAt < platform.log().indexOf(QStringLiteral("loop fmain")));
         QCoreApplication::sendPostedEvents(nullptr, QEvent::DeferredDelete);
     }
 };

@@ -97,12 +97,14 @@ void TestStartupTimeout::startupDatasetPastItsTimeOutEndsInTheErrorReport()
     QCOMPARE(platform.boxes().size(), 1);
     const MessageBoxRequest& box = platform.boxes().front();
     QCOMPARE(box.icon, MsgIcon::Error);
+    // What the clerk reads in Chinese, the technical line, and the database.
     const QStringList lines = box.text.split(u'\n');
-    QCOMPARE(lines.size(), 2);
-    QVERIFY2(lines[0].startsWith(QStringLiteral("Query timeout expired: the command on '")), qPrintable(box.text));
-    QVERIFY2(lines[0].contains(QStringLiteral("within 1 second")), qPrintable(box.text));
+    QCOMPARE(lines.size(), 3);
+    QVERIFY2(lines[0].startsWith(QStringLiteral("操作超时：数据库在 1 秒内没有完成这个操作。")), qPrintable(box.text));
+    QVERIFY2(lines[1].startsWith(QStringLiteral("Query timeout expired: the command on '")), qPrintable(box.text));
+    QVERIFY2(lines[1].contains(QStringLiteral("within 1 second")), qPrintable(box.text));
     const QString where = QString::fromStdString(server ? db.source() : db.path());
-    QCOMPARE(lines[1], (server ? QStringLiteral("数据库服务器: ") : QStringLiteral("数据库文件: ")) + where);
+    QCOMPARE(lines[2], (server ? QStringLiteral("数据库服务器: ") : QStringLiteral("数据库文件: ")) + where);
     QVERIFY(!platform.log().contains(QStringLiteral("modal Flogin")));
 }
 

@@ -29,7 +29,9 @@ namespace {
 const std::string Worker = std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker";
 
 // The two journals a shop's file may have: velmora-db makes a write-ahead
-// log, the plain sqlite3 tool a rollback journal.
+// log, the plain sqlite3 tool a rollback journal (which the first till that
+// connects switches to the write-ahead log when it can: the tills here start
+// together on a file in rollback mode).
 enum class Journal { WriteAheadLog, Rollback };
 
 // The twelve tables in a new file with the given journal.

@@ -59,12 +59,13 @@ struct FaultCase
     const char* name;
     WriteFault::Kind fault;
     ErrorKind kind;
+    const char* told; // in the Chinese first line, beside "没有保存"
 };
 
 const FaultCase faultCases[] = {
-    {"database full", WriteFault::DatabaseFull, ErrorKind::DiskFull},
-    {"disk refuses the write", WriteFault::DiskRefuses, ErrorKind::Io},
-    {"read-only database", WriteFault::ReadOnly, ErrorKind::Permission},
+    {"database full", WriteFault::DatabaseFull, ErrorKind::DiskFull, "磁盘已满"},
+    {"disk refuses the write", WriteFault::DiskRefuses, ErrorKind::Io, "磁盘出错"},
+    {"read-only database", WriteFault::ReadOnly, ErrorKind::Permission, "请与管理员联系"},
 };
 
 // The faults are put on the program's own connection to the file.
@@ -83,7 +84,21 @@ TEST(LoginRecordFaultTest, AFailedWriteLeavesNothingAndNamesItsKind)
         WriteFault fault(backend->handle(), db.path(), c.fault);
         ASSERT_TRUE(fault.ok());
         const auto before = db.rows("SELECT operid, userid FROM oper");
-        EXPECT_EQ(kindOf([&] { appendLoginRecord(dmod, 1); }), c.kind);
+        std::string message;
+        EXPECT_EQ(kindOf([&] {
+                      try {
+                          appendLoginRecord(dmod, 1);
+                      } catch (const DatabaseError& e) {
+                          message = e.what();
+                          throw;
+                      }
+                  }),
+                  c.kind);
+        // The clerk reads first, in Chinese, that nothing was saved and why; the engine's text follows.
+        const std::string firstLine = message.substr(0, message.find('\n'));
+        for (const std::string part : {std::string("没有保存"), std::string(c.told)})
+            EXPECT_NE(firstLine.find(part), std::string::npos) << message << "\nlacks: " << part;
+        EXPECT_NE(message.find('\n'), std::string::npos) << "no technical line: " << message;
         fault.lift();
 
         EXPECT_FALSE(dmod.toper().editing());

@@ -271,19 +271,41 @@ TEST(ProviderTest, TheVerifierCanBeReplacedAndRemoved)
     sqlite3_close(db);
 }
 
-TEST(ProviderTest, ConnectingLeavesTheFileAndItsJournalModeAsTheyWere)
+// A file made with the plain sqlite3 tool keeps a rollback journal, under which a backup or a long read keeps every
+// till from writing: the connect switches it to the write-ahead log, its rows as they were.
+TEST(ProviderTest, ConnectingSwitchesARollbackJournalFileToTheWriteAheadLog)
+{
+    TempFolder dir;
+    const std::string path = dir.file("velmdb.mdb");
+    rowsOfFile(path, std::string(Schema) + "INSERT INTO partment (部门名称) VALUES ('库房');");
+    const auto rows = rowsOfFile(path, "SELECT * FROM partment");
+    {
+        auto backend = connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
+        EXPECT_EQ(backend->openCommand("PRAGMA journal_mode").rows.at(0).at(0), Value(std::string("wal")));
+    }
+    EXPECT_EQ(rowsOfFile(path, "PRAGMA journal_mode").at(0).at(0), "wal");
+    EXPECT_EQ(rowsOfFile(path, "SELECT * FROM partment"), rows);
+    EXPECT_EQ(openDescriptors(dir.path().string()), 0);
+}
+
+// While another program writes to the file, the switch waits for no one: the connect goes on in the journal the file
+// has, and changes nothing.
+TEST(ProviderTest, AFileThatCannotSwitchNowIsLeftAsItWas)
 {
     TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
     rowsOfFile(path, Schema);
     const std::string before = contents(path);
+    sqlite3* writer = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
     {
         auto backend = connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
-        const ResultSet mode = backend->openCommand("PRAGMA journal_mode");
-        EXPECT_EQ(mode.rows.at(0).at(0), Value(std::string("delete")));
+        EXPECT_EQ(backend->openCommand("PRAGMA journal_mode").rows.at(0).at(0), Value(std::string("delete")));
     }
+    sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(writer);
     EXPECT_EQ(contents(path), before);
-    EXPECT_EQ(openDescriptors(dir.path().string()), 0);
 }
 
 TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)
@@ -323,6 +345,29 @@ TEST(ProviderTest, AFileLockedByAnotherProcessIsReportedInUse)
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(holder);
     EXPECT_NO_THROW(connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder()));
+}
+
+// A till whose write waits in vain for another's lock is told in Chinese that the database is busy and what to do.
+TEST(ProviderTest, AWriteKeptOutByAnotherUsersLockIsToldInChinese)
+{
+    TempFolder dir;
+    const std::string path = dir.file("velmdb.mdb");
+    rowsOfFile(path, Schema);
+    auto till = connectProvider(startupConnectionString("admin", "velmdb.mdb", ""), dir.folder());
+    sqlite3* holder = nullptr;
+    ASSERT_EQ(sqlite3_open_v2(path.c_str(), &holder, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(holder, "BEGIN EXCLUSIVE", nullptr, nullptr, nullptr), SQLITE_OK);
+    try {
+        till->insertRow("partment", {{"部门名称", std::string("库房")}});
+        ADD_FAILURE() << "written past the lock";
+    } catch (const DatabaseError& e) {
+        const std::string text = e.what();
+        EXPECT_EQ(e.kind(), ErrorKind::Locked) << text;
+        EXPECT_EQ(text.rfind("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 5 秒仍没有让出。", 0), 0u) << text;
+        EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
+    }
+    sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+    sqlite3_close(holder);
 }
 
 } // namespace

@@ -351,6 +351,9 @@ void TestSignOnRecord::aTillsRoleSignsOnAndCannotChangeOperators()
             QFAIL(change);
         } catch (const data::DatabaseError& e) {
             QVERIFY2(e.kind() == data::ErrorKind::Permission, qPrintable(QString(change) + ": " + e.what()));
+            // What a clerk would read: in Chinese first, the server's words after it.
+            QVERIFY2(QString::fromUtf8(e.what()).startsWith(QStringLiteral("没有权限做这次操作")), e.what());
+            QVERIFY2(QString::fromUtf8(e.what()).contains(QStringLiteral("permission denied")), e.what());
         }
     }
     try {

@@ -142,6 +142,21 @@ TEST_F(InstalledLayout, SettingsSavedThroughALinkWithoutTargetLandInTheSharedFol
     EXPECT_EQ(statusOf(shared() / "DBConn.ini").st_gid, m_group);
 }
 
+// An administrator deleted the settings file; the operator who saves next makes it anew, and every other operator
+// of the group must still read and write it.
+TEST_F(InstalledLayout, ASettingsFileMadeAnewInTheSharedFolderIsTheGroupsToReadAndWrite)
+{
+    makeSettingsFile();
+    fs::remove(shared() / "DBConn.ini");
+    ProfileFile(settingsFilePath(programFolder()))
+        .writeStrings(QStringLiteral("Velmora"),
+                      {{QStringLiteral("DB_Source"), "data/velmdb.mdb"}, {QStringLiteral("DB_Password"), "s3cret"}});
+    expectLinksInPlace();
+    const struct stat status = statusOf(shared() / "DBConn.ini");
+    EXPECT_EQ(status.st_mode & 07777, 0660u);
+    EXPECT_EQ(status.st_gid, m_group);
+}
+
 TEST_F(InstalledLayout, SignOnReachesTheSharedDatabaseAndItsJournalsKeepTheFilesMode)
 {
     makeSettingsFile();
@@ -189,9 +204,16 @@ TEST(SharedDatabaseFile, OnlyAFolderSharedByItsGroupMakesTheFileGroupWritable)
     ASSERT_EQ(::chmod((root / "shared").c_str(), 02770), 0);
     data::createDatabaseFile((root / "own" / "velmdb.mdb").string());
     data::createDatabaseFile((root / "shared" / "velmdb.mdb").string());
+    // velmora-db create's way: made under another name, then named.
+    for (const char* folder : {"own", "shared"}) {
+        data::PendingDatabaseFile pending((root / folder / "pending.mdb").string());
+        pending.publish("refused");
+    }
     ::umask(saved);
     EXPECT_EQ(statusOf(root / "own" / "velmdb.mdb").st_mode & 0777, 0644u);
     EXPECT_EQ(statusOf(root / "shared" / "velmdb.mdb").st_mode & 0777, 0660u);
+    EXPECT_EQ(statusOf(root / "own" / "pending.mdb").st_mode & 0777, 0644u);
+    EXPECT_EQ(statusOf(root / "shared" / "pending.mdb").st_mode & 0777, 0660u);
     std::error_code ec;
     fs::remove_all(root, ec);
 }

@@ -1,7 +1,8 @@
 #pragma once
 
 // A PostgreSQL server of one test's own (scripts/pg-test-server.sh on a free port), which the test may stop
-// with SIGSTOP as a hung server machine would be: connections stay open and nothing answers.
+// with SIGSTOP as a hung server machine would be (connections stay open and nothing answers), restart as an
+// administrator does (every session ended), or halt for good.
 
 #include "tests/support/TestDatabase.h"
 
@@ -84,6 +85,20 @@ public:
         });
     }
 
+    // Restarts the server on the same port and data (fast: every session is ended); false when it did not come back.
+    bool restart()
+    {
+        resume();
+        return control("restart");
+    }
+
+    // Stops the server for good, keeping its folder; false when it did not stop.
+    bool halt()
+    {
+        resume();
+        return control("halt");
+    }
+
     void resume()
     {
         if (!m_watchdog.joinable())
@@ -98,6 +113,13 @@ public:
     }
 
 private:
+    bool control(const char* command) const
+    {
+        const std::string line = "'" VELMORA_PG_SERVER_SCRIPT "' " + std::string(command) + " '" + m_folder + "' >>'" +
+                                 m_folder + ".log' 2>&1";
+        return !m_folder.empty() && std::system(line.c_str()) == 0;
+    }
+
     static int freePort()
     {
         const int s = ::socket(AF_INET, SOCK_STREAM, 0);

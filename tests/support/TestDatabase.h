@@ -86,6 +86,8 @@ public:
     ServerSession(const ServerSession&) = delete;
     ServerSession& operator=(const ServerSession&) = delete;
 
+    bool connected() const { return PQstatus(m_conn) == CONNECTION_OK; }
+
     std::vector<std::vector<std::string>> rows(const std::string& sql)
     {
         PGresult* r = PQexec(m_conn, sql.c_str());
@@ -152,6 +154,10 @@ public:
     // that velmora-db create --password installs. The server has neither.
     void useWriteAheadLog();
     void protectWithPassword(const std::string& password);
+    // The schema version the database is stamped with (the file's user_version, the server's table of ours; 0
+    // when never stamped), read and written outside the program's access layer.
+    int schemaVersion();
+    void stampSchemaVersion(int version);
 
 private:
     TestDatabase(TestBackend backend, std::optional<TestServer> server, const std::string& fileName);

@@ -15,6 +15,9 @@
 #include <sstream>
 #include <string>
 
+#include <sys/stat.h>
+#include <unistd.h>
+
 using namespace velmora::data;
 using namespace velmora::test;
 
@@ -136,7 +139,10 @@ TEST_P(VelmoraDbTest, PrintedSchemaMakesAWorkingDatabase)
             GTEST_SKIP() << "the sqlite3 tool is not installed";
         const std::string script = db->folder() + "schema.sql";
         std::ofstream(script) << schema.output;
-        ASSERT_EQ(std::system(("sqlite3 " + shellQuote(db->path()) + " < " + shellQuote(script)).c_str()), 0);
+        ASSERT_EQ(
+            std::system(("sqlite3 " + shellQuote(db->path()) + " < " + shellQuote(script) + " >/dev/null").c_str()), 0);
+        // Made as create makes a file: in the write-ahead log, so that a backup never keeps the tills waiting.
+        EXPECT_EQ(rowsOfFile(db->path(), "PRAGMA journal_mode").at(0).at(0), "wal");
     }
     expectTheStartupOpens(*db);
 }
@@ -340,6 +346,38 @@ TEST_F(VelmoraDbServerTest, CreateRefusesAFilesDatabasePassword)
     words.insert(words.end(), {"--password", "x"});
     const ToolRun run = runVelmoraDb(words);
     EXPECT_EQ(run.status, 2) << run.output;
+}
+
+// A database that could only be read leaves its journals behind read-only, owned by whoever read it; once the file
+// may be written again, those journals still cannot be: the write names them, who left them and what to do, and is
+// never taken for another user's lock. Operators are accounts held to permission bits, so the tool runs as two
+// such accounts (nobody, who reads, and daemon, who writes next).
+TEST(VelmoraDbJournals, AJournalLeftReadOnlyIsNamedWithWhoLeftItAndWhatToDo)
+{
+    if (::geteuid() != 0 || std::system("command -v runuser >/dev/null") != 0)
+        GTEST_SKIP() << "needs root and runuser to act as two operators";
+    TempFolder dir;
+    ASSERT_EQ(::chmod(dir.path().c_str(), 0777), 0);
+    const std::string database = dir.file("velmdb.mdb");
+    ASSERT_EQ(runVelmoraDb({"create", database}).status, 0);
+    const auto as = [&](const char* account, const std::string& words) {
+        return runShell("runuser -u " + std::string(account) + " -- " +
+                        shellQuote(std::string(VELMORA_BIN_DIR) + "/velmora-db") + " " + words);
+    };
+    ASSERT_EQ(::chmod(database.c_str(), 0444), 0);
+    const ToolRun read = as("nobody", "list-operators " + shellQuote(database));
+    ASSERT_EQ(read.status, 0) << read.output;
+    ASSERT_TRUE(std::filesystem::exists(database + "-shm")) << "reading left no journal: nothing to test";
+    ASSERT_EQ(::chmod(database.c_str(), 0666), 0); // the permissions mended
+
+    const ToolRun write = as("daemon", "add-operator " + shellQuote(database) +
+                                           " --username clerk --userid 2 --password 5678 --groups 0");
+    EXPECT_EQ(write.status, 1) << write.output;
+    for (const std::string& part : {"'" + database + "-shm' beside it (left by nobody) cannot be written",
+                                    std::string("delete it or give it the permissions of the database file")})
+        EXPECT_NE(write.output.find(part), std::string::npos) << write.output << "\nlacks: " << part;
+    EXPECT_EQ(write.output.find("locked"), std::string::npos) << write.output;
+    EXPECT_EQ(write.output.find("in use"), std::string::npos) << write.output;
 }
 
 } // namespace

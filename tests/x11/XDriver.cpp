@@ -838,6 +838,14 @@ void ProgramRun::dropTable(const QString& relativePath, const QString& table)
         throw DriverError(sql + ": " + sqlite3_errmsg(file.db));
 }
 
+void ProgramRun::stampSchemaVersion(const QString& relativePath, int version)
+{
+    SqliteFile file((m_folder + u'/' + relativePath).toStdString());
+    const std::string sql = "PRAGMA user_version = " + std::to_string(version);
+    if (sqlite3_exec(file.db, sql.c_str(), nullptr, nullptr, nullptr) != SQLITE_OK)
+        throw DriverError(sql + ": " + sqlite3_errmsg(file.db));
+}
+
 int ProgramRun::countRows(const QString& relativePath, const QString& table) const
 {
     SqliteFile file((m_folder + u'/' + relativePath).toStdString());

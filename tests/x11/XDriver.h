@@ -192,6 +192,8 @@ public:
     // A database made with velmora-db, then one of its tables dropped.
     void dropTable(const QString& relativePath, const QString& table);
     int countRows(const QString& relativePath, const QString& table) const;
+    // Stamps the database file with a schema version (its user_version), as a newer program would.
+    void stampSchemaVersion(const QString& relativePath, int version);
     // The first value the statement gives on a database file (a path in the folder, or an absolute one), as
     // text; empty when it gives none.
     QString firstValue(const QString& path, const QString& sql) const;

@@ -4,9 +4,13 @@
 // and xfwm4. Each case parks the pointer in a corner first, finds windows by
 // their owner and type and the keyboard, and reads their captions after.
 
+#include "data/module/Rights.h"
+#include "data/module/SchemaVersion.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
+#include "tests/support/PrivateServer.h"
+#include "tests/support/TestDatabase.h"
 #include "splash/Tfac.h"
 #include "tests/x11/ProgramWindows.h"
 
@@ -618,6 +622,90 @@ TEST_P(ProgramOnX, StartUpErrorReportIsCaptionedWithTheApplicationTitle)
     expectDialogOf(report, splash->id);
     screen.key("Return");
     EXPECT_EQ(program.waitForExit(20s), 1);
+}
+
+// A database a newer version stamped: the real program stops before the login with the general error report, whose
+// first line names both versions, ends with status 1 and writes nothing to the file.
+TEST_P(ProgramOnX, ANewerSchemaStopsTheProgramBeforeTheLogin)
+{
+    program.makeDemoDatabase();
+    const int newer = data::CurrentSchemaVersion + 1;
+    program.stampSchemaVersion(QStringLiteral("data/velmdb.mdb"), newer);
+    QFile file(program.folder() + QStringLiteral("/data/velmdb.mdb"));
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    const QByteArray before = file.readAll();
+    file.close();
+    const QImage refusal = messageText(data::newerSchemaError(newer, "").what());
+
+    program.start();
+    EXPECT_EQ(waitForMessage(screen, program, {refusal}), 0);
+    EXPECT_FALSE(screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == LoginCaption; }));
+    screen.key("Return");
+    EXPECT_EQ(program.waitForExit(20s), 1);
+    ASSERT_TRUE(file.open(QIODevice::ReadOnly));
+    EXPECT_TRUE(file.readAll() == before) << "the program wrote to the database";
+    EXPECT_EQ(program.countRows(QStringLiteral("data/velmdb.mdb"), QStringLiteral("oper")), 0);
+}
+
+// The shared server restarted (or gone) while the till waits at the login dialog, on a server of the test's own
+// with the demo's operator: the sign-on connects again and succeeds, without a restart of the program; a server
+// gone for good is told in Chinese, and the login stays up.
+class ServerUnderTheLogin
+{
+public:
+    ServerUnderTheLogin()
+    {
+        if (!server.whyNot().empty())
+            return;
+        db = std::make_unique<velmora::test::TestDatabase>(server.server());
+        db->run(db->schema());
+        db->addOperator("admin", 1.0, std::string("1234"), data::rightsWordFor({0, 1, 2, 3, 4, 5, 6}));
+    }
+
+    velmora::test::PrivateServer server;
+    std::unique_ptr<velmora::test::TestDatabase> db;
+};
+
+TEST_P(ProgramOnX, ASignOnAfterTheServerRestartedSucceeds)
+{
+    ServerUnderTheLogin shop;
+    if (!shop.db)
+        GTEST_SKIP() << shop.server.whyNot();
+    program.writeSettings(QString::fromStdString(shop.db->source()), QString::fromStdString(shop.server.server().user),
+                          QString::fromStdString(shop.server.server().password));
+    program.start();
+    waitForWindow(screen, program, LoginCaption);
+    ASSERT_TRUE(shop.server.restart());
+
+    const WindowInfo main = signOn();
+    EXPECT_EQ(shop.db->number("SELECT count(*) FROM oper"), 1);
+    screen.requestClose(main);
+    EXPECT_EQ(program.waitForExit(20s), 0);
+}
+
+TEST_P(ProgramOnX, ASignOnWithTheServerGoneForGoodIsToldInChinese)
+{
+    ServerUnderTheLogin shop;
+    if (!shop.db)
+        GTEST_SKIP() << shop.server.whyNot();
+    program.writeSettings(QString::fromStdString(shop.db->source()), QString::fromStdString(shop.server.server().user),
+                          QString::fromStdString(shop.server.server().password));
+    const QImage told = messageText(QStringLiteral("与数据库服务器的连接断开了，重新连接也没有成功。"));
+    program.start();
+    waitForWindow(screen, program, LoginCaption);
+    ASSERT_TRUE(shop.server.halt());
+
+    screen.type("1");
+    screen.key("Return");
+    screen.key("a", {"Control_L"});
+    screen.type("1234");
+    screen.key("Return");
+    EXPECT_EQ(waitForMessage(screen, program, {told}), 0);
+    screen.key("Return");
+    waitForNoMessage(screen, program);
+    EXPECT_TRUE(screen.findWindow(program.pid(), [](const WindowInfo& w) { return w.netName == LoginCaption; }))
+        << "the login stays up for another attempt";
+    EXPECT_EQ(leaveTheLogin(screen, program), 0);
 }
 
 TEST_P(ProgramOnX, RightClickOnTheMenuBarOrTheBandLeavesTheToolBar)

@@ -1,0 +1,103 @@
+#!/usr/bin/env bash
+# The package's maintainer scripts, run by dpkg itself in a throw-away root (dpkg --root with the scripts run
+# outside a chroot and DPKG_ROOT set, as dpkg does for another root): install, upgrade from a version that kept its
+# backups beside the database, remove and purge, with a shop's database and settings in place.
+#   check_maintainer_scripts.sh PACKAGE.deb
+# Needs root (the scripts give files to root and the group velmora); otherwise it reports itself skipped (77).
+set -euo pipefail
+deb=$(readlink -f "${1:?usage: $0 PACKAGE.deb}")
+if [ "$(id -u)" -ne 0 ]; then
+    echo "SKIP: the maintainer scripts need root to give files to root and the group velmora"
+    exit 77
+fi
+work=$(mktemp -d "${TMPDIR:-/tmp}/velmora-root.XXXXXX")
+trap 'rm -rf "$work"' EXIT
+root=$work/root
+
+failures=0
+fail() {
+    echo "FAIL: $*" >&2
+    failures=$((failures + 1))
+}
+in_dpkg() { # what dpkg says of a run, for the checks below
+    dpkg --root="$root" --force-script-chrootless --force-depends --log=/dev/null "$@" >"$work/dpkg.log" 2>&1 || {
+        cat "$work/dpkg.log" >&2
+        return 1
+    }
+    cat "$work/dpkg.log"
+}
+
+# A root with a dpkg database and the system's own accounts, nothing more.
+mkdir -p "$root/var/lib/dpkg/info" "$root/var/lib/dpkg/updates" "$root/var/lib/dpkg/triggers" "$root/etc"
+touch "$root/var/lib/dpkg/status" "$root/var/lib/dpkg/available"
+printf 'root:x:0:\n' >"$root/etc/group"
+printf 'root:*::\n' >"$root/etc/gshadow"
+printf 'root:x:0:0:root:/root:/bin/sh\n' >"$root/etc/passwd"
+printf 'root:*:19000:0:99999:7:::\n' >"$root/etc/shadow"
+chmod 640 "$root/etc/gshadow" "$root/etc/shadow"
+cp /etc/login.defs "$root/etc/" 2>/dev/null || true
+
+# Install.
+in_dpkg --install "$deb" >"$work/install.log" || fail "dpkg --install failed"
+grep -q '^velmora:' "$root/etc/group" || fail "no group velmora in the root's group file"
+gid=$(awk -F: '$1 == "velmora" { print $3 }' "$root/etc/group")
+expect_mode() { # PATH MODE: owned by root and the root's group velmora, with this mode
+    local found
+    found=$(stat -c '%a %u %g' "$root/$1" 2>&1)
+    [ "$found" = "$2 0 $gid" ] || fail "/$1 is '$found', not '$2 0 $gid'"
+}
+expect_mode var/lib/velmora 2770
+expect_mode var/lib/velmora/data 2770
+expect_mode var/backups/velmora 2750
+expect_mode var/lib/velmora/DBConn.ini 660
+[ -L "$root/etc/systemd/system/timers.target.wants/velmora-backup.timer" ] || fail "the backup timer is not enabled"
+[ -x "$root/usr/lib/velmora/velmora-db" ] || fail "no velmora-db installed"
+
+# A shop at work: its settings, its database, and copies where earlier versions kept them.
+tool=$root/usr/lib/velmora/velmora-db
+printf '[Velmora]\nDB_Source=data/velmdb.mdb\n' >"$root/var/lib/velmora/DBConn.ini"
+"$tool" create "$root/var/lib/velmora/data/velmdb.mdb" >/dev/null || fail "velmora-db create in the root"
+mkdir -p "$root/var/lib/velmora/data/backup"
+cp "$root/var/lib/velmora/data/velmdb.mdb" "$root/var/lib/velmora/data/backup/velmdb-20240101-020000.mdb"
+touch -d '2024-01-01 02:00:00' "$root/var/lib/velmora/data/backup/velmdb-20240101-020000.mdb"
+database=$(md5sum <"$root/var/lib/velmora/data/velmdb.mdb")
+
+# Upgrade: the same package a version later.
+version=$(dpkg-deb --field "$deb" Version)
+dpkg-deb --raw-extract "$deb" "$work/next"
+sed -i "s/^Version: .*/Version: $version.1/" "$work/next/DEBIAN/control"
+dpkg-deb --root-owner-group --build "$work/next" "$work/next.deb" >/dev/null
+in_dpkg --install "$work/next.deb" >"$work/upgrade.log" || fail "dpkg --install of the next version failed"
+[ "$(dpkg-query --admindir="$root/var/lib/dpkg" --show --showformat='${Version}' velmora)" = "$version.1" ] ||
+    fail "the upgrade did not install $version.1"
+moved=$root/var/backups/velmora/velmdb-20240101-020000.mdb
+[ -f "$moved" ] || fail "the earlier version's copy was not moved to /var/backups/velmora"
+[ -f "$moved" ] && { [ "$(date -r "$moved" '+%Y-%m-%d %H:%M')" = '2024-01-01 02:00' ] || fail "the moved copy lost its time"; }
+[ -e "$root/var/lib/velmora/data/backup" ] && fail "the old backup folder is still there"
+[ "$(md5sum <"$root/var/lib/velmora/data/velmdb.mdb")" = "$database" ] || fail "the upgrade changed the database"
+grep -q 'DB_Source=data/velmdb.mdb' "$root/var/lib/velmora/DBConn.ini" || fail "the upgrade changed the settings"
+
+# Remove: the program goes, the shop's data stays, and the output says where.
+in_dpkg --remove velmora >"$work/remove.log" || fail "dpkg --remove failed"
+[ -e "$root/usr/lib/velmora/velmora-db" ] && fail "remove left the program"
+[ -f "$root/var/lib/velmora/data/velmdb.mdb" ] || fail "remove took the database"
+[ -f "$root/var/lib/velmora/DBConn.ini" ] || fail "remove took the settings"
+grep -q '/var/backups/velmora' "$work/remove.log" || fail "remove does not say where the backups are: $(cat "$work/remove.log")"
+
+# Purge: /var/lib/velmora goes; the backups stay, with the database as it was, and the output says where.
+in_dpkg --purge velmora >"$work/purge.log" || fail "dpkg --purge failed"
+[ -e "$root/var/lib/velmora" ] && fail "purge left /var/lib/velmora"
+[ -f "$moved" ] || fail "purge took the backups"
+kept=$(find "$root/var/backups/velmora" -path '*/removed-*/velmdb.mdb' | head -n 1)
+[ -n "$kept" ] || fail "purge kept no copy of the database"
+[ -n "$kept" ] && { [ "$(md5sum <"$kept")" = "$database" ] || fail "the kept database differs"; }
+grep -q 'the backups stay in /var/backups/velmora' "$work/purge.log" || fail "purge does not say where the backups are: $(cat "$work/purge.log")"
+grep -q "kept in /var/backups/velmora/removed-" "$work/purge.log" || fail "purge does not say where the database is"
+grep -q '^velmora:' "$root/etc/group" || fail "purge removed the group, which the backups still belong to"
+[ -e "$root/etc/systemd/system/timers.target.wants/velmora-backup.timer" ] && fail "purge left the timer enabled"
+
+if [ "$failures" -ne 0 ]; then
+    echo "$failures maintainer script check(s) failed" >&2
+    exit 1
+fi
+echo "maintainer script checks passed"
