@@ -96,7 +96,7 @@ TEST(LoginRecordFaultTest, AFailedWriteLeavesNothingAndNamesItsKind)
                   c.kind);
         // The clerk reads first, in Chinese, that nothing was saved and why; the engine's text follows.
         const std::string firstLine = message.substr(0, message.find('\n'));
-        for (const std::string part : {std::string("没有保存"), std::string(c.told)})
+        for (const std::string& part : {std::string("没有保存"), std::string(c.told)})
             EXPECT_NE(firstLine.find(part), std::string::npos) << message << "\nlacks: " << part;
         EXPECT_NE(message.find('\n'), std::string::npos) << "no technical line: " << message;
         fault.lift();

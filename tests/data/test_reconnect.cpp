@@ -46,8 +46,9 @@ protected:
         if (!server->whyNot().empty())
             GTEST_SKIP() << server->whyNot();
         // A case before may have halted it.
-        if (!serverUp())
+        if (!serverUp()) {
             ASSERT_TRUE(server->restart()) << "the private server does not start again";
+        }
         db = std::make_unique<TestDatabase>(server->server());
         db->run(db->schema());
         dmod = std::make_unique<TDMod>(db->folder());

@@ -241,8 +241,9 @@ TEST_P(MissingPermission, IsToldAsOneNamingTheFileOrFolder)
     const std::string message = error->what();
     EXPECT_EQ(error->kind(), ErrorKind::Permission) << message;
     // Refused while working, the clerk reads first what became of it and whom to ask.
-    if (c.connects)
+    if (c.connects) {
         EXPECT_EQ(message.rfind("这台电脑上的用户不能写入数据库文件", 0), 0u) << message;
+    }
     for (std::string mention : c.mentions) {
         for (const auto& [mark, value] : {std::pair{std::string("{path}"), path}, {"{folder}", folder.string()}})
             if (const auto at = mention.find(mark); at != std::string::npos)
