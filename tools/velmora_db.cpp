@@ -955,17 +955,6 @@ int backupStatus(const Arguments& args)
     return stale ? exitFailure : 0;
 }
 
-// Local time as YYYYMMDD-HHMMSS, for the names of the copies made before a change.
-std::string fileTimeStamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
-}
-
 // An older or unstamped database brought to the current schema, after a backup, in one transaction; a current one
 // left alone, a newer one refused.
 int upgrade(const Arguments& args)
@@ -982,12 +971,13 @@ int upgrade(const Arguments& args)
     }
     std::string kept;
     if (isServerSource(target)) {
-        const std::string archive =
-            (std::filesystem::current_path() / ("velmora-server-before-upgrade-" + fileTimeStamp() + ".dump")).string();
+        const std::string archive = (std::filesystem::current_path() /
+                                     ("velmora-server-before-upgrade-" + localTimeStamp(std::time(nullptr)) + ".dump"))
+                                        .string();
         kept = dumpServerDatabase(serverLogin(target, args), archive).destination;
     } else {
         const std::string path = backend->location();
-        kept = backupDatabaseFile(path, path + ".before-upgrade-" + fileTimeStamp()).destination;
+        kept = backupDatabaseFile(path, path + ".before-upgrade-" + localTimeStamp(std::time(nullptr))).destination;
     }
     const SchemaUpgrade done = upgradeInOneTransaction(*backend);
     std::cout << "Upgraded " << backend->location() << " from schema version " << done.from << " to " << done.to

@@ -142,16 +142,21 @@ std::string serverRestoreCommand()
     return "pg_restore --no-owner --dbname=DATABASE_URI velmora.dump";
 }
 
-std::string datedBackupName(const std::string& source, std::time_t when)
+std::string localTimeStamp(std::time_t when)
 {
     std::tm local = {};
     ::localtime_r(&when, &local);
     char stamp[32];
-    std::strftime(stamp, sizeof stamp, "-%Y%m%d-%H%M%S", &local);
+    std::strftime(stamp, sizeof stamp, "%Y%m%d-%H%M%S", &local);
+    return stamp;
+}
+
+std::string datedBackupName(const std::string& source, std::time_t when)
+{
     std::string stem = fs::path(source).stem().string();
     if (stem.empty())
         stem = "velmdb";
-    return stem + stamp + ".mdb";
+    return stem + "-" + localTimeStamp(when) + ".mdb";
 }
 
 BackupReport backupDatabaseFile(const std::string& source, const std::string& destination,
@@ -235,17 +240,6 @@ std::string immutableUri(const std::string& path)
             uri += c;
     }
     return uri + "?immutable=1";
-}
-
-// Local time as YYYYMMDD-HHMMSS.
-std::string timeStamp()
-{
-    const std::time_t now = std::time(nullptr);
-    std::tm local = {};
-    ::localtime_r(&now, &local);
-    char text[32];
-    std::strftime(text, sizeof text, "%Y%m%d-%H%M%S", &local);
-    return text;
 }
 
 void execute(sqlite3* db, const char* sql, const std::string& what)
@@ -423,7 +417,8 @@ RestoreReport restoreDatabaseFile(const std::string& backup, const std::string& 
     execute(held.get(), "PRAGMA wal_checkpoint(TRUNCATE)", "Could not fold the log of '" + report.target + "'");
     execute(held.get(), "PRAGMA journal_mode=DELETE", "Could not fold the log of '" + report.target + "'");
     for (int attempt = 0;; ++attempt) {
-        report.kept = report.target + ".before-restore-" + timeStamp() + (attempt ? "-" + std::to_string(attempt) : "");
+        report.kept = report.target + ".before-restore-" + localTimeStamp(std::time(nullptr)) +
+                      (attempt ? "-" + std::to_string(attempt) : "");
         if (::link(report.target.c_str(), report.kept.c_str()) == 0)
             break;
         if (errno != EEXIST || attempt >= 100)

@@ -43,6 +43,8 @@ BackupReport backupDatabaseFile(const std::string& source, const std::string& de
 // The name a backup of `source` made at `when` (local time) takes in its folder: the source's name without its
 // extension, the date and time, and ".mdb" ("velmdb-20261211-081500.mdb"); the daily backup names its copies alike.
 std::string datedBackupName(const std::string& source, std::time_t when);
+// YYYYMMDD-HHMMSS in local time, as the names of the copies carry it.
+std::string localTimeStamp(std::time_t when);
 
 // How a database on a PostgreSQL server is copied and restored instead: the server's own pg_dump and pg_restore
 // command lines for the URI (its password left out).
