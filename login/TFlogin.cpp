@@ -29,8 +29,6 @@ namespace velmora {
 
 namespace {
 
-constexpr std::int64_t RightsThreshold = 1'000'000'000;
-
 // The password box masks with '*' whatever the desktop style prefers.
 class StarPasswordStyle : public QProxyStyle
 {
@@ -240,7 +238,7 @@ void TFlogin::btokClick()
         const bool disabled =
             sameOperator && passwordMatches && data::operatorDisabled(m_dmod.ADOCON().backend(), attempt.matchedUserid);
 
-        if (sameOperator && passwordMatches && !disabled && rights > RightsThreshold) {
+        if (sameOperator && passwordMatches && !disabled && rights > data::RightsThreshold) {
             completeSignOn(rights);
             attempt.outcome = data::SignOnOutcome::SignedOn;
             record(attempt);

@@ -1,5 +1,6 @@
 #include "shell/OperatorsDialog.h"
 
+#include "data/module/Rights.h"
 #include "platform/Platform.h"
 #include "shell/OperatorTexts.h"
 
@@ -21,8 +22,6 @@
 namespace velmora {
 
 namespace {
-
-constexpr qint64 RightsThreshold = 1'000'000'000;
 
 QString fromUtf8(const std::string& text)
 {
@@ -77,7 +76,7 @@ QString OperatorListModel::rightsText(const data::OperatorRow& row)
     if (row.disabled)
         return QStringLiteral("停用");
     // What the login would refuse as damaged rights, said so rather than shown as groups nobody gets.
-    if (!row.rightsWord || *row.rightsWord <= RightsThreshold)
+    if (!row.rightsWord || *row.rightsWord <= data::RightsThreshold)
         return QStringLiteral("权限数据被破坏");
     return groupsText(row.groups);
 }

@@ -15,7 +15,6 @@ namespace velmora::data {
 
 namespace {
 
-constexpr std::int64_t RightsThreshold = 1'000'000'000;
 constexpr int UserManagementGroup = 5;
 // Every writer of OperatorTable takes this lock first.
 constexpr std::string_view OperatorsLock = "velmora_operators";
@@ -323,10 +322,12 @@ std::string_view weaknessText(PasswordWeakness weakness)
     return {};
 }
 
-StoredPassword storedPasswordKind(const Value& stored)
+StoredPassword storedPasswordKind(const Value& stored, bool judgeHashes)
 {
     const std::string text = text::trimSpacesAndAsciiControls(text::display(stored));
     if (isOperatorPasswordHash(text)) {
+        if (!judgeHashes)
+            return StoredPassword::Hash;
         if (operatorPasswordMatches(text, LoginPrefillPassword))
             return StoredPassword::Prefill;
         if (operatorPasswordMatches(text, ""))
@@ -360,10 +361,7 @@ std::vector<OperatorRow> listOperators(Backend& db, bool judgeHashes)
             for (int g = 0; g < RightsGroupCount; ++g)
                 if (groupGranted(*groupsWord, g))
                     op.groups.push_back(g);
-        op.password =
-            judgeHashes || !isOperatorPasswordHash(text::trimSpacesAndAsciiControls(text::display(row.passwords)))
-                ? storedPasswordKind(row.passwords)
-                : StoredPassword::Hash;
+        op.password = storedPasswordKind(row.passwords, judgeHashes);
         out.push_back(std::move(op));
     }
     return out;

@@ -10,6 +10,8 @@ namespace velmora::data {
 // command groups.
 constexpr std::uint64_t RightsKey = 0x6E3A51C7;
 constexpr int RightsGroupCount = 7;
+// A word at or below this is damaged: nobody signs on with it, whatever groups its bits would grant.
+constexpr std::int64_t RightsThreshold = 1'000'000'000;
 
 constexpr std::uint64_t rightsMask(std::int64_t word)
 {
