@@ -29,13 +29,7 @@ AboutDialog::AboutDialog(const QString& databaseText, bool server, QWidget* pare
     setWindowTitle(QStringLiteral("关于程序"));
 
     title = label(this, "title", Tfac::productTitle());
-    QFont titleFont(QStringLiteral("楷体_GB2312"));
-    titleFont.setPixelSize(32);
-    titleFont.setBold(true);
-    title->setFont(titleFont);
-    QPalette navy = title->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    title->setPalette(navy);
+    Tfac::styleProductTitle(*title);
     version = label(this, "version", Tfac::versionLine());
     copyright = label(this, "copyright", Tfac::copyrightLine());
     database = label(this, "database", databaseText);

@@ -121,6 +121,14 @@ QString Tfac::productTitle()
     return QStringLiteral("Velmora");
 }
 
+void Tfac::styleProductTitle(QLabel& label)
+{
+    label.setFont(pixelFont(QStringLiteral("楷体_GB2312"), 32, true));
+    QPalette navy = label.palette();
+    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
+    label.setPalette(navy);
+}
+
 QString Tfac::versionLine()
 {
     return QStringLiteral("版本号：1.0.0.0102");
@@ -150,10 +158,7 @@ Tfac::Tfac(QWidget* parent) : QWidget(parent, Qt::Window | Qt::FramelessWindowHi
     Image1->setPixmap(QPixmap::fromImage(splashArtwork()));
 
     Label1 = makeLabel(this, "Label1", QRect(57, 46, 440, 67), productTitle());
-    Label1->setFont(pixelFont(QStringLiteral("楷体_GB2312"), 32, true));
-    QPalette navy = Label1->palette();
-    navy.setColor(QPalette::WindowText, QColor(0, 0, 128));
-    Label1->setPalette(navy);
+    styleProductTitle(*Label1);
     Label2 = makeLabel(this, "Label2", QRect(14, 248, 153, 17), versionLine());
     Label3 = makeLabel(this, "Label3", QRect(246, 247, 259, 18), copyrightLine());
     Label4 = makeLabel(this, "Label4", QRect(14, 190, 531, 25),

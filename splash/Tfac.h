@@ -50,6 +50,8 @@ public:
     static QString productTitle();
     static QString versionLine();
     static QString copyrightLine();
+    // The title's look (Label1's 楷体 in navy), for every window that shows it.
+    static void styleProductTitle(QLabel& label);
 
     // The window's rounded shape as set by FormCreate.
     QRegion windowShape() const { return m_shape; }
