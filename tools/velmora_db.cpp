@@ -413,12 +413,13 @@ std::optional<std::string> databasePassword(const Arguments& args)
     return secret(args, "db-password", "VELMORA_DB_PASSWORD");
 }
 
+// userOption: the option that names the server's role (a copy's source has one of its own).
 std::string connectionStringFor(const std::string& file, const Arguments& args,
-                                const std::optional<std::string>& password)
+                                const std::optional<std::string>& password, const char* userOption = "db-user")
 {
     const bool server = isServerSource(file);
     const std::string path = server ? file : std::filesystem::absolute(file).lexically_normal().string();
-    return toolConnectionString(path, args.option("db-user").value_or(server ? "" : "Admin"), password);
+    return toolConnectionString(path, args.option(userOption).value_or(server ? "" : "Admin"), password);
 }
 
 std::string connectionStringFor(const std::string& file, const Arguments& args)
@@ -795,6 +796,18 @@ ConnectionString connectionOfSettings(const std::filesystem::path& folder)
     return connection;
 }
 
+void sayFileBackedUp(const BackupReport& report)
+{
+    std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
+              << " pages, integrity check ok).\n";
+}
+
+void sayServerBackedUp(const BackupReport& report)
+{
+    std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
+              << report.bytes << " bytes, read back whole).\n";
+}
+
 int backup(const Arguments& args)
 {
     if (const std::optional<std::string> settings = args.option("settings")) {
@@ -815,16 +828,14 @@ int backup(const Arguments& args)
             const BackupReport report = dumpServerDatabase(
                 {source, connection.valueOr("User ID"), connection.valueOr("Jet OLEDB:Database Password")},
                 args.positional[0]);
-            std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
-                      << report.bytes << " bytes, read back whole).\n";
+            sayServerBackedUp(report);
             return 0;
         }
         std::filesystem::path file(source);
         if (file.is_relative())
             file = folder / file;
         const BackupReport report = backupDatabaseFile(file.string(), args.positional[0]);
-        std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
-                  << " pages, integrity check ok).\n";
+        sayFileBackedUp(report);
         return 0;
     }
     if (args.positional.size() != 2)
@@ -832,15 +843,13 @@ int backup(const Arguments& args)
     const std::string& source = args.positional[0];
     if (isServerSource(source)) {
         const BackupReport report = dumpServerDatabase(serverLogin(source, args), args.positional[1]);
-        std::cout << "Backed up " << report.source << " to " << report.destination << " (pg_dump's custom format, "
-                  << report.bytes << " bytes, read back whole).\n";
+        sayServerBackedUp(report);
         return 0;
     }
     if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
         throw UsageError("--db-user and --db-password are for a server's database");
     const BackupReport report = backupDatabaseFile(source, args.positional[1]);
-    std::cout << "Backed up " << report.source << " to " << report.destination << " (" << report.pages
-              << " pages, integrity check ok).\n";
+    sayFileBackedUp(report);
     return 0;
 }
 
@@ -874,10 +883,10 @@ constexpr std::int64_t StaleBackupSeconds = 36 * 3600;
 // takes its name only once it is whole and checked, so the name and the first bytes tell a finished copy.
 bool looksLikeCopy(const std::filesystem::path& path, const std::string& extension)
 {
+    if (extension == "dump")
+        return isServerArchive(path.string());
     std::ifstream in(path, std::ios::binary);
     char head[16] = {};
-    if (extension == "dump")
-        return in.read(head, 5) && std::string_view(head, 5) == "PGDMP";
     return in.read(head, 16) && std::string_view(head, 16) == std::string_view("SQLite format 3\0", 16);
 }
 
@@ -1356,14 +1365,12 @@ int copy(const Arguments& args)
     const std::string& target = args.positional[1];
     if (!isServerSource(target) && args.option("db-user"))
         throw UsageError("--db-user is for a server; a database file knows only Admin");
-    if (!isServerSource(from) && args.option("source-user"))
-        throw UsageError("--source-user is for a server; a database file knows only Admin");
     const bool server = isServerSource(from);
-    const std::string path = server ? from : std::filesystem::absolute(from).lexically_normal().string();
-    auto backend =
-        connectProvider(toolConnectionString(path, args.option("source-user").value_or(server ? "" : "Admin"),
-                                             secret(args, "source-password", "VELMORA_SOURCE_PASSWORD")),
-                        currentFolder());
+    if (!server && args.option("source-user"))
+        throw UsageError("--source-user is for a server; a database file knows only Admin");
+    auto backend = connectProvider(
+        connectionStringFor(from, args, secret(args, "source-password", "VELMORA_SOURCE_PASSWORD"), "source-user"),
+        currentFolder());
     const im::DatabaseSource source(std::move(backend), server ? im::Engine::Server : im::Engine::File);
     im::ImportTarget into{target, args.option("db-user").value_or(""), databasePassword(args)};
     into.action = "copied";
