@@ -19,17 +19,18 @@ bool hasTable(const std::vector<std::string>& names, std::string_view table)
     return false;
 }
 
-// A step of the schema: the version it brings the database to and what it does, returning a line for each thing it
-// made.
+// A step of the schema: the version it brings the database to and what it does, given the tables there before it,
+// returning a line for each thing it made.
 struct Step
 {
     int version;
-    std::function<void(Backend&, std::vector<std::string>&)> apply;
+    std::function<void(Backend&, const std::vector<std::string>&, std::vector<std::string>&)> apply;
 };
 
-void makeMissing(Backend& db, std::string_view table, const std::function<void()>& make, std::vector<std::string>& made)
+void makeMissing(const std::vector<std::string>& tables, std::string_view table, const std::function<void()>& make,
+                 std::vector<std::string>& made)
 {
-    if (hasTable(db.tableNames(), table))
+    if (hasTable(tables, table))
         return;
     make();
     made.push_back("made the table " + std::string(table));
@@ -38,18 +39,18 @@ void makeMissing(Backend& db, std::string_view table, const std::function<void()
 const Step Steps[] = {
     // The twelve tables, as every version made them (found in any letter case).
     {1,
-     [](Backend& db, std::vector<std::string>& made) {
+     [](Backend& db, const std::vector<std::string>& tables, std::vector<std::string>& made) {
          for (const TableDefinition& table : schemaTables())
              makeMissing(
-                 db, table.name, [&] { db.createTableIfMissing(table); }, made);
+                 tables, table.name, [&] { db.createTableIfMissing(table); }, made);
      }},
     // The record of sign-on attempts and the disabled operators.
     {2,
-     [](Backend& db, std::vector<std::string>& made) {
+     [](Backend& db, const std::vector<std::string>& tables, std::vector<std::string>& made) {
          makeMissing(
-             db, SignOnAttemptTableName, [&] { ensureSignOnAttemptTable(db); }, made);
+             tables, SignOnAttemptTableName, [&] { ensureSignOnAttemptTable(db); }, made);
          makeMissing(
-             db, OperatorStateTableName, [&] { ensureOperatorStateTable(db); }, made);
+             tables, OperatorStateTableName, [&] { ensureOperatorStateTable(db); }, made);
      }},
 };
 
@@ -86,7 +87,7 @@ SchemaUpgrade upgradeSchema(Backend& db)
     // An unstamped database (0) goes through every step.
     for (const Step& step : Steps)
         if (step.version > upgrade.from)
-            step.apply(db, upgrade.steps);
+            step.apply(db, db.tableNames(), upgrade.steps);
     db.setSchemaVersion(CurrentSchemaVersion);
     upgrade.to = CurrentSchemaVersion;
     return upgrade;
