@@ -12,7 +12,7 @@
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Rights.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <libpq-fe.h>
 #include <sqlite3.h>

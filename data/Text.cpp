@@ -1,5 +1,10 @@
 #include "data/Text.h"
 
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
+
 namespace velmora::data::text {
 
 char lowerAscii(char c)
@@ -95,5 +100,75 @@ std::string utf8Left(std::string_view text, std::size_t characters)
     }
     return std::string(text);
 }
+
+
+std::string formatDouble(double number)
+{
+    if (std::isnan(number))
+        return "NAN";
+    if (std::isinf(number))
+        return number > 0 ? "INF" : "-INF";
+    if (number == 0)
+        return "0";
+    char buffer[32];
+    std::snprintf(buffer, sizeof buffer, "%.15G", number);
+    std::string out = buffer;
+    // "1.5E+20" -> "1.5E20", "1E-05" -> "1E-5": the fields' general format writes exponents without a sign
+    // for positive ones and without leading zeros.
+    if (const auto e = out.find('E'); e != std::string::npos) {
+        std::string mantissa = out.substr(0, e);
+        std::string exponent = out.substr(e + 1);
+        const bool negative = exponent.front() == '-';
+        exponent.erase(0, 1);
+        exponent.erase(0, std::min(exponent.find_first_not_of('0'), exponent.size() - 1));
+        out = mantissa + "E" + (negative ? "-" : "") + exponent;
+    }
+    return out;
+}
+
+std::string display(const Value& value)
+{
+    if (const auto* i = std::get_if<std::int64_t>(&value))
+        return std::to_string(*i);
+    if (const auto* d = std::get_if<double>(&value))
+        return formatDouble(*d);
+    if (const auto* x = std::get_if<Decimal>(&value))
+        return x->toString();
+    if (const auto* s = std::get_if<std::string>(&value))
+        return *s;
+    if (const auto* b = std::get_if<bool>(&value))
+        return *b ? "True" : "False";
+    return {};
+}
+
+bool parseInteger(std::string_view input, std::int64_t& out)
+{
+    const std::string s = trimSpacesAndAsciiControls(input);
+    const char* first = s.data();
+    const char* last = s.data() + s.size();
+    if (first != last && *first == '+')
+        ++first;
+    const auto [end, ec] = std::from_chars(first, last, out);
+    return first != last && ec == std::errc() && end == last;
+}
+
+bool parseNumber(std::string_view input, double& out)
+{
+    const std::string s = trimSpacesAndAsciiControls(input);
+    if (s.empty())
+        return false;
+    // Only plain decimal notation: no hexadecimal, infinities or NaN words.
+    for (char c : s)
+        if (!((c >= '0' && c <= '9') || c == '.' || c == '-' || c == '+' || c == 'e' || c == 'E'))
+            return false;
+    errno = 0;
+    char* end = nullptr;
+    const double value = std::strtod(s.c_str(), &end);
+    if (end != s.c_str() + s.size() || errno == ERANGE)
+        return false;
+    out = value;
+    return true;
+}
+
 
 } // namespace velmora::data::text

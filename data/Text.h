@@ -1,6 +1,9 @@
 #pragma once
 
+#include "data/Value.h"
+
 #include <cstddef>
+#include <cstdint>
 #include <string>
 #include <string_view>
 
@@ -27,4 +30,22 @@ std::string quoted(std::string_view text, char quote);
 std::size_t utf8Length(std::string_view text); // characters, not bytes
 std::string utf8Left(std::string_view text, std::size_t characters);
 
+// Conversions shared by fields, row searches and the engines.
+// Display text of a cell: integers in decimal, doubles in their shortest general form (at most 15 digits).
+std::string display(const Value& value);
+std::string formatDouble(double number);
+// A whole or decimal number written as text, blanks around it allowed.
+bool parseNumber(std::string_view text, double& out);
+bool parseInteger(std::string_view text, std::int64_t& out);
+
 } // namespace velmora::data::text
+
+namespace velmora::data {
+
+// An identifier in double quotes, inner quotes doubled.
+inline std::string quoteIdentifier(std::string_view name)
+{
+    return text::quoted(name, '"');
+}
+
+} // namespace velmora::data

@@ -9,11 +9,11 @@
 #include <limits>
 #include <optional>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 namespace {
 
-using K = TargetType::Kind;
+using K = data::FieldKind;
 using access::Kind;
 
 // The shortest text that reads back as the same number; a Single as the float it was stored as, so 0.15 stays
@@ -30,20 +30,25 @@ std::string numberText(double value, Kind from, std::chars_format format)
 std::string describe(const TargetType& to)
 {
     switch (to.kind) {
-    case K::Text:
+    case K::String:
+    case K::FixedString:
+    case K::WideString:
+    case K::FixedWideString:
         return "text of " + std::to_string(to.size) + " characters";
     case K::Memo:
         return "memo";
     case K::SmallInt:
         return "small integer";
     case K::Integer:
+    case K::Word:
+    case K::AutoInc:
         return "integer";
-    case K::BigInt:
+    case K::LargeInt:
         return "large integer";
     case K::Single:
-    case K::Double:
+    case K::Float:
         return "floating-point number";
-    case K::Decimal:
+    case K::BCD:
         return "decimal of " + std::to_string(to.precision) + " digits, " + std::to_string(to.scale) +
                " after the point";
     case K::DateTime:
@@ -52,7 +57,7 @@ std::string describe(const TargetType& to)
         return "date-time";
     case K::Boolean:
         return "yes/no";
-    case K::Binary:
+    case K::Blob:
         return "binary";
     }
     return {};
@@ -211,10 +216,13 @@ data::Value convertValue(const access::Value& value, Kind from, const TargetType
     if (std::holds_alternative<std::monostate>(value))
         return {};
     switch (to.kind) {
-    case K::Text:
+    case K::String:
+    case K::FixedString:
+    case K::WideString:
+    case K::FixedWideString:
     case K::Memo: {
         std::string text = asText(value, from, to);
-        if (to.kind == K::Text && to.size > 0) {
+        if (data::isTextKind(to.kind) && to.size > 0) {
             const std::size_t length = data::text::utf8Length(text);
             if (length > static_cast<std::size_t>(to.size))
                 throw ValueRefused("the text is " + std::to_string(length) + " characters long; the column holds " +
@@ -224,18 +232,20 @@ data::Value convertValue(const access::Value& value, Kind from, const TargetType
             throw ValueRefused("the text holds a NUL character, which the server cannot store");
         return text;
     }
-    case K::Binary:
+    case K::Blob:
         if (const auto* bytes = std::get_if<access::Bytes>(&value))
             return std::string(bytes->begin(), bytes->end());
         refuse(from, to);
     case K::SmallInt:
     case K::Integer:
-    case K::BigInt:
+    case K::Word:
+    case K::AutoInc:
+    case K::LargeInt:
         return toInteger(value, from, to);
     case K::Single:
-    case K::Double:
+    case K::Float:
         return toFloat(value, from, to, engine);
-    case K::Decimal:
+    case K::BCD:
         return toDecimal(value, from, to, engine);
     case K::DateTime:
     case K::Date:
@@ -272,4 +282,4 @@ std::string displayValue(const access::Value& value)
     return asText(value, Kind::Text, TargetType{});
 }
 
-} // namespace velmora::import
+} // namespace velmora::transfer

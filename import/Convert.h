@@ -10,7 +10,7 @@
 // Every Access value on its way into a target column: the one place where values change form. Currency and
 // Decimal travel as exact decimals (data::Decimal), which the server's numeric takes as they are and a
 // database file keeps as REALs exact to 15 significant digits.
-namespace velmora::import {
+namespace velmora::transfer {
 
 // Why a value cannot go into its column; the import adds the table, the row and the column.
 class ValueRefused : public std::runtime_error
@@ -32,4 +32,4 @@ data::Value convertValue(const access::Value& value, access::Kind from, const Ta
 // The value as a message shows it: text in quotes, numbers and dates as written.
 std::string displayValue(const access::Value& value);
 
-} // namespace velmora::import
+} // namespace velmora::transfer

@@ -9,7 +9,7 @@
 
 #include <span>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 namespace {
 
@@ -30,11 +30,11 @@ bool ownTable(const std::string& name)
 }
 
 // A date or time as the import writes every date-time: YYYY-MM-DD HH:MM:SS (a time on Access's day zero).
-std::string dateTimeText(std::string_view text, TargetType::Kind kind)
+std::string dateTimeText(std::string_view text, data::FieldKind kind)
 {
-    if (kind == TargetType::Date && text.size() == 10)
+    if (kind == data::FieldKind::Date && text.size() == 10)
         return std::string(text) + " 00:00:00";
-    if (kind == TargetType::Time && text.size() == 8)
+    if (kind == data::FieldKind::Time && text.size() == 8)
         return "1899-12-30 " + std::string(text);
     return std::string(text);
 }
@@ -52,12 +52,12 @@ public:
     void row(std::span<const CellView> cells) override
     {
         for (std::size_t c = 0; c < cells.size(); ++c)
-            m_values[c] = value(cells[c], c < m_types.size() ? m_types[c].kind : TargetType::Text);
+            m_values[c] = value(cells[c], c < m_types.size() ? m_types[c].kind : data::FieldKind::WideString);
         m_onRow(m_values);
     }
 
 private:
-    static access::Value value(const CellView& cell, TargetType::Kind kind)
+    static access::Value value(const CellView& cell, data::FieldKind kind)
     {
         switch (cell.type) {
         case CellView::Type::Null:
@@ -73,9 +73,9 @@ private:
         case CellView::Type::Decimal:
             return cell.decimal.toString();
         case CellView::Type::Text:
-            if (kind == TargetType::Binary)
+            if (kind == data::FieldKind::Blob)
                 return access::Bytes(cell.text.begin(), cell.text.end());
-            if (kind == TargetType::DateTime || kind == TargetType::Date || kind == TargetType::Time)
+            if (kind == data::FieldKind::DateTime || kind == data::FieldKind::Date || kind == data::FieldKind::Time)
                 return dateTimeText(cell.text, kind);
             return std::string(cell.text);
         }
@@ -265,4 +265,4 @@ std::optional<TargetType> DatabaseSource::columnType(const std::string& table, s
     return it->second.types[column];
 }
 
-} // namespace velmora::import
+} // namespace velmora::transfer

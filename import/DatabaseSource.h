@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 // A Velmora database, a file or a server's, as the source of `velmora-db copy`: every table it holds but the ones
 // the engine keeps for itself (a file's password verifier), each column described by what the backend reports of
@@ -49,4 +49,4 @@ private:
 // The Access kind a column the backend describes is read as, for the import's conversion of its values.
 access::Kind accessKindOf(const data::ColumnDescription& column);
 
-} // namespace velmora::import
+} // namespace velmora::transfer

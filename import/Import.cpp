@@ -5,7 +5,7 @@
 #include "data/engines/CommandText.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/module/SchemaVersion.h"
 #include "data/provider/ConnectionString.h"
 #include "import/Convert.h"
@@ -16,7 +16,7 @@
 #include <functional>
 #include <set>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 namespace {
 
@@ -339,4 +339,4 @@ ImportSummary importInto(const Source& source, const ImportTarget& into, ImportP
                               [&] { return quoted(path) + " is as it was."; });
 }
 
-} // namespace velmora::import
+} // namespace velmora::transfer

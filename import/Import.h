@@ -9,7 +9,7 @@
 #include <string>
 #include <vector>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 struct TableSummary
 {
@@ -70,4 +70,4 @@ struct ImportTarget
 // import fails), an existing database file or a server's database (its transaction rolled back on failure).
 ImportSummary importInto(const Source& source, const ImportTarget& target, ImportProgress* progress);
 
-} // namespace velmora::import
+} // namespace velmora::transfer

@@ -9,7 +9,7 @@
 
 #include <algorithm>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 namespace {
 
@@ -205,4 +205,4 @@ std::vector<std::string> planStatements(const ImportPlan& plan, Engine engine)
     return statements;
 }
 
-} // namespace velmora::import
+} // namespace velmora::transfer

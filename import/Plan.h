@@ -1,7 +1,7 @@
 #pragma once
 
 #include "access/AccessFile.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "import/TargetType.h"
 
 #include <cstdint>
@@ -10,7 +10,7 @@
 
 // Where each Access table and column goes: the schema's tables found by name in any letter case and their
 // columns matched the same way, the columns the schema lacks added, every other table copied whole.
-namespace velmora::import {
+namespace velmora::transfer {
 
 class Source;
 
@@ -68,4 +68,4 @@ ImportPlan planImport(const std::vector<access::Table>& source, const std::vecto
 // The statements that make the plan's tables and columns, in the engine's dialect.
 std::vector<std::string> planStatements(const ImportPlan& plan, Engine engine);
 
-} // namespace velmora::import
+} // namespace velmora::transfer

@@ -8,7 +8,7 @@
 #include <string>
 #include <vector>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 // Where an import's tables and rows come from: an Access file, another Velmora database (DatabaseSource), or tables
 // a test makes up (nothing here writes Access files). Tables and values are described in Access's kinds.
@@ -59,4 +59,4 @@ private:
     access::File m_file;
 };
 
-} // namespace velmora::import
+} // namespace velmora::transfer

@@ -2,25 +2,26 @@
 
 #include "access/AccessFile.h"
 #include "data/Backend.h"
-#include "data/module/Schema.h"
+#include "data/ColumnKinds.h"
+#include "data/Schema.h"
 
 #include <string>
 
-namespace velmora::import {
+namespace velmora::transfer {
 
 // The two kinds of target: a database file (the schema dialect over SQLite) or a PostgreSQL server.
-enum class Engine { File, Server };
+using Engine = data::Dialect;
 
 // What a column of the target holds, as far as writing a value into it goes.
 struct TargetType
 {
-    enum Kind { Text, Memo, SmallInt, Integer, BigInt, Single, Double, Decimal, DateTime, Date, Time, Boolean, Binary };
-
-    Kind kind = Text;
-    int size = 0;               // Text: characters
-    int precision = 0;          // Decimal: digits
-    int scale = 0;              // Decimal: digits after the point
-    bool currency = false;      // a Decimal declared as currency (19,4)
+    // The import makes and writes WideString (its text), Memo, SmallInt, Integer, LargeInt, Single, Float, BCD,
+    // DateTime, Date, Time, Boolean and Blob columns.
+    data::FieldKind kind = data::FieldKind::WideString;
+    int size = 0;               // text: characters
+    int precision = 0;          // BCD: digits
+    int scale = 0;              // BCD: digits after the point
+    bool currency = false;      // a BCD declared as currency (19,4)
     bool autoIncrement = false; // an Integer the database numbers: the table's key
 
     bool operator==(const TargetType&) const = default;
@@ -49,4 +50,4 @@ public:
     using std::runtime_error::runtime_error;
 };
 
-} // namespace velmora::import
+} // namespace velmora::transfer

@@ -19,7 +19,7 @@
 #include "data/module/OperatorPassword.h"
 #include "data/module/Operators.h"
 #include "data/module/Rights.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/module/SchemaVersion.h"
 #include "data/module/SignOnAttempts.h"
 #include "data/provider/ConnectionString.h"
@@ -1225,7 +1225,7 @@ extern "C" void askToStop(int signal)
 
 // Progress of each table on standard error: a line at least once a second, and one when it is done. A signal
 // to stop is an interruption the import answers by undoing itself.
-class ImportProgressLines final : public velmora::import::ImportProgress
+class ImportProgressLines final : public velmora::transfer::ImportProgress
 {
 public:
     explicit ImportProgressLines(std::string what) : m_what(std::move(what)) {}
@@ -1286,10 +1286,10 @@ private:
 
 // The import from `source` into the target, all or nothing, undone on SIGINT, SIGTERM or SIGHUP (the program then
 // ends by that signal); its summary on standard output, what it does meanwhile on standard error.
-int runImport(const velmora::import::Source& source, const velmora::import::ImportTarget& target,
+int runImport(const velmora::transfer::Source& source, const velmora::transfer::ImportTarget& target,
               const std::string& what, const std::string& done)
 {
-    namespace im = velmora::import;
+    namespace im = velmora::transfer;
     ImportProgressLines progress(what);
     im::ImportSummary summary;
     {
@@ -1344,7 +1344,7 @@ int runImport(const velmora::import::Source& source, const velmora::import::Impo
 
 int importAccess(const Arguments& args)
 {
-    namespace im = velmora::import;
+    namespace im = velmora::transfer;
     if (args.positional.size() != 2)
         throw UsageError("import needs an ACCESS_FILE and a TARGET");
     const std::string& accessFile = args.positional[0];
@@ -1358,7 +1358,7 @@ int importAccess(const Arguments& args)
 
 int copy(const Arguments& args)
 {
-    namespace im = velmora::import;
+    namespace im = velmora::transfer;
     if (args.positional.size() != 2)
         throw UsageError("copy needs a SOURCE and a TARGET");
     const std::string& from = args.positional[0];

@@ -2,7 +2,7 @@
 
 #include "data/Errors.h"
 #include "data/dataset/Connection.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <algorithm>
 #include <cmath>

@@ -1,5 +1,6 @@
 #pragma once
 
+#include "data/ColumnKinds.h"
 #include "data/Text.h"
 #include "data/Value.h"
 
@@ -11,35 +12,6 @@
 namespace velmora::data {
 
 class Dataset;
-
-// The kinds a field or column can have, named as the datasets' declared field types and their error texts
-// name them (String, WideString, BCD, ...).
-enum class FieldKind {
-    String,          // 8-bit text (n)
-    FixedString,     // fixed 8-bit text (n)
-    WideString,      // wide text (n)
-    FixedWideString, // fixed wide text (n)
-    SmallInt,
-    Integer,
-    Word,
-    AutoInc,
-    LargeInt,
-    Float,
-    BCD,
-    DateTime,
-    Date,
-    Time,
-    Boolean,
-    Memo,
-};
-
-// Kinds that bind to each other when a declared field meets its column.
-enum class KindFamily { AnsiText, WideText, Integer, LargeInt, Float, BCD, DateTime, Long, Boolean };
-
-KindFamily familyOf(FieldKind kind);
-// The kind's name as error texts show it ("String", "WideString", "BCD", ...).
-std::string_view kindName(FieldKind kind);
-bool isTextKind(FieldKind kind);
 
 struct DateTime
 {
@@ -116,14 +88,5 @@ private:
 // ConversionError for null, empty or non-numeric values.
 std::int64_t valueAsLargeInt(const Value& value);
 
-// Conversions shared by fields and by row searches.
-namespace text {
-// Display text of a cell: integers in decimal, doubles in their shortest general form (at most 15 digits).
-std::string display(const Value& value);
-std::string formatDouble(double number);
-// A whole or decimal number written as text, blanks around it allowed.
-bool parseNumber(std::string_view text, double& out);
-bool parseInteger(std::string_view text, std::int64_t& out);
-} // namespace text
 
 } // namespace velmora::data

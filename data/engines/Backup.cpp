@@ -5,7 +5,7 @@
 #include "data/engines/NewFile.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <sqlite3.h>
 

@@ -208,11 +208,6 @@ std::vector<std::pair<std::string, std::string>> fromClauseAliases(std::string_v
     return out;
 }
 
-std::string quoteIdentifier(std::string_view name)
-{
-    return text::quoted(name, '"');
-}
-
 void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view commandText)
 {
     std::unordered_map<std::string, int> counts;

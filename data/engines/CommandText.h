@@ -3,6 +3,7 @@
 // Command texts as both engines read them: cut into pieces, their FROM clauses read, names quoted.
 
 #include "data/Backend.h"
+#include "data/Text.h"
 
 #include <cstddef>
 #include <string>
@@ -55,8 +56,5 @@ void nameSharedColumns(std::vector<ColumnDescription>& columns, std::string_view
 // A statement's `?` parameters written as the server numbers them ($1, $2, ...), in order; a `?` inside a
 // literal, a quoted name or a comment stays as it is. `count` receives how many there are. Pure.
 std::string numberedParameters(std::string_view sql, std::size_t& count);
-
-// An identifier in double quotes, inner quotes doubled.
-std::string quoteIdentifier(std::string_view name);
 
 } // namespace velmora::data

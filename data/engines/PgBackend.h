@@ -2,7 +2,7 @@
 
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <chrono>
 #include <functional>

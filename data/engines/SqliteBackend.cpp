@@ -7,8 +7,7 @@
 #include "data/engines/NewFile.h"
 #include "data/engines/SchemaDialect.h"
 #include "data/engines/SharedStorage.h"
-#include "data/module/Schema.h"
-#include "data/provider/ConnectionString.h"
+#include "data/Schema.h"
 
 #include <sqlite3.h>
 

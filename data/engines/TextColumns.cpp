@@ -5,7 +5,7 @@
 #include "data/engines/CommandText.h"
 #include "data/engines/SchemaDialect.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <sqlite3.h>
 

@@ -2,7 +2,6 @@
 
 #include "data/Errors.h"
 #include "data/Text.h"
-#include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
 
 #include <algorithm>

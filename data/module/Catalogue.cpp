@@ -3,7 +3,7 @@
 
 #include "data/Errors.h"
 #include "data/module/DMod.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 namespace velmora::data {
 

@@ -5,7 +5,7 @@
 #include "data/engines/PasswordHash.h"
 #include "data/module/OperatorPassword.h"
 #include "data/module/Rights.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <algorithm>
 #include <exception>

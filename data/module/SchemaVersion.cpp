@@ -2,7 +2,7 @@
 
 #include "data/Text.h"
 #include "data/module/Operators.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/module/SignOnAttempts.h"
 
 #include <functional>

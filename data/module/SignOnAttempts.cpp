@@ -2,7 +2,7 @@
 
 #include "data/Errors.h"
 #include "data/Text.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <ctime>
 

@@ -2,7 +2,7 @@
 
 #include "data/Backend.h"
 #include "data/Errors.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/ErrorOf.h"
 
@@ -60,6 +60,46 @@ TEST_P(BackendInterfaceTest, DatabaseFromTheDdlReportsTheSchemasKinds)
             if (item.kind == FieldKind::BCD) {
                 EXPECT_EQ(column.precision, item.precision ? item.precision : 19);
             }
+        }
+    }
+}
+
+// Every kind of column, declared through the one table of kinds in the backend's own dialect, reads back as
+// that kind: the words the schema, the import and the server's DDL write are the words the reader knows. What
+// a column cannot tell apart reads as the dataset binds it: Word as Integer, a 4-byte float as Float, bytes as
+// Memo.
+TEST_P(BackendInterfaceTest, EveryKindDeclaredInTheDialectReadsBackAsItself)
+{
+    std::vector<std::string> names;
+    std::vector<ColumnDefinition> columns;
+    names.reserve(kindWords().size());
+    for (const KindWords& w : kindWords())
+        names.push_back("c_" + std::string(kindName(w.kind)));
+    for (std::size_t i = 0; i < names.size(); ++i) {
+        const FieldKind kind = kindWords()[i].kind;
+        const int size = kind == FieldKind::BCD ? 3 : isTextKind(kind) ? 12 : 0;
+        columns.push_back({names[i], kind, size, kind == FieldKind::BCD ? 11 : 0});
+    }
+    backend->createTableIfMissing({"kinds", columns});
+
+    const ResultSet result = backend->openTable("kinds");
+    ASSERT_EQ(result.columns.size(), columns.size());
+    for (std::size_t i = 0; i < columns.size(); ++i) {
+        const ColumnDefinition& item = columns[i];
+        const ColumnDescription& column = result.columns[i];
+        SCOPED_TRACE(names[i] + " declared " + sqlType(item, onServer() ? Dialect::Server : Dialect::File));
+        static const std::map<FieldKind, FieldKind> readAs = {
+            {FieldKind::Word, FieldKind::Integer},
+            {FieldKind::Single, FieldKind::Float},
+            {FieldKind::Blob, FieldKind::Memo},
+        };
+        const auto other = readAs.find(item.kind);
+        EXPECT_EQ(kindName(kindForColumn(column)), kindName(other == readAs.end() ? item.kind : other->second));
+        if (familyOf(item.kind) != KindFamily::Long) {
+            EXPECT_EQ(sizeForColumn(column), item.size);
+        }
+        if (item.kind == FieldKind::BCD) {
+            EXPECT_EQ(column.precision, 11);
         }
     }
 }

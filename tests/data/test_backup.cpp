@@ -2,7 +2,7 @@
 // connection writes, a backup stopped part way that leaves nothing, and the dated names of copies.
 #include "data/engines/Backup.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 

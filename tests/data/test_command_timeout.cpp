@@ -4,7 +4,7 @@
 
 #include "data/Errors.h"
 #include "data/module/DMod.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/HeldLock.h"
 #include "tests/support/PrivateServer.h"

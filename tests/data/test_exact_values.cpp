@@ -4,7 +4,7 @@
 
 #include "data/Errors.h"
 #include "data/engines/SchemaDialect.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/module/DMod.h"
 #include "tests/support/BackendTest.h"
 

@@ -1,5 +1,5 @@
 #include "data/Errors.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
 #include <gtest/gtest.h>
 

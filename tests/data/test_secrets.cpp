@@ -4,7 +4,7 @@
 #include "data/Errors.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "tests/support/TempFolder.h"
 

@@ -23,7 +23,7 @@
 using namespace velmora;
 using namespace velmora::test;
 using access::Kind;
-using import::ImportError;
+using transfer::ImportError;
 using namespace std::chrono_literals;
 
 namespace {
@@ -32,7 +32,7 @@ const std::string nwind = VELMORA_TEST_DATA "/nwind.mdb";
 const std::string dateTest = VELMORA_TEST_DATA "/DateTestDatabase.mdb";
 
 // Tables and rows a test makes up, as an Access file would give them.
-class MadeUpSource final : public import::Source
+class MadeUpSource final : public transfer::Source
 {
 public:
     void add(access::Table table, std::vector<std::vector<access::Value>> rows)
@@ -66,14 +66,14 @@ private:
 class ImportTest : public BackendTest
 {
 protected:
-    import::ImportTarget target() const { if (!onServer()) return {db->path(), "", std::nullopt};
+    transfer::ImportTarget target() const { if (!onServer()) return {db->path(), "", std::nullopt};
     return {db->source(), db->server()->user, db->server()->password};
 }
 
-import::ImportSummary
+transfer::ImportSummary
 importFile(const std::string& accessFile)
 {
-    return import::importInto(import::AccessSource(accessFile), target(), nullptr);
+    return transfer::importInto(transfer::AccessSource(accessFile), target(), nullptr);
 }
 
 std::string value(const std::string& sql)
@@ -115,10 +115,10 @@ const std::map<std::string, std::int64_t> nwindRows = {
 
 TEST_P(ImportTest, TheSampleShopArrivesWholeAndExact)
 {
-    const import::ImportSummary summary = importFile(nwind);
+    const transfer::ImportSummary summary = importFile(nwind);
 
     std::map<std::string, std::int64_t> written;
-    for (const import::TableSummary& table : summary.tables) {
+    for (const transfer::TableSummary& table : summary.tables) {
         EXPECT_EQ(table.rowsRead, table.rowsWritten) << table.source;
         EXPECT_TRUE(table.created) << table.source;
         written[table.source] = table.rowsWritten;
@@ -196,7 +196,7 @@ TEST_P(ImportTest, CopiedTablesKeepTheirKeysAndRequiredColumns)
 // Tables the Access file only links to have no rows in it: the summary names them as not imported.
 TEST_P(ImportTest, LinkedTablesAreListedAsNotImported)
 {
-    class WithLinks final : public import::Source
+    class WithLinks final : public transfer::Source
     {
     public:
         std::vector<access::Table> tables() const override { return {}; }
@@ -209,7 +209,7 @@ TEST_P(ImportTest, LinkedTablesAreListedAsNotImported)
             return {{"Lieferanten", "C:\\Daten\\Lager.mdb"}, {"Kunden", "an ODBC data source"}};
         }
     } source;
-    const import::ImportSummary summary = import::importInto(source, target(), nullptr);
+    const transfer::ImportSummary summary = transfer::importInto(source, target(), nullptr);
     ASSERT_EQ(summary.linkedTables.size(), 2u);
     EXPECT_EQ(summary.linkedTables[0].name, "Lieferanten");
     EXPECT_EQ(summary.linkedTables[1].source, "an ODBC data source");
@@ -337,7 +337,7 @@ TEST_P(ImportTest, EachKindTakesItsColumnAndKeepsItsValue)
     MadeUpSource source;
     source.add(table, {row});
 
-    import::importInto(source, target(), nullptr);
+    transfer::importInto(source, target(), nullptr);
 
     const std::map<std::string, std::string> types = declaredTypes("Kinds");
     for (const auto& c : cases) {
@@ -369,7 +369,7 @@ TEST_P(ImportTest, TabsLineBreaksAndBackslashesArriveAsTheyWere)
         {"OperatorTable", {{"username", Kind::Text, 10}, {"userid", Kind::LongInteger}, {"remark", Kind::Memo}}, 0, {}},
         operators);
 
-    import::importInto(source, target(), nullptr);
+    transfer::importInto(source, target(), nullptr);
 
     std::vector<std::string> notes, remarks;
     for (const auto& row : db->rows("SELECT note FROM \"Notes\" ORDER BY id"))
@@ -400,7 +400,7 @@ TEST_P(ImportTest, AValueItsColumnCannotHoldIsNamed)
                    {{std::int64_t{1}, access::Value{}}, {std::int64_t{5}, c.value}});
         std::string message;
         try {
-            import::importInto(source, target(), nullptr);
+            transfer::importInto(source, target(), nullptr);
         } catch (const ImportError& e) {
             message = e.what();
         }
@@ -437,7 +437,7 @@ TEST_P(ImportTest, NaNAndInfinitiesAreKeptOnTheServerAndRefusedOnTheFile)
                    {{std::int64_t{1}, 1.5}, {std::int64_t{5}, c.value}});
         std::string message;
         try {
-            import::importInto(source, target(), nullptr);
+            transfer::importInto(source, target(), nullptr);
         } catch (const ImportError& e) {
             message = e.what();
         }
@@ -475,10 +475,10 @@ TEST_P(ImportTest, SchemaTablesMatchColumnsInAnyCaseAndGainTheirExtras)
                    {{std::string("王药师"), std::int64_t{3}, std::string("mima"), std::int64_t{127},
                      std::string("夜班\n周末")}});
 
-        const import::ImportSummary summary = import::importInto(source, target(), nullptr);
+        const transfer::ImportSummary summary = transfer::importInto(source, target(), nullptr);
 
         ASSERT_EQ(summary.tables.size(), 1u);
-        const import::TableSummary& table = summary.tables.front();
+        const transfer::TableSummary& table = summary.tables.front();
         EXPECT_EQ(summary.schemaTablesCreated.size(), created ? 0u : 12u);
         EXPECT_EQ(table.target, "OperatorTable");
         EXPECT_TRUE(table.schemaTable);
@@ -506,7 +506,7 @@ TEST(ImportIntoANewFile, AFullDiskLeavesNoFile)
         FileSizeLimit limit(256 * 1024);
         ASSERT_TRUE(limit.ok());
         try {
-            import::importInto(import::AccessSource(nwind), {path, "", std::nullopt}, nullptr);
+            transfer::importInto(transfer::AccessSource(nwind), {path, "", std::nullopt}, nullptr);
         } catch (const ImportError& e) {
             message = e.what();
         }
@@ -562,7 +562,7 @@ TEST(ImportIntoAServer, AStoppedServerEndsTheImportAfterTheTimeOut)
     const auto started = std::chrono::steady_clock::now();
     std::string message;
     try {
-        import::importInto(source, {db.source(), db.server()->user, db.server()->password, timeout}, nullptr);
+        transfer::importInto(source, {db.source(), db.server()->user, db.server()->password, timeout}, nullptr);
     } catch (const ImportError& e) {
         message = e.what();
     }

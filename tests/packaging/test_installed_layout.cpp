@@ -6,7 +6,7 @@
 #include "data/dataset/Field.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/DMod.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "settings/ConnectionSettings.h"
 #include "settings/ProfileFile.h"

@@ -4,7 +4,7 @@
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
@@ -27,22 +27,11 @@ namespace {
 // 8-bit text (marked by the column's comment).
 std::pair<std::string, bool> serverTypeOf(std::string_view declared)
 {
-    static const struct
-    {
-        std::string_view word;
-        std::string_view type;
-        bool ansi;
-    } words[] = {{"NVARCHAR", "varchar", false},
-                 {"VARCHAR", "varchar", true},
-                 {"NCHAR", "char", false},
-                 {"CHAR", "char", true},
-                 {"INTEGER", "integer", false},
-                 {"DECIMAL", "numeric", false},
-                 {"DOUBLE", "double precision", false}};
-    for (const auto& w : words)
-        if (declared.starts_with(w.word) &&
-            (declared.size() == w.word.size() || !std::isalpha(static_cast<unsigned char>(declared[w.word.size()]))))
-            return {std::string(w.type) + std::string(declared.substr(w.word.size())), w.ansi};
+    for (const data::KindWords& w : data::kindWords())
+        if (declared.starts_with(w.file) &&
+            (declared.size() == w.file.size() || !std::isalpha(static_cast<unsigned char>(declared[w.file.size()]))))
+            return {std::string(w.server) + std::string(declared.substr(w.file.size())),
+                    data::isAnsiTextKind(w.kind)};
     throw std::invalid_argument("no server type for " + std::string(declared));
 }
 
@@ -51,8 +40,7 @@ std::pair<std::string, bool> typeOf(TestBackend backend, const data::ColumnDefin
 {
     if (backend == TestBackend::Embedded)
         return {data::sqlType(column), false};
-    return {data::serverSqlType(column),
-            column.kind == data::FieldKind::String || column.kind == data::FieldKind::FixedString};
+    return {data::sqlType(column, data::Dialect::Server), data::isAnsiTextKind(column.kind)};
 }
 
 std::pair<std::string, bool> typeOf(TestBackend backend, const std::string& declared)

@@ -3,7 +3,7 @@
 #include "data/dataset/Dataset.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/DMod.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"

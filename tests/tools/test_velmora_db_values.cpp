@@ -2,7 +2,7 @@
 // VELMORA_TEST_PG), and the text columns of an older file that do not keep text as text.
 
 #include "data/module/DMod.h"
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/VelmoraDb.h"
 

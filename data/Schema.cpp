@@ -1,7 +1,6 @@
-#include "data/module/Schema.h"
+#include "data/Schema.h"
 
-#include "data/Errors.h"
-#include "data/engines/CommandText.h"
+#include "data/Text.h"
 
 #include <array>
 
@@ -204,9 +203,6 @@ const std::array<TableDefinition, 12> tables = {{
     {"zhaiwu", zhaiwu, 11},
 }};
 
-// The precision the DDL gives a BCD column whose precision the schema leaves open.
-constexpr int defaultBcdPrecision = 19;
-
 } // namespace
 
 std::span<const TableDefinition> schemaTables()
@@ -230,133 +226,11 @@ const ColumnDefinition* findColumn(const TableDefinition& table, std::string_vie
     return nullptr;
 }
 
-FieldKind kindForColumn(const ColumnDescription& column)
+std::string sqlType(const ColumnDefinition& column, Dialect dialect)
 {
-    FieldKind kind;
-    switch (column.type) {
-    case AdoType::adVarChar:
-        return K::String;
-    case AdoType::adChar:
-        return K::FixedString;
-    case AdoType::adVarWChar:
-    case AdoType::adBSTR:
-        return K::WideString;
-    case AdoType::adWChar:
-        return K::FixedWideString;
-    case AdoType::adSmallInt:
-    case AdoType::adTinyInt:
-        kind = K::SmallInt;
-        break;
-    case AdoType::adUnsignedTinyInt:
-    case AdoType::adUnsignedSmallInt:
-        kind = K::Word;
-        break;
-    case AdoType::adInteger:
-    case AdoType::adError:
-    case AdoType::adUnsignedInt:
-        kind = K::Integer;
-        break;
-    case AdoType::adBigInt:
-    case AdoType::adUnsignedBigInt:
-        kind = K::LargeInt;
-        break;
-    case AdoType::adNumeric:
-        if (column.scale == 0 && column.precision < 10) {
-            kind = K::Integer;
-            break;
-        }
-        return K::BCD;
-    case AdoType::adCurrency:
-    case AdoType::adDecimal:
-    case AdoType::adVarNumeric:
-        return K::BCD;
-    case AdoType::adSingle:
-    case AdoType::adDouble:
-        return K::Float;
-    case AdoType::adDate:
-    case AdoType::adDBTimeStamp:
-    case AdoType::adFileTime:
-    case AdoType::adDBFileTime:
-        return K::DateTime;
-    case AdoType::adDBDate:
-        return K::Date;
-    case AdoType::adDBTime:
-        return K::Time;
-    case AdoType::adBoolean:
-        return K::Boolean;
-    case AdoType::adLongVarChar:
-    case AdoType::adLongVarWChar:
-    case AdoType::adBinary:
-    case AdoType::adVarBinary:
-    case AdoType::adLongVarBinary:
-        return K::Memo;
-    default:
-        throw DatabaseError("Column '" + column.name + "' has a data type that cannot be read (" +
-                                std::to_string(static_cast<int>(column.type)) + ")",
-                            ErrorKind::Unsupported);
-    }
-    return column.autoIncrement ? K::AutoInc : kind;
-}
-
-int sizeForColumn(const ColumnDescription& column)
-{
-    const FieldKind kind = kindForColumn(column);
-    if (isTextKind(kind))
-        return column.definedSize;
-    if (kind == K::BCD)
-        return column.type == AdoType::adCurrency || column.scale < 0 ? 4 : column.scale;
-    return 0;
-}
-
-std::optional<int> decimalScaleOf(const ColumnDescription& column)
-{
-    try {
-        if (kindForColumn(column) == K::BCD)
-            return sizeForColumn(column);
-    } catch (const DatabaseError&) {
-    }
-    return std::nullopt;
-}
-
-std::string sqlType(const ColumnDefinition& column)
-{
-    const std::string n = "(" + std::to_string(column.size) + ")";
-    switch (column.kind) {
-    case K::String:
-        return "VARCHAR" + n;
-    case K::FixedString:
-        return "CHAR" + n;
-    case K::WideString:
-        return "NVARCHAR" + n;
-    case K::FixedWideString:
-        return "NCHAR" + n;
-    case K::SmallInt:
-        return "SMALLINT";
-    case K::Integer:
-    case K::Word:
-        return "INTEGER";
-    case K::AutoInc:
-        return "INTEGER PRIMARY KEY AUTOINCREMENT";
-    case K::LargeInt:
-        return "BIGINT";
-    case K::Float:
-        return "DOUBLE";
-    case K::BCD:
-        return "DECIMAL(" + std::to_string(column.precision ? column.precision : defaultBcdPrecision) + "," +
-               std::to_string(column.size) + ")";
-    case K::DateTime:
-        return "DATETIME";
-    case K::Date:
-        return "DATE";
-    case K::Time:
-        return "TIME";
-    case K::Boolean:
-        return "BIT";
-    case K::Memo:
-        // Not MEMO: SQLite gives that word numeric affinity, which would keep "0012" as the number 12.
-        return "LONGTEXT";
-    }
-    return {};
+    return declaredType({.kind = column.kind, .size = isTextKind(column.kind) ? column.size : 0,
+                         .precision = column.precision, .scale = column.kind == K::BCD ? column.size : 0},
+                        dialect);
 }
 
 std::string createTableSql(const TableDefinition& table)

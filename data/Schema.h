@@ -1,7 +1,6 @@
 #pragma once
 
-#include "data/Backend.h"
-#include "data/dataset/Field.h"
+#include "data/ColumnKinds.h"
 
 #include <optional>
 #include <span>
@@ -44,16 +43,8 @@ std::span<const TableDefinition> schemaTables();
 const TableDefinition* findTable(std::string_view name); // letter case ignored
 const ColumnDefinition* findColumn(const TableDefinition& table, std::string_view name);
 
-// The kind a reported column is read as.
-FieldKind kindForColumn(const ColumnDescription& column);
-// The size a reported column gives its field: characters for text, the scale for BCD (a negative scale
-// counts as 4), 0 otherwise.
-int sizeForColumn(const ColumnDescription& column);
-// The scale of a column read as BCD; nothing for any other kind (and for a type that cannot be read).
-std::optional<int> decimalScaleOf(const ColumnDescription& column);
-
-// The schema dialect's column type of a column ("NVARCHAR(50)", "DECIMAL(15,4)", ...).
-std::string sqlType(const ColumnDefinition& column);
+// The column's type in the dialect's CREATE TABLE ("NVARCHAR(50)", "DECIMAL(15,4)"; "varchar(50)", ...).
+std::string sqlType(const ColumnDefinition& column, Dialect dialect = Dialect::File);
 // CREATE TABLE statement of one table, identifiers double-quoted.
 std::string createTableSql(const TableDefinition& table);
 // Every table's CREATE TABLE, one script that any SQLite client can run.
