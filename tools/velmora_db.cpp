@@ -814,7 +814,9 @@ int backup(const Arguments& args)
         // The daily backup of whatever the tills use: the settings name it, with the role and password.
         if (args.positional.size() != 1)
             throw UsageError("backup --settings needs DEST alone");
-        if (args.option("db-user") || databasePassword(args))
+        // Only options given to this command are refused: a password the environment holds for other
+        // commands is not this one's.
+        if (args.option("db-user") || args.option("db-password") || args.option("db-password-file"))
             throw UsageError("backup --settings takes the role and password from the settings");
         std::filesystem::path folder = std::filesystem::absolute(*settings).lexically_normal();
         if (!std::filesystem::is_directory(folder)) {

@@ -127,6 +127,13 @@ if [ -n "${VELMORA_TEST_PG:-}" ] && command -v psql >/dev/null; then
     [ -n "$dump" ] || fail "no dump of the server: $(cat "$work/run6.log")"
     [ -n "$dump" ] && { [ "$(head -c 5 "$dump")" = PGDMP ] || fail "$dump is no pg_dump archive"; }
     grep -q "$password" "$work/run6.log" && fail "the run printed the role's password"
+    # A password the environment holds for other velmora-db commands is no option given to this one.
+    rm -f "$dump"
+    sleep 1
+    VELMORA_DB_PASSWORD=for-another-command "$work/bin/velmora-backup" "$shop" >"$work/run7.log" 2>&1 ||
+        fail "the server's backup failed with VELMORA_DB_PASSWORD set: $(cat "$work/run7.log")"
+    [ -n "$(find "$backups" -maxdepth 1 -name 'velmora-server-*.dump')" ] ||
+        fail "no dump of the server with VELMORA_DB_PASSWORD set: $(cat "$work/run7.log")"
 else
     echo "no test server (VELMORA_TEST_PG): the server's dump is not checked"
 fi
