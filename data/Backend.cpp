@@ -1,6 +1,7 @@
 #include "data/Backend.h"
 
 #include "data/Errors.h"
+#include "data/Text.h"
 
 namespace velmora::data {
 
@@ -80,6 +81,19 @@ void Backend::setSchemaVersion(int)
 std::unique_ptr<RowWriter> Backend::prepareInsert(const std::string& table, const std::vector<std::string>& columns)
 {
     return std::make_unique<RowByRowWriter>(*this, table, columns);
+}
+
+bool listsTable(const std::vector<std::string>& tables, std::string_view table)
+{
+    for (const std::string& name : tables)
+        if (text::equalsIgnoreCase(name, table))
+            return true;
+    return false;
+}
+
+bool hasTable(Backend& db, std::string_view table)
+{
+    return listsTable(db.tableNames(), table);
 }
 
 } // namespace velmora::data

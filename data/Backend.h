@@ -198,4 +198,8 @@ protected:
 // a message naming the cause; nothing stays open after a failure.
 std::unique_ptr<Backend> connectProvider(const std::string& connectionString, const std::string& executableFolder);
 
+// Whether the list of a database's tables (tableNames) holds the table, in any letter case.
+bool listsTable(const std::vector<std::string>& tables, std::string_view table);
+bool hasTable(Backend& db, std::string_view table);
+
 } // namespace velmora::data

@@ -140,14 +140,6 @@ struct OperatorState
     std::optional<std::int64_t> keptAble;
 };
 
-bool hasTable(Backend& db, std::string_view name)
-{
-    for (const std::string& table : db.tableNames())
-        if (text::equalsIgnoreCase(table, name))
-            return true;
-    return false;
-}
-
 std::vector<OperatorState> readStates(Backend& db)
 {
     std::vector<OperatorState> states;

@@ -11,14 +11,6 @@ namespace velmora::data {
 
 namespace {
 
-bool hasTable(const std::vector<std::string>& names, std::string_view table)
-{
-    for (const std::string& name : names)
-        if (text::equalsIgnoreCase(name, table))
-            return true;
-    return false;
-}
-
 // A step of the schema: the version it brings the database to and what it does, given the tables there before it,
 // returning a line for each thing it made.
 struct Step
@@ -30,7 +22,7 @@ struct Step
 void makeMissing(const std::vector<std::string>& tables, std::string_view table, const std::function<void()>& make,
                  std::vector<std::string>& made)
 {
-    if (hasTable(tables, table))
+    if (listsTable(tables, table))
         return;
     make();
     made.push_back("made the table " + std::string(table));

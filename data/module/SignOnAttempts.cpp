@@ -21,14 +21,6 @@ constexpr ColumnDefinition attemptColumns[] = {
 };
 constexpr TableDefinition attemptTable{SignOnAttemptTableName, attemptColumns, 0};
 
-bool hasTable(Backend& db)
-{
-    for (const std::string& table : db.tableNames())
-        if (text::equalsIgnoreCase(table, SignOnAttemptTableName))
-            return true;
-    return false;
-}
-
 // The record's times are the tills' local times; only their differences count here.
 std::int64_t secondsOf(const DateTime& moment)
 {
@@ -67,7 +59,7 @@ template <typename Read> bool readRecord(Backend& db, Read&& read)
         read();
         return true;
     } catch (const DatabaseError& e) {
-        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db))
+        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db, SignOnAttemptTableName))
             throw;
         return false;
     }
@@ -98,7 +90,7 @@ std::string_view outcomeName(SignOnOutcome outcome)
 
 void ensureSignOnAttemptTable(Backend& db)
 {
-    if (!hasTable(db))
+    if (!hasTable(db, SignOnAttemptTableName))
         db.createTableIfMissing(attemptTable);
 }
 
@@ -122,7 +114,7 @@ void recordSignOnAttempt(Backend& db, const SignOnAttempt& attempt)
     try {
         db.insertRow(table, row);
     } catch (const DatabaseError& e) {
-        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db))
+        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db, SignOnAttemptTableName))
             throw;
         db.createTableIfMissing(attemptTable);
         db.insertRow(table, row);
