@@ -286,96 +286,6 @@ std::unique_ptr<TDMod> connectedModule(const std::string& file, const std::strin
     return dmod;
 }
 
-void benchOpenAndMemory(const Options& o)
-{
-    std::printf("\nStart-up datasets of %s\n", o.db.c_str());
-    auto dmod = connectedModule(o.db, o.password);
-    SqliteHandle plain = openPlain(o.db);
-
-    // Memory first, on a heap the timing loops have not yet churned. The file is read once before, so the
-    // page cache is warm for both.
-    std::map<std::string, FloorRead> floors;
-    for (const StartupDataset& d : startupDatasets)
-        floors[d.table] = readAll(plain.get(), d.table);
-    if (o.wants("memory")) {
-        const std::size_t heapBefore = heapInUse();
-        const bool peakKnown = resetPeakRss();
-        const std::size_t rssBeforeKb = statusKb("VmRSS:");
-        for (const StartupDataset& d : startupDatasets)
-            dmod->dataset(d.name).open();
-        const std::size_t peakKb = statusKb("VmHWM:");
-        const std::size_t heapAfter = heapInUse();
-        const std::size_t rssAfterKb = statusKb("VmRSS:");
-        std::size_t rowBytes = 0, values = 0, rows = 0;
-        for (const StartupDataset& d : startupDatasets) {
-            rowBytes += dmod->dataset(d.name).rowBytes();
-            values += floors[d.table].valueBytes;
-            rows += floors[d.table].rows;
-        }
-        const double held = static_cast<double>(heapAfter - heapBefore);
-        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n", rows,
-                    mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
-                    mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
-                    peakKnown ? mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024).c_str() : "unknown");
-        addRow({"memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
-                held / static_cast<double>(values), 1.5, "values: 8 B/number, text bytes, 1 B/boolean"});
-        addRow({"  of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
-                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0, ""});
-        if (peakKnown)
-            addRow({"peak resident growth while opening the six",
-                    mib((static_cast<double>(peakKb) - rssBeforeKb) * 1024), mib(static_cast<double>(values)),
-                    (static_cast<double>(peakKb) - rssBeforeKb) * 1024 / static_cast<double>(values), 1.5,
-                    "VmHWM - VmRSS before"});
-        for (const StartupDataset& d : startupDatasets)
-            dmod->dataset(d.name).close();
-    }
-    if (!o.wants("open"))
-        return;
-
-    // Connecting checks the database password (Argon2id), once per start.
-    Sample connect, connectFloor;
-    const std::string connection = connectionStringFor(o.db, o.password);
-    for (int run = 0; run < o.runs; ++run) {
-        connect.add(timeMs([&] { connectProvider(connection, "/"); }));
-        connectFloor.add(timeMs([&] {
-            SqliteHandle db = openPlain(o.db);
-            scalar(db.get(), "SELECT count(*) FROM sqlite_master");
-        }));
-    }
-    addRow({"connect (provider, password verifier)", ms(connect.median()), ms(connectFloor.median()),
-            connect.median() / connectFloor.median(), 0, spreadMs(connect)});
-
-    // Interleaved, so that a burst of load from elsewhere hits both alike.
-    std::map<std::string, Sample> opened, floor, openedCpu, floorCpu;
-    std::uint64_t sink = 0;
-    for (int run = 0; run < o.runs; ++run) {
-        for (const StartupDataset& d : startupDatasets) {
-            Dataset& dataset = dmod->dataset(d.name);
-            timeBoth(opened[d.name], openedCpu[d.name], [&] { dataset.open(); });
-            sink += static_cast<std::uint64_t>(dataset.recordCount());
-            dataset.close();
-            timeBoth(floor[d.name], floorCpu[d.name], [&] { sink += readAll(plain.get(), d.table).checksum; });
-        }
-    }
-    double totalOpened = 0, totalFloor = 0, totalOpenedCpu = 0, totalFloorCpu = 0;
-    for (const StartupDataset& d : startupDatasets) {
-        const double a = opened[d.name].median(), b = floor[d.name].median();
-        const double ac = openedCpu[d.name].median(), bc = floorCpu[d.name].median();
-        totalOpened += a;
-        totalFloor += b;
-        totalOpenedCpu += ac;
-        totalFloorCpu += bc;
-        addRow({std::string("  open ") + d.name + " (" + std::to_string(floors[d.table].rows) + " rows)", ms(a), ms(b),
-                b > 0 ? a / b : 0, 0, spreadMs(opened[d.name]) + fmt(", cpu ratio %.2f", bc > 0 ? ac / bc : 0)});
-    }
-    addRow({"open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
-            totalOpened / totalFloor, 1.2,
-            fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
-                fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
-    if (sink == 42)
-        std::printf(" ");
-}
-
 // ---- totals --------------------------------------------------------------------------------------------------
 
 // The stock totalled by drug, as the sales statistics (txstj) total a shop's sales lines: the large shop has no
@@ -432,74 +342,6 @@ std::int64_t signOn(TDMod& dmod)
     return appendLoginRecord(dmod, 1) + static_cast<std::int64_t>(operatorId.size());
 }
 
-void benchSignOn(const Options& o, const std::string& file)
-{
-    SqliteHandle plain = openPlain(file);
-    const std::int64_t lastBefore = scalar(plain.get(), "SELECT coalesce(max(operid), 0) FROM oper");
-    const std::int64_t count = scalar(plain.get(), "SELECT count(*) FROM oper");
-    std::printf("\nSign-on with %lld login records (%s)\n", static_cast<long long>(count), file.c_str());
-    const std::string label = std::to_string(count) + " records";
-    {
-        auto dmod = connectedModule(file, o.password);
-        dmod->tuser().open();
-        dmod->toper().open();
-
-        sqlite3_stmt* raw = nullptr;
-        const char* insertSql = "INSERT INTO oper (\"登录时间\", \"userid\") VALUES (?1, ?2)";
-        if (sqlite3_prepare_v2(plain.get(), insertSql, -1, &raw, nullptr) != SQLITE_OK)
-            throw DatabaseError(sqlite3_errmsg(plain.get()));
-        SqliteStatement insert(raw);
-        auto floorSignOn = [&] {
-            const std::string at = DateTime::nowLocal().toString();
-            sqlite3_bind_text(insert.get(), 1, at.data(), static_cast<int>(at.size()), SQLITE_TRANSIENT);
-            sqlite3_bind_text(insert.get(), 2, "1", 1, SQLITE_STATIC);
-            if (sqlite3_step(insert.get()) != SQLITE_DONE)
-                throw DatabaseError(sqlite3_errmsg(plain.get()));
-            sqlite3_reset(insert.get());
-            return sqlite3_last_insert_rowid(plain.get());
-        };
-
-        std::int64_t sink = 0;
-        auto measure = [&](const std::string& variant) {
-            // Right after opening, as the program signs on once per start: the first append after the open.
-            // The floor reads the table first too, since SQLite's own first write after a full scan costs more.
-            Sample first, firstFloor;
-            for (int i = 0; i < o.firstSignons; ++i) {
-                dmod->toper().close();
-                dmod->toper().open();
-                first.add(timeMs([&] { sink += signOn(*dmod); }));
-                sink += static_cast<std::int64_t>(readAll(plain.get(), "oper").rows);
-                firstFloor.add(timeMs([&] { sink += floorSignOn(); }));
-            }
-            // Steady: sign-on after sign-on on the open dataset.
-            Sample steady, steadyFloor;
-            for (int i = 0; i < o.signons; ++i) {
-                steady.add(timeMs([&] { sink += signOn(*dmod); }));
-                steadyFloor.add(timeMs([&] { sink += floorSignOn(); }));
-            }
-            addRow({"sign-on right after opening, " + label + variant, us(first.median()), us(firstFloor.median()),
-                    first.median() / firstFloor.median(), 2.0, spreadMs(first, true)});
-            addRow({"sign-on, repeated, " + label + variant, us(steady.median()), us(steadyFloor.median()),
-                    steady.median() / steadyFloor.median(), 2.0, spreadMs(steady, true)});
-        };
-        measure("");
-        // The same without waiting for the disk (both connections alike), which shows the work of our own code.
-        auto* backend = dynamic_cast<SqliteBackend*>(&dmod->ADOCON().backend());
-        if (backend) {
-            const std::string durable = std::to_string(scalar(backend->handle(), "PRAGMA synchronous"));
-            exec(backend->handle(), "PRAGMA synchronous=OFF");
-            exec(plain.get(), "PRAGMA synchronous=OFF");
-            measure(", no fsync");
-            exec(backend->handle(), "PRAGMA synchronous=" + durable);
-            exec(plain.get(), "PRAGMA synchronous=" + durable);
-        }
-        if (sink == 42)
-            std::printf(" ");
-    }
-    // Leave the file as it was, so that the next run measures the same count.
-    exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore));
-}
-
 // ---- the server ----------------------------------------------------------------------------------------------
 
 std::string serverConnectionString(const std::string& uri)
@@ -529,91 +371,6 @@ std::int64_t scalar(PGconn* c, const std::string& sql)
     return PQntuples(r.get()) ? std::strtoll(PQgetvalue(r.get(), 0, 0), nullptr, 10) : 0;
 }
 
-void benchServerOpenAndMemory(const Options& o)
-{
-    std::printf("\nStart-up datasets on the server (%s)\n", redactedServerUri(o.server).c_str());
-    auto dmod = connectedServerModule(o.server);
-    PgHandle plain = connectBare(o.server);
-
-    std::map<std::string, FloorRead> floors;
-    for (const StartupDataset& d : startupDatasets)
-        floors[d.table] = readAllServer(plain.get(), d.table);
-    if (o.wants("memory")) {
-        const std::size_t heapBefore = heapInUse();
-        const bool peakKnown = resetPeakRss();
-        const std::size_t rssBeforeKb = statusKb("VmRSS:");
-        for (const StartupDataset& d : startupDatasets)
-            dmod->dataset(d.name).open();
-        const std::size_t peakKb = statusKb("VmHWM:");
-        const std::size_t heapAfter = heapInUse();
-        const std::size_t rssAfterKb = statusKb("VmRSS:");
-        std::size_t rowBytes = 0, values = 0, rows = 0;
-        for (const StartupDataset& d : startupDatasets) {
-            rowBytes += dmod->dataset(d.name).rowBytes();
-            values += floors[d.table].valueBytes;
-            rows += floors[d.table].rows;
-        }
-        const double held = static_cast<double>(heapAfter - heapBefore);
-        const double peak = (static_cast<double>(peakKb) - static_cast<double>(rssBeforeKb)) * 1024;
-        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n", rows,
-                    mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
-                    mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
-                    peakKnown ? mib(peak).c_str() : "unknown");
-        addRow({"server: memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
-                held / static_cast<double>(values), 1.5, "values: 8 B/number or time, text bytes, 1 B/boolean"});
-        addRow({"server:   of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
-                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0, ""});
-        if (peakKnown)
-            addRow({"server: peak resident growth while opening the six", mib(peak), mib(static_cast<double>(values)),
-                    peak / static_cast<double>(values), 1.5, "VmHWM - VmRSS before"});
-        for (const StartupDataset& d : startupDatasets)
-            dmod->dataset(d.name).close();
-    }
-    if (!o.wants("open"))
-        return;
-
-    // The program's connect (provider, catalogue) against a bare PQconnectdb, both with the role's
-    // password checked by the server (scram-sha-256 over TCP).
-    Sample connect, connectFloor;
-    const std::string connection = serverConnectionString(o.server);
-    for (int run = 0; run < o.runs; ++run) {
-        connect.add(timeMs([&] { connectProvider(connection, "/"); }));
-        connectFloor.add(timeMs([&] { connectBare(o.server); }));
-    }
-    addRow({"server: connect (provider) vs bare PQconnectdb", ms(connect.median()), ms(connectFloor.median()),
-            connect.median() / connectFloor.median(), 0, spreadMs(connect)});
-
-    std::map<std::string, Sample> opened, floor, openedCpu, floorCpu;
-    std::uint64_t sink = 0;
-    for (int run = 0; run < o.runs; ++run) {
-        for (const StartupDataset& d : startupDatasets) {
-            Dataset& dataset = dmod->dataset(d.name);
-            timeBoth(opened[d.name], openedCpu[d.name], [&] { dataset.open(); });
-            sink += static_cast<std::uint64_t>(dataset.recordCount());
-            dataset.close();
-            timeBoth(floor[d.name], floorCpu[d.name], [&] { sink += readAllServer(plain.get(), d.table).checksum; });
-        }
-    }
-    double totalOpened = 0, totalFloor = 0, totalOpenedCpu = 0, totalFloorCpu = 0;
-    for (const StartupDataset& d : startupDatasets) {
-        const double a = opened[d.name].median(), b = floor[d.name].median();
-        const double ac = openedCpu[d.name].median(), bc = floorCpu[d.name].median();
-        totalOpened += a;
-        totalFloor += b;
-        totalOpenedCpu += ac;
-        totalFloorCpu += bc;
-        addRow({std::string("server:   open ") + d.name + " (" + std::to_string(floors[d.table].rows) + " rows)", ms(a),
-                ms(b), b > 0 ? a / b : 0, 0, spreadMs(opened[d.name]) + fmt(", cpu ratio %.2f", bc > 0 ? ac / bc : 0)});
-    }
-    // This process's CPU only: the server's own work is the same for both and runs beside it.
-    addRow({"server: open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
-            totalOpened / totalFloor, 1.2,
-            fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
-                fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
-    if (sink == 42)
-        std::printf(" ");
-}
-
 // The sign-on's floor on the server: one prepared INSERT … RETURNING of the login record.
 class ServerSignOnFloor
 {
@@ -641,41 +398,295 @@ private:
     PGconn* m_connection;
 };
 
-void benchServerSignOn(const Options& o, const std::string& uri)
+// ---- a shop on either engine -------------------------------------------------------------------------------------
+
+// What the measurements of a shop differ in between a database file and a server: how the program and its floor
+// connect, and how the floor reads, totals and signs on. One body measures each figure on both; the floor's bare
+// connection is opened with the shop and used by every floor.
+class Shop
 {
-    PgHandle plain = connectBare(uri);
-    const std::int64_t lastBefore = scalar(plain.get(), "SELECT coalesce(max(operid), 0) FROM oper");
-    const std::int64_t count = scalar(plain.get(), "SELECT count(*) FROM oper");
-    std::printf("\nSign-on on the server with %lld login records (%s)\n", static_cast<long long>(count),
-                redactedServerUri(uri).c_str());
+public:
+    virtual ~Shop() = default;
+
+    bool onServer() const { return m_onServer; }
+    // The database for headings: the file, or the server's URI without its password.
+    const std::string& place() const { return m_place; }
+    // Before each figure's label: "server: " on the server.
+    std::string prefix() const { return m_onServer ? "server: " : ""; }
+
+    virtual std::unique_ptr<TDMod> connectModule() const = 0;
+    virtual std::string connectionString() const = 0;
+    // The connect figure's label (after the prefix) and its floor.
+    virtual std::string connectFigure() const = 0;
+    virtual void connectFloor() const = 0;
+    // What a value counts as in the memory figures' floor.
+    virtual std::string valuesNote() const = 0;
+
+    virtual FloorRead readTable(const std::string& table) = 0;
+    // A total as the floor reads it, from the text the data module's dataset opens.
+    virtual FloorRead readTotal(TDMod& dmod, const std::string& text) = 0;
+    virtual std::int64_t scalar(const std::string& sql) = 0;
+    virtual void execute(const std::string& sql) = 0;
+
+    // The sign-on's floor, one login record; prepared once before the first.
+    virtual void prepareFloorSignOn() = 0;
+    virtual std::int64_t floorSignOn() = 0;
+    // Before each first sign-on's floor, right after the program's dataset read the login table: what the floor
+    // reads to be in the same state (a checksum, so that nothing is optimised away).
+    virtual std::uint64_t readBeforeFirstSignOn() = 0;
+    // Makes writes stop waiting for the disk on both the program's and the floor's connections, where the engine
+    // lets a client do that, and returns what undoes it; empty where it cannot.
+    virtual std::function<void()> withoutFsync(TDMod&) { return {}; }
+
+protected:
+    Shop(bool onServer, std::string place) : m_onServer(onServer), m_place(std::move(place)) {}
+
+private:
+    bool m_onServer;
+    std::string m_place;
+};
+
+class FileShop final : public Shop
+{
+public:
+    FileShop(std::string file, std::string password)
+        : Shop(false, file), m_file(std::move(file)), m_password(std::move(password)), m_plain(openPlain(m_file))
+    {
+    }
+
+    std::unique_ptr<TDMod> connectModule() const override { return connectedModule(m_file, m_password); }
+    std::string connectionString() const override { return connectionStringFor(m_file, m_password); }
+    // Connecting checks the database password (Argon2id), once per start.
+    std::string connectFigure() const override { return "connect (provider, password verifier)"; }
+    void connectFloor() const override
+    {
+        SqliteHandle db = openPlain(m_file);
+        ::scalar(db.get(), "SELECT count(*) FROM sqlite_master");
+    }
+    std::string valuesNote() const override { return "values: 8 B/number, text bytes, 1 B/boolean"; }
+
+    FloorRead readTable(const std::string& table) override { return readAll(m_plain.get(), table); }
+    FloorRead readTotal(TDMod&, const std::string& text) override { return readQuery(m_plain.get(), text); }
+    std::int64_t scalar(const std::string& sql) override { return ::scalar(m_plain.get(), sql); }
+    void execute(const std::string& sql) override { exec(m_plain.get(), sql); }
+
+    void prepareFloorSignOn() override
+    {
+        sqlite3_stmt* raw = nullptr;
+        const char* insertSql = "INSERT INTO oper (\"登录时间\", \"userid\") VALUES (?1, ?2)";
+        if (sqlite3_prepare_v2(m_plain.get(), insertSql, -1, &raw, nullptr) != SQLITE_OK)
+            throw DatabaseError(sqlite3_errmsg(m_plain.get()));
+        m_insert.reset(raw);
+    }
+    std::int64_t floorSignOn() override
+    {
+        const std::string at = DateTime::nowLocal().toString();
+        sqlite3_bind_text(m_insert.get(), 1, at.data(), static_cast<int>(at.size()), SQLITE_TRANSIENT);
+        sqlite3_bind_text(m_insert.get(), 2, "1", 1, SQLITE_STATIC);
+        if (sqlite3_step(m_insert.get()) != SQLITE_DONE)
+            throw DatabaseError(sqlite3_errmsg(m_plain.get()));
+        sqlite3_reset(m_insert.get());
+        return sqlite3_last_insert_rowid(m_plain.get());
+    }
+    // SQLite's own first write after a full scan costs more, so the floor reads the table first too.
+    std::uint64_t readBeforeFirstSignOn() override { return readAll(m_plain.get(), "oper").rows; }
+    std::function<void()> withoutFsync(TDMod& dmod) override
+    {
+        auto* backend = dynamic_cast<SqliteBackend*>(&dmod.ADOCON().backend());
+        if (!backend)
+            return {};
+        const std::string durable = std::to_string(::scalar(backend->handle(), "PRAGMA synchronous"));
+        exec(backend->handle(), "PRAGMA synchronous=OFF");
+        exec(m_plain.get(), "PRAGMA synchronous=OFF");
+        return [this, backend, durable] {
+            exec(backend->handle(), "PRAGMA synchronous=" + durable);
+            exec(m_plain.get(), "PRAGMA synchronous=" + durable);
+        };
+    }
+
+private:
+    std::string m_file;
+    std::string m_password;
+    SqliteHandle m_plain;
+    SqliteStatement m_insert;
+};
+
+class ServerShop final : public Shop
+{
+public:
+    explicit ServerShop(std::string uri)
+        : Shop(true, redactedServerUri(uri)), m_uri(std::move(uri)), m_plain(connectBare(m_uri))
+    {
+    }
+
+    std::unique_ptr<TDMod> connectModule() const override { return connectedServerModule(m_uri); }
+    std::string connectionString() const override { return serverConnectionString(m_uri); }
+    // The program's connect (provider, catalogue) against a bare PQconnectdb, both with the role's password
+    // checked by the server (scram-sha-256 over TCP).
+    std::string connectFigure() const override { return "connect (provider) vs bare PQconnectdb"; }
+    void connectFloor() const override { connectBare(m_uri); }
+    std::string valuesNote() const override { return "values: 8 B/number or time, text bytes, 1 B/boolean"; }
+
+    FloorRead readTable(const std::string& table) override { return readAllServer(m_plain.get(), table); }
+    FloorRead readTotal(TDMod& dmod, const std::string& text) override
+    {
+        auto& backend = dynamic_cast<PgBackend&>(dmod.ADOCON().backend());
+        return readQueryServer(m_plain.get(), backend.adaptCommand(text));
+    }
+    std::int64_t scalar(const std::string& sql) override { return ::scalar(m_plain.get(), sql); }
+    void execute(const std::string& sql) override { exec(m_plain.get(), sql, PGRES_COMMAND_OK); }
+
+    void prepareFloorSignOn() override { m_floor.emplace(m_plain.get()); }
+    std::int64_t floorSignOn() override { return m_floor->signOn(); }
+    std::uint64_t readBeforeFirstSignOn() override { return 0; }
+
+private:
+    std::string m_uri;
+    PgHandle m_plain;
+    std::optional<ServerSignOnFloor> m_floor;
+};
+
+void benchOpenAndMemory(const Options& o, Shop& shop)
+{
+    std::printf(shop.onServer() ? "\nStart-up datasets on the server (%s)\n" : "\nStart-up datasets of %s\n",
+                shop.place().c_str());
+    const std::string prefix = shop.prefix();
+    auto dmod = shop.connectModule();
+
+    // Memory first, on a heap the timing loops have not yet churned. The tables are read once before, so the
+    // caches are warm for both.
+    std::map<std::string, FloorRead> floors;
+    for (const StartupDataset& d : startupDatasets)
+        floors[d.table] = shop.readTable(d.table);
+    if (o.wants("memory")) {
+        const std::size_t heapBefore = heapInUse();
+        const bool peakKnown = resetPeakRss();
+        const std::size_t rssBeforeKb = statusKb("VmRSS:");
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).open();
+        const std::size_t peakKb = statusKb("VmHWM:");
+        const std::size_t heapAfter = heapInUse();
+        const std::size_t rssAfterKb = statusKb("VmRSS:");
+        std::size_t rowBytes = 0, values = 0, rows = 0;
+        for (const StartupDataset& d : startupDatasets) {
+            rowBytes += dmod->dataset(d.name).rowBytes();
+            values += floors[d.table].valueBytes;
+            rows += floors[d.table].rows;
+        }
+        const double held = static_cast<double>(heapAfter - heapBefore);
+        const double peak = (static_cast<double>(peakKb) - static_cast<double>(rssBeforeKb)) * 1024;
+        std::printf("  %zu rows; values %s; row stores %s; heap held %s; resident held %s; resident peak %s\n", rows,
+                    mib(static_cast<double>(values)).c_str(), mib(static_cast<double>(rowBytes)).c_str(),
+                    mib(held).c_str(), mib((static_cast<double>(rssAfterKb) - rssBeforeKb) * 1024).c_str(),
+                    peakKnown ? mib(peak).c_str() : "unknown");
+        addRow({prefix + "memory held by the six open datasets (heap)", mib(held), mib(static_cast<double>(values)),
+                held / static_cast<double>(values), 1.5, shop.valuesNote()});
+        addRow({prefix + "  of which row stores (rowBytes())", mib(static_cast<double>(rowBytes)),
+                mib(static_cast<double>(values)), static_cast<double>(rowBytes) / static_cast<double>(values), 0, ""});
+        if (peakKnown)
+            addRow({prefix + "peak resident growth while opening the six", mib(peak), mib(static_cast<double>(values)),
+                    peak / static_cast<double>(values), 1.5, "VmHWM - VmRSS before"});
+        for (const StartupDataset& d : startupDatasets)
+            dmod->dataset(d.name).close();
+    }
+    if (!o.wants("open"))
+        return;
+
+    Sample connect, connectFloor;
+    const std::string connection = shop.connectionString();
+    for (int run = 0; run < o.runs; ++run) {
+        connect.add(timeMs([&] { connectProvider(connection, "/"); }));
+        connectFloor.add(timeMs([&] { shop.connectFloor(); }));
+    }
+    addRow({prefix + shop.connectFigure(), ms(connect.median()), ms(connectFloor.median()),
+            connect.median() / connectFloor.median(), 0, spreadMs(connect)});
+
+    // Interleaved, so that a burst of load from elsewhere hits both alike.
+    std::map<std::string, Sample> opened, floor, openedCpu, floorCpu;
+    std::uint64_t sink = 0;
+    for (int run = 0; run < o.runs; ++run) {
+        for (const StartupDataset& d : startupDatasets) {
+            Dataset& dataset = dmod->dataset(d.name);
+            timeBoth(opened[d.name], openedCpu[d.name], [&] { dataset.open(); });
+            sink += static_cast<std::uint64_t>(dataset.recordCount());
+            dataset.close();
+            timeBoth(floor[d.name], floorCpu[d.name], [&] { sink += shop.readTable(d.table).checksum; });
+        }
+    }
+    double totalOpened = 0, totalFloor = 0, totalOpenedCpu = 0, totalFloorCpu = 0;
+    for (const StartupDataset& d : startupDatasets) {
+        const double a = opened[d.name].median(), b = floor[d.name].median();
+        const double ac = openedCpu[d.name].median(), bc = floorCpu[d.name].median();
+        totalOpened += a;
+        totalFloor += b;
+        totalOpenedCpu += ac;
+        totalFloorCpu += bc;
+        addRow({prefix + "  open " + d.name + " (" + std::to_string(floors[d.table].rows) + " rows)", ms(a), ms(b),
+                b > 0 ? a / b : 0, 0, spreadMs(opened[d.name]) + fmt(", cpu ratio %.2f", bc > 0 ? ac / bc : 0)});
+    }
+    // This process's CPU only: a server's own work is the same for both and runs beside it.
+    addRow({prefix + "open the six start-up datasets (sum of medians)", ms(totalOpened), ms(totalFloor),
+            totalOpened / totalFloor, 1.2,
+            fmt("cpu %.1f ms", totalOpenedCpu) + fmt(" / %.1f ms", totalFloorCpu) +
+                fmt(" = %.2f", totalOpenedCpu / totalFloorCpu)});
+    if (sink == 42)
+        std::printf(" ");
+}
+
+void benchTotals(const Options& o, Shop& shop)
+{
+    std::printf(shop.onServer() ? "\nTotals on the server (%s)\n" : "\nTotals on %s\n", shop.place().c_str());
+    auto dmod = shop.connectModule();
+    benchTotals(o, *dmod, shop.prefix(), [&](const std::string& text) { return shop.readTotal(*dmod, text); });
+}
+
+void benchSignOn(const Options& o, Shop& shop)
+{
+    const std::int64_t lastBefore = shop.scalar("SELECT coalesce(max(operid), 0) FROM oper");
+    const std::int64_t count = shop.scalar("SELECT count(*) FROM oper");
+    std::printf(shop.onServer() ? "\nSign-on on the server with %lld login records (%s)\n"
+                                : "\nSign-on with %lld login records (%s)\n",
+                static_cast<long long>(count), shop.place().c_str());
     const std::string label = std::to_string(count) + " records";
     {
-        auto dmod = connectedServerModule(uri);
+        auto dmod = shop.connectModule();
         dmod->tuser().open();
         dmod->toper().open();
-        ServerSignOnFloor floor(plain.get());
-        auto floorSignOn = [&] { return floor.signOn(); };
+        shop.prepareFloorSignOn();
+
         std::int64_t sink = 0;
-        Sample first, firstFloor;
-        for (int i = 0; i < o.firstSignons; ++i) {
-            dmod->toper().close();
-            dmod->toper().open();
-            first.add(timeMs([&] { sink += signOn(*dmod); }));
-            firstFloor.add(timeMs([&] { sink += floorSignOn(); }));
+        auto measure = [&](const std::string& variant) {
+            // Right after opening, as the program signs on once per start: the first append after the open.
+            Sample first, firstFloor;
+            for (int i = 0; i < o.firstSignons; ++i) {
+                dmod->toper().close();
+                dmod->toper().open();
+                first.add(timeMs([&] { sink += signOn(*dmod); }));
+                sink += static_cast<std::int64_t>(shop.readBeforeFirstSignOn());
+                firstFloor.add(timeMs([&] { sink += shop.floorSignOn(); }));
+            }
+            // Steady: sign-on after sign-on on the open dataset.
+            Sample steady, steadyFloor;
+            for (int i = 0; i < o.signons; ++i) {
+                steady.add(timeMs([&] { sink += signOn(*dmod); }));
+                steadyFloor.add(timeMs([&] { sink += shop.floorSignOn(); }));
+            }
+            addRow({shop.prefix() + "sign-on right after opening, " + label + variant, us(first.median()),
+                    us(firstFloor.median()), first.median() / firstFloor.median(), 2.0, spreadMs(first, true)});
+            addRow({shop.prefix() + "sign-on, repeated, " + label + variant, us(steady.median()),
+                    us(steadyFloor.median()), steady.median() / steadyFloor.median(), 2.0, spreadMs(steady, true)});
+        };
+        measure("");
+        // The same without waiting for the disk (both connections alike), which shows the work of our own code.
+        if (const std::function<void()> restore = shop.withoutFsync(*dmod)) {
+            measure(", no fsync");
+            restore();
         }
-        Sample steady, steadyFloor;
-        for (int i = 0; i < o.signons; ++i) {
-            steady.add(timeMs([&] { sink += signOn(*dmod); }));
-            steadyFloor.add(timeMs([&] { sink += floorSignOn(); }));
-        }
-        addRow({"server: sign-on right after opening, " + label, us(first.median()), us(firstFloor.median()),
-                first.median() / firstFloor.median(), 2.0, spreadMs(first, true)});
-        addRow({"server: sign-on, repeated, " + label, us(steady.median()), us(steadyFloor.median()),
-                steady.median() / steadyFloor.median(), 2.0, spreadMs(steady, true)});
         if (sink == 42)
             std::printf(" ");
     }
-    exec(plain.get(), "DELETE FROM oper WHERE operid > " + std::to_string(lastBefore), PGRES_COMMAND_OK);
+    // Leave the database as it was, so that the next run measures the same count.
+    shop.execute("DELETE FROM oper WHERE operid > " + std::to_string(lastBefore));
 }
 
 // A till's part once connected: says "ready", waits for a line on its input, then signs on N times, printing
@@ -1115,35 +1126,38 @@ int main(int argc, char** argv)
         setenv("QT_QPA_PLATFORM", "offscreen", 1);
     QApplication app(argc, argv);
     try {
-        if (!options.db.empty() && (options.wants("open") || options.wants("memory")))
-            benchOpenAndMemory(options);
+        if (!options.db.empty() && (options.wants("open") || options.wants("memory"))) {
+            FileShop shop(options.db, options.password);
+            benchOpenAndMemory(options, shop);
+        }
         if (!options.db.empty() && options.wants("totals")) {
-            std::printf("\nTotals on %s\n", options.db.c_str());
-            auto dmod = connectedModule(options.db, options.password);
-            SqliteHandle plain = openPlain(options.db);
-            benchTotals(options, *dmod, "", [&](const std::string& text) { return readQuery(plain.get(), text); });
+            FileShop shop(options.db, options.password);
+            benchTotals(options, shop);
         }
         if (!options.db.empty() && options.wants("signon")) {
-            if (!options.signonDb.empty())
-                benchSignOn(options, options.signonDb);
-            benchSignOn(options, options.db);
+            if (!options.signonDb.empty()) {
+                FileShop shop(options.signonDb, options.password);
+                benchSignOn(options, shop);
+            }
+            FileShop shop(options.db, options.password);
+            benchSignOn(options, shop);
         }
         if (!options.server.empty()) {
-            if (options.wants("open") || options.wants("memory"))
-                benchServerOpenAndMemory(options);
+            if (options.wants("open") || options.wants("memory")) {
+                ServerShop shop(options.server);
+                benchOpenAndMemory(options, shop);
+            }
             if (options.wants("signon")) {
-                if (!options.signonServer.empty())
-                    benchServerSignOn(options, options.signonServer);
-                benchServerSignOn(options, options.server);
+                if (!options.signonServer.empty()) {
+                    ServerShop shop(options.signonServer);
+                    benchSignOn(options, shop);
+                }
+                ServerShop shop(options.server);
+                benchSignOn(options, shop);
             }
             if (options.wants("totals")) {
-                std::printf("\nTotals on the server (%s)\n", redactedServerUri(options.server).c_str());
-                auto dmod = connectedServerModule(options.server);
-                PgHandle plain = connectBare(options.server);
-                auto& backend = dynamic_cast<PgBackend&>(dmod->ADOCON().backend());
-                benchTotals(options, *dmod, "server: ", [&](const std::string& text) {
-                    return readQueryServer(plain.get(), backend.adaptCommand(text));
-                });
+                ServerShop shop(options.server);
+                benchTotals(options, shop);
             }
             if (options.wants("tills"))
                 benchTills(options);

@@ -5,16 +5,15 @@
 #include "bench/Random.h"
 
 #include "data/Errors.h"
-#include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
-#include "data/engines/CopyText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Rights.h"
 #include "data/Schema.h"
+#include "import/DatabaseSource.h"
+#include "import/Import.h"
 
-#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <chrono>
@@ -23,16 +22,21 @@
 #include <cstring>
 #include <filesystem>
 #include <iostream>
+#include <memory>
 #include <optional>
 #include <span>
+#include <stdexcept>
 #include <string>
 #include <string_view>
+#include <utility>
+#include <variant>
 #include <vector>
 
 namespace {
 
 using velmora::bench::Random;
 using namespace velmora::data;
+namespace transfer = velmora::transfer;
 
 const char* const usageText =
     R"(Usage: velmora-bench-generate FILE --drugs N --stock N --logins N --operators N [--seed S] [--password P]
@@ -47,8 +51,9 @@ The same seed (default 1) gives the same file contents. --password installs a da
 as velmora-db create --password does.
 
 --load copies the shop in FILE (made as above) into the server
-database URI, which must hold none of the twelve tables: the tables as velmora-db create URI makes them, each
-filled through one COPY, in one transaction, and every identity key moved past the loaded keys.
+database URI, which must hold none of the twelve tables: the tables as velmora-db create URI makes them, filled
+as velmora-db copy fills them (the server's COPY, a batch at a time), in one transaction, and every identity key
+moved past the loaded keys.
 )";
 
 // ---- word tables -------------------------------------------------------------------------------------------
@@ -177,57 +182,55 @@ std::int64_t secondsAt(int y, int m, int d)
 
 // ---- inserting -----------------------------------------------------------------------------------------------
 
-// One prepared INSERT of a table's named columns, bound value by value.
+// Rows into a table's named columns through the backend's own row writer (Backend::prepareInsert), a batch at a
+// time, so that the generator fills the file the way an import does.
 class Inserter
 {
 public:
-    Inserter(sqlite3* db, std::string_view table, std::span<const std::string_view> columns) : m_db(db)
+    Inserter(Backend& backend, std::string_view table, std::span<const std::string_view> columns)
+        : m_width(columns.size())
     {
-        std::string sql = "INSERT INTO " + quoteIdentifier(table) + " (";
-        std::string marks;
-        for (std::size_t i = 0; i < columns.size(); ++i) {
-            sql += (i ? ", " : "") + quoteIdentifier(columns[i]);
-            marks += i ? ", ?" : "?";
-        }
-        sql += ") VALUES (" + marks + ")";
-        sqlite3_stmt* raw = nullptr;
-        if (sqlite3_prepare_v2(db, sql.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-            throw DatabaseError(sqlite3_errmsg(db));
-        m_statement.reset(raw);
+        m_writer = backend.prepareInsert(std::string(table), {columns.begin(), columns.end()});
+        m_rows.emplace_back().reserve(m_width);
     }
 
-    Inserter& text(std::string_view value)
-    {
-        sqlite3_bind_text64(m_statement.get(), ++m_next, value.data(), value.size(), SQLITE_TRANSIENT, SQLITE_UTF8);
-        return *this;
-    }
-    Inserter& integer(std::int64_t value)
-    {
-        sqlite3_bind_int64(m_statement.get(), ++m_next, value);
-        return *this;
-    }
-    Inserter& real(double value)
-    {
-        sqlite3_bind_double(m_statement.get(), ++m_next, value);
-        return *this;
-    }
-    Inserter& null()
-    {
-        sqlite3_bind_null(m_statement.get(), ++m_next);
-        return *this;
-    }
+    Inserter& text(std::string_view value) { return add<std::string>(value); }
+    Inserter& integer(std::int64_t value) { return add<std::int64_t>(value); }
+    Inserter& real(double value) { return add<double>(value); }
+    Inserter& null() { return add<std::monostate>(); }
     void row()
     {
-        if (sqlite3_step(m_statement.get()) != SQLITE_DONE)
-            throw DatabaseError(sqlite3_errmsg(m_db));
-        sqlite3_reset(m_statement.get());
-        m_next = 0;
+        if (m_rows.back().size() != m_width)
+            throw std::logic_error("a generated row has the wrong number of values");
+        if (m_rows.size() >= BatchRows)
+            flush();
+        m_rows.emplace_back().reserve(m_width);
+    }
+    // Writes the rows still batched: the table is not complete before.
+    void finish()
+    {
+        m_rows.pop_back(); // the row begun but never filled
+        flush();
     }
 
 private:
-    sqlite3* m_db;
-    SqliteStatement m_statement;
-    int m_next = 0;
+    static constexpr std::size_t BatchRows = 2000;
+
+    template <class Kind, class... From> Inserter& add(From&&... from)
+    {
+        m_rows.back().emplace_back(std::in_place_type<Kind>, std::forward<From>(from)...);
+        return *this;
+    }
+    void flush()
+    {
+        if (!m_rows.empty())
+            m_writer->write(m_rows);
+        m_rows.clear();
+    }
+
+    std::size_t m_width;
+    std::unique_ptr<RowWriter> m_writer;
+    std::vector<std::vector<Value>> m_rows; // the batch, its last row the one being filled
 };
 
 // ---- value makers ----------------------------------------------------------------------------------------------
@@ -327,7 +330,7 @@ struct Options
 
 constexpr int companyCount = 40;
 
-std::vector<Company> fillCompanies(sqlite3* db, Random& random)
+std::vector<Company> fillCompanies(Backend& db, Random& random)
 {
     constexpr std::string_view columns[] = {"简码", "名称", "法人", "电话",   "地址",
                                             "备注", "类型", "出入", "联系人", "clientid"};
@@ -350,18 +353,20 @@ std::vector<Company> fillCompanies(sqlite3* db, Random& random)
             .row();
         all.push_back(std::move(company));
     }
+    insert.finish();
     return all;
 }
 
-void fillDepartments(sqlite3* db, Random& random)
+void fillDepartments(Backend& db, Random& random)
 {
     constexpr std::string_view columns[] = {"部门名称", "部门负责人", "负责人联系方式", "简码"};
     Inserter insert(db, "partment", columns);
     for (const Piece& department : departments)
         insert.text(department.text).text(personName(random)).text(phone(random)).text(department.initials).row();
+    insert.finish();
 }
 
-void fillOperators(sqlite3* db, Random& random, std::int64_t count)
+void fillOperators(Backend& db, Random& random, std::int64_t count)
 {
     constexpr std::string_view columns[] = {"username", "oper",     "职务",   "年龄",      "雇佣日期",
                                             "性别",     "学历",     "住址",   "身份证号",  "联系方式",
@@ -396,6 +401,7 @@ void fillOperators(sqlite3* db, Random& random, std::int64_t count)
             .integer(rightsWordFor(groups))
             .row();
     }
+    insert.finish();
 }
 
 struct Drug
@@ -404,7 +410,7 @@ struct Drug
     double wholesale;
 };
 
-std::vector<Drug> fillDrugs(sqlite3* db, Random& random, std::int64_t count, const std::vector<Company>& companies)
+std::vector<Drug> fillDrugs(Backend& db, Random& random, std::int64_t count, const std::vector<Company>& companies)
 {
     constexpr std::string_view columns[] = {"id",       "名称",     "编号",     "条码",     "简码",     "单位",
                                             "规格",     "生产厂家", "批准文号", "最高限量", "最低限量", "批发价",
@@ -471,10 +477,11 @@ std::vector<Drug> fillDrugs(sqlite3* db, Random& random, std::int64_t count, con
             .row();
         drugs.push_back({id, wholesale});
     }
+    insert.finish();
     return drugs;
 }
 
-void fillStock(sqlite3* db, Random& random, std::int64_t count, const std::vector<Drug>& drugs)
+void fillStock(Backend& db, Random& random, std::int64_t count, const std::vector<Drug>& drugs)
 {
     if (drugs.empty() && count > 0)
         throw std::invalid_argument("stock rows need at least one drug");
@@ -499,9 +506,10 @@ void fillStock(sqlite3* db, Random& random, std::int64_t count, const std::vecto
             .text(random.pick(counters))
             .row();
     }
+    insert.finish();
 }
 
-void fillLogins(sqlite3* db, Random& random, std::int64_t count, std::int64_t operators)
+void fillLogins(Backend& db, Random& random, std::int64_t count, std::int64_t operators)
 {
     constexpr std::string_view columns[] = {"登录时间", "退出时间", "userid"};
     Inserter insert(db, "oper", columns);
@@ -517,135 +525,55 @@ void fillLogins(sqlite3* db, Random& random, std::int64_t count, std::int64_t op
             insert.text(dateTimeText(at + random.between(600, 10 * 3600)));
         insert.text(std::to_string(operators > 0 ? random.between(1, operators) : 1)).row();
     }
+    insert.finish();
 }
 
 // ---- loading a server ----------------------------------------------------------------------------------------
 
-struct PgConnectionCloser
-{
-    void operator()(PGconn* connection) const { PQfinish(connection); }
-};
-struct PgResultClearer
-{
-    void operator()(PGresult* result) const { PQclear(result); }
-};
-using PgResult = std::unique_ptr<PGresult, PgResultClearer>;
-
-void expect(PGconn* connection, PgResult result, ExecStatusType status)
-{
-    if (PQresultStatus(result.get()) != status)
-        throw DatabaseError(PQerrorMessage(connection));
-}
-
-bool isIntegerKind(FieldKind kind)
-{
-    return kind == FieldKind::SmallInt || kind == FieldKind::Integer || kind == FieldKind::Word ||
-           kind == FieldKind::AutoInc || kind == FieldKind::LargeInt;
-}
-
-// One table's rows from the file, as COPY's text format, sent in pieces of about a megabyte.
-std::int64_t copyTable(sqlite3* file, PGconn* server, const TableDefinition& table)
-{
-    std::string select = "SELECT ", copy = "COPY " + quoteIdentifier(table.name) + " (";
-    for (std::size_t i = 0; i < table.columns.size(); ++i) {
-        select += (i ? ", " : "") + quoteIdentifier(table.columns[i].name);
-        copy += (i ? ", " : "") + quoteIdentifier(table.columns[i].name);
-    }
-    select += " FROM " + quoteIdentifier(table.name) + " ORDER BY rowid";
-    copy += ") FROM STDIN";
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(file, select.c_str(), -1, &raw, nullptr) != SQLITE_OK)
-        throw DatabaseError(sqlite3_errmsg(file));
-    SqliteStatement statement(raw);
-    expect(server, PgResult(PQexec(server, copy.c_str())), PGRES_COPY_IN);
-
-    std::string buffer;
-    std::int64_t rows = 0;
-    const auto flush = [&] {
-        if (PQputCopyData(server, buffer.data(), static_cast<int>(buffer.size())) != 1)
-            throw DatabaseError(PQerrorMessage(server));
-        buffer.clear();
-    };
-    int step;
-    while ((step = sqlite3_step(raw)) == SQLITE_ROW) {
-        for (int c = 0; c < static_cast<int>(table.columns.size()); ++c) {
-            if (c)
-                buffer += '\t';
-            const FieldKind kind = table.columns[static_cast<std::size_t>(c)].kind;
-            switch (sqlite3_column_type(raw, c)) {
-            case SQLITE_NULL:
-                buffer += CopyNull;
-                break;
-            case SQLITE_FLOAT:
-                // The file keeps some whole numbers as reals ("1.0"), which an integer column does not read.
-                if (isIntegerKind(kind)) {
-                    buffer += std::to_string(std::llround(sqlite3_column_double(raw, c)));
-                    break;
-                }
-                [[fallthrough]];
-            default:
-                appendCopyField(buffer, {reinterpret_cast<const char*>(sqlite3_column_text(raw, c)),
-                                         static_cast<std::size_t>(sqlite3_column_bytes(raw, c))});
-            }
-        }
-        buffer += '\n';
-        ++rows;
-        if (buffer.size() >= (1u << 20))
-            flush();
-    }
-    if (step != SQLITE_DONE)
-        throw DatabaseError(sqlite3_errmsg(file));
-    if (!buffer.empty())
-        flush();
-    if (PQputCopyEnd(server, nullptr) != 1)
-        throw DatabaseError(PQerrorMessage(server));
-    expect(server, PgResult(PQgetResult(server)), PGRES_COMMAND_OK);
-    while (PGresult* rest = PQgetResult(server))
-        PQclear(rest);
-    return rows;
-}
-
 int loadServer(const std::string& file, const std::string& uri)
 {
     const auto started = std::chrono::steady_clock::now();
-    {
-        // The tables the same way velmora-db create URI makes them, before any row goes in.
-        auto backend = PgBackend::connect(uri, "", "");
-        for (const std::string& name : backend->tableNames())
-            if (findTable(name))
-                throw DatabaseError("the server database already holds the table " + name);
-    }
+    auto server = PgBackend::connect(uri, "", "");
+    for (const std::string& name : server->tableNames())
+        if (findTable(name))
+            throw DatabaseError("the server database already holds the table " + name);
+    // Read without the database password, which the file's readers check and this copy has no need of.
     sqlite3* opened = nullptr;
     const int status = sqlite3_open_v2(file.c_str(), &opened, SQLITE_OPEN_READONLY, nullptr);
-    SqliteHandle source(opened);
+    SqliteHandle handle(opened);
     if (status != SQLITE_OK)
         throw DatabaseError(file + ": " + (opened ? sqlite3_errmsg(opened) : "cannot open"));
-    std::unique_ptr<PGconn, PgConnectionCloser> server(PQconnectdb(uri.c_str()));
-    if (PQstatus(server.get()) != CONNECTION_OK)
-        throw DatabaseError(PQerrorMessage(server.get()));
-    PGconn* pg = server.get();
-    const std::string begin = "BEGIN;\n" + serverSchemaScript();
-    expect(pg, PgResult(PQexec(pg, begin.c_str())), PGRES_COMMAND_OK);
+    const transfer::DatabaseSource source(std::make_unique<SqliteBackend>(std::move(handle), file), transfer::Engine::File);
+
+    // The tables as velmora-db create URI makes them, then velmora-db copy's own writing of the rows (the server's
+    // COPY) and moving of each key's counter past the loaded keys, all in one transaction.
+    transfer::ImportSummary summary;
+    server->beginTransaction();
+    try {
+        server->execute(serverSchemaScript());
+        summary = transfer::importTables(source, *server, transfer::Engine::Server, nullptr);
+        server->commit();
+    } catch (...) {
+        try {
+            server->rollback();
+        } catch (const DatabaseError&) {
+            // The failure that got here is the one to tell.
+        }
+        throw;
+    }
+    for (const std::string& warning : summary.warnings)
+        std::cerr << "velmora-bench-generate: warning: " << warning << "\n";
     std::int64_t total = 0;
     std::string analyze = "ANALYZE ";
-    for (const TableDefinition& table : schemaTables()) {
+    for (const TableDefinition& table : schemaTables())
         analyze += (&table == &schemaTables().front() ? "" : ", ") + quoteIdentifier(table.name);
-        total += copyTable(source.get(), pg, table);
-        for (const ColumnDefinition& column : table.columns)
-            if (column.kind == FieldKind::AutoInc) {
-                // COPY writes the keys it is given; the next sign-on must get one past them.
-                const std::string name = quoteIdentifier(table.name);
-                const std::string sql = "SELECT setval(pg_get_serial_sequence('" + name + "', '" +
-                                        std::string(column.name) + "'), COALESCE(MAX(" + quoteIdentifier(column.name) +
-                                        "), 0) + 1, false) FROM " + name;
-                expect(pg, PgResult(PQexec(pg, sql.c_str())), PGRES_TUPLES_OK);
-            }
-    }
+    for (const transfer::TableSummary& table : summary.tables)
+        total += table.rowsWritten;
     // The server plans the program's reads from fresh statistics, as after a long day's use.
-    expect(pg, PgResult(PQexec(pg, ("COMMIT; " + analyze).c_str())), PGRES_COMMAND_OK);
+    server->execute(analyze);
     const double seconds = std::chrono::duration<double>(std::chrono::steady_clock::now() - started).count();
     std::printf("Loaded %s into %s: %lld rows in %zu tables in %.1f s\n", file.c_str(), redactedServerUri(uri).c_str(),
-                static_cast<long long>(total), schemaTables().size(), seconds);
+                static_cast<long long>(total), summary.tables.size(), seconds);
     return 0;
 }
 
@@ -723,21 +651,22 @@ int main(int argc, char** argv)
     std::unique_ptr<SqliteBackend> backend;
     try {
         backend = createDatabaseFile(options.file);
-        sqlite3* db = backend->handle();
         // Each table draws from its own stream, so changing one size leaves the others' contents alone.
         Random companiesRandom(options.seed * 8 + 1), departmentsRandom(options.seed * 8 + 2),
             operatorsRandom(options.seed * 8 + 3), drugsRandom(options.seed * 8 + 4), stockRandom(options.seed * 8 + 5),
             loginsRandom(options.seed * 8 + 6);
-        backend->execute("BEGIN;\n" + schemaScript());
+        backend->beginTransaction();
+        backend->execute(schemaScript());
+        Backend& db = *backend;
         const std::vector<Company> companies = fillCompanies(db, companiesRandom);
         fillDepartments(db, departmentsRandom);
         fillOperators(db, operatorsRandom, options.operators);
         const std::vector<Drug> drugs = fillDrugs(db, drugsRandom, options.drugs, companies);
         fillStock(db, stockRandom, options.stock, drugs);
         fillLogins(db, loginsRandom, options.logins, options.operators);
-        backend->execute("COMMIT");
+        backend->commit();
         if (options.password)
-            installPasswordVerifier(db, *options.password);
+            installPasswordVerifier(backend->handle(), *options.password);
         backend->execute("PRAGMA wal_checkpoint(TRUNCATE)");
     } catch (const std::exception& e) {
         std::cerr << "velmora-bench-generate: " << e.what() << "\n";

@@ -10,7 +10,7 @@ packages=(
     libgtest-dev googletest
     fonts-wqy-microhei fonts-arphic-ukai fonts-arphic-uming
     xvfb xauth openbox xfwm4 dbus-daemon libx11-dev libxcb1-dev libxtst-dev
-    dpkg-dev file lintian desktop-file-utils appstream
+    dpkg-dev file lintian desktop-file-utils appstream fakeroot
 )
 missing=()
 for p in "${packages[@]}"; do
