@@ -1,7 +1,8 @@
 include(GoogleTest)
 
 # velmora_add_test(NAME [QT] [SERIAL] [BACKENDS] SOURCES... LIBS...)
-# One test executable, linked with the test-support library. GoogleTest cases are discovered one by one; Qt Test
+# One test executable, linked with the plain test-support library (velmora_test_support); a test of windows adds
+# velmora_test_support_qt to its LIBS. GoogleTest cases are discovered one by one; Qt Test
 # executables (QT) run as one CTest test. Every test runs offscreen and knows where the built programs and the
 # sample files in tests/data are.
 # SERIAL: its timing depends on the scheduler, so it runs alone. BACKENDS (Qt Test): it runs once more as

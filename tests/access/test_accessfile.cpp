@@ -3,6 +3,7 @@
 // files; where a figure is also long published (the Northwind freight total), the comment says so.
 #include "access/AccessFile.h"
 #include "tests/support/SampleBytes.h"
+#include "tests/support/TempFolder.h"
 
 #include <gtest/gtest.h>
 
@@ -13,6 +14,8 @@
 #include <unistd.h>
 
 using namespace velmora::access;
+using velmora::test::bytesOfFile;
+using velmora::test::TempFolder;
 
 namespace {
 
@@ -83,37 +86,20 @@ std::string messageOf(const std::function<void()>& action)
     return "(no AccessError)";
 }
 
-// Scratch files beside GoogleTest's temporary folder, removed after each test.
+// Scratch files in a folder of the test's own.
 class AccessFileTest : public ::testing::Test
 {
 protected:
-    std::string scratch(const std::string& name)
-    {
-        const std::string path = ::testing::TempDir() + "velmora-accessfile-" + std::to_string(::getpid()) + "-" + name;
-        m_files.push_back(path);
-        return path;
-    }
-    std::string bytesOf(const std::string& path)
-    {
-        std::ifstream in(path, std::ios::binary);
-        return {std::istreambuf_iterator<char>(in), {}};
-    }
+    std::string scratch(const std::string& name) const { return m_folder.file(name); }
     std::string write(const std::string& name, const std::string& bytes)
     {
         const std::string path = scratch(name);
         std::ofstream(path, std::ios::binary) << bytes;
         return path;
     }
-    void TearDown() override
-    {
-        for (const auto& f : m_files) {
-            std::error_code ec;
-            std::filesystem::remove_all(f, ec);
-        }
-    }
 
 private:
-    std::vector<std::string> m_files;
+    TempFolder m_folder;
 };
 
 // A copy of nwind.mdb whose header names another code page and sort order. Jet 3 keeps the header from 0x18
@@ -385,7 +371,7 @@ TEST_F(AccessFileTest, EnvironmentDoesNotChangeTheDecoding)
 // Expected texts are Python's decoding of the stored bytes ("M\xe9xico D.F.".decode("gbk"), ...).
 TEST_F(AccessFileTest, Jet3CharsetFromTheHeader)
 {
-    const std::string original = bytesOf(nwind);
+    const std::string original = bytesOfFile(nwind);
     const struct
     {
         int codePage;
@@ -501,8 +487,8 @@ TEST_F(AccessFileTest, TwoFilesOpenSideBySide)
 // rows without a word.
 TEST_F(AccessFileTest, DamagedOrForeignFilesAreClearErrors)
 {
-    const std::string jet3 = bytesOf(nwind);
-    const std::string jet4 = bytesOf(dateTest);
+    const std::string jet3 = bytesOfFile(nwind);
+    const std::string jet4 = bytesOfFile(dateTest);
     std::string zeroedData = jet3;
     std::fill(zeroedData.begin() + 40 * 2048, zeroedData.end(), '\0');
     const std::string folder = scratch("folder");

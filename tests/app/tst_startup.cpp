@@ -24,14 +24,6 @@ namespace {
 
 const QString Question = QStringLiteral("联接数据库服务器失败,是否重新配置连接?");
 
-void writeSettings(const std::string& folder, const std::string& source, const std::string& user,
-                   const std::string& password)
-{
-    QFile file(QString::fromStdString(folder) + QStringLiteral("DBConn.ini"));
-    QVERIFY(file.open(QIODevice::WriteOnly));
-    file.write(("[Velmora]\nDB_Source=" + source + "\nDB_User=" + user + "\nDB_Password=" + password + "\n").c_str());
-}
-
 // A shop's database where the start-up finds it at the first try: the file data/velmdb.mdb beside the
 // executable, protected by the default database password, or a database on the test server that DBConn.ini
 // names. One operator, admin (1) with the password "secret" and every group; without `dropTable` if given.
@@ -42,9 +34,10 @@ std::unique_ptr<TestDatabase> shopDatabase(TestBackend backend, const std::strin
     db->addOperator("admin", 1.0, std::string("secret"), data::rightsWordFor({0, 1, 2, 3, 4, 5, 6}));
     if (!dropTable.empty())
         db->run("DROP TABLE \"" + dropTable + "\"");
-    if (db->isServer())
-        writeSettings(db->folder(), db->source(), db->server()->user, db->server()->password);
-    else
+    if (db->isServer()) {
+        if (!db->writeSettings(db->folder()))
+            QTest::qFail("cannot write DBConn.ini", __FILE__, __LINE__);
+    } else
         db->protectWithPassword("mivotelq");
     return db;
 }
@@ -95,7 +88,7 @@ private slots:
     {
         QTemporaryDir dir;
         const std::string secret = "Till-Secret-7";
-        writeSettings(dir.path().toStdString() + "/", "postgresql://127.0.0.1:1/velmora", "till", secret);
+        QVERIFY(writeSettingsFile(dir.path().toStdString(), "postgresql://127.0.0.1:1/velmora", "till", secret));
         ScriptedPlatform platform(dir.path());
         platform.queueAnswers({MsgAnswer::No});
         StartupSequence sequence(platform);

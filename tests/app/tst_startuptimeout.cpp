@@ -28,16 +28,6 @@ const QString Question = QStringLiteral("联接数据库服务器失败,是否�
 // waits for the holder and then goes on to the login.
 constexpr auto Holding = 12s;
 
-bool writeSettings(const QString& folder, const test::TestDatabase& db)
-{
-    const bool server = db.isServer();
-    QFile file(folder + QStringLiteral("/DBConn.ini"));
-    return file.open(QIODevice::WriteOnly) &&
-           file.write(("[Velmora]\nDB_Source=" + db.source() + "\nDB_User=" + (server ? db.server()->user : "Admin") +
-                       "\nDB_Password=" + (server ? db.server()->password : "") + "\n")
-                          .c_str()) > 0;
-}
-
 void makeDatabase(test::TestDatabase& db, const std::string& edit = {})
 {
     db.run(db.schema() +
@@ -85,7 +75,7 @@ void TestStartupTimeout::startupDatasetPastItsTimeOutEndsInTheErrorReport()
         QCOMPARE(QString::fromStdString(lock->error()), QString());
     }
     QTemporaryDir dir;
-    QVERIFY(writeSettings(dir.path(), db));
+    QVERIFY(db.writeSettings(dir.path().toStdString()));
     ScriptedPlatform platform(dir.path());
     StartupSequence sequence(platform);
     sequence.setCommandTimeout(1);
@@ -118,7 +108,7 @@ void TestStartupTimeout::stoppedServerIsAFailedConnect()
     test::TestDatabase db(server.server());
     makeDatabase(db);
     QTemporaryDir dir;
-    QVERIFY(writeSettings(dir.path(), db));
+    QVERIFY(db.writeSettings(dir.path().toStdString()));
     ScriptedPlatform platform(dir.path());
     platform.queueAnswers({MsgAnswer::No});
     StartupSequence sequence(platform);

@@ -1,6 +1,7 @@
 // Sign-on under hostile conditions, with real processes on one database file:
 // a till killed at any moment loses no reported login record and leaves a
 // sound file; two tills signing on at once each get their own records.
+#include "tests/support/ChildProcess.h"
 #include "tests/support/TestDatabase.h"
 
 #include <gtest/gtest.h>
@@ -13,14 +14,8 @@
 #include <thread>
 #include <vector>
 
-#include <fcntl.h>
 #include <poll.h>
-#include <signal.h>
-#include <spawn.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace velmora::test;
 
@@ -52,48 +47,18 @@ class WorkerProcess
 public:
     // With `waitForGo` it signs on only after go().
     WorkerProcess(const std::string& database, long count, bool waitForGo = false)
+        : m_process(waitForGo ? std::vector<std::string>{Worker, database, std::to_string(count), "wait"}
+                              : std::vector<std::string>{Worker, database, std::to_string(count)},
+                    Redirect::pipe(), Redirect::pipe(), Redirect::pipe())
     {
-        int in[2], out[2], err[2];
-        if (::pipe2(in, O_CLOEXEC) != 0 || ::pipe2(out, O_CLOEXEC) != 0 || ::pipe2(err, O_CLOEXEC) != 0)
-            return;
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_adddup2(&actions, in[0], 0);
-        posix_spawn_file_actions_adddup2(&actions, out[1], 1);
-        posix_spawn_file_actions_adddup2(&actions, err[1], 2);
-        const std::string countText = std::to_string(count);
-        char wait[] = "wait";
-        char* argv[] = {const_cast<char*>(Worker.c_str()), const_cast<char*>(database.c_str()),
-                        const_cast<char*>(countText.c_str()), waitForGo ? wait : nullptr, nullptr};
-        if (posix_spawn(&m_pid, Worker.c_str(), &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
-        ::close(in[0]);
-        ::close(out[1]);
-        ::close(err[1]);
-        m_in = in[1];
-        m_out = out[0];
-        m_err = err[0];
     }
-    ~WorkerProcess()
-    {
-        if (m_pid > 0 && !m_reaped) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        for (int fd : {m_in, m_out, m_err})
-            if (fd >= 0)
-                ::close(fd);
-    }
-    WorkerProcess(const WorkerProcess&) = delete;
-    WorkerProcess& operator=(const WorkerProcess&) = delete;
 
-    bool started() const { return m_pid > 0; }
+    bool started() const { return m_process.started(); }
 
     // Reads what is there; waits up to `timeout` for more when asked to.
     void pump(std::chrono::milliseconds timeout)
     {
-        pollfd fds[] = {{m_out, POLLIN, 0}, {m_err, POLLIN, 0}};
+        pollfd fds[] = {{m_process.output(), POLLIN, 0}, {m_process.error(), POLLIN, 0}};
         if (::poll(fds, 2, int(timeout.count())) <= 0)
             return;
         char buffer[4096];
@@ -111,27 +76,24 @@ public:
     bool waitUntilReady() { return waitFor(&WorkerProcess::ready); }
     // Waits until it has reported its first sign-on.
     bool waitUntilSignedOn() { return waitFor(&WorkerProcess::signedOn); }
-    void go() { (void)!::write(m_in, "\n", 1); }
+    void go() { (void)!::write(m_process.input(), "\n", 1); }
 
     // Kills it now; returns once it is gone and its output is read.
     void kill()
     {
-        ::kill(m_pid, SIGKILL);
-        finish();
+        m_process.kill();
+        drain();
     }
-    // Waits for it to end by itself; returns its exit status (-1 for a signal).
+    // Waits for it to end by itself, reading as it writes; returns its exit status (-1 for a signal, or when it
+    // had not ended after a minute and was killed).
     int finish()
     {
-        int status = 0;
-        ::waitpid(m_pid, &status, 0);
-        m_reaped = true;
-        for (;;) {
-            const std::size_t before = m_output.size() + m_errors.size();
-            pump(std::chrono::milliseconds(0));
-            if (m_output.size() + m_errors.size() == before)
-                break;
-        }
-        return WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+        const auto deadline = std::chrono::steady_clock::now() + std::chrono::minutes(1);
+        while (m_process.running() && std::chrono::steady_clock::now() < deadline)
+            pump(std::chrono::milliseconds(50));
+        m_process.kill();
+        drain();
+        return exitCodeOf(m_process.status());
     }
 
     // The operids on complete lines: a line cut by the kill was never reported.
@@ -157,11 +119,18 @@ private:
         return (this->*condition)();
     }
 
-    pid_t m_pid = -1;
-    int m_in = -1;
-    int m_out = -1;
-    int m_err = -1;
-    bool m_reaped = false;
+    // Whatever is left in the pipes of a process that has ended.
+    void drain()
+    {
+        for (;;) {
+            const std::size_t before = m_output.size() + m_errors.size();
+            pump(std::chrono::milliseconds(0));
+            if (m_output.size() + m_errors.size() == before)
+                break;
+        }
+    }
+
+    ChildProcess m_process;
     std::string m_output;
     std::string m_errors;
 };

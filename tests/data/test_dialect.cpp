@@ -1,5 +1,6 @@
 #include "data/Errors.h"
 #include "data/engines/SchemaDialect.h"
+#include "tests/support/ErrorOf.h"
 
 #include <gtest/gtest.h>
 
@@ -7,6 +8,7 @@
 #include <vector>
 
 using namespace velmora::data;
+using velmora::test::errorOf;
 
 namespace {
 
@@ -116,27 +118,19 @@ TEST(SchemaDialectTest, RefusesUnknownAndMalformedDeclarations)
 
 TEST(SchemaDialectTest, AnUnknownDeclarationNamesTableAndColumn)
 {
-    try {
-        columnType("ypzdk", "名称", "VARCHAR2(50)");
-        FAIL() << "no error";
-    } catch (const DatabaseError& e) {
-        const std::string text = e.what();
-        EXPECT_NE(text.find("'名称'"), std::string::npos) << text;
-        EXPECT_NE(text.find("'ypzdk'"), std::string::npos) << text;
-        EXPECT_NE(text.find("VARCHAR2(50)"), std::string::npos) << text;
-    }
+    const std::string text = errorOf([] { columnType("ypzdk", "名称", "VARCHAR2(50)"); });
+    ASSERT_FALSE(text.empty()) << "no error";
+    EXPECT_NE(text.find("'名称'"), std::string::npos) << text;
+    EXPECT_NE(text.find("'ypzdk'"), std::string::npos) << text;
+    EXPECT_NE(text.find("VARCHAR2(50)"), std::string::npos) << text;
 }
 
 TEST(SchemaDialectTest, CounterIsRefusedWithTheWayToDeclareAnAutoIncrement)
 {
-    try {
-        columnType("cr", "crid", "counter");
-        FAIL() << "no error";
-    } catch (const DatabaseError& e) {
-        const std::string text = e.what();
-        EXPECT_NE(text.find("'crid'"), std::string::npos) << text;
-        EXPECT_NE(text.find("INTEGER PRIMARY KEY AUTOINCREMENT"), std::string::npos) << text;
-    }
+    const std::string text = errorOf([] { columnType("cr", "crid", "counter"); });
+    ASSERT_FALSE(text.empty()) << "no error";
+    EXPECT_NE(text.find("'crid'"), std::string::npos) << text;
+    EXPECT_NE(text.find("INTEGER PRIMARY KEY AUTOINCREMENT"), std::string::npos) << text;
 }
 
 TEST(SchemaDialectTest, OnlyAPlainIntegerCanBeTheRowid)

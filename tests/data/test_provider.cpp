@@ -3,6 +3,7 @@
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/SqliteBackend.h"
 
+#include "tests/support/SampleBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 
@@ -15,6 +16,7 @@
 #include <iterator>
 
 using namespace velmora::data;
+using velmora::test::bytesOfFile;
 using velmora::test::rowsOfFile;
 using velmora::test::startupConnectionString;
 using velmora::test::TempFolder;
@@ -40,12 +42,6 @@ int openDescriptors(const std::string& path)
             ++n;
     }
     return n;
-}
-
-std::string contents(const std::string& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    return {std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>()};
 }
 
 void installVerifier(const std::string& path, const std::string& password)
@@ -163,7 +159,7 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
         c.prepare(dir);
         const std::string path = dir.file("velmdb.mdb");
         const bool existed = fs::exists(path);
-        const std::string before = existed && fs::is_regular_file(path) ? contents(path) : std::string();
+        const std::string before = existed && fs::is_regular_file(path) ? bytesOfFile(path) : std::string();
         const std::string text = c.connectionString(dir);
         try {
             connectProvider(text, dir.folder());
@@ -181,7 +177,7 @@ TEST(ProviderTest, EachFailureNamesItsCauseAndLeavesNothingOpen)
         EXPECT_EQ(openDescriptors(dir.path().string()), 0);
         EXPECT_EQ(fs::exists(path), existed);
         if (existed && fs::is_regular_file(path)) {
-            EXPECT_EQ(contents(path), before);
+            EXPECT_EQ(bytesOfFile(path), before);
         }
         EXPECT_FALSE(fs::exists(path + "-journal"));
     }
@@ -295,7 +291,7 @@ TEST(ProviderTest, AFileThatCannotSwitchNowIsLeftAsItWas)
     TempFolder dir;
     const std::string path = dir.file("velmdb.mdb");
     rowsOfFile(path, Schema);
-    const std::string before = contents(path);
+    const std::string before = bytesOfFile(path);
     sqlite3* writer = nullptr;
     ASSERT_EQ(sqlite3_open_v2(path.c_str(), &writer, SQLITE_OPEN_READWRITE, nullptr), SQLITE_OK);
     ASSERT_EQ(sqlite3_exec(writer, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
@@ -305,7 +301,7 @@ TEST(ProviderTest, AFileThatCannotSwitchNowIsLeftAsItWas)
     }
     sqlite3_exec(writer, "ROLLBACK", nullptr, nullptr, nullptr);
     sqlite3_close(writer);
-    EXPECT_EQ(contents(path), before);
+    EXPECT_EQ(bytesOfFile(path), before);
 }
 
 TEST(ProviderTest, ADatabaseMadeByTheToolIsSharedThroughItsWriteAheadLog)

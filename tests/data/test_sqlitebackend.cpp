@@ -344,40 +344,6 @@ TEST_F(SqliteBackendTest, BooleanColumnsReadAsBool)
     }
 }
 
-TEST_F(SqliteBackendTest, TransactionsWriteAllOrNothing)
-{
-    m_db->execute("CREATE TABLE t (id INTEGER PRIMARY KEY, v NVARCHAR(5) NOT NULL)");
-    m_db->beginTransaction();
-    m_db->insertRow("t", {{"v", std::string("a")}});
-    m_db->insertRow("t", {{"v", std::string("b")}});
-    m_db->rollback();
-    EXPECT_TRUE(m_db->openTable("t").rows.empty());
-
-    m_db->beginTransaction();
-    EXPECT_THROW(m_db->beginTransaction(), DatabaseError);
-    m_db->insertRow("t", {{"v", std::string("a")}});
-    EXPECT_THROW(m_db->insertRow("t", {{"v", std::monostate{}}}), DatabaseError);
-    m_db->insertRow("t", {{"v", std::string("c")}});
-    m_db->commit();
-    EXPECT_EQ(m_db->openTable("t").rows.size(), 2u);
-    EXPECT_THROW(m_db->commit(), DatabaseError);
-    EXPECT_NO_THROW(m_db->rollback());
-}
-
-TEST_F(SqliteBackendTest, CommandTextsAreCheckedBeforeTheyRun)
-{
-    m_db->execute("CREATE TABLE t (v NVARCHAR(5)); INSERT INTO t VALUES ('x')");
-    EXPECT_EQ(m_db->openCommand("select * from t;  -- done\n").rows.size(), 1u);
-    for (const char* text : {"", "   ", "-- nothing", "select * from t; delete from t", "delete from t",
-                             "selec * from t", "select * from missing"}) {
-        SCOPED_TRACE(text);
-        EXPECT_THROW(m_db->openCommand(text), DatabaseError);
-    }
-    EXPECT_EQ(m_db->openTable("t").rows.size(), 1u);
-    EXPECT_THROW(m_db->openTable("missing"), DatabaseError);
-    EXPECT_THROW(m_db->insertRow("t", {{"nope", std::string("x")}}), DatabaseError);
-}
-
 TEST_F(SqliteBackendTest, NamesAreQuotedNotSpliced)
 {
     const std::string table = "odd \"name\"; --";

@@ -27,18 +27,13 @@ using namespace velmora::test;
 
 namespace {
 
-qint64 word(std::initializer_list<int> groups)
-{
-    return data::rightsWordFor(groups);
-}
-
 // admin (1), clerk (12), boss (2): a number column, as the schema has it.
 QList<OperatorRow> numberOperators()
 {
     return {
-        {"admin", 1.0, "1234", word({0, 1, 2, 3, 4, 5, 6})},
-        {"clerk", 12.0, "5678", word({0, 1})},
-        {"boss", 2.0, "9999", word({})},
+        {"admin", 1.0, "1234", rightsWord({0, 1, 2, 3, 4, 5, 6})},
+        {"clerk", 12.0, "5678", rightsWord({0, 1})},
+        {"boss", 2.0, "9999", rightsWord({})},
     };
 }
 
@@ -46,9 +41,9 @@ QList<OperatorRow> numberOperators()
 QList<OperatorRow> textOperators()
 {
     return {
-        {"wang", "Wang", "1111", word({0})},
-        {"wei", "wei", "2222", word({1})},
-        {"li", "Li", "3333", word({2})},
+        {"wang", "Wang", "1111", rightsWord({0})},
+        {"wei", "wei", "2222", rightsWord({1})},
+        {"li", "Li", "3333", rightsWord({2})},
     };
 }
 
@@ -460,7 +455,7 @@ void TestLogin::correctPasswordSignsOn()
 
     const Session& session = f.mainWindow->session();
     QCOMPARE(session.operatorId, QStringLiteral("12"));
-    QCOMPARE(session.rightsWord, word({0, 1}));
+    QCOMPARE(session.rightsWord, rightsWord({0, 1}));
     QCOMPARE(session.sessionNo, qint64(1));
     QCOMPARE(session.loginRecordId, records.last().operid);
     QCOMPARE(f.mainWindow->panelText(1), QStringLiteral("操作员:12"));
@@ -577,27 +572,13 @@ void TestLogin::passwordComparison_data()
     QTest::addColumn<QString>("stored");
     QTest::addColumn<QString>("typed");
     QTest::addColumn<bool>("passes");
-    QTest::newRow("exact") << "abc"
-                           << "abc" << true;
+    // The comparison's whole table is in the data layer's tests (OperatorPassword.MatchesEitherForm); these rows
+    // show the login reading the stored text (or its absence) and the box through it.
     QTest::newRow("blanks around the stored one") << "  abc "
                                                   << "abc" << true;
-    QTest::newRow("blanks around the typed one") << "abc"
-                                                 << "   abc  " << true;
-    QTest::newRow("control characters around the stored one") << "\tabc\r\n"
-                                                              << "abc" << true;
     QTest::newRow("letter case counts") << "abc"
                                         << "ABC" << false;
-    QTest::newRow("inner blanks count") << "a bc"
-                                        << "abc" << false;
-    QTest::newRow("inner blanks kept") << "a bc"
-                                       << " a bc " << true;
-    QTest::newRow("empty stored, empty box") << ""
-                                             << "" << true;
-    QTest::newRow("empty stored, blank box") << ""
-                                             << "    " << true;
     QTest::newRow("no stored value, blank box") << QString() << "  " << true;
-    QTest::newRow("empty stored, typed") << ""
-                                         << "x" << false;
     QTest::newRow("Chinese") << "药房"
                              << " 药房" << true;
 }
@@ -609,7 +590,7 @@ void TestLogin::passwordComparison()
     QFETCH(bool, passes);
 
     const QVariant password = stored.isNull() ? QVariant() : QVariant(stored);
-    SignOnFixture f({{"tester", 5.0, password, word({0})}});
+    SignOnFixture f({{"tester", 5.0, password, rightsWord({0})}});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClicks(f.yh, "5");
@@ -789,7 +770,7 @@ void TestLogin::signOnFailureKeepsDialogOpen()
     QFETCH(bool, dropOper);
     QFETCH(QVariant, userid);
     QFETCH(bool, errorReport);
-    SignOnFixture f({{"tester", userid, "1234", word({})}}, {.openToper = !dropOper, .dropOperTable = dropOper});
+    SignOnFixture f({{"tester", userid, "1234", rightsWord({})}}, {.openToper = !dropOper, .dropOperTable = dropOper});
     QVERIFY(f.ok());
     QVERIFY(f.show());
     QTest::keyClick(f.yh, Qt::Key_Down);
@@ -830,7 +811,7 @@ void TestLogin::modalShowingEndsWithTheDialog()
     QFETCH(int, result);
     SignOnFixture f(numberOperators());
     QVERIFY(f.ok());
-    f.platform.onModal([](QDialog& dialog) { return dialog.exec(); });
+    f.platform.onModal([](QDialog& dialog) { return execWithin(dialog); });
 
     bool acted = false;
     auto act = [&] {
@@ -859,15 +840,15 @@ void TestLogin::commandStateAfterSignOn_data()
     QTest::addColumn<QList<int>>("granted");
 
     const QList<int> all{0, 1, 2, 3, 4, 5, 6};
-    QTest::newRow("no group") << word({}) << QList<int>{};
-    QTest::newRow("all groups") << word({0, 1, 2, 3, 4, 5, 6}) << all;
+    QTest::newRow("no group") << rightsWord({}) << QList<int>{};
+    QTest::newRow("all groups") << rightsWord({0, 1, 2, 3, 4, 5, 6}) << all;
     for (int g = 0; g <= 6; ++g)
-        QTest::addRow("group %d", g) << word({g}) << QList<int>{g};
+        QTest::addRow("group %d", g) << rightsWord({g}) << QList<int>{g};
     // Bits 0-9 and 17 upwards take no part.
-    QTest::newRow("groups 1, 4 with low bits changed") << (word({1, 4}) ^ 0x3FF) << QList<int>{1, 4};
+    QTest::newRow("groups 1, 4 with low bits changed") << (rightsWord({1, 4}) ^ 0x3FF) << QList<int>{1, 4};
     QTest::newRow("groups 1, 4 with high bits changed")
-        << (word({1, 4}) ^ (qint64(1) << 17) ^ (qint64(1) << 40)) << QList<int>{1, 4};
-    QTest::newRow("no group with high bits changed") << (word({}) ^ (qint64(0x7F) << 20)) << QList<int>{};
+        << (rightsWord({1, 4}) ^ (qint64(1) << 17) ^ (qint64(1) << 40)) << QList<int>{1, 4};
+    QTest::newRow("no group with high bits changed") << (rightsWord({}) ^ (qint64(0x7F) << 20)) << QList<int>{};
 }
 
 void TestLogin::commandStateAfterSignOn()

@@ -27,17 +27,12 @@ using namespace velmora::test;
 
 namespace {
 
-qint64 word(std::initializer_list<int> groups)
-{
-    return data::rightsWordFor(groups);
-}
-
 // admin (1) and clerk (12), plain passwords as rows made by hand have them.
 QList<OperatorRow> operators()
 {
     return {
-        {"admin", 1.0, "pw-admin-1", word({0, 1, 2, 3, 4, 5, 6})},
-        {"clerk", 12.0, "pw-clerk-12", word({0, 1})},
+        {"admin", 1.0, "pw-admin-1", rightsWord({0, 1, 2, 3, 4, 5, 6})},
+        {"clerk", 12.0, "pw-clerk-12", rightsWord({0, 1})},
     };
 }
 

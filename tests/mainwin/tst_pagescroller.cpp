@@ -48,10 +48,14 @@ private slots:
         QVERIFY(QTest::qWaitForWindowExposed(&scroller));
         QCOMPARE(scroller.position(), 0);
 
-        // Ten times the arrow's repeat interval: a hover that scrolled would show in it.
+        // Ten times the arrow's repeat interval: a hover that scrolled would show in it, and ends the wait.
         constexpr int RepeatWindowMs = 400;
+        const auto moves = [&](int from) {
+            return QTest::qWaitFor([&] { return scroller.position() != from; }, RepeatWindowMs);
+        };
         QTest::mouseMove(scroller.rightArrow());
-        QTest::qWait(RepeatWindowMs);
+        QVERIFY(!scroller.rightArrow()->isDown());
+        QVERIFY(!moves(0));
         QCOMPARE(scroller.position(), 0);
 
         QTest::mouseClick(scroller.rightArrow(), Qt::LeftButton);
@@ -70,7 +74,8 @@ private slots:
         QTRY_VERIFY(scroller.position() >= 3 * once);
         QTest::mouseRelease(scroller.rightArrow(), Qt::LeftButton);
         const int held = scroller.position();
-        QTest::qWait(RepeatWindowMs);
+        QVERIFY(!scroller.rightArrow()->isDown());
+        QVERIFY(!moves(held));
         QCOMPARE(scroller.position(), held);
 
         for (int i = 0; i < 100; ++i)

@@ -399,7 +399,8 @@ private slots:
         // offscreen platform; the window system's request is sent as it comes.
         QContextMenuEvent request(QContextMenuEvent::Mouse, place, target->mapToGlobal(place));
         QApplication::sendEvent(target, &request);
-        QTest::qWait(50);
+        // A menu the request opened is shown by the time it returns, or by the events it posted.
+        QCoreApplication::processEvents();
         QWidget* popup = QApplication::activePopupWidget();
         if (popup != nullptr)
             popup->close();

@@ -37,17 +37,12 @@ namespace {
 
 namespace fs = std::filesystem;
 
-qint64 word(std::initializer_list<int> groups)
-{
-    return data::rightsWordFor(groups);
-}
-
 // admin (1) with every group, clerk (2) with 销售管理 and 库存管理.
 QList<OperatorRow> shopOperators()
 {
     return {
-        {"admin", 1.0, "1234", word({0, 1, 2, 3, 4, 5, 6})},
-        {"clerk", 2.0, "5678", word({0, 1})},
+        {"admin", 1.0, "1234", rightsWord({0, 1, 2, 3, 4, 5, 6})},
+        {"clerk", 2.0, "5678", rightsWord({0, 1})},
     };
 }
 
@@ -216,7 +211,7 @@ void TestShellCommands::relogin()
     if (leave == Leave::SignOnClerk) {
         const Session& now = f.mainWindow->session();
         QCOMPARE(now.operatorId, QStringLiteral("2"));
-        QCOMPARE(now.rightsWord, word({0, 1}));
+        QCOMPARE(now.rightsWord, rightsWord({0, 1}));
         QCOMPARE(f.mainWindow->panelText(1), QStringLiteral("操作员:2"));
         const QList<LoginRecord> records = f.loginRecords();
         QCOMPARE(records.size(), recordsBefore + 1);
@@ -249,7 +244,7 @@ void TestShellCommands::reloginListsOperatorsAddedSince()
     SignedOnShop shop;
     QVERIFY(shop.ok());
     SignOnFixture& f = shop.f;
-    f.database().addOperator("night", std::int64_t{7}, std::string("7777"), std::int64_t{word({6})});
+    f.database().addOperator("night", std::int64_t{7}, std::string("7777"), std::int64_t{rightsWord({6})});
     scriptSignOn(f.platform, QStringLiteral("7"), QStringLiteral("7777"), nullptr);
     f.mainWindow->reloginClick();
     QCOMPARE(f.mainWindow->session().operatorId, QStringLiteral("7"));
@@ -311,7 +306,7 @@ void TestShellCommands::backupWritesACheckedCopyAndRemembersTheFolder()
             return chooseFolder(*chooser, folder);
         }
         progressParent = dialog.parentWidget();
-        return dialog.exec();
+        return execWithin(dialog);
     });
     f.mainWindow->command(QStringLiteral("back1"))->trigger();
 
@@ -362,7 +357,7 @@ void TestShellCommands::backupCancelledLeavesNothing()
             QTest::mouseClick(dialog.findChild<QPushButton*>(QStringLiteral("btcancel")), Qt::LeftButton);
             lock.release();
         });
-        return dialog.exec();
+        return execWithin(dialog);
     });
     f.mainWindow->back1Click();
 
@@ -388,7 +383,7 @@ void TestShellCommands::backupFailureLeavesNothing()
             QDir(folder).removeRecursively(); // the stick pulled out
             return result;
         }
-        return dialog.exec();
+        return execWithin(dialog);
     });
     f.mainWindow->back1Click();
 

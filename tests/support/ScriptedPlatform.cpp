@@ -1,6 +1,8 @@
 #include "tests/support/ScriptedPlatform.h"
 
 #include <QDialog>
+#include <QTimer>
+#include <QtTest>
 #include <QWidget>
 
 namespace velmora::test {
@@ -43,6 +45,25 @@ QStringList ScriptedPlatform::boxTexts() const
 void ScriptedPlatform::pause(int milliseconds)
 {
     m_log.append(QStringLiteral("pause %1").arg(milliseconds));
+}
+
+int execWithin(QDialog& dialog, std::chrono::milliseconds limit)
+{
+    bool tooLong = false;
+    QTimer guard;
+    guard.setSingleShot(true);
+    QObject::connect(&guard, &QTimer::timeout, &dialog, [&] {
+        tooLong = true;
+        dialog.done(QDialog::Rejected);
+    });
+    guard.start(limit);
+    const int result = dialog.exec();
+    if (tooLong)
+        QTest::qFail(qPrintable(QStringLiteral("%1 was still open after %2 ms")
+                                    .arg(dialog.objectName())
+                                    .arg(qint64(limit.count()))),
+                     __FILE__, __LINE__);
+    return result;
 }
 
 int ScriptedPlatform::showModal(QDialog& dialog)

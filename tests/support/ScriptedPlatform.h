@@ -5,6 +5,7 @@
 #include <QList>
 #include <QStringList>
 
+#include <chrono>
 #include <functional>
 
 namespace velmora::test {
@@ -62,5 +63,9 @@ private:
     std::function<int(QDialog&)> m_modalHandler;
     std::function<int(QWidget*)> m_loopHandler;
 };
+
+// The dialog's own modal loop, for a handler of onModal that lets the dialog run as it would. A dialog still open
+// after `limit` is rejected and the test fails, so that a dialog that never ends does not hang the run.
+int execWithin(QDialog& dialog, std::chrono::milliseconds limit = std::chrono::seconds(60));
 
 } // namespace velmora::test

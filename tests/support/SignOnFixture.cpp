@@ -1,6 +1,7 @@
 #include "tests/support/SignOnFixture.h"
 
 #include "data/module/DMod.h"
+#include "data/module/Rights.h"
 #include "login/LookupCombo.h"
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
@@ -16,6 +17,11 @@
 #include <exception>
 
 namespace velmora::test {
+
+qint64 rightsWord(std::initializer_list<int> groups)
+{
+    return data::rightsWordFor(groups);
+}
 
 namespace {
 

@@ -8,6 +8,8 @@
 #include <QStringList>
 #include <QVariant>
 
+#include <initializer_list>
+
 #include <memory>
 #include <string>
 
@@ -31,6 +33,9 @@ inline const QString AppTitle = QStringLiteral("Tarvin医药管理系统");
 inline const QString WrongPassword = QStringLiteral("密码不对,请重新录入!");
 inline const QString DamagedRights = QStringLiteral("你的权限数据被破坏!请与管理员联系重新分配!");
 inline const QString NotAuthenticated = QStringLiteral("对不起,你没有通过口令认证!");
+
+// The able column's word for the rights groups given.
+qint64 rightsWord(std::initializer_list<int> groups);
 
 // One row of OperatorTable; a null QVariant is a column without a value.
 struct OperatorRow

@@ -15,6 +15,14 @@ TempFolder::TempFolder()
     m_path = pattern;
 }
 
+std::set<std::string> namesIn(const std::filesystem::path& folder)
+{
+    std::set<std::string> out;
+    for (const auto& entry : std::filesystem::directory_iterator(folder))
+        out.insert(entry.path().filename().string());
+    return out;
+}
+
 TempFolder::~TempFolder()
 {
     std::error_code ec;

@@ -1,6 +1,7 @@
 #pragma once
 
 #include <filesystem>
+#include <set>
 #include <string>
 
 namespace velmora::test {
@@ -23,5 +24,8 @@ public:
 private:
     std::filesystem::path m_path;
 };
+
+// What a folder holds, by name.
+std::set<std::string> namesIn(const std::filesystem::path& folder);
 
 } // namespace velmora::test

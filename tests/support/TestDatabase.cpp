@@ -5,6 +5,7 @@
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/Schema.h"
+#include "data/engines/SqliteBackend.h"
 #include "data/provider/ConnectionString.h"
 
 #include <libpq-fe.h>
@@ -15,6 +16,8 @@
 #include <chrono>
 #include <cstdio>
 #include <cstdlib>
+#include <filesystem>
+#include <fstream>
 #include <stdexcept>
 
 #include <unistd.h>
@@ -158,10 +161,31 @@ std::string startupConnectionString(const std::string& user, const std::string& 
            "Jet OLEDB:SFP=False;";
 }
 
+bool writeSettingsFile(const std::string& folder, const std::string& source, const std::string& user,
+                       const std::string& password)
+{
+    std::ofstream file(std::filesystem::path(folder) / "DBConn.ini", std::ios::binary | std::ios::trunc);
+    file << "[Velmora]\nDB_Source=" << source << "\nDB_User=" << user << "\nDB_Password=" << password << "\n";
+    file.close();
+    return !file.fail();
+}
+
 std::string fileConnectionString(const std::string& path)
 {
     return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=Admin;Data Source=" + data::quoteValue(path) +
            ";Mode=Share Deny None;Jet OLEDB:Database Password=\"\"";
+}
+
+void makeShopFile(const std::string& path, int loginRecords)
+{
+    auto backend = data::createDatabaseFile(path);
+    backend->execute("BEGIN;\n" + data::schemaScript() + "COMMIT;\n");
+    backend->execute("BEGIN;\n"
+                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < " +
+                     std::to_string(loginRecords) +
+                     ")\n"
+                     "INSERT INTO oper (userid, 登录时间) SELECT 1, '2024-01-01 08:00:00' FROM n;\n"
+                     "COMMIT;\n");
 }
 
 std::string sqlLiteral(const data::Value& value)
@@ -261,6 +285,12 @@ std::string TestDatabase::connectionStringAs(const std::string& role, const std:
     return "Provider=Microsoft.Jet.OLEDB.4.0;User ID=" + data::quoteValue(role) +
            ";Data Source=" + data::quoteValue(source()) +
            ";Mode=Share Deny None;Jet OLEDB:Database Password=" + data::quoteValue(password);
+}
+
+bool TestDatabase::writeSettings(const std::string& folder) const
+{
+    return isServer() ? writeSettingsFile(folder, source(), m_server->user, m_server->password)
+                      : writeSettingsFile(folder, source(), "Admin", "");
 }
 
 std::vector<std::string> TestDatabase::toolTarget() const

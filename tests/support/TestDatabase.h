@@ -51,8 +51,16 @@ std::vector<std::vector<std::string>> rowsOfFile(const std::string& path, const 
 // The start-up's 22-piece connection string (settings/ConnectionSettings) with the values put in as given.
 std::string startupConnectionString(const std::string& user, const std::string& source, const std::string& password,
                                     const std::string& provider = "Microsoft.Jet.OLEDB.4.0");
+// A DBConn.ini in `folder` (the program's) with the [Velmora] section's three values; false when it cannot be
+// written.
+bool writeSettingsFile(const std::string& folder, const std::string& source, const std::string& user,
+                       const std::string& password);
 // The connection string of a database file that has no database password.
 std::string fileConnectionString(const std::string& path);
+
+// A shop's database file as velmora-db makes it (the twelve tables, write-ahead log) with `loginRecords` rows in
+// oper, so that a copy of it takes several steps.
+void makeShopFile(const std::string& path, int loginRecords);
 
 // A value as an SQL literal that both backends read alike.
 std::string sqlLiteral(const data::Value& value);
@@ -136,6 +144,9 @@ public:
     std::string connectionString() const;
     // The same as another role of the server.
     std::string connectionStringAs(const std::string& role, const std::string& password) const;
+    // A DBConn.ini in `folder` that names this database: the server's URI with its role and password, or the
+    // file as Admin without a password.
+    bool writeSettings(const std::string& folder) const;
     // velmora-db's words for this database: the file, or the URI with --db-user and --db-password.
     std::vector<std::string> toolTarget() const;
 

@@ -1,5 +1,6 @@
 #include "tests/support/VelmoraDb.h"
 
+#include <algorithm>
 #include <cerrno>
 #include <csignal>
 #include <cstdio>
@@ -8,12 +9,9 @@
 
 #include <fcntl.h>
 #include <poll.h>
-#include <spawn.h>
 #include <sys/syscall.h>
 #include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 namespace velmora::test {
 
@@ -27,7 +25,8 @@ std::string shellQuote(const std::string& word)
 
 ToolRun runShell(const std::string& command)
 {
-    FILE* pipe = popen((command + " 2>&1").c_str(), "r");
+    // Under timeout(1), so that a program that never ends fails the test instead of hanging it.
+    FILE* pipe = popen(("timeout --kill-after=5 120 /bin/sh -c " + shellQuote(command) + " 2>&1").c_str(), "r");
     if (!pipe)
         return {-1, {}};
     std::string output;
@@ -59,52 +58,35 @@ HeldVelmoraDb::HeldVelmoraDb(const std::vector<std::string>& arguments)
         m_filler += static_cast<std::size_t>(n);
     ::fcntl(fds[1], F_SETFL, 0); // the flag belongs to the pipe, which the program shares
 
-    const std::string program = std::string(VELMORA_BIN_DIR) + "/velmora-db";
-    std::vector<std::string> words{program};
-    words.insert(words.end(), arguments.begin(), arguments.end());
-    std::vector<char*> argv;
-    for (std::string& word : words)
-        argv.push_back(word.data());
-    argv.push_back(nullptr);
-    posix_spawn_file_actions_t actions;
-    posix_spawn_file_actions_init(&actions);
-    posix_spawn_file_actions_adddup2(&actions, fds[1], STDERR_FILENO);
-    posix_spawn_file_actions_addopen(&actions, STDOUT_FILENO, "/dev/null", O_WRONLY, 0);
-    pid_t pid = -1;
-    if (posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), environ) == 0)
-        m_pid = pid;
-    posix_spawn_file_actions_destroy(&actions);
+    std::vector<std::string> argv{std::string(VELMORA_BIN_DIR) + "/velmora-db"};
+    argv.insert(argv.end(), arguments.begin(), arguments.end());
+    m_process = std::make_unique<ChildProcess>(argv, Redirect{}, Redirect::null(), Redirect::descriptor(fds[1]));
     ::close(fds[1]);
     m_errorPipe = fds[0];
 }
 
 HeldVelmoraDb::~HeldVelmoraDb()
 {
-    if (m_pid > 0) {
-        ::kill(m_pid, SIGKILL);
-        ::waitpid(m_pid, nullptr, 0);
-    }
+    m_process.reset();
     if (m_errorPipe >= 0)
         ::close(m_errorPipe);
 }
 
 std::string HeldVelmoraDb::waitUntilHeld(std::chrono::seconds limit)
 {
-    if (m_pid <= 0)
+    if (!m_process || !m_process->started())
         return "velmora-db did not start";
     const auto end = std::chrono::steady_clock::now() + limit;
-    const std::string syscallFile = "/proc/" + std::to_string(m_pid) + "/syscall";
+    const std::string syscallFile = "/proc/" + std::to_string(m_process->pid()) + "/syscall";
     while (std::chrono::steady_clock::now() < end) {
         // The number of the system call it waits in, first on the line.
         long number = -1;
         std::ifstream(syscallFile) >> number;
         if (number == SYS_write)
             return {};
-        int status = 0;
-        if (::waitpid(m_pid, &status, WNOHANG) == m_pid) {
-            m_pid = -1;
-            return "velmora-db ended (wait status " + std::to_string(status) + ") before it wrote to standard error";
-        }
+        if (!m_process->running())
+            return "velmora-db ended (wait status " + std::to_string(m_process->status()) +
+                   ") before it wrote to standard error";
         std::this_thread::sleep_for(std::chrono::milliseconds(2));
     }
     return "velmora-db did not stop at a write to standard error within " + std::to_string(limit.count()) + " s";
@@ -131,19 +113,9 @@ HeldVelmoraDb::Ended HeldVelmoraDb::finish(std::chrono::seconds limit)
         read.append(buffer, static_cast<std::size_t>(n));
     }
     ended.errorOutput = read.size() > m_filler ? read.substr(m_filler) : std::string();
-    if (m_pid > 0) {
-        int status = 0;
-        pid_t reaped = 0;
-        while ((reaped = ::waitpid(m_pid, &status, WNOHANG)) == 0 && std::chrono::steady_clock::now() < end)
-            std::this_thread::sleep_for(std::chrono::milliseconds(5));
-        if (reaped == m_pid) {
-            ended.waitStatus = status;
-        } else {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-        }
-        m_pid = -1;
-    }
+    const auto left = std::chrono::duration_cast<std::chrono::milliseconds>(end - std::chrono::steady_clock::now());
+    if (m_process)
+        ended.waitStatus = m_process->wait(std::max(left, std::chrono::milliseconds(0)));
     return ended;
 }
 

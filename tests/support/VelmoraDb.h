@@ -1,6 +1,9 @@
 #pragma once
 
+#include "tests/support/ChildProcess.h"
+
 #include <chrono>
+#include <memory>
 #include <string>
 #include <vector>
 
@@ -15,7 +18,7 @@ struct ToolRun
 // The word in single quotes for the shell.
 std::string shellQuote(const std::string& word);
 
-// Runs a command line through the shell.
+// Runs a command line through the shell; one still running after two minutes is killed (status 124).
 ToolRun runShell(const std::string& command);
 
 // Runs the built velmora-db with the arguments; `environment` holds assignments the shell puts before it
@@ -34,7 +37,7 @@ public:
     HeldVelmoraDb(const HeldVelmoraDb&) = delete;
     HeldVelmoraDb& operator=(const HeldVelmoraDb&) = delete;
 
-    int pid() const { return m_pid; }
+    int pid() const { return m_process ? m_process->pid() : -1; }
     // Empty once the process has stopped at a write to its standard error; else what it did instead (it ended,
     // or `limit` ran out first).
     std::string waitUntilHeld(std::chrono::seconds limit);
@@ -48,7 +51,7 @@ public:
     Ended finish(std::chrono::seconds limit);
 
 private:
-    int m_pid = -1;
+    std::unique_ptr<ChildProcess> m_process;
     int m_errorPipe = -1;     // our end
     std::size_t m_filler = 0; // bytes put in the pipe before the start, not the program's
 };

@@ -5,6 +5,7 @@
 #include "data/module/OperatorPassword.h"
 #include "data/module/Rights.h"
 #include "tests/support/BackendTest.h"
+#include "tests/support/SampleBytes.h"
 #include "tests/support/VelmoraDb.h"
 
 #include <gtest/gtest.h>
@@ -164,10 +165,7 @@ TEST_P(VelmoraDbTest, CreateRefusesADatabaseThatIsThere)
     if (db->isServer()) {
         EXPECT_EQ(db->number("select count(*) from pg_tables where schemaname = 'public'"), 1);
     } else {
-        std::ifstream in(db->path());
-        std::stringstream kept;
-        kept << in.rdbuf();
-        EXPECT_EQ(kept.str(), "precious");
+        EXPECT_EQ(bytesOfFile(db->path()), "precious");
     }
 }
 
@@ -230,11 +228,9 @@ TEST_F(VelmoraDbFileTest, APasswordProtectedFileOpensOnlyWithItsPassword)
         EXPECT_EQ(refused.output.find(secret), std::string::npos) << secret << ": " << refused.output;
 
     for (const std::string& file : {path, path + "-wal"}) {
-        std::ifstream in(file, std::ios::binary);
-        std::stringstream bytes;
-        bytes << in.rdbuf();
+        const std::string bytes = bytesOfFile(file);
         for (const char* secret : {"pw-admin-77", "pw-clerk-88", "pw-eve-99"})
-            EXPECT_EQ(bytes.str().find(secret), std::string::npos) << secret << " in " << file;
+            EXPECT_EQ(bytes.find(secret), std::string::npos) << secret << " in " << file;
     }
 }
 

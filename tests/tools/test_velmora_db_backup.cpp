@@ -5,6 +5,8 @@
 #include "data/module/DMod.h"
 #include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
+#include "tests/support/ChildProcess.h"
+#include "tests/support/SampleBytes.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/VelmoraDb.h"
@@ -25,13 +27,8 @@
 #include <vector>
 
 #include <fcntl.h>
-#include <signal.h>
-#include <spawn.h>
 #include <sys/stat.h>
-#include <sys/wait.h>
 #include <unistd.h>
-
-extern char** environ;
 
 using namespace velmora::data;
 using namespace velmora::test;
@@ -39,23 +36,6 @@ using namespace velmora::test;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string readFile(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-// What a folder holds, by name.
-std::set<std::string> names(const TempFolder& folder)
-{
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder.path()))
-        out.insert(entry.path().filename().string());
-    return out;
-}
 
 // One statement's single-column rows, as text; nothing for a file that is not there.
 std::vector<std::string> column(const std::string& database, const std::string& sql)
@@ -80,16 +60,10 @@ std::set<std::int64_t> operids(const std::string& database, std::int64_t upTo)
     return ids;
 }
 
-// A shop's database as velmora-db makes it (write-ahead log), with a year of login records, so that a copy
-// takes a while.
+// A shop's database with a year of login records, so that a copy takes a while.
 void makeShopDatabase(const std::string& path)
 {
-    auto backend = createDatabaseFile(path);
-    backend->execute("BEGIN;\n" + schemaScript() + "COMMIT;\n");
-    backend->execute("BEGIN;\n"
-                     "WITH RECURSIVE n(i) AS (SELECT 1 UNION ALL SELECT i + 1 FROM n WHERE i < 100000)\n"
-                     "INSERT INTO oper (userid, 登录时间) SELECT 1, '2024-01-01 08:00:00' FROM n;\n"
-                     "COMMIT;\n");
+    makeShopFile(path, 100000);
 }
 
 // A till that signs on again and again (velmora_signon_worker) and reports each committed record's operid on a
@@ -97,17 +71,11 @@ void makeShopDatabase(const std::string& path)
 class SigningTill
 {
 public:
-    SigningTill(const std::string& database, const std::string& report) : m_report(report)
+    SigningTill(const std::string& database, const std::string& report)
+        : m_report(report),
+          m_process({std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker", database, "0"}, Redirect{},
+                    Redirect::file(report))
     {
-        const std::string worker = std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker";
-        posix_spawn_file_actions_t actions;
-        posix_spawn_file_actions_init(&actions);
-        posix_spawn_file_actions_addopen(&actions, 1, report.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-        char count[] = "0";
-        char* argv[] = {const_cast<char*>(worker.c_str()), const_cast<char*>(database.c_str()), count, nullptr};
-        if (posix_spawn(&m_pid, worker.c_str(), &actions, nullptr, argv, environ) != 0)
-            m_pid = -1;
-        posix_spawn_file_actions_destroy(&actions);
     }
     ~SigningTill() { stop(); }
     SigningTill(const SigningTill&) = delete;
@@ -117,7 +85,7 @@ public:
     std::vector<std::int64_t> reported() const
     {
         std::vector<std::int64_t> ids;
-        std::istringstream lines(readFile(m_report));
+        std::istringstream lines(bytesOfFile(m_report));
         std::string line;
         while (std::getline(lines, line) && !lines.eof())
             if (line != "ready")
@@ -131,19 +99,12 @@ public:
             std::this_thread::sleep_for(std::chrono::milliseconds(10));
         return reported().size() >= count;
     }
-    bool running() const { return m_pid > 0 && ::waitpid(m_pid, nullptr, WNOHANG) == 0; }
-    void stop()
-    {
-        if (m_pid > 0) {
-            ::kill(m_pid, SIGKILL);
-            ::waitpid(m_pid, nullptr, 0);
-            m_pid = -1;
-        }
-    }
+    bool running() const { return m_process.running(); }
+    void stop() { m_process.kill(); }
 
 private:
     std::string m_report;
-    pid_t m_pid = -1;
+    mutable ChildProcess m_process;
 };
 
 TEST(VelmoraDbBackup, CopyWhileATillSignsOnHoldsEveryRecordCommittedBefore)
@@ -154,7 +115,7 @@ TEST(VelmoraDbBackup, CopyWhileATillSignsOnHoldsEveryRecordCommittedBefore)
     ASSERT_EQ(::chmod(db.c_str(), 0640), 0);
 
     SigningTill till(db, dir.file("till.out"));
-    ASSERT_TRUE(till.waitForSignOns(20)) << readFile(dir.file("till.out"));
+    ASSERT_TRUE(till.waitForSignOns(20)) << bytesOfFile(dir.file("till.out"));
 
     std::int64_t lastCopied = 0;
     for (int round = 0; round < 3; ++round) {
@@ -195,7 +156,7 @@ TEST(VelmoraDbBackup, CopyWhileATillSignsOnHoldsEveryRecordCommittedBefore)
     }
     till.stop();
     // Only the copies: no temporary file is left beside them.
-    std::set<std::string> left = names(dir);
+    std::set<std::string> left = namesIn(dir.path());
     left.erase("velmdb.mdb-wal");
     left.erase("velmdb.mdb-shm");
     EXPECT_EQ(left, (std::set<std::string>{"velmdb.mdb", "till.out", "copy-0.mdb", "copy-1.mdb", "copy-2.mdb"}));
@@ -233,14 +194,14 @@ TEST_P(VelmoraDbBackupFailure, LeavesNoDestinationAndNothingElse)
     const FailureCase& c = GetParam();
     TempFolder dir;
     const auto [source, destination] = c.prepare(dir);
-    const std::set<std::string> before = names(dir);
-    const std::string destinationBefore = fs::exists(destination) ? readFile(destination) : std::string("<none>");
+    const std::set<std::string> before = namesIn(dir.path());
+    const std::string destinationBefore = fs::exists(destination) ? bytesOfFile(destination) : std::string("<none>");
 
     const ToolRun run = runVelmoraDb({"backup", source, destination});
     EXPECT_EQ(run.status, 1) << run.output;
     EXPECT_NE(run.output.find(c.said), std::string::npos) << run.output;
-    EXPECT_EQ(names(dir), before) << run.output;
-    EXPECT_EQ(fs::exists(destination) ? readFile(destination) : std::string("<none>"), destinationBefore);
+    EXPECT_EQ(namesIn(dir.path()), before) << run.output;
+    EXPECT_EQ(fs::exists(destination) ? bytesOfFile(destination) : std::string("<none>"), destinationBefore);
 }
 
 INSTANTIATE_TEST_SUITE_P(
@@ -296,7 +257,7 @@ TEST(VelmoraDbBackup, AServerThatCannotBeReachedLeavesNoCopyAndShowsNoPassword)
     EXPECT_NE(run.output.find("127.0.0.1:1/velmora"), std::string::npos) << run.output;
     EXPECT_NE(run.output.find("no backup was written"), std::string::npos) << run.output;
     EXPECT_EQ(run.output.find("s3cr3t-pw"), std::string::npos) << run.output;
-    EXPECT_TRUE(names(dir).empty());
+    EXPECT_TRUE(namesIn(dir.path()).empty());
 }
 
 // The age of the newest good copy: a fresh one passes, one older than 36 hours and none at all fail, for the copies

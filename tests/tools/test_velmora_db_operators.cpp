@@ -305,10 +305,9 @@ TerminalRun onTerminal(const std::vector<std::string>& arguments, const std::vec
             }
         }
     }
-    int status = 0;
-    ::waitpid(child, &status, 0);
+    const int status = waitWithin(child, std::chrono::seconds(10));
     ::close(master);
-    result.status = WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+    result.status = exitCodeOf(status);
     return result;
 }
 

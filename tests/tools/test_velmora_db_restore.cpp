@@ -3,6 +3,8 @@
 // the replaced file kept beside it. On the server, a pg_dump archive restored into an empty database only.
 
 #include "tests/support/HolderProcess.h"
+#include "tests/support/SampleBytes.h"
+#include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 #include "tests/support/VelmoraDb.h"
 
@@ -21,22 +23,6 @@ using namespace velmora::test;
 namespace {
 
 namespace fs = std::filesystem;
-
-std::string contents(const fs::path& path)
-{
-    std::ifstream in(path, std::ios::binary);
-    std::stringstream bytes;
-    bytes << in.rdbuf();
-    return bytes.str();
-}
-
-std::set<std::string> names(const fs::path& folder)
-{
-    std::set<std::string> out;
-    for (const auto& entry : fs::directory_iterator(folder))
-        out.insert(entry.path().filename().string());
-    return out;
-}
 
 std::string single(const std::string& database, const std::string& sql)
 {
@@ -99,8 +85,8 @@ INSTANTIATE_TEST_SUITE_P(Holders, RestoreWhileHeld, ::testing::ValuesIn(Holders)
 TEST_P(RestoreWhileHeld, IsRefusedAndTheFileIsUnchangedToTheByte)
 {
     rowsOfFile(database, "PRAGMA wal_checkpoint(TRUNCATE)");
-    const std::string before = contents(database);
-    const std::set<std::string> filesBefore = names(folder.path());
+    const std::string before = bytesOfFile(database);
+    const std::set<std::string> filesBefore = namesIn(folder.path());
     HolderProcess holder(GetParam().argv(database));
     ASSERT_FALSE(holder.waitUntilReady(std::chrono::seconds(10)).empty()) << "the holder did not start";
 
@@ -111,8 +97,8 @@ TEST_P(RestoreWhileHeld, IsRefusedAndTheFileIsUnchangedToTheByte)
     EXPECT_NE(run.output.find("nothing was changed"), std::string::npos) << run.output;
     holder.release();
 
-    EXPECT_EQ(contents(database), before);
-    EXPECT_EQ(names(folder.path()), filesBefore) << "no kept file, no copy left beside it";
+    EXPECT_EQ(bytesOfFile(database), before);
+    EXPECT_EQ(namesIn(folder.path()), filesBefore) << "no kept file, no copy left beside it";
     EXPECT_EQ(single(database, "SELECT count(*) FROM oper"), "2");
 }
 
@@ -131,7 +117,7 @@ TEST_F(FileRestore, PutsTheBackupInPlaceAndKeepsTheFileItReplaced)
     EXPECT_EQ(status.st_mode & 0777, 0640u) << "the restored file has the replaced file's permissions";
 
     std::string kept;
-    for (const std::string& name : names(folder.path())) {
+    for (const std::string& name : namesIn(folder.path())) {
         if (name.rfind("velmdb.mdb.before-restore-", 0) == 0)
             kept = folder.file(name);
         EXPECT_NE(name.front(), '.') << "a temporary copy is left: " << name;
@@ -152,11 +138,11 @@ TEST_F(FileRestore, PutsTheBackupInPlaceAndKeepsTheFileItReplaced)
 TEST_F(FileRestore, ABackupThatIsNoSoundDatabaseChangesNothing)
 {
     rowsOfFile(database, "PRAGMA wal_checkpoint(TRUNCATE)");
-    const std::string before = contents(database);
+    const std::string before = bytesOfFile(database);
     const std::string broken = folder.file("broken.mdb");
     {
         // The backup's first page kept, the rest of it overwritten: a damaged file.
-        std::string bytes = contents(backup);
+        std::string bytes = bytesOfFile(backup);
         for (std::size_t i = 4096; i < bytes.size(); ++i)
             bytes[i] = static_cast<char>(i * 7);
         std::ofstream(broken, std::ios::binary) << bytes;
@@ -167,12 +153,12 @@ TEST_F(FileRestore, ABackupThatIsNoSoundDatabaseChangesNothing)
     rowsOfFile(empty, "CREATE TABLE t (a INTEGER)");
     for (const std::string& bad : {broken, notDatabase, empty}) {
         SCOPED_TRACE(bad);
-        const std::set<std::string> filesBefore = names(folder.path());
+        const std::set<std::string> filesBefore = namesIn(folder.path());
         const ToolRun run = runVelmoraDb({"restore", bad, database});
         EXPECT_EQ(run.status, 1) << run.output;
         EXPECT_NE(run.output.find("nothing was changed"), std::string::npos) << run.output;
-        EXPECT_EQ(contents(database), before);
-        EXPECT_EQ(names(folder.path()), filesBefore);
+        EXPECT_EQ(bytesOfFile(database), before);
+        EXPECT_EQ(namesIn(folder.path()), filesBefore);
     }
 }
 

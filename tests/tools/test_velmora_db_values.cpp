@@ -3,7 +3,7 @@
 
 #include "data/module/DMod.h"
 #include "data/Schema.h"
-#include "tests/support/TestDatabase.h"
+#include "tests/support/BackendTest.h"
 #include "tests/support/VelmoraDb.h"
 
 #include <gtest/gtest.h>
@@ -30,14 +30,11 @@ std::string replaced(std::string text, const std::string& from, const std::strin
     return text;
 }
 
-class ShowTest : public ::testing::TestWithParam<TestBackend>
+class ShowTest : public BackendTest
 {
 protected:
-    void SetUp() override
+    void prepare() override
     {
-        if (const std::string why = skipReason(GetParam()); !why.empty())
-            GTEST_SKIP() << why;
-        db = std::make_unique<TestDatabase>(GetParam());
         const ToolRun made = tool({"create"});
         ASSERT_EQ(made.status, 0) << made.output;
     }
@@ -51,8 +48,6 @@ protected:
         return runVelmoraDb(arguments);
     }
     ToolRun show(const std::string& dataset) const { return tool({"show"}, {dataset}); }
-
-    std::unique_ptr<TestDatabase> db;
 };
 
 VELMORA_INSTANTIATE_FOR_BACKENDS(ShowTest);
