@@ -11,48 +11,8 @@
 
 #include <libpq-fe.h>
 
-#include <algorithm>
-#include <span>
 
 namespace velmora::data {
-
-namespace {
-
-// Keeps a whole result, for openTable and openCommand.
-class Collector final : public RowSink
-{
-public:
-    explicit Collector(ResultSet& result) : m_result(result) {}
-    void begin(int) override {}
-    void row(std::span<const CellView> cells) override
-    {
-        std::vector<Value>& values = m_result.rows.emplace_back();
-        values.reserve(cells.size());
-        for (const CellView& cell : cells)
-            values.push_back(cell.toValue());
-    }
-
-private:
-    ResultSet& m_result;
-};
-
-} // namespace
-
-ResultSet PgBackend::openTable(const std::string& table)
-{
-    ResultSet result;
-    Collector collector(result);
-    result.columns = readTable(table, collector);
-    return result;
-}
-
-ResultSet PgBackend::openCommand(const std::string& commandText)
-{
-    ResultSet result;
-    Collector collector(result);
-    result.columns = readCommand(commandText, collector);
-    return result;
-}
 
 std::vector<ColumnDescription> PgBackend::readTable(const std::string& table, RowSink& rows)
 {
@@ -162,14 +122,7 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
             typedByValues.push_back(i);
     }
 
-    struct ValueStats
-    {
-        bool integer = false;
-        bool real = false;
-        bool text = false;
-        int longest = 0;
-    };
-    std::vector<ValueStats> stats(static_cast<std::size_t>(n));
+    std::vector<ValuesSeen> stats(static_cast<std::size_t>(n));
     std::vector<char> tracked(static_cast<std::size_t>(n), 0);
     for (int i : typedByValues)
         tracked[static_cast<std::size_t>(i)] = 1;
@@ -190,22 +143,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
                 cells[ci] = pg::cellOf(r, row, i, types[ci], decimal[ci], scratch[ci]);
                 if (cells[ci].type != CellView::Type::Null && columns[ci].baseTable.empty())
                     computedWithValue[ci] = 1;
-                if (!tracked[ci])
-                    continue;
-                switch (cells[ci].type) {
-                case CellView::Type::Integer:
-                    stats[ci].integer = true;
-                    break;
-                case CellView::Type::Double:
-                    stats[ci].real = true;
-                    break;
-                case CellView::Type::Text:
-                    stats[ci].text = true;
-                    stats[ci].longest = std::max(stats[ci].longest, static_cast<int>(text::utf8Length(cells[ci].text)));
-                    break;
-                default:
-                    break;
-                }
+                if (tracked[ci])
+                    stats[ci].note(cells[ci]);
             }
             sink.row(cells);
         }
@@ -220,20 +159,8 @@ std::vector<ColumnDescription> PgBackend::read(const pg_result* r, std::string_v
         fail(last.get());
     take(last.get()); // none in single-row mode; kept for a server that sends them all at once
 
-    // Like the embedded engine's columns without a declared type: integers a big integer, any real a double,
-    // text a wide string as long as its longest value, nothing at all a wide string of 255.
-    for (int i : typedByValues) {
-        ColumnDescription& c = columns[static_cast<std::size_t>(i)];
-        const ValueStats& s = stats[static_cast<std::size_t>(i)];
-        if (s.text)
-            pg::describeFixed(c, AdoType::adVarWChar, std::max(s.longest, 1), 0);
-        else if (s.real)
-            pg::describeFixed(c, AdoType::adDouble, 8, 15);
-        else if (s.integer)
-            pg::describeFixed(c, AdoType::adBigInt, 8, 19);
-        else
-            pg::describeFixed(c, AdoType::adVarWChar, 255, 0);
-    }
+    for (int i : typedByValues)
+        stats[static_cast<std::size_t>(i)].describe(columns[static_cast<std::size_t>(i)]);
     for (std::size_t ci = 0; ci < columns.size(); ++ci)
         columns[ci].allNull = columns[ci].baseTable.empty() && !computedWithValue[ci];
 
@@ -263,8 +190,8 @@ ResultSet PgBackend::query(const std::string& sql, const std::vector<Value>& par
         const std::string numbered = parameterised(sql, parameters, texts);
         const Result description = prepareQuery(numbered, true);
         ResultSet result;
-        Collector collector(result);
-        result.columns = read(description.get(), sql, collector, parameterPointers(texts));
+        RowCollector rows(result.rows);
+        result.columns = read(description.get(), sql, rows, parameterPointers(texts));
         return result;
     });
 }

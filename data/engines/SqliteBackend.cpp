@@ -27,39 +27,6 @@ namespace {
 
 // ---- column descriptions -------------------------------------------------
 
-// Storage classes met in a column without a declared type.
-struct ValueStats
-{
-    bool integer = false;
-    bool real = false;
-    bool text = false;
-    bool blob = false;
-    int longestText = 0;
-};
-
-void typeFromValues(ColumnDescription& c, const ValueStats& s)
-{
-    if (s.blob) {
-        c.type = AdoType::adLongVarBinary;
-        c.definedSize = 2147483647;
-    } else if (s.text) {
-        c.type = AdoType::adVarWChar;
-        c.definedSize = s.longestText > 0 ? s.longestText : 1;
-    } else if (s.real) {
-        c.type = AdoType::adDouble;
-        c.definedSize = 8;
-        c.precision = 15;
-    } else if (s.integer) {
-        c.type = AdoType::adBigInt;
-        c.definedSize = 8;
-        c.precision = 19;
-    } else {
-        c.type = AdoType::adVarWChar;
-        c.definedSize = 255;
-        c.allNull = c.baseTable.empty();
-    }
-}
-
 // A cell of a BCD column as the decimal it stands for: an integer exactly, a REAL as the decimal of the
 // column's scale nearest to it, text that is a number from its digits. Anything else stays as it is.
 void readDecimal(CellView& cell, int scale)
@@ -356,44 +323,6 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     return m_tables.emplace(key, std::move(info)).first->second;
 }
 
-namespace {
-
-// Collects the rows a sink is given, for the callers that want a whole result at once.
-class CollectRows final : public RowSink
-{
-public:
-    explicit CollectRows(std::vector<std::vector<Value>>& rows) : m_rows(rows) {}
-    void begin(int) override {}
-    void row(std::span<const CellView> cells) override
-    {
-        std::vector<Value>& row = m_rows.emplace_back();
-        row.reserve(cells.size());
-        for (const CellView& cell : cells)
-            row.push_back(cell.toValue());
-    }
-
-private:
-    std::vector<std::vector<Value>>& m_rows;
-};
-
-} // namespace
-
-ResultSet SqliteBackend::openTable(const std::string& table)
-{
-    ResultSet result;
-    CollectRows rows(result.rows);
-    result.columns = readTable(table, rows);
-    return result;
-}
-
-ResultSet SqliteBackend::openCommand(const std::string& commandText)
-{
-    ResultSet result;
-    CollectRows rows(result.rows);
-    result.columns = readCommand(commandText, rows);
-    return result;
-}
-
 std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
 {
     const CommandClock clock(*this);
@@ -455,7 +384,7 @@ ResultSet SqliteBackend::query(const std::string& sql, const std::vector<Value>&
     const CommandClock clock(*this);
     SqliteStatement s = prepareWithParameters(sql, parameters);
     ResultSet result;
-    CollectRows rows(result.rows);
+    RowCollector rows(result.rows);
     result.columns = read(s.get(), sql, rows);
     return result;
 }
@@ -543,7 +472,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
         }
     }
 
-    std::vector<ValueStats> stats(static_cast<std::size_t>(n));
+    std::vector<ValuesSeen> stats(static_cast<std::size_t>(n));
     std::vector<char> tracked(static_cast<std::size_t>(n), 0);
     for (int i : derived)
         tracked[static_cast<std::size_t>(i)] = 1;
@@ -569,7 +498,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                     cell.integer = v;
                 }
                 if (tracked[ci])
-                    stats[ci].integer = true;
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_FLOAT: {
@@ -581,7 +510,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                     cell.number = v;
                 }
                 if (tracked[ci])
-                    stats[ci].real = true;
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_TEXT: {
@@ -589,12 +518,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 const int bytes = sqlite3_value_bytes(value);
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
-                if (tracked[ci]) {
-                    stats[ci].text = true;
-                    const int length = static_cast<int>(data::text::utf8Length(cell.text));
-                    if (length > stats[ci].longestText)
-                        stats[ci].longestText = length;
-                }
+                if (tracked[ci])
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_BLOB: {
@@ -603,7 +528,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
                 if (tracked[ci])
-                    stats[ci].blob = true;
+                    stats[ci].binary = true;
                 break;
             }
             default:
@@ -619,7 +544,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
         fail({});
 
     for (int i : derived)
-        typeFromValues(columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
+        stats[static_cast<std::size_t>(i)].describe(columns[static_cast<std::size_t>(i)]);
 
     nameSharedColumns(columns, commandText);
     return columns;
