@@ -3,8 +3,6 @@
 #include "data/engines/PgBackend.h"
 
 #include "data/Errors.h"
-#include "data/Text.h"
-#include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PgInternal.h"
 #include "data/engines/PgTypes.h"

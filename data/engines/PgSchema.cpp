@@ -4,6 +4,7 @@
 
 #include "data/Errors.h"
 #include "data/Text.h"
+#include "data/dataset/Field.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PgInternal.h"
 
