@@ -195,8 +195,8 @@ private:
     std::string m_password;
     // What the command under way has done so far, for its repetition.
     int m_commandDepth = 0;
-    bool m_sentInCommand = false;  // a request of it went to the server
-    bool m_rowsDelivered = false;  // a row of it was handed on
+    bool m_sentInCommand = false;    // a request of it went to the server
+    bool m_rowsDelivered = false;    // a row of it was handed on
     int m_lastTransactionStatus = 0; // PQtransactionStatus after the last answer (0: idle)
     int m_commandTimeout = DefaultCommandTimeoutSeconds;
     int m_serverTimeout = DefaultCommandTimeoutSeconds; // the session's statement_timeout, in seconds
@@ -205,7 +205,7 @@ private:
     std::chrono::steady_clock::time_point m_sent;     // when the request under way was sent
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
-    CatalogueSnapshot m_names;          // what adaptCommand reads
+    CatalogueSnapshot m_names;         // what adaptCommand reads
     std::vector<unsigned> m_tableOids; // of m_names.tables, in the same order
     // insertRow's statements, prepared once each on this connection: its INSERT text -> the statement's name.
     std::unordered_map<std::string, std::string> m_insertStatements;

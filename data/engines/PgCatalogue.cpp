@@ -135,5 +135,4 @@ const PgBackend::ColumnInfo* PgBackend::columnNamed(const TableInfo& table, std:
     return found;
 }
 
-
 } // namespace velmora::data

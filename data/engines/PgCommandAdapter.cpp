@@ -166,8 +166,8 @@ std::optional<std::string> catalogueSpelling(const CatalogueSnapshot& catalogue,
 
 // What replaces the token t, if anything: a name in the database's spelling, in double quotes; for a
 // double-quoted text that names nothing, a string.
-std::optional<std::string> adaptedToken(const CatalogueSnapshot& catalogue, const CommandTokens& tokens,
-                                        std::size_t t, const StatementNames& names)
+std::optional<std::string> adaptedToken(const CatalogueSnapshot& catalogue, const CommandTokens& tokens, std::size_t t,
+                                        const StatementNames& names)
 {
     const SqlPiece& p = tokens[t];
     if (!p.isName())

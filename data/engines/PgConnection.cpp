@@ -133,7 +133,8 @@ pg_conn* PgBackend::openConnection(const std::string& uri, const std::string& us
     // Requests are sent and answers awaited with a deadline (exchange), never by blocking in libpq.
     PQsetnonblocking(connection.get(), 1);
     // What the server says outside an answer (its goodbye when it shuts down, a NOTICE) is no one's to print.
-    PQsetNoticeProcessor(connection.get(), [](void*, const char*) {}, nullptr);
+    PQsetNoticeProcessor(
+        connection.get(), [](void*, const char*) {}, nullptr);
     return connection.release();
 }
 

@@ -9,7 +9,6 @@
 
 #include <libpq-fe.h>
 
-
 namespace velmora::data {
 
 std::vector<ColumnDescription> PgBackend::readTable(const std::string& table, RowSink& rows)

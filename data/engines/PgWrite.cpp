@@ -105,13 +105,13 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
         }
         if (statement)
             r = exchange([&](pg_conn* c) {
-                return PQsendQueryPrepared(c, statement->c_str(), static_cast<int>(parameters.size()), parameters.data(),
-                                           nullptr, nullptr, 0);
+                return PQsendQueryPrepared(c, statement->c_str(), static_cast<int>(parameters.size()),
+                                           parameters.data(), nullptr, nullptr, 0);
             });
         auto sendUnprepared = [&] {
             return exchange([&](pg_conn* c) {
-                return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr, parameters.data(),
-                                         nullptr, nullptr, 0);
+                return PQsendQueryParams(c, sql.c_str(), static_cast<int>(parameters.size()), nullptr,
+                                         parameters.data(), nullptr, nullptr, 0);
             });
         };
         if (!statement && !r)
@@ -120,8 +120,9 @@ std::int64_t PgBackend::insertRow(const std::string& table, const std::vector<st
         // server refuses the kept statement ("cached plan must not change result type"); forget it and send this one
         // as it is.
         if (statement && r && PQresultStatus(r.get()) == PGRES_FATAL_ERROR &&
-            std::string_view(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE) ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
-                                                                           : "") == "0A000") {
+            std::string_view(PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
+                                 ? PQresultErrorField(r.get(), PG_DIAG_SQLSTATE)
+                                 : "") == "0A000") {
             if (inTransaction)
                 run("ROLLBACK TO SAVEPOINT velmora_row");
             run("DEALLOCATE " + quoteIdentifier(*statement));

@@ -39,14 +39,19 @@ CatalogueSnapshot snapshotOf(std::initializer_list<TableNames> tables)
 const CatalogueSnapshot& schemaSnapshot()
 {
     static const CatalogueSnapshot snapshot = snapshotOf({
-        {"OperatorTable", "username oper 职务 年龄 雇佣日期 性别 学历 住址 身份证号 联系方式 备注 所属部门 userid passwords able"},
+        {"OperatorTable",
+         "username oper 职务 年龄 雇佣日期 性别 学历 住址 身份证号 联系方式 备注 所属部门 userid passwords able"},
         {"bh", "编号"},
         {"oper", "登录时间 退出时间 userid operid"},
-        {"ypzdk", "id 名称 编号 条码 简码 单位 规格 生产厂家 批准文号 最高限量 最低限量 批发价 零售价 主治 剂型 分类 生产批号 供应商 "
+        {"ypzdk", "id 名称 编号 条码 简码 单位 规格 生产厂家 批准文号 最高限量 最低限量 批发价 零售价 主治 剂型 分类 "
+                  "生产批号 供应商 "
                   "注册商标 合格证 兑换点"},
-        {"cr", "crid 编号 出库单位 入库单位 数量 金额 操作人 开票人 日期 类型 出入 成本金额 是否审核 患者姓名 年龄 性别 地址 执业医师 "
-               "处方来源 调配发药人 审核人 单价 购进日期 生产日期 有效期至 ypid 折后价 扣率 卡号 药品养护 生产批号 柜组 现存数量 供应商 "
-               "客户 发票号码 结款方式 入库备注 验收员 单据状态 开票员 导购员 养护人 外观情况 处理结果 结款日期 作废日期"},
+        {"cr",
+         "crid 编号 出库单位 入库单位 数量 金额 操作人 开票人 日期 类型 出入 成本金额 是否审核 患者姓名 年龄 性别 地址 "
+         "执业医师 "
+         "处方来源 调配发药人 审核人 单价 购进日期 生产日期 有效期至 ypid 折后价 扣率 卡号 药品养护 生产批号 柜组 "
+         "现存数量 供应商 "
+         "客户 发票号码 结款方式 入库备注 验收员 单据状态 开票员 导购员 养护人 外观情况 处理结果 结款日期 作废日期"},
         {"kc", "kcid 数量 购进单价 购进金额 购进日期 生产日期 有效期至 ypid 柜组"},
         {"company", "简码 名称 法人 电话 地址 备注 类型 出入 联系人 clientid"},
         {"YdInfo", "ID 药店名称 电话 地址 清单标题 祝福语1 祝福语2 祝福语3 bt1 com 零售单 入库单 批发单 处方单"},
