@@ -6,10 +6,21 @@
 
 #include <gtest/gtest.h>
 
+#include <ostream>
 #include <sstream>
 
 using namespace velmora::data;
 using namespace velmora::test;
+
+namespace velmora::test {
+
+// A failing case shows its text, not its bytes.
+void PrintTo(const AdaptCase& c, std::ostream* out)
+{
+    *out << '"' << c.text << '"';
+}
+
+} // namespace velmora::test
 
 namespace {
 
