@@ -3,6 +3,8 @@
 #include "data/Errors.h"
 #include "data/Text.h"
 
+#include <algorithm>
+
 namespace velmora::data {
 
 namespace {
@@ -37,6 +39,69 @@ private:
 };
 
 } // namespace
+
+ResultSet Backend::openTable(const std::string& table)
+{
+    ResultSet result;
+    RowCollector rows(result.rows);
+    result.columns = readTable(table, rows);
+    return result;
+}
+
+ResultSet Backend::openCommand(const std::string& commandText)
+{
+    ResultSet result;
+    RowCollector rows(result.rows);
+    result.columns = readCommand(commandText, rows);
+    return result;
+}
+
+void Backend::RowCollector::row(std::span<const CellView> cells)
+{
+    std::vector<Value>& row = m_rows.emplace_back();
+    row.reserve(cells.size());
+    for (const CellView& cell : cells)
+        row.push_back(cell.toValue());
+}
+
+void Backend::ValuesSeen::note(const CellView& cell)
+{
+    switch (cell.type) {
+    case CellView::Type::Integer:
+        integer = true;
+        break;
+    case CellView::Type::Double:
+        real = true;
+        break;
+    case CellView::Type::Text:
+        text = true;
+        longestText = std::max(longestText, static_cast<int>(data::text::utf8Length(cell.text)));
+        break;
+    default:
+        break;
+    }
+}
+
+void Backend::ValuesSeen::describe(ColumnDescription& c) const
+{
+    auto as = [&c](AdoType type, int size, int precision) {
+        c.type = type;
+        c.definedSize = size;
+        c.precision = precision;
+    };
+    if (binary) {
+        as(AdoType::adLongVarBinary, 2147483647, c.precision);
+    } else if (text) {
+        as(AdoType::adVarWChar, std::max(longestText, 1), 0);
+    } else if (real) {
+        as(AdoType::adDouble, 8, 15);
+    } else if (integer) {
+        as(AdoType::adBigInt, 8, 19);
+    } else {
+        as(AdoType::adVarWChar, 255, 0);
+        c.allNull = c.baseTable.empty();
+    }
+}
 
 std::vector<std::string> Backend::tableNames()
 {

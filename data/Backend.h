@@ -116,13 +116,14 @@ public:
     virtual ~Backend() = default;
 
     // The whole table, by name.
-    virtual ResultSet openTable(const std::string& table) = 0;
+    virtual ResultSet openTable(const std::string& table);
     // A command text as the data module stores it; the backend adapts what
     // its engine reads differently.
-    virtual ResultSet openCommand(const std::string& commandText) = 0;
+    virtual ResultSet openCommand(const std::string& commandText);
     // The same results with each row handed to `rows` as it is read, so that no copy of the whole result is
     // built on the way; returns the columns, described once every row is read (a computed column's type can
-    // depend on its values). The defaults go through openTable/openCommand.
+    // depend on its values). Each pair goes through the other by default: a backend overrides at least one of
+    // openTable and readTable, and one of openCommand and readCommand.
     virtual std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows)
     {
         return deliver(openTable(table), rows);
@@ -177,6 +178,35 @@ public:
     virtual std::string location() const { return {}; }
 
 protected:
+    // Keeps every row it is handed, as a whole result's rows.
+    class RowCollector final : public RowSink
+    {
+    public:
+        explicit RowCollector(std::vector<std::vector<Value>>& rows) : m_rows(rows) {}
+        void begin(int) override {}
+        void row(std::span<const CellView> cells) override;
+
+    private:
+        std::vector<std::vector<Value>>& m_rows;
+    };
+
+    // The values a column without a declared type was given, by which it is described once every row is read:
+    // as the embedded engine describes such a column, whichever engine read it.
+    struct ValuesSeen
+    {
+        bool integer = false;
+        bool real = false;
+        bool text = false;
+        bool binary = false;
+        int longestText = 0; // in characters
+
+        // An integer, a real or a text cell; any other is not counted.
+        void note(const CellView& cell);
+        // Bytes a long binary, else text a wide string as long as its longest value, else any real a double,
+        // else integers a big integer; nothing at all a wide string of 255 (and, computed, allNull).
+        void describe(ColumnDescription& c) const;
+    };
+
     // Hands a whole result's rows over, freeing each as it goes.
     static std::vector<ColumnDescription> deliver(ResultSet result, RowSink& rows)
     {

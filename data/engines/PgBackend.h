@@ -3,6 +3,8 @@
 #include "data/Backend.h"
 #include "data/Errors.h"
 #include "data/Schema.h"
+#include "data/engines/PgCommandAdapter.h"
+#include "data/engines/ServerUri.h"
 
 #include <chrono>
 #include <functional>
@@ -17,12 +19,6 @@ struct pg_conn;
 struct pg_result;
 
 namespace velmora::data {
-
-// True when a Data Source names a PostgreSQL server (a postgresql:// or postgres:// URI) rather than a file.
-bool isServerSource(std::string_view source);
-
-// The URI without a password it may carry, for messages.
-std::string redactedServerUri(std::string_view uri);
 
 // Seconds a connect may take (libpq's connect_timeout, for each address the server's name has): a server that
 // cannot be reached, or does not answer, is a failed connect after this long. A URI's own connect_timeout wins.
@@ -51,8 +47,6 @@ public:
     PgBackend(const PgBackend&) = delete;
     PgBackend& operator=(const PgBackend&) = delete;
 
-    ResultSet openTable(const std::string& table) override;
-    ResultSet openCommand(const std::string& commandText) override;
     std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
     std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
     std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
@@ -119,8 +113,6 @@ private:
         std::vector<int> order;                      // attribute numbers in table order
     };
 
-    struct CommandTokens;
-    struct StatementNames;
     class CopyWriter;
 
     PgBackend(pg_conn* connection, std::string uri, std::string user, std::string password);
@@ -179,7 +171,6 @@ private:
     [[noreturn]] void fail(const pg_result* result) const;
     const TableInfo& tableInfo(unsigned oid);
     void loadNames();
-    const std::pair<std::string, unsigned>* findTable(std::string_view name) const; // of m_tableNames
     unsigned tableOid(std::string_view name); // 0 when the database has no such table
     // The table a write names, looked up again once when not known; NotFound when there is none.
     const TableInfo& writtenTable(const std::string& name);
@@ -197,15 +188,6 @@ private:
     std::vector<ColumnDescription> query(const std::string& sql, std::string_view givenText, bool checkRows,
                                          RowSink& rows);
 
-    // Adapting a command text (adaptCommand), step by step.
-    const std::string* tableSpelling(std::string_view name) const;
-    std::optional<std::string> columnSpelling(const std::vector<std::string>& tables, std::string_view word) const;
-    StatementNames statementNames(std::string_view commandText, const CommandTokens& tokens) const;
-    std::optional<std::string> catalogueSpelling(const CommandTokens& tokens, std::size_t t,
-                                                 const StatementNames& names) const;
-    std::optional<std::string> adaptedToken(const CommandTokens& tokens, std::size_t t,
-                                            const StatementNames& names) const;
-
     std::unique_ptr<pg_conn, Closer> m_connection;
     std::string m_uri;
     // The settings a lost connection is made again with.
@@ -213,8 +195,8 @@ private:
     std::string m_password;
     // What the command under way has done so far, for its repetition.
     int m_commandDepth = 0;
-    bool m_sentInCommand = false;  // a request of it went to the server
-    bool m_rowsDelivered = false;  // a row of it was handed on
+    bool m_sentInCommand = false;    // a request of it went to the server
+    bool m_rowsDelivered = false;    // a row of it was handed on
     int m_lastTransactionStatus = 0; // PQtransactionStatus after the last answer (0: idle)
     int m_commandTimeout = DefaultCommandTimeoutSeconds;
     int m_serverTimeout = DefaultCommandTimeoutSeconds; // the session's statement_timeout, in seconds
@@ -223,8 +205,8 @@ private:
     std::chrono::steady_clock::time_point m_sent;     // when the request under way was sent
     std::unordered_map<unsigned, TableInfo> m_tables; // by table OID
     bool m_namesLoaded = false;
-    std::vector<std::pair<std::string, unsigned>> m_tableNames;                 // name, OID
-    std::unordered_map<std::string, std::vector<std::string>> m_columnsByTable; // lower-case table name
+    CatalogueSnapshot m_names;         // what adaptCommand reads
+    std::vector<unsigned> m_tableOids; // of m_names.tables, in the same order
     // insertRow's statements, prepared once each on this connection: its INSERT text -> the statement's name.
     std::unordered_map<std::string, std::string> m_insertStatements;
 };

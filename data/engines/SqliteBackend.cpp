@@ -4,27 +4,12 @@
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/ExactAggregates.h"
-#include "data/engines/NewFile.h"
 #include "data/engines/SchemaDialect.h"
-#include "data/engines/SharedStorage.h"
 #include "data/Schema.h"
 
 #include <sqlite3.h>
 
-#include <fcntl.h>
-#include <unistd.h>
-
-#include <cerrno>
 #include <chrono>
-#include <cstring>
-#include <filesystem>
-#include <fstream>
-#include <random>
-#include <thread>
-
-#include <pwd.h>
-#include <sys/stat.h>
-#include <unistd.h>
 
 namespace velmora::data {
 
@@ -41,39 +26,6 @@ void StatementFinalizer::operator()(sqlite3_stmt* s) const
 namespace {
 
 // ---- column descriptions -------------------------------------------------
-
-// Storage classes met in a column without a declared type.
-struct ValueStats
-{
-    bool integer = false;
-    bool real = false;
-    bool text = false;
-    bool blob = false;
-    int longestText = 0;
-};
-
-void typeFromValues(ColumnDescription& c, const ValueStats& s)
-{
-    if (s.blob) {
-        c.type = AdoType::adLongVarBinary;
-        c.definedSize = 2147483647;
-    } else if (s.text) {
-        c.type = AdoType::adVarWChar;
-        c.definedSize = s.longestText > 0 ? s.longestText : 1;
-    } else if (s.real) {
-        c.type = AdoType::adDouble;
-        c.definedSize = 8;
-        c.precision = 15;
-    } else if (s.integer) {
-        c.type = AdoType::adBigInt;
-        c.definedSize = 8;
-        c.precision = 19;
-    } else {
-        c.type = AdoType::adVarWChar;
-        c.definedSize = 255;
-        c.allNull = c.baseTable.empty();
-    }
-}
 
 // A cell of a BCD column as the decimal it stands for: an integer exactly, a REAL as the decimal of the
 // column's scale nearest to it, text that is a number from its digits. Anything else stays as it is.
@@ -278,113 +230,6 @@ void SqliteBackend::fail(std::string text, int resultCode) const
     throw DatabaseError(withClerkLine(cause.kind, text), std::move(cause));
 }
 
-namespace {
-
-std::string whyRefused(int error)
-{
-    switch (error) {
-    case EACCES:
-        return "no permission";
-    case EPERM: // what access() says of a file or folder with the immutable attribute, root included
-        return "it is marked immutable";
-    case EROFS:
-        return "a read-only file system";
-    default:
-        return std::strerror(error);
-    }
-}
-
-// errno of an access check with this process's file-system identity, 0 when allowed.
-int accessError(const std::string& path, int mode)
-{
-    return ::faccessat(AT_FDCWD, path.c_str(), mode, AT_EACCESS) == 0 ? 0 : errno;
-}
-
-// " (left by USER)" for a file another user owns, else nothing.
-std::string leftBy(const std::string& path)
-{
-    struct stat status = {};
-    if (::stat(path.c_str(), &status) != 0 || status.st_uid == ::geteuid())
-        return {};
-    const passwd* owner = ::getpwuid(status.st_uid);
-    return " (left by " + (owner ? std::string(owner->pw_name) : "user " + std::to_string(status.st_uid)) + ")";
-}
-
-// Bytes 18 and 19 of the header, the file format's write and read versions, are 2 in write-ahead-log mode.
-bool usesWriteAheadLog(const std::string& path)
-{
-    std::ifstream file(path, std::ios::binary);
-    char header[20] = {};
-    return file.read(header, sizeof header) && header[18] == 2 && header[19] == 2;
-}
-
-} // namespace
-
-std::string storagePermissionProblem(const std::string& path)
-{
-    namespace fs = std::filesystem;
-    std::vector<std::string> problems;
-    const int readError = accessError(path, R_OK);
-    if (readError)
-        problems.push_back("the file cannot be read (" + whyRefused(readError) + ")");
-    if (const int error = accessError(path, W_OK))
-        problems.push_back("the file cannot be written (" + whyRefused(error) + ")");
-
-    // Which companions the file needs, only its header tells.
-    if (!readError) {
-        const bool writeAheadLog = usesWriteAheadLog(path);
-        std::string missing; // companions the folder must let us create
-        for (const char* suffix : writeAheadLog ? std::vector<const char*>{"-wal", "-shm"} : std::vector{"-journal"}) {
-            const std::string companion = path + suffix;
-            std::error_code ec;
-            if (fs::exists(fs::symlink_status(companion, ec))) {
-                // Typically left behind by a program that could only read the file: with no till using the database
-                // it can go (the engine makes it anew), or be given the file's permissions.
-                if (const int error = accessError(companion, R_OK | W_OK))
-                    problems.push_back("'" + companion + "' beside it" + leftBy(companion) + " cannot be written (" +
-                                       whyRefused(error) +
-                                       "); with no till using the database, delete it or give it "
-                                       "the permissions of the database file");
-            } else {
-                missing += (missing.empty() ? "'" : " and '") + fs::path(companion).filename().string() + "'";
-            }
-        }
-        const std::string folder = fs::path(path).parent_path().string();
-        if (!missing.empty()) {
-            if (const int error = accessError(folder, W_OK | X_OK))
-                problems.push_back("its folder '" + folder + "' does not let this user create files (" +
-                                   whyRefused(error) + "), and " +
-                                   (writeAheadLog ? "the write-ahead log needs " : "a change needs ") + missing +
-                                   " there");
-        }
-    }
-
-    std::string text;
-    for (const std::string& problem : problems)
-        text += (text.empty() ? "" : "; ") + problem;
-    return text;
-}
-
-std::optional<DatabaseError> permissionFailure(const std::string& path, int resultCode)
-{
-    switch (resultCode & 0xFF) {
-    case SQLITE_CANTOPEN:
-    case SQLITE_READONLY:
-    case SQLITE_PERM:
-    case SQLITE_IOERR:
-    // A journal the engine cannot write can look like another user's lock: it is named rather than waited for.
-    case SQLITE_BUSY:
-        break;
-    default:
-        return std::nullopt;
-    }
-    const std::string problem = storagePermissionProblem(path);
-    if (problem.empty())
-        return std::nullopt;
-    return DatabaseError("Could not use '" + path + "': permission denied: " + problem + ".",
-                         ErrorCause{ErrorKind::Permission, resultCode, {}});
-}
-
 SqliteStatement SqliteBackend::prepare(std::string_view sql)
 {
     sqlite3_stmt* raw = nullptr;
@@ -478,44 +323,6 @@ const SqliteBackend::TableInfo& SqliteBackend::tableInfo(const std::string& tabl
     return m_tables.emplace(key, std::move(info)).first->second;
 }
 
-namespace {
-
-// Collects the rows a sink is given, for the callers that want a whole result at once.
-class CollectRows final : public RowSink
-{
-public:
-    explicit CollectRows(std::vector<std::vector<Value>>& rows) : m_rows(rows) {}
-    void begin(int) override {}
-    void row(std::span<const CellView> cells) override
-    {
-        std::vector<Value>& row = m_rows.emplace_back();
-        row.reserve(cells.size());
-        for (const CellView& cell : cells)
-            row.push_back(cell.toValue());
-    }
-
-private:
-    std::vector<std::vector<Value>>& m_rows;
-};
-
-} // namespace
-
-ResultSet SqliteBackend::openTable(const std::string& table)
-{
-    ResultSet result;
-    CollectRows rows(result.rows);
-    result.columns = readTable(table, rows);
-    return result;
-}
-
-ResultSet SqliteBackend::openCommand(const std::string& commandText)
-{
-    ResultSet result;
-    CollectRows rows(result.rows);
-    result.columns = readCommand(commandText, rows);
-    return result;
-}
-
 std::vector<ColumnDescription> SqliteBackend::readTable(const std::string& table, RowSink& rows)
 {
     const CommandClock clock(*this);
@@ -577,7 +384,7 @@ ResultSet SqliteBackend::query(const std::string& sql, const std::vector<Value>&
     const CommandClock clock(*this);
     SqliteStatement s = prepareWithParameters(sql, parameters);
     ResultSet result;
-    CollectRows rows(result.rows);
+    RowCollector rows(result.rows);
     result.columns = read(s.get(), sql, rows);
     return result;
 }
@@ -665,7 +472,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
         }
     }
 
-    std::vector<ValueStats> stats(static_cast<std::size_t>(n));
+    std::vector<ValuesSeen> stats(static_cast<std::size_t>(n));
     std::vector<char> tracked(static_cast<std::size_t>(n), 0);
     for (int i : derived)
         tracked[static_cast<std::size_t>(i)] = 1;
@@ -691,7 +498,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                     cell.integer = v;
                 }
                 if (tracked[ci])
-                    stats[ci].integer = true;
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_FLOAT: {
@@ -703,7 +510,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                     cell.number = v;
                 }
                 if (tracked[ci])
-                    stats[ci].real = true;
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_TEXT: {
@@ -711,12 +518,8 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 const int bytes = sqlite3_value_bytes(value);
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(reinterpret_cast<const char*>(text), static_cast<std::size_t>(bytes));
-                if (tracked[ci]) {
-                    stats[ci].text = true;
-                    const int length = static_cast<int>(data::text::utf8Length(cell.text));
-                    if (length > stats[ci].longestText)
-                        stats[ci].longestText = length;
-                }
+                if (tracked[ci])
+                    stats[ci].note(cell);
                 break;
             }
             case SQLITE_BLOB: {
@@ -725,7 +528,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
                 cell.type = CellView::Type::Text;
                 cell.text = std::string_view(static_cast<const char*>(data), static_cast<std::size_t>(bytes));
                 if (tracked[ci])
-                    stats[ci].blob = true;
+                    stats[ci].binary = true;
                 break;
             }
             default:
@@ -741,7 +544,7 @@ std::vector<ColumnDescription> SqliteBackend::read(sqlite3_stmt* st, std::string
         fail({});
 
     for (int i : derived)
-        typeFromValues(columns[static_cast<std::size_t>(i)], stats[static_cast<std::size_t>(i)]);
+        stats[static_cast<std::size_t>(i)].describe(columns[static_cast<std::size_t>(i)]);
 
     nameSharedColumns(columns, commandText);
     return columns;
@@ -913,168 +716,6 @@ void SqliteBackend::rollback()
     if (sqlite3_get_autocommit(m_db.get()))
         return; // SQLite may already have rolled back after an error
     execute("ROLLBACK");
-}
-
-namespace {
-
-int retryOften(void* context, int tries)
-{
-    // One thread waits for one lock at a time: the wait starts at its first try.
-    thread_local std::chrono::steady_clock::time_point start;
-    thread_local std::minstd_rand jitter(std::random_device{}());
-    const auto now = std::chrono::steady_clock::now();
-    if (tries == 0)
-        start = now;
-    if (auto* deadline = static_cast<CommandDeadline*>(context); deadline && deadline->running && now >= deadline->at) {
-        deadline->expired = true;
-        deadline->waitedForLock = true;
-        return 0;
-    }
-    if (now - start >= std::chrono::milliseconds(BusyTimeoutMs))
-        return 0;
-    // Jitter keeps two waiting tills from trying in step with each other.
-    std::this_thread::sleep_for(std::chrono::microseconds(500 + jitter() % 1000));
-    return 1;
-}
-
-} // namespace
-
-void setBusyTimeout(sqlite3* db, CommandDeadline* deadline)
-{
-    sqlite3_busy_handler(db, retryOften, deadline);
-}
-
-void useWriteAheadLog(sqlite3* db)
-{
-    sqlite3_stmt* raw = nullptr;
-    if (sqlite3_prepare_v2(db, "PRAGMA journal_mode=WAL", -1, &raw, nullptr) != SQLITE_OK)
-        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
-    SqliteStatement s(raw);
-    if (sqlite3_step(s.get()) != SQLITE_ROW)
-        throw DatabaseError(sqlite3_errmsg(db), sqliteCause(sqlite3_extended_errcode(db)));
-    const unsigned char* mode = sqlite3_column_text(s.get(), 0);
-    if (!mode || !text::equalsIgnoreCase(reinterpret_cast<const char*>(mode), "wal"))
-        throw DatabaseError("The database cannot use a write-ahead log.", ErrorKind::Unsupported);
-}
-
-bool switchToWriteAheadLog(sqlite3* db, const std::string& path)
-{
-    const auto journalMode = [db]() -> std::string {
-        sqlite3_stmt* raw = nullptr;
-        std::string mode;
-        if (sqlite3_prepare_v2(db, "PRAGMA journal_mode", -1, &raw, nullptr) == SQLITE_OK) {
-            SqliteStatement s(raw);
-            if (sqlite3_step(s.get()) == SQLITE_ROW && sqlite3_column_text(s.get(), 0))
-                mode = text::lowerAscii(reinterpret_cast<const char*>(sqlite3_column_text(s.get(), 0)));
-        }
-        return mode;
-    };
-    const std::string mode = journalMode();
-    if (mode == "wal")
-        return true;
-    // An in-memory or temporary database, or a file this process may not change.
-    if (mode.empty() || mode == "memory" || mode == "off" || sqlite3_db_readonly(db, "main") != 0)
-        return false;
-    const std::string folder = std::filesystem::path(path).parent_path().string();
-    if (::access(folder.c_str(), W_OK | X_OK) != 0 || ::access(path.c_str(), W_OK) != 0)
-        return false;
-    // Fails with "database is locked" while another connection has the file open; that till's next start
-    // switches it. No busy wait: the switch is only worth a moment.
-    sqlite3_busy_handler(db, nullptr, nullptr);
-    sqlite3_exec(db, "PRAGMA journal_mode=WAL", nullptr, nullptr, nullptr);
-    const bool switched = journalMode() == "wal";
-    setBusyTimeout(db);
-    return switched;
-}
-
-std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
-{
-    // An absolute path is never read as a "file:" URI.
-    const std::string path = std::filesystem::absolute(givenPath).lexically_normal().string();
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(path, ec)))
-        throw DatabaseError("Database '" + path + "' already exists.", ErrorKind::Other);
-    if (std::optional<DatabaseError> shared = networkStorageFailure(path))
-        throw *shared;
-    sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK)
-        throw DatabaseError("Could not create database '" + path +
-                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
-                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
-    // A folder whose new files take its group (set-group-ID) is shared by that group's operators: each of them
-    // writes to the file, and SQLite gives its journals the file's mode. Anyone else is kept out.
-    struct stat folder = {};
-    const std::string parent = std::filesystem::path(path).parent_path().string();
-    if (::stat(parent.c_str(), &folder) == 0 && (folder.st_mode & S_ISGID) && ::chmod(path.c_str(), 0660) != 0) {
-        ::unlink(path.c_str());
-        throw DatabaseError("Could not share database '" + path + "' with the group of its folder.",
-                            ErrorCause(ErrorKind::Permission));
-    }
-    setBusyTimeout(db.get());
-    sqlite3_extended_result_codes(db.get(), 1);
-    useWriteAheadLog(db.get());
-    return std::make_unique<SqliteBackend>(std::move(db), path);
-}
-
-namespace {
-
-// The process's file creation mask, read without changing it (umask() can only set it, and setting it twice would
-// race with other threads making files).
-mode_t currentUmask()
-{
-    std::ifstream status("/proc/self/status");
-    std::string line;
-    while (std::getline(status, line))
-        if (line.rfind("Umask:", 0) == 0)
-            return static_cast<mode_t>(std::stoul(line.substr(6), nullptr, 8));
-    return 022;
-}
-
-} // namespace
-
-PendingDatabaseFile::PendingDatabaseFile(const std::string& givenPath)
-    : m_path(std::filesystem::absolute(givenPath).lexically_normal().string())
-{
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(m_path, ec)))
-        throw DatabaseError("Database '" + m_path + "' already exists.", ErrorKind::Other);
-    if (std::optional<DatabaseError> shared = networkStorageFailure(m_path))
-        throw *shared;
-    m_file = std::make_unique<TemporaryFile>(m_path);
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(m_file->path().c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK)
-        throw DatabaseError("Could not create database '" + m_path +
-                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
-                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
-    // As SQLite makes a new file; in a folder whose new files take its group, that group's to share.
-    struct stat folder = {};
-    m_mode = 0644 & ~currentUmask();
-    if (::stat(std::filesystem::path(m_path).parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID))
-        m_mode = 0660;
-    setBusyTimeout(db.get());
-    sqlite3_extended_result_codes(db.get(), 1);
-    useWriteAheadLog(db.get());
-    m_backend = std::make_unique<SqliteBackend>(std::move(db), m_path);
-}
-
-PendingDatabaseFile::~PendingDatabaseFile()
-{
-    m_backend.reset(); // before its file goes
-}
-
-void PendingDatabaseFile::publish(const std::string& refusal)
-{
-    // Closing the last connection folds the log into the file and removes it.
-    m_backend.reset();
-    for (const char* suffix : {"-wal", "-shm"})
-        ::unlink((m_file->path() + suffix).c_str());
-    m_file->finish(m_mode);
-    m_file->publish(m_path, refusal);
 }
 
 } // namespace velmora::data

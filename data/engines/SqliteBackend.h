@@ -49,8 +49,6 @@ public:
     SqliteBackend(const SqliteBackend&) = delete;
     SqliteBackend& operator=(const SqliteBackend&) = delete;
 
-    ResultSet openTable(const std::string& table) override;
-    ResultSet openCommand(const std::string& commandText) override;
     std::vector<ColumnDescription> readTable(const std::string& table, RowSink& rows) override;
     std::vector<ColumnDescription> readCommand(const std::string& commandText, RowSink& rows) override;
     std::int64_t insertRow(const std::string& table, const std::vector<std::pair<std::string, Value>>& values) override;
