@@ -9,6 +9,7 @@
 #include "data/dataset/Field.h"
 #include "data/engines/Backup.h"
 #include "data/engines/PasswordVerifier.h"
+#include "data/engines/NewFile.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SchemaDialect.h"
 #include "data/engines/ServerDump.h"
@@ -542,9 +543,7 @@ int create(const Arguments& args)
         throw UsageError("--db-user and --db-password are for a server; a new file takes --password");
     if (args.option("password") && args.option("password")->empty())
         throw UsageError("--password needs a non-empty value; leave it out for a file without a password");
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(file, ec)))
-        throw DatabaseError("'" + file + "' already exists; velmora-db does not overwrite a database");
+    refuseExisting(file, "velmora-db does not overwrite a database");
     std::optional<std::string> password = secret(args, "password", "VELMORA_DB_PASSWORD");
     if (!password)
         password = prompt("Database password of the new file (empty: none): ");

@@ -181,9 +181,7 @@ BackupReport backupDatabaseFile(const std::string& source, const std::string& de
         throw DatabaseError("'" + report.source + "' is not a database file.");
     if (sourceStatus.st_size == 0)
         throw DatabaseError("'" + report.source + "' is empty: there is no database to back up.");
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(report.destination, ec)))
-        throw DatabaseError("'" + report.destination + "' already exists; a backup never replaces a file.");
+    refuseExisting(report.destination, BackupRefusal);
 
     TemporaryFile copy{fs::path(report.destination)};
     {
@@ -206,7 +204,7 @@ BackupReport backupDatabaseFile(const std::string& source, const std::string& de
     copy.finish(sourceStatus.st_mode & 0666);
     struct stat copyStatus = {};
     report.bytes = ::fstat(copy.fd(), &copyStatus) == 0 ? copyStatus.st_size : 0;
-    copy.publish(report.destination, "a backup never replaces a file.");
+    copy.publish(report.destination, BackupRefusal);
     return report;
 }
 

@@ -10,6 +10,9 @@
 
 namespace velmora::data {
 
+// Why a backup (a copy of the file, a server's archive) refuses a name that is taken.
+inline constexpr const char* BackupRefusal = "a backup never replaces a file.";
+
 struct BackupReport
 {
     std::string source;      // the database file, absolute

@@ -12,6 +12,15 @@
 
 namespace velmora::data {
 
+namespace {
+
+DatabaseError existsError(const std::string& destination, const std::string& refusal)
+{
+    return DatabaseError("'" + destination + "' already exists; " + refusal);
+}
+
+} // namespace
+
 std::string errnoText(int error)
 {
     return std::error_code(error, std::system_category()).message();
@@ -63,8 +72,15 @@ void moveIntoPlace(const std::string& from, const std::string& to, const std::st
         error = errno;
     }
     if (error == EEXIST)
-        throw DatabaseError("'" + to + "' already exists; " + refusal);
+        throw existsError(to, refusal);
     throw DatabaseError("Could not name the file '" + to + "': " + errnoText(error) + ".");
+}
+
+void refuseExisting(const std::string& destination, const std::string& refusal)
+{
+    std::error_code ec;
+    if (std::filesystem::exists(std::filesystem::symlink_status(destination, ec)))
+        throw existsError(destination, refusal);
 }
 
 void syncFolder(const std::filesystem::path& folder)

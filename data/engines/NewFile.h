@@ -34,6 +34,8 @@ private:
 
 // Renames `from` to `to` unless `to` exists; DatabaseError "'to' already exists; <refusal>" otherwise.
 void moveIntoPlace(const std::string& from, const std::string& to, const std::string& refusal);
+// The same refusal before any work, when something (a file, a folder, a dangling link) already has the name.
+void refuseExisting(const std::string& destination, const std::string& refusal);
 
 // Writes the folder's entries to the disk, so that a rename in it survives a power cut.
 void syncFolder(const std::filesystem::path& folder);

@@ -123,9 +123,7 @@ BackupReport dumpServerDatabase(const ServerLogin& server, const std::string& de
     BackupReport report;
     report.source = redactedServerUri(server.uri);
     report.destination = fs::absolute(destination).lexically_normal().string();
-    std::error_code ec;
-    if (fs::exists(fs::symlink_status(report.destination, ec)))
-        throw DatabaseError("'" + report.destination + "' already exists; a backup never replaces a file.");
+    refuseExisting(report.destination, BackupRefusal);
     TemporaryFile archive{fs::path(report.destination)};
     const ToolRun dumped =
         runTool({"pg_dump", "--format=custom", "--file=" + archive.path(), "--dbname=" + server.uri}, server);
@@ -140,7 +138,7 @@ BackupReport dumpServerDatabase(const ServerLogin& server, const std::string& de
     struct stat status = {};
     report.bytes = ::fstat(archive.fd(), &status) == 0 ? status.st_size : 0;
     archive.finish(0640);
-    archive.publish(report.destination, "a backup never replaces a file.");
+    archive.publish(report.destination, BackupRefusal);
     return report;
 }
 

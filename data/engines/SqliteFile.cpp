@@ -92,7 +92,11 @@ bool switchToWriteAheadLog(sqlite3* db, const std::string& path)
     return switched;
 }
 
-std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
+namespace {
+
+// The absolute path of a database about to be made; refused when something is there already, or when the folder
+// is on a network share.
+std::string newDatabasePath(const std::string& givenPath)
 {
     // An absolute path is never read as a "file:" URI.
     const std::string path = std::filesystem::absolute(givenPath).lexically_normal().string();
@@ -101,14 +105,32 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
         throw DatabaseError("Database '" + path + "' already exists.", ErrorKind::Other);
     if (std::optional<DatabaseError> shared = networkStorageFailure(path))
         throw *shared;
+    return path;
+}
+
+// The new database's file opened at `file` (the database itself, or the temporary file it is made in), set up as
+// every new database is; errors name `path`.
+SqliteHandle openNewDatabase(const std::string& path, const std::string& file, int flags)
+{
     sqlite3* raw = nullptr;
-    const int rc =
-        sqlite3_open_v2(path.c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE | SQLITE_OPEN_NOMUTEX, nullptr);
+    const int rc = sqlite3_open_v2(file.c_str(), &raw, flags | SQLITE_OPEN_NOMUTEX, nullptr);
     SqliteHandle db(raw);
     if (rc != SQLITE_OK)
         throw DatabaseError("Could not create database '" + path +
                                 "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
                             sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
+    setBusyTimeout(db.get());
+    sqlite3_extended_result_codes(db.get(), 1);
+    useWriteAheadLog(db.get());
+    return db;
+}
+
+} // namespace
+
+std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
+{
+    const std::string path = newDatabasePath(givenPath);
+    SqliteHandle db = openNewDatabase(path, path, SQLITE_OPEN_READWRITE | SQLITE_OPEN_CREATE);
     // A folder whose new files take its group (set-group-ID) is shared by that group's operators: each of them
     // writes to the file, and SQLite gives its journals the file's mode. Anyone else is kept out.
     struct stat folder = {};
@@ -118,9 +140,6 @@ std::unique_ptr<SqliteBackend> createDatabaseFile(const std::string& givenPath)
         throw DatabaseError("Could not share database '" + path + "' with the group of its folder.",
                             ErrorCause(ErrorKind::Permission));
     }
-    setBusyTimeout(db.get());
-    sqlite3_extended_result_codes(db.get(), 1);
-    useWriteAheadLog(db.get());
     return std::make_unique<SqliteBackend>(std::move(db), path);
 }
 
@@ -140,30 +159,15 @@ mode_t currentUmask()
 
 } // namespace
 
-PendingDatabaseFile::PendingDatabaseFile(const std::string& givenPath)
-    : m_path(std::filesystem::absolute(givenPath).lexically_normal().string())
+PendingDatabaseFile::PendingDatabaseFile(const std::string& givenPath) : m_path(newDatabasePath(givenPath))
 {
-    std::error_code ec;
-    if (std::filesystem::exists(std::filesystem::symlink_status(m_path, ec)))
-        throw DatabaseError("Database '" + m_path + "' already exists.", ErrorKind::Other);
-    if (std::optional<DatabaseError> shared = networkStorageFailure(m_path))
-        throw *shared;
     m_file = std::make_unique<TemporaryFile>(m_path);
-    sqlite3* raw = nullptr;
-    const int rc = sqlite3_open_v2(m_file->path().c_str(), &raw, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-    SqliteHandle db(raw);
-    if (rc != SQLITE_OK)
-        throw DatabaseError("Could not create database '" + m_path +
-                                "': " + (raw ? sqlite3_errmsg(raw) : sqlite3_errstr(rc)),
-                            sqliteCause(raw ? sqlite3_extended_errcode(raw) : rc));
+    SqliteHandle db = openNewDatabase(m_path, m_file->path(), SQLITE_OPEN_READWRITE);
     // As SQLite makes a new file; in a folder whose new files take its group, that group's to share.
     struct stat folder = {};
     m_mode = 0644 & ~currentUmask();
     if (::stat(std::filesystem::path(m_path).parent_path().c_str(), &folder) == 0 && (folder.st_mode & S_ISGID))
         m_mode = 0660;
-    setBusyTimeout(db.get());
-    sqlite3_extended_result_codes(db.get(), 1);
-    useWriteAheadLog(db.get());
     m_backend = std::make_unique<SqliteBackend>(std::move(db), m_path);
 }
 
