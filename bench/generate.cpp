@@ -5,12 +5,12 @@
 #include "bench/Random.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/Rights.h"
-#include "data/Schema.h"
 #include "import/DatabaseSource.h"
 #include "import/Import.h"
 
@@ -543,7 +543,8 @@ int loadServer(const std::string& file, const std::string& uri)
     SqliteHandle handle(opened);
     if (status != SQLITE_OK)
         throw DatabaseError(file + ": " + (opened ? sqlite3_errmsg(opened) : "cannot open"));
-    const transfer::DatabaseSource source(std::make_unique<SqliteBackend>(std::move(handle), file), transfer::Engine::File);
+    const transfer::DatabaseSource source(std::make_unique<SqliteBackend>(std::move(handle), file),
+                                          transfer::Engine::File);
 
     // The tables as velmora-db create URI makes them, then velmora-db copy's own writing of the rows (the server's
     // COPY) and moving of each key's counter past the loaded keys, all in one transaction.

@@ -228,8 +228,10 @@ const ColumnDefinition* findColumn(const TableDefinition& table, std::string_vie
 
 std::string sqlType(const ColumnDefinition& column, Dialect dialect)
 {
-    return declaredType({.kind = column.kind, .size = isTextKind(column.kind) ? column.size : 0,
-                         .precision = column.precision, .scale = column.kind == K::BCD ? column.size : 0},
+    return declaredType({.kind = column.kind,
+                         .size = isTextKind(column.kind) ? column.size : 0,
+                         .precision = column.precision,
+                         .scale = column.kind == K::BCD ? column.size : 0},
                         dialect);
 }
 

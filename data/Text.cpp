@@ -101,7 +101,6 @@ std::string utf8Left(std::string_view text, std::size_t characters)
     return std::string(text);
 }
 
-
 std::string formatDouble(double number)
 {
     if (std::isnan(number))
@@ -169,6 +168,5 @@ bool parseNumber(std::string_view input, double& out)
     out = value;
     return true;
 }
-
 
 } // namespace velmora::data::text

@@ -1,11 +1,11 @@
 #include "import/Import.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/Schema.h"
 #include "data/module/SchemaVersion.h"
 #include "data/provider/ConnectionString.h"
 #include "import/Convert.h"

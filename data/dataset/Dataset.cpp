@@ -1,8 +1,8 @@
 #include "data/dataset/Dataset.h"
 
 #include "data/Errors.h"
-#include "data/dataset/Connection.h"
 #include "data/Schema.h"
+#include "data/dataset/Connection.h"
 
 #include <algorithm>
 #include <cmath>

@@ -88,5 +88,4 @@ private:
 // ConversionError for null, empty or non-numeric values.
 std::int64_t valueAsLargeInt(const Value& value);
 
-
 } // namespace velmora::data

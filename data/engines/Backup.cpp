@@ -1,11 +1,11 @@
 #include "data/engines/Backup.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/engines/NewFile.h"
 #include "data/engines/PgBackend.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/Schema.h"
 
 #include <sqlite3.h>
 

@@ -2,9 +2,9 @@
 // is stamped with, and a role's password as the server keeps it.
 #include "data/engines/PgBackend.h"
 
+#include "data/ColumnKinds.h"
 #include "data/Errors.h"
 #include "data/Text.h"
-#include "data/ColumnKinds.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PgInternal.h"
 

@@ -1,11 +1,11 @@
 #include "data/engines/SqliteBackend.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/ExactAggregates.h"
 #include "data/engines/SchemaDialect.h"
-#include "data/Schema.h"
 
 #include <sqlite3.h>
 
@@ -218,9 +218,10 @@ void SqliteBackend::fail(std::string text, int resultCode) const
                             ErrorCause{ErrorKind::TimedOut, resultCode, {}});
     // What a clerk may meet while working, in Chinese first; the engine's own words follow for the administrator.
     if (std::optional<DatabaseError> refused = permissionFailure(m_path, resultCode))
-        throw DatabaseError("这台电脑上的用户不能写入数据库文件（或它旁边的日志文件），这次操作没有保存。请与管理员联系。\n" +
-                                std::string(refused->what()),
-                            refused->cause());
+        throw DatabaseError(
+            "这台电脑上的用户不能写入数据库文件（或它旁边的日志文件），这次操作没有保存。请与管理员联系。\n" +
+                std::string(refused->what()),
+            refused->cause());
     ErrorCause cause = sqliteCause(resultCode);
     if (cause.kind == ErrorKind::Locked)
         throw DatabaseError("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 " +

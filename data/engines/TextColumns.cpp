@@ -1,11 +1,11 @@
 #include "data/engines/TextColumns.h"
 
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/SchemaDialect.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/Schema.h"
 
 #include <sqlite3.h>
 

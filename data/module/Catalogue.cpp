@@ -2,8 +2,8 @@
 // fields each one has. TDMod walks this table.
 
 #include "data/Errors.h"
-#include "data/module/DMod.h"
 #include "data/Schema.h"
+#include "data/module/DMod.h"
 
 namespace velmora::data {
 

@@ -1,11 +1,11 @@
 #include "data/module/Operators.h"
 
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/dataset/Field.h"
 #include "data/engines/PasswordHash.h"
 #include "data/module/OperatorPassword.h"
 #include "data/module/Rights.h"
-#include "data/Schema.h"
 
 #include <algorithm>
 #include <exception>

@@ -1,8 +1,8 @@
 #include "data/module/SchemaVersion.h"
 
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/module/Operators.h"
-#include "data/Schema.h"
 #include "data/module/SignOnAttempts.h"
 
 #include <functional>

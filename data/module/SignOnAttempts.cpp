@@ -1,8 +1,8 @@
 #include "data/module/SignOnAttempts.h"
 
 #include "data/Errors.h"
-#include "data/Text.h"
 #include "data/Schema.h"
+#include "data/Text.h"
 
 #include <ctime>
 
@@ -59,7 +59,8 @@ template <typename Read> bool readRecord(Backend& db, Read&& read)
         read();
         return true;
     } catch (const DatabaseError& e) {
-        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db, SignOnAttemptTableName))
+        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection ||
+            hasTable(db, SignOnAttemptTableName))
             throw;
         return false;
     }
@@ -114,7 +115,8 @@ void recordSignOnAttempt(Backend& db, const SignOnAttempt& attempt)
     try {
         db.insertRow(table, row);
     } catch (const DatabaseError& e) {
-        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection || hasTable(db, SignOnAttemptTableName))
+        if (e.kind() == ErrorKind::TimedOut || e.kind() == ErrorKind::Connection ||
+            hasTable(db, SignOnAttemptTableName))
             throw;
         db.createTableIfMissing(attemptTable);
         db.insertRow(table, row);

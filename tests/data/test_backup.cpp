@@ -1,8 +1,8 @@
 // The online backup's steps: the progress it tells, a copy that stays the state of its first step while another
 // connection writes, a backup stopped part way that leaves nothing, and the dated names of copies.
+#include "data/Schema.h"
 #include "data/engines/Backup.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/Schema.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"
 

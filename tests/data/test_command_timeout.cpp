@@ -3,8 +3,8 @@
 // time-out and the database, and the program goes on.
 
 #include "data/Errors.h"
-#include "data/module/DMod.h"
 #include "data/Schema.h"
+#include "data/module/DMod.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/HeldLock.h"
 #include "tests/support/PrivateServer.h"

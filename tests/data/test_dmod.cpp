@@ -1,6 +1,6 @@
 #include "data/Errors.h"
-#include "data/module/DMod.h"
 #include "data/Schema.h"
+#include "data/module/DMod.h"
 #include "tests/support/ErrorOf.h"
 #include "tests/support/TempFolder.h"
 #include "tests/support/TestDatabase.h"

@@ -3,8 +3,8 @@
 // take their declared kind.
 
 #include "data/Errors.h"
-#include "data/engines/SchemaDialect.h"
 #include "data/Schema.h"
+#include "data/engines/SchemaDialect.h"
 #include "data/module/DMod.h"
 #include "tests/support/BackendTest.h"
 

@@ -359,7 +359,8 @@ TEST(ProviderTest, AWriteKeptOutByAnotherUsersLockIsToldInChinese)
     } catch (const DatabaseError& e) {
         const std::string text = e.what();
         EXPECT_EQ(e.kind(), ErrorKind::Locked) << text;
-        EXPECT_EQ(text.rfind("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 5 秒仍没有让出。", 0), 0u) << text;
+        EXPECT_EQ(text.rfind("数据库正被另一个用户（另一台收款机或一次备份）占用，等了 5 秒仍没有让出。", 0), 0u)
+            << text;
         EXPECT_NE(text.find("database is locked"), std::string::npos) << text;
     }
     sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);

@@ -81,9 +81,9 @@ protected:
         auto admin = std::make_shared<ServerSession>(server->server().adminUri);
         return std::thread([admin, marker] {
             for (int tries = 0; tries < 500; ++tries) {
-                const auto rows = admin->rows(
-                    "SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" + marker +
-                    "%' AND state = 'active' AND wait_event = 'PgSleep' AND pid <> pg_backend_pid()");
+                const auto rows =
+                    admin->rows("SELECT pg_terminate_backend(pid) FROM pg_stat_activity WHERE query LIKE '%" + marker +
+                                "%' AND state = 'active' AND wait_event = 'PgSleep' AND pid <> pg_backend_pid()");
                 if (!rows.empty())
                     return;
                 std::this_thread::sleep_for(std::chrono::milliseconds(20));
@@ -148,7 +148,8 @@ TEST_F(Reconnect, AWriteLostInFlightIsNotSentAgain)
 {
     Backend& backend = dmod->ADOCON().backend();
     std::thread administrator = terminateWhenSleeping("pg_sleep(5)");
-    const auto error = failureOf([&] { backend.execute("INSERT INTO oper (userid) VALUES ('8'); SELECT pg_sleep(5)"); });
+    const auto error =
+        failureOf([&] { backend.execute("INSERT INTO oper (userid) VALUES ('8'); SELECT pg_sleep(5)"); });
     administrator.join();
     expectParts(error, {"已经重新连接", "这次操作可能已经完成，也可能没有完成", "请先查看结果"});
     EXPECT_EQ(db->number("SELECT count(*) FROM oper WHERE userid = '8'"), 0) << "it was not sent again";

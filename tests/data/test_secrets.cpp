@@ -2,9 +2,9 @@
 // refusal names the file and the cause, and nothing else the caller gave.
 #include "data/Backend.h"
 #include "data/Errors.h"
+#include "data/Schema.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/SqliteBackend.h"
-#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "tests/support/TempFolder.h"
 

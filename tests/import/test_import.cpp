@@ -66,44 +66,46 @@ private:
 class ImportTest : public BackendTest
 {
 protected:
-    transfer::ImportTarget target() const { if (!onServer()) return {db->path(), "", std::nullopt};
-    return {db->source(), db->server()->user, db->server()->password};
-}
+    transfer::ImportTarget target() const
+    {
+        if (!onServer())
+            return {db->path(), "", std::nullopt};
+        return {db->source(), db->server()->user, db->server()->password};
+    }
 
-transfer::ImportSummary
-importFile(const std::string& accessFile)
-{
-    return transfer::importInto(transfer::AccessSource(accessFile), target(), nullptr);
-}
+    transfer::ImportSummary importFile(const std::string& accessFile)
+    {
+        return transfer::importInto(transfer::AccessSource(accessFile), target(), nullptr);
+    }
 
-std::string value(const std::string& sql)
-{
-    const auto rows = db->rows(sql);
-    return rows.empty() || rows.front().empty() ? "(no row)" : rows.front().front();
-}
+    std::string value(const std::string& sql)
+    {
+        const auto rows = db->rows(sql);
+        return rows.empty() || rows.front().empty() ? "(no row)" : rows.front().front();
+    }
 
-std::vector<std::string> tableNames()
-{
-    const std::string sql = onServer() ? "SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"
-                                       : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY 1";
-    std::vector<std::string> names;
-    for (const auto& row : db->rows(sql))
-        names.push_back(row.front());
-    return names;
-}
+    std::vector<std::string> tableNames()
+    {
+        const std::string sql = onServer() ? "SELECT tablename FROM pg_tables WHERE schemaname = 'public' ORDER BY 1"
+                                           : "SELECT name FROM sqlite_master WHERE type = 'table' ORDER BY 1";
+        std::vector<std::string> names;
+        for (const auto& row : db->rows(sql))
+            names.push_back(row.front());
+        return names;
+    }
 
-// The declared type of each column, as the engine spells it.
-std::map<std::string, std::string> declaredTypes(const std::string& table)
-{
-    const std::string sql =
-        onServer() ? "SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = '\"" + table +
-                         "\"'::regclass AND attnum > 0 AND NOT attisdropped"
-                   : "SELECT name, type FROM pragma_table_info('" + table + "')";
-    std::map<std::string, std::string> types;
-    for (const auto& row : db->rows(sql))
-        types[row.at(0)] = row.at(1);
-    return types;
-}
+    // The declared type of each column, as the engine spells it.
+    std::map<std::string, std::string> declaredTypes(const std::string& table)
+    {
+        const std::string sql =
+            onServer() ? "SELECT attname, format_type(atttypid, atttypmod) FROM pg_attribute WHERE attrelid = '\"" +
+                             table + "\"'::regclass AND attnum > 0 AND NOT attisdropped"
+                       : "SELECT name, type FROM pragma_table_info('" + table + "')";
+        std::map<std::string, std::string> types;
+        for (const auto& row : db->rows(sql))
+            types[row.at(0)] = row.at(1);
+        return types;
+    }
 }; // namespace
 
 const std::map<std::string, std::int64_t> nwindRows = {

@@ -2,11 +2,11 @@
 // operators' group (set-group-ID), as the package makes /usr/lib/velmora and /var/lib/velmora. Saving the
 // settings replaces the link's target, never the link, and keeps the target's mode and group; the database is
 // reached through the link, and the journals SQLite makes beside it are as usable by the group as the file.
+#include "data/Schema.h"
 #include "data/dataset/Dataset.h"
 #include "data/dataset/Field.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/DMod.h"
-#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "settings/ConnectionSettings.h"
 #include "settings/ProfileFile.h"

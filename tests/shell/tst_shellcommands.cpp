@@ -202,11 +202,10 @@ void TestShellCommands::relogin()
     QVERIFY(!f.platform.endRequested());
     QVERIFY(!f.platform.log().contains(QStringLiteral("end")));
     // The record of attempts sees a change of operator as it sees the start's sign-on.
-    const QStringList expectedAttempts = leave == Leave::SignOnClerk     ? QStringList{"2|signed on"}
-                                         : leave == Leave::ThreeFailures ? QStringList{"2|wrong password",
-                                                                                       "2|wrong password",
-                                                                                       "2|wrong password"}
-                                                                         : QStringList{};
+    const QStringList expectedAttempts = leave == Leave::SignOnClerk ? QStringList{"2|signed on"}
+                                         : leave == Leave::ThreeFailures
+                                             ? QStringList{"2|wrong password", "2|wrong password", "2|wrong password"}
+                                             : QStringList{};
     QCOMPARE(attemptOutcomes(f).mid(attemptsBefore.size()), expectedAttempts);
     if (leave == Leave::SignOnClerk) {
         const Session& now = f.mainWindow->session();

@@ -17,8 +17,7 @@ namespace velmora::test {
 class HolderProcess
 {
 public:
-    explicit HolderProcess(const std::vector<std::string>& argv)
-        : m_process(argv, Redirect::pipe(), Redirect::pipe())
+    explicit HolderProcess(const std::vector<std::string>& argv) : m_process(argv, Redirect::pipe(), Redirect::pipe())
     {
     }
     ~HolderProcess() { release(); }

@@ -2,8 +2,8 @@
 
 #include <QDialog>
 #include <QTimer>
-#include <QtTest>
 #include <QWidget>
+#include <QtTest>
 
 namespace velmora::test {
 
@@ -59,10 +59,10 @@ int execWithin(QDialog& dialog, std::chrono::milliseconds limit)
     guard.start(limit);
     const int result = dialog.exec();
     if (tooLong)
-        QTest::qFail(qPrintable(QStringLiteral("%1 was still open after %2 ms")
-                                    .arg(dialog.objectName())
-                                    .arg(qint64(limit.count()))),
-                     __FILE__, __LINE__);
+        QTest::qFail(
+            qPrintable(
+                QStringLiteral("%1 was still open after %2 ms").arg(dialog.objectName()).arg(qint64(limit.count()))),
+            __FILE__, __LINE__);
     return result;
 }
 

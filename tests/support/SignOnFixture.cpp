@@ -63,8 +63,7 @@ SignOnFixture::SignOnFixture(const QList<OperatorRow>& operators, SignOnOptions 
 void SignOnFixture::start()
 {
     dmod = std::make_unique<data::TDMod>(database().folder());
-    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? database().connectionString()
-                                                                  : m_connectionString);
+    dmod->ADOCON().setConnectionString(m_connectionString.empty() ? database().connectionString() : m_connectionString);
     dmod->ADOCON().open();
     if (m_openToper)
         dmod->toper().open();

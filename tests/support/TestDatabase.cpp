@@ -1,10 +1,10 @@
 #include "tests/support/TestDatabase.h"
 
+#include "data/Schema.h"
 #include "data/Text.h"
 #include "data/engines/CommandText.h"
 #include "data/engines/PasswordVerifier.h"
 #include "data/engines/PgBackend.h"
-#include "data/Schema.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/provider/ConnectionString.h"
 
@@ -33,8 +33,7 @@ std::pair<std::string, bool> serverTypeOf(std::string_view declared)
     for (const data::KindWords& w : data::kindWords())
         if (declared.starts_with(w.file) &&
             (declared.size() == w.file.size() || !std::isalpha(static_cast<unsigned char>(declared[w.file.size()]))))
-            return {std::string(w.server) + std::string(declared.substr(w.file.size())),
-                    data::isAnsiTextKind(w.kind)};
+            return {std::string(w.server) + std::string(declared.substr(w.file.size())), data::isAnsiTextKind(w.kind)};
     throw std::invalid_argument("no server type for " + std::string(declared));
 }
 

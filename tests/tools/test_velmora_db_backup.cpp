@@ -1,9 +1,9 @@
 // velmora-db backup: a copy made while another process signs on again and again holds every record committed
 // before the copy began and passes its integrity check; a backup that fails leaves nothing behind.
+#include "data/Schema.h"
 #include "data/dataset/Dataset.h"
 #include "data/engines/SqliteBackend.h"
 #include "data/module/DMod.h"
-#include "data/Schema.h"
 #include "data/provider/ConnectionString.h"
 #include "tests/support/ChildProcess.h"
 #include "tests/support/SampleBytes.h"
@@ -72,9 +72,8 @@ class SigningTill
 {
 public:
     SigningTill(const std::string& database, const std::string& report)
-        : m_report(report),
-          m_process({std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker", database, "0"}, Redirect{},
-                    Redirect::file(report))
+        : m_report(report), m_process({std::string(VELMORA_BIN_DIR) + "/velmora_signon_worker", database, "0"},
+                                      Redirect{}, Redirect::file(report))
     {
     }
     ~SigningTill() { stop(); }

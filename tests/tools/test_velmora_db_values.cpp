@@ -1,8 +1,8 @@
 // velmora-db show and check: a dataset printed as a till sees it, on a file and on the server (skipped without
 // VELMORA_TEST_PG), and the text columns of an older file that do not keep text as text.
 
-#include "data/module/DMod.h"
 #include "data/Schema.h"
+#include "data/module/DMod.h"
 #include "tests/support/BackendTest.h"
 #include "tests/support/VelmoraDb.h"
 

@@ -9,9 +9,9 @@
 #include "login/TFlogin.h"
 #include "mainwin/Tfmain.h"
 #include "platform/QtPlatform.h"
+#include "splash/Tfac.h"
 #include "tests/support/PrivateServer.h"
 #include "tests/support/TestDatabase.h"
-#include "splash/Tfac.h"
 #include "tests/x11/ProgramWindows.h"
 
 #include <QAction>
