@@ -2,7 +2,7 @@
 # Installs what building, running and testing Velmora needs on Debian 12.
 set -euo pipefail
 packages=(
-    cmake g++ make pkg-config
+    cmake g++ make pkg-config clang-format
     qt6-base-dev qt6-translations-l10n libgl-dev
     libsqlite3-dev sqlite3 libsodium-dev
     libpq-dev postgresql
