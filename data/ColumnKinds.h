@@ -67,11 +67,14 @@ struct DeclaredType
 // The precision the DDL gives a BCD column whose precision is left open.
 inline constexpr int DefaultBcdPrecision = 19;
 
-// One row of the table of kinds: the word each dialect declares the kind with, and what follows the word.
+// One row of the table of kinds: its name, its family, the word each dialect declares it with, and what follows
+// the word.
 struct KindWords
 {
     enum Shape { Plain, Length, Digits };
     FieldKind kind;
+    std::string_view name;
+    KindFamily family;
     std::string_view file;
     std::string_view server;
     Shape shape = Plain;

@@ -235,14 +235,14 @@ std::string sqlType(const ColumnDefinition& column, Dialect dialect)
                         dialect);
 }
 
-std::string createTableSql(const TableDefinition& table)
+std::string createTableSql(const TableDefinition& table, Dialect dialect)
 {
     std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
     bool firstColumn = true;
     for (const ColumnDefinition& column : table.columns) {
         sql += firstColumn ? "\n    " : ",\n    ";
         firstColumn = false;
-        sql += quoteIdentifier(column.name) + " " + sqlType(column);
+        sql += quoteIdentifier(column.name) + " " + sqlType(column, dialect);
         if (column.flags & Required)
             sql += " NOT NULL";
     }

@@ -45,8 +45,8 @@ const ColumnDefinition* findColumn(const TableDefinition& table, std::string_vie
 
 // The column's type in the dialect's CREATE TABLE ("NVARCHAR(50)", "DECIMAL(15,4)"; "varchar(50)", ...).
 std::string sqlType(const ColumnDefinition& column, Dialect dialect = Dialect::File);
-// CREATE TABLE statement of one table, identifiers double-quoted.
-std::string createTableSql(const TableDefinition& table);
+// CREATE TABLE statement of one table in the dialect, identifiers double-quoted.
+std::string createTableSql(const TableDefinition& table, Dialect dialect = Dialect::File);
 // Every table's CREATE TABLE, one script that any SQLite client can run.
 std::string schemaScript();
 

@@ -211,8 +211,6 @@ private:
     std::unordered_map<std::string, std::string> m_insertStatements;
 };
 
-// The server's column type of a schema column ("varchar(50)", "numeric(15,4)", ...).
-std::string serverSqlType(const ColumnDefinition& column);
 // CREATE TABLE of one table for the server, with the comments that mark 8-bit text columns.
 std::string serverCreateTableSql(const TableDefinition& table);
 // Every table's CREATE TABLE for the server, one script.

@@ -79,27 +79,14 @@ std::string PgBackend::encryptedRolePassword(const std::string& role, const std:
     return out;
 }
 
-std::string serverSqlType(const ColumnDefinition& column)
-{
-    return sqlType(column, Dialect::Server);
-}
-
 std::string serverCreateTableSql(const TableDefinition& table)
 {
-    std::string sql = "CREATE TABLE " + quoteIdentifier(table.name) + " (";
     std::string comments;
-    bool first = true;
-    for (const ColumnDefinition& column : table.columns) {
-        sql += first ? "\n    " : ",\n    ";
-        first = false;
-        sql += quoteIdentifier(column.name) + " " + serverSqlType(column);
-        if (column.flags & Required)
-            sql += " NOT NULL";
+    for (const ColumnDefinition& column : table.columns)
         if (isAnsiTextKind(column.kind))
             comments += "COMMENT ON COLUMN " + quoteIdentifier(table.name) + "." + quoteIdentifier(column.name) +
                         " IS '" + std::string(AnsiTextMark) + "';\n";
-    }
-    return sql + "\n);\n" + comments;
+    return createTableSql(table, Dialect::Server) + comments;
 }
 
 std::string serverSchemaScript()
